@@ -1,0 +1,39 @@
+#include "app/dispatch.h"
+
+#include "tools/text.h"
+
+namespace tolmar {
+
+StartRequest ParseStartParameter(std::wstring_view parameter1) {
+    StartRequest request;
+    // Upper-casing keeps the length, so a position in `upper` is the same
+    // position in the parameter as typed.
+    const std::wstring upper = UpperLocale(parameter1);
+    if (const size_t k = upper.find(kPersonMarker); k != std::wstring::npos) {
+        request.job = Job::PersonLookup;
+        request.number = std::wstring(parameter1.substr(k + kPersonMarker.size()));
+        if (const size_t hyphen = request.number.find(L'-'); hyphen != std::wstring::npos)
+            request.number.erase(hyphen, 1);
+        request.numberValid = request.number.size() == kPersonalNumberLength;
+    } else if (upper == kTestModeParameter) {
+        request.job = Job::TestMode;
+    } else if (upper == kUpdateAllParameter) {
+        request.job = Job::UpdateAll;
+    }
+    return request;
+}
+
+std::wstring ErrorsFileName(std::wstring_view appPath, std::wstring_view shortDate) {
+    return std::wstring(appPath) + L"errors " + ReplaceAll(shortDate, L"/", L"") + L".txt";
+}
+
+std::wstring ErrorsFileText(const std::vector<std::wstring>& lines) {
+    std::wstring text;
+    for (const auto& line : lines) {
+        text += line;
+        text += L"\r\n";
+    }
+    return text;
+}
+
+}  // namespace tolmar

@@ -1,0 +1,263 @@
+#include "app/win/main_form.h"
+
+#include <commctrl.h>
+
+#include "app/dispatch.h"
+#include "app/win/errors_file.h"
+#include "app/win/jobs.h"
+#include "app/win/resource.h"
+#include "tools/environment.h"
+#include "tools/error.h"
+#include "tools/win/environment_win.h"
+#include "tools/win/files.h"
+#include "tools/win/messages_win.h"
+#include "tools/win/registry.h"
+#include "tools/win/system_text.h"
+
+namespace tolmar::win {
+namespace {
+
+constexpr int kClientWidth = 183;
+constexpr int kClientHeight = 107;
+constexpr int kPanel1Width = 73;
+constexpr int kPanel2Height = 18;
+constexpr int kLabel2Height = 13;
+
+// Twelve spaces, the first sentence, 34 spaces, the second: the spaces break
+// the label into its two visual lines.
+const std::wstring kLabel1Caption = std::wstring(12, L' ') + L"S\u00f6ker efter personer i Mirell." +
+                                    std::wstring(34, L' ') + L"V\u00e4nta...";
+constexpr const wchar_t* kVersionCaption = L"Version: 1.00.4 Websvc";
+
+constexpr const wchar_t* kKunderSqlOrg = L"SELECT PATIENTNR, PERSONNR FROM KUNDER ORDER BY PERSONNR";
+constexpr const wchar_t* kKunderSqlAktiva =
+    L"SELECT KUNDER.PATIENTNR, KUNDER.PERSONNR FROM KUNDER, PATREG, BEHUPPG WHERE KUNDER.PATIENTNR = "
+    L"PATREG.PATIENTNR AND PATREG.LOPNR = BEHUPPG.BEHNR AND BEHUPPG.AVREG IS NULL ORDER BY PERSONNR";
+
+// The shell's "searching a folder" animation.
+constexpr int kFindFolderAnimation = 150;
+constexpr int kAnimationStopFrame = 29;
+
+void ShowDefaultErrorReport(const std::wstring& text) {
+    const std::wstring caption(kApplicationTitle);
+    MessageBoxW(ApplicationWindow(), text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+// Restores the normal cursor however the guarded work ends.
+class HourglassCursor {
+public:
+    HourglassCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~HourglassCursor() { SetCursor(previous_ ? previous_ : LoadCursorW(nullptr, IDC_ARROW)); }
+    HourglassCursor(const HourglassCursor&) = delete;
+    HourglassCursor& operator=(const HourglassCursor&) = delete;
+
+private:
+    HCURSOR previous_;
+};
+
+}  // namespace
+
+void ProcessPendingMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        HWND dialog = GetActiveWindow();
+        if (dialog && IsDialogMessageW(dialog, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+bool TolmarForm::Create(HWND owner) {
+    static bool registered = false;
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (!registered) {
+        WNDCLASSEXW wc{sizeof(wc)};
+        wc.lpfnWndProc = DefDlgProcW;
+        wc.cbWndExtra = DLGWINDOWEXTRA;
+        wc.hInstance = instance;
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = kClassName;
+        if (!RegisterClassExW(&wc)) return false;
+        registered = true;
+    }
+    hwnd_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_TOLMARFORM), owner, DialogProc,
+                               reinterpret_cast<LPARAM>(this));
+    return hwnd_ != nullptr;
+}
+
+void TolmarForm::Show() {
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+    UpdateWindow(hwnd_);
+}
+
+INT_PTR CALLBACK TolmarForm::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<TolmarForm*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    switch (message) {
+        case WM_INITDIALOG:
+            self = reinterpret_cast<TolmarForm*>(lParam);
+            SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+            self->hwnd_ = hwnd;
+            self->LayOut();
+            self->FormCreate();
+            return TRUE;
+        case WM_SHOWWINDOW:
+            if (self && wParam) self->FormShow();
+            return FALSE;
+        case WM_TIMER:
+            if (self && wParam == kTimer1) self->Timer1Timer();
+            return TRUE;
+        case WM_CLOSE:
+            // No close box; the window closes only when the dispatcher is done.
+            return TRUE;
+        case WM_DESTROY:
+            Animate_Stop(GetDlgItem(hwnd, IDC_ANIMATE1));
+            PostQuitMessage(0);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+void TolmarForm::LayOut() {
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
+    RECT frame{0, 0, kClientWidth, kClientHeight};
+    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    SetWindowPos(hwnd_, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+
+    const int top = kClientHeight - kPanel2Height;
+    const int panel3Width = kClientWidth - kPanel1Width;
+    auto place = [this](int id, int x, int y, int w, int h) {
+        MoveWindow(GetDlgItem(hwnd_, id), x, y, w, h, FALSE);
+    };
+    place(IDC_PANEL1, 0, 0, kPanel1Width, top);
+    place(IDC_LABEL1, 5, 3, 63, 83);
+    place(IDC_LISTBOX1, 84, 32, 89, 41);  // outside Panel1's width: never visible
+    place(IDC_PANEL3, kPanel1Width, 0, panel3Width, top);
+    place(IDC_LABEL2, kPanel1Width + 1, 1, panel3Width - 2, kLabel2Height);
+    place(IDC_ANIMATE1, kPanel1Width + 1, 1 + kLabel2Height, panel3Width - 2, top - kLabel2Height - 2);
+    place(IDC_PANEL2, 0, top, kClientWidth, kPanel2Height);
+    place(IDC_PROGRESSBAR1, 0, top, kClientWidth, kPanel2Height);
+
+    SetDlgItemTextW(hwnd_, IDC_LABEL1, kLabel1Caption.c_str());
+    SetDlgItemTextW(hwnd_, IDC_LABEL2, kVersionCaption);
+}
+
+void TolmarForm::FormCreate() {
+    firstShow_ = true;
+    try {
+        InitEnvironment();
+        WriteSetting(L"Tolmar", L"KunderSQLOrg", kKunderSqlOrg);
+        WriteSetting(L"Tolmar", L"KunderSQLAktiva", kKunderSqlAktiva);
+        HWND animation = GetDlgItem(hwnd_, IDC_ANIMATE1);
+        if (Animate_OpenEx(animation, GetModuleHandleW(L"shell32.dll"), MAKEINTRESOURCEW(kFindFolderAnimation)))
+            Animate_Play(animation, 0, kAnimationStopFrame - 1, -1);
+    } catch (const std::exception& e) {
+        ShowDefaultErrorReport(MessageOf(e));
+    }
+}
+
+void TolmarForm::FormShow() {
+    if (!firstShow_) return;
+    firstShow_ = false;
+    SetTimer(hwnd_, kTimer1, kTimer1IntervalMs, nullptr);
+}
+
+void TolmarForm::Timer1Timer() {
+    KillTimer(hwnd_, kTimer1);
+    Dispatch();
+}
+
+void TolmarForm::Dispatch() {
+    try {
+        const std::vector<std::wstring> parameters = StartParameters();
+        const StartRequest request = ParseStartParameter(parameters.empty() ? std::wstring() : parameters[0]);
+        switch (request.job) {
+            case Job::PersonLookup:
+                PersonLookup(request.number, request.numberValid);
+                break;
+            case Job::TestMode:
+                ShowWindow(hwnd_, SW_HIDE);
+                RunTestMode(*this);
+                break;
+            case Job::UpdateAll:
+                UpdateAllPatients(*this);
+                if (!ProgressLines().empty()) WriteErrorsFile(Env().appPath, ProgressLines());
+                break;
+            case Job::Help:
+                ShowInfo(kHelpText);
+                break;
+        }
+    } catch (const std::exception& e) {
+        ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
+    } catch (...) {
+        ShowError(std::wstring(kDispatchFailurePrefix) + L"Ok\u00e4nt fel.");
+    }
+    Close();
+}
+
+void TolmarForm::PersonLookup(const std::wstring& number, bool numberValid) {
+    if (!numberValid) {
+        ShowInfo(kInvalidNumberText);
+        return;
+    }
+    ProcessPendingMessages();
+    HourglassCursor hourglass;
+    SetCaption(L"S\u00f6ker...");
+    LookUpPersonForHost(*this, number);
+}
+
+void TolmarForm::Close() {
+    if (hwnd_) DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+}
+
+void TolmarForm::FormDestroy() {
+    try {
+        DeleteFilesByMask(Env().appPath + L"*.err");
+    } catch (...) {
+        // DeleteFilesByMask reports its own failures; nothing else may escape here.
+    }
+}
+
+void TolmarForm::addText(std::wstring_view text) {
+    HWND list = GetDlgItem(hwnd_, IDC_LISTBOX1);
+    const std::wstring line(text);
+    LRESULT index = SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    if (index >= 0) SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+std::vector<std::wstring> TolmarForm::ProgressLines() const {
+    std::vector<std::wstring> lines;
+    HWND list = GetDlgItem(hwnd_, IDC_LISTBOX1);
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        std::wstring line(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+        const LRESULT got = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
+        line.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+void TolmarForm::SetCaption(std::wstring_view caption) {
+    SetWindowTextW(hwnd_, std::wstring(caption).c_str());
+    UpdateWindow(hwnd_);
+}
+
+void TolmarForm::SetStatusText(std::wstring_view text) {
+    SetDlgItemTextW(hwnd_, IDC_LABEL2, std::wstring(text).c_str());
+    UpdateWindow(GetDlgItem(hwnd_, IDC_LABEL2));
+}
+
+HWND TolmarForm::ProgressBar() const { return GetDlgItem(hwnd_, IDC_PROGRESSBAR1); }
+
+}  // namespace tolmar::win

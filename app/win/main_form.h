@@ -1,0 +1,55 @@
+// The main window `TTolmarForm`: a small progress window that lives for the
+// whole run. 500 ms after it is first shown its timer runs the dispatcher,
+// which does exactly one job and closes the window, ending the program.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolmar::win {
+
+class TolmarForm {
+public:
+    static constexpr const wchar_t* kClassName = L"TTolmarForm";
+    static constexpr UINT_PTR kTimer1 = 1;
+    static constexpr UINT kTimer1IntervalMs = 500;
+
+    // Registers the window class (once) and creates the window, which runs
+    // FormCreate. False when the window could not be made.
+    bool Create(HWND owner);
+    void Show();
+    HWND hwnd() const { return hwnd_; }
+
+    // Appends a line to the progress list and selects it.
+    void addText(std::wstring_view text);
+    std::vector<std::wstring> ProgressLines() const;
+
+    void SetCaption(std::wstring_view caption);
+    void SetStatusText(std::wstring_view text);  // Label2
+    HWND ProgressBar() const;
+
+    // Runs when the application ends: removes "*.err" from AppPath.
+    void FormDestroy();
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void FormCreate();
+    void LayOut();
+    void FormShow();
+    void Timer1Timer();
+    void Dispatch();
+    void PersonLookup(const std::wstring& number, bool numberValid);
+    void Close();
+
+    HWND hwnd_ = nullptr;
+    bool firstShow_ = false;
+};
+
+// Handles every window message waiting in the queue, so windows repaint
+// during long work on this thread. A WM_QUIT seen here is put back.
+void ProcessPendingMessages();
+
+}  // namespace tolmar::win

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <tuple>
+
+#include "tools/settings.h"
+
+using namespace tolmar;
+
+namespace {
+
+// An in-memory registry that records writes and can refuse one root.
+class FakeRegistry : public RegistryAccess {
+public:
+    using Key = std::tuple<RegRoot, std::wstring, std::wstring>;
+    std::map<Key, std::wstring> values;
+    bool machineWritable = true;
+    std::wstring lastError;
+
+    bool WriteString(RegRoot root, std::wstring_view path, std::wstring_view name,
+                     std::wstring_view value) override {
+        if (root == RegRoot::LocalMachine && !machineWritable) {
+            lastError = L"Access denied.\r\n";
+            return false;
+        }
+        values[{root, std::wstring(path), std::wstring(name)}] = std::wstring(value);
+        return true;
+    }
+    std::wstring ReadString(RegRoot root, std::wstring_view path, std::wstring_view name) override {
+        auto it = values.find({root, std::wstring(path), std::wstring(name)});
+        return it == values.end() ? std::wstring() : it->second;
+    }
+    std::wstring LastError() const override { return lastError; }
+};
+
+constexpr const wchar_t* kPath = L"SOFTWARE\\Norvena\\D_Apps_Suite_2\\DataProvider";
+
+}  // namespace
+
+TEST(Settings, WriteGoesToBothRootsUnderAppKeyAndSection) {
+    FakeRegistry reg;
+    Settings settings(reg, L"D_Apps_Suite_2\\");
+    settings.Write(L"DataProvider", L"DefaultDataProvider", L"clinic.udl");
+    EXPECT_EQ(reg.values.size(), 2u);
+    EXPECT_EQ(reg.ReadString(RegRoot::CurrentUser, kPath, L"DefaultDataProvider"), L"clinic.udl");
+    EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kPath, L"DefaultDataProvider"), L"clinic.udl");
+}
+
+TEST(Settings, FailedMachineWriteIsRecordedPerUserOnly) {
+    FakeRegistry reg;
+    reg.machineWritable = false;
+    Settings settings(reg, L"C_Work\\");
+    settings.Write(L"Tolmar", L"KunderSQL", L"SELECT 1");
+    EXPECT_EQ(settings.Read(L"Tolmar", L"KunderSQL"), L"SELECT 1");
+    EXPECT_EQ(reg.ReadString(RegRoot::CurrentUser, kMachineWriteErrorKey, kMachineWriteErrorValue),
+              L"Access denied.\r\n");
+}
+
+TEST(Settings, ReadFallbackChainTable) {
+    struct Case {
+        const wchar_t* user;     // nullptr: not stored
+        const wchar_t* machine;  // nullptr: not stored
+        const wchar_t* read;
+        const wchar_t* readDefault;
+    };
+    const Case cases[] = {
+        {L"u", L"m", L"u", L"u"},
+        {nullptr, L"m", L"m", L"m"},
+        {L"  ", L"m", L"m", L"m"},            // a blank per-user value counts as absent
+        {L"\t", nullptr, L"ERROR", L"dflt"},
+        {L" x ", L"m", L" x ", L" x "},       // blanks around text are kept
+        {L"ERROR", nullptr, L"ERROR", L"ERROR"},
+        {nullptr, nullptr, L"ERROR", L"dflt"},
+    };
+    for (const auto& c : cases) {
+        FakeRegistry reg;
+        if (c.user) reg.values[{RegRoot::CurrentUser, kPath, L"K"}] = c.user;
+        if (c.machine) reg.values[{RegRoot::LocalMachine, kPath, L"K"}] = c.machine;
+        Settings settings(reg, L"D_Apps_Suite_2\\");
+        SCOPED_TRACE(testing::Message() << "user=" << (c.user ? "set" : "none"));
+        EXPECT_EQ(settings.Read(L"DataProvider", L"K"), c.read);
+        EXPECT_EQ(settings.ReadDefault(L"DataProvider", L"K", L"dflt"), c.readDefault);
+    }
+}

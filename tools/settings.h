@@ -1,0 +1,60 @@
+// Settings: text values in the registry, one set per installation, under
+// "SOFTWARE\Norvena\" + AppKey + section. Every write goes to the per-user and
+// to the machine-wide copy; every read prefers the per-user copy.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tolmar {
+
+enum class RegRoot { CurrentUser, LocalMachine };
+
+// Registry keys, value names and values hold at most this many characters.
+inline constexpr size_t kRegistryTextLimit = 1024;
+
+inline constexpr std::wstring_view kSettingsRoot = L"SOFTWARE\\Norvena\\";
+inline constexpr std::wstring_view kMachineWriteErrorKey =
+    L"SOFTWARE\\Norvena\\ERROR_WRITING_TO_LOCAL_MACHINE";
+inline constexpr std::wstring_view kMachineWriteErrorValue = L"ErrorMsg";
+inline constexpr std::wstring_view kMissingSetting = L"ERROR";
+
+// The registry as the settings see it. The Windows implementation lives in
+// tools/win/registry.*; tests use an in-memory one.
+class RegistryAccess {
+public:
+    virtual ~RegistryAccess() = default;
+    // Stores a REG_SZ value, creating the key and its parents. False when the
+    // key cannot be created or the value not written. May throw Error when the
+    // security descriptor for a machine-wide key cannot be prepared.
+    virtual bool WriteString(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName,
+                             std::wstring_view value) = 0;
+    // The stored text, or "" when the key or value cannot be read.
+    virtual std::wstring ReadString(RegRoot root, std::wstring_view keyPath,
+                                    std::wstring_view valueName) = 0;
+    // The system's text for the last failed key creation ("" at start).
+    virtual std::wstring LastError() const = 0;
+};
+
+class Settings {
+public:
+    Settings(RegistryAccess& registry, std::wstring appKey)
+        : registry_(registry), appKey_(std::move(appKey)) {}
+
+    std::wstring KeyPath(std::wstring_view section) const;
+
+    // Writes both copies; a failed machine-wide write after a good per-user
+    // write is recorded under ERROR_WRITING_TO_LOCAL_MACHINE. Never reports.
+    void Write(std::wstring_view section, std::wstring_view key, std::wstring_view value);
+    // The stored text, not trimmed; "ERROR" when no non-blank value is stored.
+    std::wstring Read(std::wstring_view section, std::wstring_view key) const;
+    // As Read, with `fallback` in place of "ERROR".
+    std::wstring ReadDefault(std::wstring_view section, std::wstring_view key,
+                             std::wstring_view fallback) const;
+
+private:
+    RegistryAccess& registry_;
+    std::wstring appKey_;
+};
+
+}  // namespace tolmar

@@ -1,0 +1,55 @@
+// Small text routines shared by every part of the program. Texts are wide
+// strings; positions in comments count from 1 as the users of these routines
+// think of them, the code itself uses the standard 0-based offsets.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolmar {
+
+// True for characters the program treats as blank: codes up to U+0020.
+constexpr bool IsBlankChar(wchar_t c) { return static_cast<unsigned long>(c) <= 0x20; }
+
+// Empty or made only of blank characters.
+bool IsBlank(std::wstring_view text);
+
+// The text without leading and trailing blank characters.
+std::wstring Trim(std::wstring_view text);
+
+// Upper-cases with the user's locale rules; the length never changes.
+// Implemented per platform (tools/win, tools/posix).
+std::wstring UpperLocale(std::wstring_view text);
+
+// Lower-cases with the user's locale rules; the length never changes.
+std::wstring LowerLocale(std::wstring_view text);
+
+// The text between the first startMarker and the first endMarker after it
+// (case-sensitive). No start marker: "". No end marker: the whole rest.
+std::wstring ExtractBetween(std::wstring_view text, std::wstring_view startMarker,
+                            std::wstring_view endMarker);
+
+// Like ExtractBetween, but the markers are found without regard to case and a
+// missing end marker gives "". Texts of fewer than two characters give "".
+// Note the argument order: markers first, text last.
+std::wstring ExtractBetweenNoCase(std::wstring_view startMarker, std::wstring_view endMarker,
+                                  std::wstring_view text);
+
+// " " + trimmed line, for every line in order; an empty list gives "".
+std::wstring JoinTrimmedLines(const std::vector<std::wstring>& lines);
+
+// Sets name=value in an OLE DB style connection string. `name` carries its
+// "=" ("User ID="). An existing pair is replaced up to its ";" (or the end);
+// a missing pair is appended with ";" unless value is empty.
+void SetConnectionStringValue(std::wstring& connectionString, std::wstring_view name,
+                              std::wstring_view value);
+
+// Replaces every occurrence of `from` by `to` (from must not be empty).
+std::wstring ReplaceAll(std::wstring_view text, std::wstring_view from, std::wstring_view to);
+
+// Conversions between UTF-8 and wide text (invalid sequences become U+FFFD).
+std::string ToUtf8(std::wstring_view text);
+std::wstring FromUtf8(std::string_view text);
+
+}  // namespace tolmar

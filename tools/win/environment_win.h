@@ -1,0 +1,21 @@
+// Start-up environment: fills the process-wide Env() once.
+#pragma once
+
+#include <string>
+
+namespace tolmar::win {
+
+// Establishes AppPath, AppKey, the Windows and system folders, the data-link
+// folder, the data-link file (from the setting, then from ".udl" start
+// parameters) and its connection string, and the suite's data folder.
+// Throws Error("Unable to get Current path" / "... Windows path" /
+// "... System32 path") when a directory query fails.
+bool InitEnvironment();
+
+// Path of a shell special folder without trailing "\"; false when empty.
+bool GetSpecialFolderPath(int csidl, std::wstring& path);
+
+// `path` with every existing component in the letter case the file system stores.
+std::wstring PathInStoredCase(const std::wstring& path);
+
+}  // namespace tolmar::win

@@ -1,0 +1,73 @@
+#include "tools/win/files.h"
+
+#include <windows.h>
+
+#include <exception>
+
+#include "tools/error.h"
+#include "tools/win/messages_win.h"
+#include "tools/win/system_text.h"
+#include "tools/win/unique.h"
+
+namespace tolmar {
+namespace {
+
+bool IsDotEntry(const wchar_t* name) {
+    return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
+}
+
+void ScanFolder(const std::wstring& folder, const std::wstring& mask, std::vector<std::wstring>& list) {
+    try {
+        std::wstring dir = folder;
+        if (!dir.empty() && dir.back() == L'\\') dir.pop_back();
+        bool matched = false;
+        WIN32_FIND_DATAW entry;
+        win::UniqueFind entries(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+        if (!entries) return;
+        do {
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (!IsDotEntry(entry.cFileName)) ScanFolder(dir + L"\\" + entry.cFileName, mask, list);
+            } else if (mask > std::wstring(L" ")) {
+                WIN32_FIND_DATAW match;
+                win::UniqueFind matches(FindFirstFileW((dir + L"\\" + mask).c_str(), &match));
+                if (matches) {
+                    do {
+                        matched = true;
+                        list.push_back(dir + L"\\" + match.cFileName);
+                    } while (FindNextFileW(matches.get(), &match));
+                }
+            } else {
+                list.push_back(dir + L"\\" + entry.cFileName);
+            }
+        } while (!matched && FindNextFileW(entries.get(), &entry));
+    } catch (const std::exception& e) {
+        ShowError(L"Det gick inte att skanna efter filer!\r\r" + MessageOf(e));
+    }
+}
+
+}  // namespace
+
+std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& mask) {
+    std::vector<std::wstring> list;
+    ScanFolder(folder, mask, list);
+    return list;
+}
+
+void DeleteFilesByMask(const std::wstring& mask) {
+    const size_t slash = mask.find_last_of(L'\\');
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : mask.substr(0, slash + 1);
+    WIN32_FIND_DATAW entry;
+    win::UniqueFind entries(FindFirstFileW(mask.c_str(), &entry));
+    if (!entries) return;
+    do {
+        const std::wstring path = folder + entry.cFileName;
+        if (!DeleteFileW(path.c_str())) {
+            const DWORD code = GetLastError();
+            const std::wstring text =
+                L"An error occured while deleting: " + path + L"\r\n" + win::SystemErrorTextShort(code);
+            MessageBoxW(ApplicationWindow(), text.c_str(), L"Error!", MB_ICONWARNING | MB_OK);
+        }
+    } while (FindNextFileW(entries.get(), &entry));
+}
+
+}  // namespace tolmar

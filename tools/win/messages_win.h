@@ -1,0 +1,30 @@
+// The program's message boxes. Each first asks the suite's progress window
+// to step back, so that the box is not hidden behind it.
+#pragma once
+
+#include <windows.h>
+
+#include <string_view>
+
+namespace tolmar {
+
+void ShowInfo(std::wstring_view text);
+// A warning with concurrency advice when the text holds the database's
+// row-not-located sentence, otherwise an information box.
+void ShowError(std::wstring_view text);
+// IDYES (6) or IDNO (7); closing the box otherwise counts as No.
+int AskYesNo(std::wstring_view text);
+
+// Sends NV_INACTIVATE_PROGRESSAPP to a window of class "TProgressFormG4" if
+// one exists. The send gives up on a hung window after kProgressSendTimeoutMs.
+void InactivateProgressApp();
+inline constexpr UINT kProgressSendTimeoutMs = 3000;
+
+// The number registered for "NV_INACTIVATE_PROGRESSAPP" when the program loaded.
+UINT InactivateProgressMessage();
+
+// The hidden top-level window that owns the program's windows.
+void SetApplicationWindow(HWND window);
+HWND ApplicationWindow();
+
+}  // namespace tolmar

@@ -1,0 +1,59 @@
+// The registry side of the settings. Every key is opened in the 32-bit view
+// of the registry: the installations this program replaces were 32-bit
+// processes, so their machine-wide settings live there.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "tools/settings.h"
+
+namespace tolmar::win {
+
+inline constexpr REGSAM kRegistryView = KEY_WOW64_32KEY;
+
+// Stores value as REG_SZ under root\keyPath\valueName, creating missing keys.
+// Machine-wide keys that it creates get an explicit DACL: full control for
+// Administrators and SYSTEM, read and write of values and sub-keys for every
+// authenticated user, so that any user can update the settings later without
+// being able to take the key over. Throws Error when that descriptor cannot
+// be prepared. Texts longer than 1024 characters are refused (false).
+bool WriteRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view valueName,
+                         std::wstring_view value);
+
+// The stored text up to 1024 characters; "" when the key or value cannot be
+// read or the value is longer.
+std::wstring ReadRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view valueName);
+
+// The system's text for the last failed key creation; "" at start.
+std::wstring LastRegistryError();
+
+// The registry as the portable settings code sees it.
+class WindowsRegistry final : public RegistryAccess {
+public:
+    bool WriteString(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName,
+                     std::wstring_view value) override;
+    std::wstring ReadString(RegRoot root, std::wstring_view keyPath,
+                            std::wstring_view valueName) override;
+    std::wstring LastError() const override { return LastRegistryError(); }
+};
+
+}  // namespace tolmar::win
+
+namespace tolmar {
+
+// The program's settings, under the AppKey of the running installation.
+void WriteSetting(std::wstring_view section, std::wstring_view key, std::wstring_view value);
+std::wstring ReadSetting(std::wstring_view section, std::wstring_view key);
+std::wstring ReadSettingDefault(std::wstring_view section, std::wstring_view key,
+                                std::wstring_view fallback);
+
+// A value of an ini-format file, cut to 255 characters; "" when the file,
+// section or key is missing. A bare file name is looked up in the Windows
+// folder, as GetPrivateProfileStringW does.
+std::wstring ReadIniValue(const std::wstring& fileName, const std::wstring& section,
+                          const std::wstring& key);
+
+}  // namespace tolmar
