@@ -21,67 +21,50 @@ std::wstring Formatted(const wchar_t* format, DWORD code) {
     return buffer;
 }
 
-// Security attributes for machine-wide keys that the program creates.
-class MachineKeySecurity {
-public:
-    MachineKeySecurity() {
-        if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION))
-            throw Error(Formatted(L"Unable to initialize security descriptor. Windows error=%d",
-                                  GetLastError()));
-        if (!BuildAcl() || !SetSecurityDescriptorDacl(&descriptor_, TRUE,
-                                                      reinterpret_cast<PACL>(acl_.data()), FALSE))
-            throw Error(Formatted(L"Unable to set security descriptor dacl. Windows error=%d",
-                                  GetLastError()));
-        attributes_.nLength = sizeof(attributes_);
-        attributes_.lpSecurityDescriptor = &descriptor_;
-        attributes_.bInheritHandle = TRUE;
-    }
-    MachineKeySecurity(const MachineKeySecurity&) = delete;
-    MachineKeySecurity& operator=(const MachineKeySecurity&) = delete;
-
-    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
-
-private:
-    struct Grant {
-        WELL_KNOWN_SID_TYPE who;
-        DWORD rights;
-    };
-
-    bool BuildAcl() {
-        const Grant grants[] = {
-            {WinBuiltinAdministratorsSid, KEY_ALL_ACCESS},
-            {WinLocalSystemSid, KEY_ALL_ACCESS},
-            {WinAuthenticatedUserSid, KEY_READ | KEY_WRITE},  // no WRITE_DAC, no WRITE_OWNER
-        };
-        DWORD size = sizeof(ACL);
-        for (const auto& g : grants) {
-            std::array<BYTE, SECURITY_MAX_SID_SIZE>& sid = sids_.emplace_back();
-            DWORD sidSize = static_cast<DWORD>(sid.size());
-            if (!CreateWellKnownSid(g.who, nullptr, sid.data(), &sidSize)) return false;
-            size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid.data());
-        }
-        size = (size + 3) & ~3u;
-        acl_.assign(size, 0);
-        auto* acl = reinterpret_cast<PACL>(acl_.data());
-        if (!InitializeAcl(acl, size, ACL_REVISION)) return false;
-        for (size_t i = 0; i < std::size(grants); ++i)
-            if (!AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
-                                       grants[i].rights, sids_[i].data()))
-                return false;
-        return true;
-    }
-
-    SECURITY_DESCRIPTOR descriptor_{};
-    SECURITY_ATTRIBUTES attributes_{};
-    std::vector<std::array<BYTE, SECURITY_MAX_SID_SIZE>> sids_;
-    std::vector<BYTE> acl_;  // DWORD-aligned by the allocator
-};
-
 HKEY RootHandle(RegRoot root) {
     return root == RegRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
 }  // namespace
+
+MachineKeySecurity::MachineKeySecurity() {
+    if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION))
+        throw Error(Formatted(L"Unable to initialize security descriptor. Windows error=%d", GetLastError()));
+    if (!BuildAcl() ||
+        !SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<PACL>(acl_.data()), FALSE))
+        throw Error(Formatted(L"Unable to set security descriptor dacl. Windows error=%d", GetLastError()));
+    attributes_.nLength = sizeof(attributes_);
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = TRUE;
+}
+
+bool MachineKeySecurity::BuildAcl() {
+    struct Grant {
+        WELL_KNOWN_SID_TYPE who;
+        DWORD rights;
+    };
+    const Grant grants[] = {
+        {WinBuiltinAdministratorsSid, KEY_ALL_ACCESS},
+        {WinLocalSystemSid, KEY_ALL_ACCESS},
+        {WinAuthenticatedUserSid, KEY_READ | KEY_WRITE},  // no WRITE_DAC, no WRITE_OWNER
+    };
+    DWORD size = sizeof(ACL);
+    sids_.resize(std::size(grants));
+    for (size_t i = 0; i < std::size(grants); ++i) {
+        DWORD sidSize = static_cast<DWORD>(sids_[i].size());
+        if (!CreateWellKnownSid(grants[i].who, nullptr, sids_[i].data(), &sidSize)) return false;
+        size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sids_[i].data());
+    }
+    size = (size + 3) & ~3u;
+    acl_.assign(size, 0);
+    auto* acl = reinterpret_cast<PACL>(acl_.data());
+    if (!InitializeAcl(acl, size, ACL_REVISION)) return false;
+    for (size_t i = 0; i < std::size(grants); ++i)
+        if (!AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, grants[i].rights,
+                                   sids_[i].data()))
+            return false;
+    return true;
+}
 
 bool WriteRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view valueName,
                          std::wstring_view value) {

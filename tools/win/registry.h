@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
+#include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tools/settings.h"
 
@@ -29,6 +31,29 @@ std::wstring ReadRegistryString(HKEY root, std::wstring_view keyPath, std::wstri
 
 // The system's text for the last failed key creation; "" at start.
 std::wstring LastRegistryError();
+
+// The security attributes given to machine-wide keys that the program
+// creates: an explicit DACL granting full control to Administrators and
+// SYSTEM and KEY_READ | KEY_WRITE (no WRITE_DAC, no WRITE_OWNER) to every
+// authenticated user, inherited by sub-keys. Throws Error with the
+// "Unable to initialize security descriptor..." or "Unable to set security
+// descriptor dacl..." text when a step fails.
+class MachineKeySecurity {
+public:
+    MachineKeySecurity();
+    MachineKeySecurity(const MachineKeySecurity&) = delete;
+    MachineKeySecurity& operator=(const MachineKeySecurity&) = delete;
+
+    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+
+private:
+    bool BuildAcl();
+
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+    std::vector<std::array<BYTE, SECURITY_MAX_SID_SIZE>> sids_;
+    std::vector<BYTE> acl_;
+};
 
 // The registry as the portable settings code sees it.
 class WindowsRegistry final : public RegistryAccess {

@@ -1,0 +1,201 @@
+// InitEnvironment, FindFiles and the errors file against the real platform.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/win/errors_file.h"
+#include "tools/environment.h"
+#include "tools/error.h"
+#include "tools/text.h"
+#include "tools/win/environment_win.h"
+#include "tools/win/files.h"
+#include "tools/win/registry.h"
+#include "tools/win/unique.h"
+#include "win_test_support.h"
+
+using namespace tolmar;
+using namespace tolmar::win;
+using tolmar::test::CurrentDirectory;
+using tolmar::test::TempFolder;
+
+namespace {
+
+// Keeps the process environment and removes the settings InitEnvironment's
+// working folder leads to.
+class EnvironmentScope {
+public:
+    EnvironmentScope() : saved_(Env()) {}
+    ~EnvironmentScope() {
+        for (const auto& key : keys_) {
+            std::wstring path = std::wstring(kSettingsRoot) + key;
+            path.pop_back();
+            test::DeleteTree(HKEY_CURRENT_USER, path);
+            test::DeleteTree(HKEY_LOCAL_MACHINE, path);
+        }
+        Env() = saved_;
+    }
+    void Forget(const std::wstring& appKey) { keys_.push_back(appKey); }
+
+private:
+    Environment saved_;
+    std::vector<std::wstring> keys_;
+};
+
+}  // namespace
+
+TEST(EnvironmentWin, WorkingFolderGivesAppPathAndAppKey) {
+    EnvironmentScope scope;
+    TempFolder dir;
+    dir.MakeFolder(L"Mixed Case");
+    // Entered in other letter case: AppPath is spelled as the file system stores it.
+    std::wstring typed = dir.path() + L"mIXED cASE";
+    CurrentDirectory cd(typed);
+    ASSERT_TRUE(InitEnvironment());
+    scope.Forget(Env().appKey);
+    const std::wstring expectedPath = PathInStoredCase(dir.path()) + L"Mixed Case\\";
+    EXPECT_EQ(Env().appPath, expectedPath);
+    EXPECT_EQ(Env().appKey, AppKeyFromAppPath(expectedPath));
+    EXPECT_EQ(Env().appKey.find(L':'), std::wstring::npos);
+    EXPECT_EQ(Env().windowsPath.back(), L'\\');
+    EXPECT_EQ(Env().systemPath.back(), L'\\');
+    const std::wstring links = L"System\\Ole DB\\Data Links\\";
+    ASSERT_GT(Env().dataLinksPath.size(), links.size());
+    EXPECT_EQ(Env().dataLinksPath.substr(Env().dataLinksPath.size() - links.size()), links);
+    // Nothing stored: the marker text names a file in the data-link folder.
+    EXPECT_EQ(Env().dataProviderFile, Env().dataLinksPath + L"ERROR");
+    EXPECT_EQ(Env().providerPart, L"");
+    EXPECT_FALSE(Env().suiteDataPath.empty());
+    EXPECT_NE(Env().suiteDataPath.find(L"\\Norvena\\Norvena Suite\\"), std::wstring::npos);
+    EXPECT_NE(GetFileAttributesW(Env().suiteDataPath.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(EnvironmentWin, DataLinkFileFromTheSetting) {
+    EnvironmentScope scope;
+    TempFolder dir;
+    CurrentDirectory cd(dir.path());
+    struct Case {
+        std::string content;
+        std::wstring providerPart;
+    };
+    const Case cases[] = {
+        {"[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+         "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=Kliniken;Data Source=SRV\r\n",
+         L"Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=Kliniken;Data Source=SRV"},
+        {"[oledb]\r\n; no provider line\r\n", L"Provider="},
+    };
+    for (const auto& c : cases) {
+        dir.Write(L"clinic.udl", c.content);
+        ASSERT_TRUE(InitEnvironment());
+        scope.Forget(Env().appKey);
+        WriteSetting(L"DataProvider", L"DefaultDataProvider", dir.File(L"clinic.udl"));
+        ASSERT_TRUE(InitEnvironment());
+        EXPECT_EQ(Env().dataProviderFile, dir.File(L"clinic.udl"));
+        EXPECT_EQ(Env().providerPart, c.providerPart);
+    }
+    // A bare name that is not in the working folder is looked for in the data-link folder.
+    WriteSetting(L"DataProvider", L"DefaultDataProvider", L"elsewhere.udl");
+    ASSERT_TRUE(InitEnvironment());
+    EXPECT_EQ(Env().dataProviderFile, Env().dataLinksPath + L"elsewhere.udl");
+    EXPECT_EQ(Env().providerPart, L"");
+}
+
+TEST(FilesWin, FindFilesStopsAFolderAtItsFirstSuccessfulMaskSearch) {
+    TempFolder dir;
+    dir.Write(L"a.udl", "");
+    dir.MakeFolder(L"z");
+    dir.Write(L"z\\b.udl", "");
+    // The rule depends on the order the file system returns entries in.
+    std::vector<std::wstring> order;
+    WIN32_FIND_DATAW entry;
+    UniqueFind find(FindFirstFileW((dir.path() + L"*").c_str(), &entry));
+    ASSERT_TRUE(find);
+    do {
+        if (entry.cFileName[0] != L'.') order.push_back(entry.cFileName);
+    } while (FindNextFileW(find.get(), &entry));
+    ASSERT_EQ(order.size(), 2u);
+
+    const std::vector<std::wstring> found = FindFiles(dir.path(), L"*.udl");
+    const std::wstring folder = dir.path().substr(0, dir.path().size() - 1);
+    std::vector<std::wstring> expected;
+    if (order[0] == L"z") expected.push_back(folder + L"\\z\\b.udl");
+    expected.push_back(folder + L"\\a.udl");
+    EXPECT_EQ(found, expected);
+
+    // An empty mask lists every file of the tree.
+    std::vector<std::wstring> all = FindFiles(dir.path(), L"");
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(all, (std::vector<std::wstring>{folder + L"\\a.udl", folder + L"\\z\\b.udl"}));
+    EXPECT_TRUE(FindFiles(dir.path() + L"missing", L"*.udl").empty());
+}
+
+TEST(FilesWin, DeleteFilesByMaskRemovesMatchesOnly) {
+    TempFolder dir;
+    dir.Write(L"one.err", "1");
+    dir.Write(L"two.ERR", "2");
+    dir.Write(L"keep.txt", "3");
+    dir.Write(L"keep.err.txt", "4");
+    DeleteFilesByMask(dir.path() + L"*.err");
+    EXPECT_EQ(dir.Read(L"one.err"), "<missing>");
+    EXPECT_EQ(dir.Read(L"two.ERR"), "<missing>");
+    EXPECT_EQ(dir.Read(L"keep.txt"), "3");
+    EXPECT_EQ(dir.Read(L"keep.err.txt"), "4");
+    DeleteFilesByMask(dir.path() + L"*.none");  // matches nothing, does nothing
+}
+
+TEST(ErrorsFileWin, AnsiTextWithCrLfOverwritingAnEarlierRun) {
+    TempFolder dir;
+    const std::wstring date = ShortDateToday();
+    std::wstring expectedName = L"errors " + ReplaceAll(date, L"/", L"") + L".txt";
+    dir.Write(expectedName, "an earlier run's much longer content\r\n");
+    const std::wstring path = WriteErrorsFile(dir.path(), {L"Personen 19121212-1212 hittades inte", L"\u00c5sa \u00e4r h\u00e4r"});
+    EXPECT_EQ(path, dir.File(expectedName));
+    EXPECT_EQ(path.find(L'/'), std::wstring::npos);
+    // Swedish letters in the ANSI code page (1252 here), no byte-order mark.
+    EXPECT_EQ(dir.Read(expectedName), "Personen 19121212-1212 hittades inte\r\n\xc5sa \xe4r h\xe4r\r\n");
+}
+
+TEST(ErrorsFileWin, UnwritableFileIsAnError) {
+    TempFolder dir;
+    const std::wstring name = L"errors " + ReplaceAll(ShortDateToday(), L"/", L"") + L".txt";
+    dir.MakeFolder(name);  // a folder where the file should go
+    EXPECT_THROW(WriteErrorsFile(dir.path(), {L"x"}), Error);
+}
+
+namespace {
+// Sets the user's short date format for the test and puts the old one back.
+class ShortDateFormat {
+public:
+    explicit ShortDateFormat(const wchar_t* format) {
+        wchar_t saved[100] = {};
+        GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, saved, 100);
+        saved_ = saved;
+        SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, format);
+    }
+    ~ShortDateFormat() { SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, saved_.c_str()); }
+
+private:
+    std::wstring saved_;
+};
+}  // namespace
+
+TEST(ErrorsFileWin, NameFollowsTheUsersShortDateFormat) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    auto two = [](int v) { return (v < 10 ? L"0" : L"") + std::to_wstring(v); };
+    const std::wstring y = std::to_wstring(now.wYear), m = std::to_wstring(now.wMonth), d = std::to_wstring(now.wDay);
+    struct Case {
+        const wchar_t* format;
+        std::wstring name;
+    };
+    const Case cases[] = {
+        {L"M/d/yyyy", L"errors " + m + d + y + L".txt"},
+        {L"yyyy-MM-dd", L"errors " + y + L"-" + two(now.wMonth) + L"-" + two(now.wDay) + L".txt"},
+        {L"dd/MM/yy", L"errors " + two(now.wDay) + two(now.wMonth) + y.substr(2) + L".txt"},
+    };
+    TempFolder dir;
+    for (const auto& c : cases) {
+        ShortDateFormat format(c.format);
+        EXPECT_EQ(WriteErrorsFile(dir.path(), {L"x"}), dir.File(c.name)) << ToUtf8(c.format);
+        EXPECT_EQ(dir.Read(c.name), "x\r\n");
+    }
+}
