@@ -1,0 +1,20 @@
+// Delivery of one looked-up person to the suite's running host program.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace tolmar::win {
+
+// Target 3 is the journal host: the first window of class "TPagesDlg",
+// "TBokora" or "TfrmBokora" (kept for the rest of the run). The text goes in
+// a global atom, sent as lParam and always released afterwards. Other
+// targets do nothing. Failures are shown to the user.
+void NotifyHostApplication(int target, UINT message, WPARAM wParam, const std::wstring& text);
+
+// How long the host may take to handle the message before the program gives
+// up on it and tells the user.
+inline constexpr UINT kHostSendTimeoutMs = 30000;
+
+}  // namespace tolmar::win

@@ -1,0 +1,71 @@
+// Reading the register's answer to GetPerson into a person record, and the
+// error texts of a failed lookup. Nothing here talks to the register or the
+// platform: the lookup itself (settings, SOAP call, XML check, returned-XML
+// store) calls these with the answer text it got.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "register/person_record.h"
+
+namespace tolmar {
+
+struct PersonAnswer {
+    // ReturnCode::Found or ReturnCode::NotFound; reading an answer never fails
+    // on its content (Failure is the caller's, for errors raised around it).
+    std::int32_t ReturnCode = ReturnCode::NotFound;
+    // Filled when ReturnCode is Found, otherwise all empty. PersonalNumber is
+    // the caller's input and is never set here.
+    PersonRecord Record;
+};
+
+// Reads the result text R of GetPerson:
+//  - R without "PersonInfo" (exact case, anywhere) holds no person: NotFound.
+//  - Otherwise P is the text of the PersonInfo element and the relation text
+//    is taken from the whole of R. P names the tag family: the cn family when
+//    its lower-cased text contains "cn_fname", the PO family otherwise.
+//  - The fields are cut out of P (tags matched without regard to case, their
+//    text copied as it stands, character references included); the cn family
+//    folds its status code into PostTown, both families fold a secrecy mark
+//    "J" into PostTown ("SEKRETESS M\u00c4RKT") and empty the address lines and
+//    postal code; FirstName, MiddleName, Surname, Address1, Address2,
+//    PostNumber, PostTown and Status are trimmed; Sex, Relation and AllaNamn
+//    are kept as they stand. Only then are the values cut to the capacities.
+//
+// `workingText` follows the stage reached, for the returned-XML store's error
+// text: R on entry, P once the person part has been cut out. It is updated
+// before the next step runs, so it is right also when an error escapes.
+PersonAnswer ReadPersonAnswer(std::wstring R, std::wstring& workingText);
+
+// Same, for callers that need no working text.
+PersonAnswer ReadPersonAnswer(std::wstring_view R);
+
+// The given names in use of a PO-family answer, from the texts of PO_DNAME
+// (the marking), PO_FNAME (all given names) and PO_NAME, untrimmed as cut out.
+// The marking names word positions 1 to 12 of the trimmed given names; words
+// end at a blank, a comma or a hyphen, but the twelfth word runs to the end.
+// Without a marking, or when no marked word is found, PO_NAME is taken, or
+// PO_FNAME when PO_NAME is empty.
+std::wstring FirstNameFromMarking(std::wstring_view dname, std::wstring_view fname,
+                                  std::wstring_view name);
+
+// The last-error strings of the register service, as left by the most recent
+// reply that carried an error header (empty when none has arrived).
+struct LastErrorTexts {
+    std::wstring_view Module;
+    std::wstring_view Function;
+    std::wstring_view Description;
+};
+
+// `errms` of a failed lookup: the error's message, CR LF, "Fel i ", module,
+// ".", function, ": ", description.
+std::wstring ComposeErrms(std::wstring_view message, const LastErrorTexts& lastError);
+
+// The returned-XML store's text after a failed lookup: the working text (empty
+// when the call itself failed), CR LF, then the same text as errms.
+std::wstring ComposeStoreErrorText(std::wstring_view workingText, std::wstring_view message,
+                                   const LastErrorTexts& lastError);
+
+}  // namespace tolmar

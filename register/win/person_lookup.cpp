@@ -1,0 +1,101 @@
+#include "register/win/person_lookup.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <vector>
+
+#include "register/person_answer.h"
+#include "register/soap_headers.h"
+#include "register/soap_request.h"
+#include "register/win/ws_pop_man.h"
+#include "tools/environment.h"
+#include "tools/error.h"
+
+namespace tolmar::win {
+namespace {
+
+std::wstring Profile(const std::wstring& file, const wchar_t* key, const wchar_t* fallback) {
+    std::vector<wchar_t> buffer(4096, L'\0');
+    GetPrivateProfileStringW(L"PopulationManager", key, fallback, buffer.data(), static_cast<DWORD>(buffer.size()),
+                             file.c_str());
+    return buffer.data();
+}
+
+LastErrorTexts CurrentLastErrors() {
+    const LastErrorStrings& e = LastErrors();
+    return {e.LastErrorModule, e.LastErrorFunction, e.LastErrorDescription};
+}
+
+}  // namespace
+
+ReturnedXmlStore& XmlStore() {
+    static ReturnedXmlStore store;
+    return store;
+}
+
+RegisterSettings ReadRegisterSettings(const std::wstring& iniFile) {
+    RegisterSettings s;
+    s.logId = Profile(iniFile, L"LOG_ID", L"");
+    s.logPwd = Profile(iniFile, L"LOG_PWD", L"");
+    s.logAddr = Profile(iniFile, L"LOG_ADDR", L"");
+    s.flagOtherArchive = Profile(iniFile, L"FlagOtherArchve", L"0") != L"0";
+    // LOG_UNIT, LOG_SP, LOG_WKS, LOG_SERV and LOG_CLI belong to the file but change nothing here.
+    return s;
+}
+
+void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& errms) {
+    const RegisterSettings settings = ReadRegisterSettings(Env().appPath + L"tolmar.ini");
+    const BoundedText<kSexCapacity> sex = record.Sex;  // written only by a successful read
+    const auto number = record.PersonalNumber;
+    record = PersonRecord{};
+    record.PersonalNumber = number;
+    record.Sex = sex;
+
+    std::wstring workingText;
+    try {
+        Login login;
+        login.SetUserName(settings.logId);
+        login.SetPassword(settings.logPwd);
+        std::unique_ptr<WsPopManSoap> proxy = GetWsPopManSoap(false, settings.logAddr);
+        if (!proxy) throw Error(L"Registrets tj\u00e4nst kunde inte n\u00e5s p\u00e5 " + settings.logAddr);
+        std::wstring R = proxy->GetPerson(login, record.PersonalNumber.str(), settings.flagOtherArchive);
+        workingText = R;
+
+        ReturnedXmlStore& store = XmlStore();
+        store.document = NewXmlDocument();
+        if (!R.empty()) {
+            std::wstring reason;
+            if (!LoadXmlText(store.document.get(), R, reason)) throw Error(reason);
+        }
+        store.text = XmlOf(store.document.get());
+
+        PersonAnswer answer = ReadPersonAnswer(std::move(R), workingText);
+        returnCode = answer.ReturnCode;
+        if (returnCode == ReturnCode::Found) {
+            answer.Record.PersonalNumber = record.PersonalNumber;
+            record = std::move(answer.Record);
+        }
+    } catch (const std::exception& e) {
+        const std::wstring message = MessageOf(e);
+        returnCode = ReturnCode::Failure;
+        errms = ComposeErrms(message, CurrentLastErrors());
+        XmlStore().text = ComposeStoreErrorText(workingText, message, CurrentLastErrors());
+    }
+}
+
+void wpm_GetPerson(const wchar_t* PersonalNumber, wchar_t* FirstName, wchar_t* MiddleName, wchar_t* Surname,
+                   wchar_t* Address1, wchar_t* Address2, wchar_t* PostNumber, wchar_t* PostTown, wchar_t* Status,
+                   wchar_t* Sex, wchar_t* Relation, wchar_t* AllaNamn, std::int32_t& ReturnCode,
+                   std::wstring& errms) {
+    const PersonBuffers buffers{const_cast<wchar_t*>(PersonalNumber), FirstName, MiddleName, Surname, Address1,
+                                Address2, PostNumber, PostTown, Status, Sex, Relation, AllaNamn};
+    ClearLookupOutputs(buffers);
+    PersonRecord record;
+    record.PersonalNumber.AssignFromBuffer(PersonalNumber);
+    record.Sex.AssignFromBuffer(Sex);
+    LookUpPerson(record, ReturnCode, errms);
+    if (ReturnCode == tolmar::ReturnCode::Found) CopyLookupOutputs(record, buffers);
+}
+
+}  // namespace tolmar::win

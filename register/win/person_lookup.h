@@ -1,0 +1,41 @@
+// The person lookup: one personal number asked of the register with
+// GetPerson and read into caller-owned buffers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "register/person_record.h"
+#include "register/win/xml_dom.h"
+
+namespace tolmar::win {
+
+// The last answer document of any lookup, or its error text; shown by the
+// test mode's XML viewer.
+struct ReturnedXmlStore {
+    ComPtr<IXMLDOMDocument2> document;
+    std::wstring text;
+};
+ReturnedXmlStore& XmlStore();
+
+// The register settings of "tolmar.ini" (section PopulationManager) in the
+// working folder, read afresh at every lookup.
+struct RegisterSettings {
+    std::wstring logId, logPwd, logAddr;
+    bool flagOtherArchive = false;  // the FlagOtherArchve value is not "0"
+};
+RegisterSettings ReadRegisterSettings(const std::wstring& iniFile);
+
+// Looks PersonalNumber up. Every buffer is caller-owned and holds its
+// field's capacity + 1 characters (see person_record.h); values are cut to
+// fit. ReturnCode: 0 found, -359 not found, -400 failure with errms set.
+void wpm_GetPerson(const wchar_t* PersonalNumber, wchar_t* FirstName, wchar_t* MiddleName, wchar_t* Surname,
+                   wchar_t* Address1, wchar_t* Address2, wchar_t* PostNumber, wchar_t* PostTown, wchar_t* Status,
+                   wchar_t* Sex, wchar_t* Relation, wchar_t* AllaNamn, std::int32_t& ReturnCode,
+                   std::wstring& errms);
+
+// The same with a record: fills every output field of `record` from its
+// PersonalNumber.
+void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& errms);
+
+}  // namespace tolmar::win

@@ -1,0 +1,52 @@
+// The register service WsPopManSoap: a proxy whose ten operations travel as
+// SOAP 1.2 over HTTP, and the factory that makes one.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "register/soap_request.h"
+#include "register/win/http_transport.h"
+
+namespace tolmar::win {
+
+class WsPopManSoap {
+public:
+    explicit WsPopManSoap(std::shared_ptr<HttpTransport> transport) : transport_(std::move(transport)) {}
+
+    std::wstring GetPerson(const Login& login, std::wstring_view sPnr, bool flagOtherArchive);
+    std::wstring GetPerson_Konvert(const Login& login, std::wstring_view sPnr, bool flagOtherArchive);
+    std::wstring GetPopListByPnr_Konvert(const Login& login, std::wstring_view sPnr, std::wstring_view sortBy);
+    std::wstring GetPopListByPnr(const Login& login, std::wstring_view sPnr, std::wstring_view sortBy);
+    std::wstring GetPopListByName_Konvert(const Login& login, std::wstring_view sName, std::wstring_view sortBy);
+    std::wstring GetPopListByName(const Login& login, std::wstring_view sName, std::wstring_view sortBy);
+    std::wstring GetCanListByPnr_Konvert(const Login& login, std::wstring_view sPnr, std::wstring_view sortBy);
+    std::wstring GetCanListByPnr(const Login& login, std::wstring_view sPnr, std::wstring_view sortBy);
+    std::wstring GetCanListByName_Konvert(const Login& login, std::wstring_view sName, std::wstring_view sortBy);
+    std::wstring GetCanListByName(const Login& login, std::wstring_view sName, std::wstring_view sortBy);
+
+    const std::wstring& endpoint() const { return transport_->url(); }
+
+    // One call: the request, the POST and the reading of the reply. Throws
+    // Error with the texts the callers show.
+    std::wstring Call(std::wstring_view operation, const std::vector<Argument>& arguments);
+
+private:
+    std::shared_ptr<HttpTransport> transport_;
+};
+
+// Reads a reply body of `operation` (status below 300, or 500): headers
+// first (HeaderErrorInfo fills the last-error strings), then a fault or the
+// result element's text. Throws Error on a fault or an unreadable reply.
+std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operation);
+
+// A proxy for the address (the endpoint URL, or with useWsdl the location of
+// a WSDL document whose service WsPopMan, port WsPopManSoap12, names the
+// endpoint). An empty address means the default endpoint or WSDL location.
+// Returns nullptr when the WSDL cannot serve WsPopManSoap.
+std::unique_ptr<WsPopManSoap> GetWsPopManSoap(bool useWsdl = false, std::wstring_view address = {},
+                                              std::shared_ptr<HttpTransport> transport = nullptr);
+
+}  // namespace tolmar::win

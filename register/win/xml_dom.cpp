@@ -1,0 +1,78 @@
+#include "register/win/xml_dom.h"
+
+#include "tools/error.h"
+
+namespace tolmar::win {
+
+ComPtr<IXMLDOMDocument2> NewXmlDocument() {
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &clsid)))
+        throw Error(L"XML-tolken MSXML 6 finns inte p\u00e5 datorn.");
+    ComPtr<IXMLDOMDocument2> doc;
+    const HRESULT hr =
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IXMLDOMDocument2), doc.put_void());
+    if (FAILED(hr) || !doc) throw Error(L"XML-tolken MSXML 6 kunde inte startas.");
+    doc->put_async(VARIANT_FALSE);
+    doc->put_validateOnParse(VARIANT_FALSE);
+    doc->put_resolveExternals(VARIANT_FALSE);
+    return doc;
+}
+
+bool LoadXmlText(IXMLDOMDocument2* doc, std::wstring_view text, std::wstring& reason) {
+    UniqueBstr source(text);
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    const HRESULT hr = doc->loadXML(source.get(), &ok);
+    if (SUCCEEDED(hr) && ok == VARIANT_TRUE) return true;
+    reason.clear();
+    ComPtr<IXMLDOMParseError> error;
+    if (SUCCEEDED(doc->get_parseError(error.put())) && error) {
+        UniqueBstr text;
+        if (SUCCEEDED(error->get_reason(text.put()))) reason = text.str();
+        while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L' '))
+            reason.pop_back();
+    }
+    if (reason.empty()) reason = L"Texten \u00e4r inte ett v\u00e4lformat XML-dokument.";
+    return false;
+}
+
+std::wstring XmlOf(IXMLDOMNode* node) {
+    UniqueBstr text;
+    if (node && SUCCEEDED(node->get_xml(text.put()))) return text.str();
+    return {};
+}
+
+std::wstring TextOf(IXMLDOMNode* node) {
+    UniqueBstr text;
+    if (node && SUCCEEDED(node->get_text(text.put()))) return text.str();
+    return {};
+}
+
+std::wstring LocalNameOf(IXMLDOMNode* node) {
+    UniqueBstr text;
+    if (node && SUCCEEDED(node->get_baseName(text.put()))) return text.str();
+    return {};
+}
+
+std::wstring NamespaceOf(IXMLDOMNode* node) {
+    UniqueBstr text;
+    if (node && SUCCEEDED(node->get_namespaceURI(text.put()))) return text.str();
+    return {};
+}
+
+std::vector<ComPtr<IXMLDOMNode>> ElementChildren(IXMLDOMNode* node) {
+    std::vector<ComPtr<IXMLDOMNode>> out;
+    if (!node) return out;
+    ComPtr<IXMLDOMNode> child;
+    node->get_firstChild(child.put());
+    while (child) {
+        DOMNodeType type = NODE_INVALID;
+        child->get_nodeType(&type);
+        ComPtr<IXMLDOMNode> next;
+        child->get_nextSibling(next.put());
+        if (type == NODE_ELEMENT) out.push_back(std::move(child));
+        child = std::move(next);
+    }
+    return out;
+}
+
+}  // namespace tolmar::win
