@@ -79,7 +79,33 @@ start_wineserver() {
   wineserver -p >/dev/null 2>&1 || true
 }
 
+# Starts register-sim on a free loopback port with the given fixture and
+# exports TOLMAR_REGISTER_SIM (its base URL) for the tests.
+SIM_PID=""
+start_register_sim() {
+  local fixture=$1 out
+  out=$(mktemp)
+  "$BUILD/native/sim/register-sim/register-sim" --port 0 --fixture "$fixture" >"$out" 2>&1 &
+  SIM_PID=$!
+  local i port=""
+  for i in $(seq 1 100); do
+    port=$(sed -n 's/^listening 127\.0\.0\.1:\([0-9][0-9]*\).*/\1/p' "$out" | head -n1)
+    [ -n "$port" ] && break
+    kill -0 "$SIM_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  if [ -z "$port" ]; then
+    log "register-sim did not start:"
+    cat "$out" >&2
+    rm -f "$out"
+    return 1
+  fi
+  rm -f "$out"
+  export TOLMAR_REGISTER_SIM="http://127.0.0.1:$port"
+}
+
 stop_session() {
+  if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null || true; fi
   wineserver -k >/dev/null 2>&1 || true
   if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
 }

@@ -84,6 +84,8 @@ HttpReply HttpTransport::Post(std::wstring_view contentType, const std::string& 
     DWORD status = 0, size = sizeof(status);
     if (!HttpQueryInfoW(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
         ThrowNetworkError(GetLastError(), url_, action);
+    // A connection closed before any status line came back is no answer at all.
+    if (status == 0) ThrowNetworkError(ERROR_HTTP_INVALID_SERVER_RESPONSE, url_, action);
     reply.status = status;
     wchar_t statusText[512] = {};
     size = sizeof(statusText);

@@ -1,10 +1,14 @@
 #include "win_test_support.h"
 
 #include <shellapi.h>
+#include <wininet.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <stdexcept>
 
+#include "tools/text.h"
 #include "tools/win/unique.h"
 
 namespace tolmar::test {
@@ -93,5 +97,77 @@ CurrentDirectory::CurrentDirectory(const std::wstring& path) {
 }
 
 CurrentDirectory::~CurrentDirectory() { SetCurrentDirectoryW(saved_.c_str()); }
+
+}  // namespace tolmar::test
+
+namespace tolmar::test {
+namespace {
+
+// COM on the test thread, as the program has it on its one thread.
+class ComEnvironment : public testing::Environment {
+public:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    void TearDown() override { CoUninitialize(); }
+};
+testing::Environment* const g_com = testing::AddGlobalTestEnvironment(new ComEnvironment);
+
+struct NetHandle {
+    HINTERNET h;
+    ~NetHandle() {
+        if (h) InternetCloseHandle(h);
+    }
+};
+
+}  // namespace
+
+std::wstring RegisterSim::BaseUrl() {
+    wchar_t value[256] = {};
+    DWORD n = GetEnvironmentVariableW(L"TOLMAR_REGISTER_SIM", value, 256);
+    return n > 0 && n < 256 ? std::wstring(value) : std::wstring();
+}
+
+std::string RegisterSim::Http(const wchar_t* verb, const std::wstring& path, const std::string& body) {
+    const std::wstring base = BaseUrl();
+    if (base.empty()) throw std::runtime_error("TOLMAR_REGISTER_SIM is not set: run the tests with scripts/test");
+    const size_t colon = base.rfind(L':');
+    const INTERNET_PORT port = static_cast<INTERNET_PORT>(std::stoi(base.substr(colon + 1)));
+    NetHandle session{InternetOpenW(L"tolmar-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)};
+    NetHandle connection{InternetConnectW(session.h, L"127.0.0.1", port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0)};
+    NetHandle request{HttpOpenRequestW(connection.h, verb, path.c_str(), nullptr, nullptr, nullptr,
+                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)};
+    if (!request.h ||
+        !HttpSendRequestW(request.h, nullptr, 0, const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
+        throw std::runtime_error("the register simulator does not answer its control endpoint");
+    std::string reply;
+    char chunk[8192];
+    DWORD got = 0;
+    while (InternetReadFile(request.h, chunk, sizeof(chunk), &got) && got > 0) reply.append(chunk, got);
+    DWORD status = 0, size = sizeof(status);
+    HttpQueryInfoW(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+    if (status != 200) throw std::runtime_error("register simulator: " + reply);
+    return reply;
+}
+
+void RegisterSim::Inject(const std::string& spec) { Http(L"POST", L"/control/fault", spec); }
+void RegisterSim::Reset() { Http(L"POST", L"/control/reset", ""); }
+std::string RegisterSim::Requests() { return Http(L"GET", L"/control/requests", ""); }
+
+std::string RegisterSim::LastRequestValue(const std::string& key) {
+    const std::string all = Requests();
+    size_t end = all.find_last_not_of('\n');
+    if (end == std::string::npos) return {};
+    size_t start = all.rfind('\n', end);
+    const std::string line = all.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start == std::string::npos ? 0 : start + 1));
+    const std::string marker = key + "=";
+    size_t p = line.rfind("\t" + marker);
+    if (p == std::string::npos) {
+        if (line.rfind(marker, 0) != 0) return {};
+        p = 0;
+    } else {
+        p += 1;
+    }
+    p += marker.size();
+    return line.substr(p, line.find('\t', p) - p);
+}
 
 }  // namespace tolmar::test

@@ -58,3 +58,26 @@ private:
 };
 
 }  // namespace tolmar::test
+
+namespace tolmar::test {
+
+// The register simulator that scripts/test starts for the Windows tests; its
+// base URL ("http://127.0.0.1:PORT") comes in TOLMAR_REGISTER_SIM.
+class RegisterSim {
+public:
+    // Empty when the variable is not set.
+    static std::wstring BaseUrl();
+    static std::wstring Endpoint() { return BaseUrl() + L"/PopmWs/WSPopMan.asmx"; }
+
+    // The control endpoints: a fault for the next requests, and what was received.
+    static void Inject(const std::string& spec);
+    static void Reset();
+    static std::string Requests();  // one line per request, tab-separated key=value
+    // The value of `key` in the last recorded request ("" when absent).
+    static std::string LastRequestValue(const std::string& key);
+
+private:
+    static std::string Http(const wchar_t* verb, const std::wstring& path, const std::string& body);
+};
+
+}  // namespace tolmar::test

@@ -1,0 +1,206 @@
+// The register client and the person lookup over real HTTP, against the
+// register simulator that scripts/test starts. The simulator checks every
+// request's shape and answers a malformed one with a fault, so each good
+// answer here also proves the wire format.
+#include <gtest/gtest.h>
+
+#include "register/person_record.h"
+#include "register/soap_headers.h"
+#include "register/win/person_lookup.h"
+#include "register/win/ws_pop_man.h"
+#include "tools/environment.h"
+#include "tools/error.h"
+#include "tools/text.h"
+#include "win_test_support.h"
+
+using namespace tolmar;
+using namespace tolmar::win;
+using tolmar::test::RegisterSim;
+using tolmar::test::TempFolder;
+
+namespace {
+
+class RegisterClient : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(RegisterSim::BaseUrl().empty()) << "TOLMAR_REGISTER_SIM is not set: run through scripts/test";
+        RegisterSim::Reset();
+        savedAppPath_ = Env().appPath;
+        Env().appPath = dir_.path();
+        LastErrors() = {};
+    }
+    void TearDown() override {
+        Env().appPath = savedAppPath_;
+        RegisterSim::Reset();
+    }
+    void WriteIni(const std::string& lines) { dir_.Write(L"tolmar.ini", "[PopulationManager]\r\n" + lines); }
+    void UseSimulator() { WriteIni("LOG_ID=clinic\r\nLOG_PWD=secret\r\nLOG_ADDR=" + ToUtf8(RegisterSim::Endpoint()) + "\r\n"); }
+
+    struct Outcome {
+        std::int32_t code = 12345;
+        std::wstring errms = L"<untouched>";
+        PersonRecord person;
+    };
+    Outcome Lookup(const std::wstring& number) {
+        Outcome out;
+        out.person.PersonalNumber = number;
+        LookUpPerson(out.person, out.code, out.errms);
+        return out;
+    }
+
+    TempFolder dir_;
+    std::wstring savedAppPath_;
+};
+
+}  // namespace
+
+TEST_F(RegisterClient, GetPersonSendsTheContractsRequest) {
+    auto proxy = GetWsPopManSoap(false, RegisterSim::Endpoint());
+    ASSERT_TRUE(proxy);
+    Login login;
+    login.SetUserName(L"clinic");
+    login.SetPassword(L"");
+    const std::wstring result = proxy->GetPerson(login, L"194501011234", true);
+    EXPECT_NE(result.find(L"<PersonInfo>"), std::wstring::npos) << ToUtf8(result);
+    EXPECT_EQ(RegisterSim::LastRequestValue("outcome"), "ok");
+    EXPECT_EQ(RegisterSim::LastRequestValue("content_type"),
+              "application/soap+xml; charset=utf-8;action=\"http://popman.mirell.example/HCW/PopulationManager/GetPerson\"");
+    EXPECT_EQ(RegisterSim::LastRequestValue("soapaction"), "absent");
+    EXPECT_EQ(RegisterSim::LastRequestValue("user"), "clinic");
+    EXPECT_EQ(RegisterSim::LastRequestValue("password"), "");  // assigned empty: still sent
+    EXPECT_EQ(RegisterSim::LastRequestValue("sPnr"), "194501011234");
+    EXPECT_EQ(RegisterSim::LastRequestValue("flagOtherArchive"), "true");
+}
+
+TEST_F(RegisterClient, LookupOfEachFamily) {
+    UseSimulator();
+    const Outcome cn = Lookup(L"194501011234");
+    ASSERT_EQ(cn.code, 0) << ToUtf8(cn.errms);
+    EXPECT_EQ(cn.errms, L"<untouched>");
+    EXPECT_EQ(cn.person.FirstName, std::wstring_view(L"Anna Maria"));
+    EXPECT_EQ(cn.person.Surname, std::wstring_view(L"Lindqvist"));
+    EXPECT_EQ(cn.person.Address2, std::wstring_view(L"Storgatan 12 B"));
+    EXPECT_EQ(cn.person.PostTown, std::wstring_view(L"UME\u00c5"));
+    EXPECT_EQ(RegisterSim::LastRequestValue("user"), "clinic");
+    EXPECT_EQ(RegisterSim::LastRequestValue("password"), "secret");
+    // The store holds the answer document as written back by the parser.
+    EXPECT_NE(XmlStore().text.find(L"PersonInfo"), std::wstring::npos);
+
+    const Outcome dead = Lookup(L"193212129876");
+    ASSERT_EQ(dead.code, 0);
+    EXPECT_EQ(dead.person.PostTown, std::wstring_view(L"AVLIDEN"));
+    EXPECT_TRUE(dead.person.Address2.empty());
+    EXPECT_EQ(dead.person.Status, std::wstring_view(L"AV"));
+
+    const Outcome missing = Lookup(L"190001019999");
+    EXPECT_EQ(missing.code, -359);
+    EXPECT_EQ(missing.errms, L"<untouched>");
+}
+
+TEST_F(RegisterClient, FlagOtherArchiveFromTheIniFile) {
+    struct Case {
+        const char* line;  // nullptr: no such key
+        const char* sent;
+    };
+    const Case cases[] = {{nullptr, "false"}, {"FlagOtherArchve=\r\n", "true"}, {"FlagOtherArchve=0\r\n", "false"},
+                          {"FlagOtherArchve=1\r\n", "true"}, {"flagotherarchve = 0 \r\n", "false"}};
+    for (const auto& c : cases) {
+        WriteIni("LOG_ADDR=" + ToUtf8(RegisterSim::Endpoint()) + "\r\n" + (c.line ? c.line : ""));
+        Lookup(L"194501011234");
+        EXPECT_EQ(RegisterSim::LastRequestValue("flagOtherArchive"), c.sent) << (c.line ? c.line : "(absent)");
+    }
+}
+
+TEST_F(RegisterClient, NoIniFileCallsTheDefaultEndpointWithAnEmptyLogin) {
+    const Outcome out = Lookup(L"194501011234");
+    EXPECT_EQ(out.code, -400);
+    // The default endpoint's host does not resolve here: the failure names it.
+    EXPECT_NE(out.errms.find(L" - URL:" + std::wstring(kDefaultEndpoint) + L" - SOAPAction:" +
+                             std::wstring(kNamespace) + L"/GetPerson"),
+              std::wstring::npos)
+        << ToUtf8(out.errms);
+    EXPECT_EQ(ReadRegisterSettings(dir_.File(L"tolmar.ini")).logId, L"");
+    EXPECT_FALSE(ReadRegisterSettings(dir_.File(L"tolmar.ini")).flagOtherArchive);
+}
+
+TEST_F(RegisterClient, FailuresAndTheirTexts) {
+    UseSimulator();
+    const std::wstring url = RegisterSim::Endpoint();
+    struct Case {
+        std::string inject;
+        std::int32_t code;
+        std::wstring errmsStart;          // errms begins with this
+        std::wstring errmsHas;            // and holds this
+    };
+    const Case cases[] = {
+        {"http|status=404", -400, L"Not Found (404) - '" + url + L"'\r\nFel i .: ", L""},
+        {"soap-fault|reason=Registret \u00e4r st\u00e4ngt", -400, L"Registret \u00e4r st\u00e4ngt\r\nFel i .: ", L""},
+        {"soap-fault|detail=<why>kvot</why>", -400, L"<", L"<why>kvot</why>"},
+        {"soap-fault", -400, L"<", L"Fault"},
+        {"no-result|children=2", -400,
+         L"SOAP Response Packet: element matching function return not found, received \"<", L"GetPersonResponse"},
+        {"http|status=500", -400, L"Svaret fr\u00e5n registret \u00e4r inget SOAP-meddelande", L""},
+        {"drop", -400, L"", L" - URL:" + url + L" - SOAPAction:" + std::wstring(kNamespace) + L"/GetPerson"},
+        {"notxml", -400, L"", L"\r\nFel i .: "},
+        {"empty-result", -359, L"<untouched>", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.inject);
+        RegisterSim::Inject(c.inject);
+        const Outcome out = Lookup(L"194501011234");
+        EXPECT_EQ(out.code, c.code) << ToUtf8(out.errms);
+        EXPECT_EQ(out.errms.rfind(c.errmsStart, 0), 0u) << ToUtf8(out.errms);
+        EXPECT_NE(out.errms.find(c.errmsHas), std::wstring::npos) << ToUtf8(out.errms);
+        RegisterSim::Reset();
+    }
+}
+
+TEST_F(RegisterClient, StoreTextAfterFailures) {
+    UseSimulator();
+    RegisterSim::Inject("notxml|text=inte xml");
+    Outcome out = Lookup(L"194501011234");
+    ASSERT_EQ(out.code, -400);
+    const std::wstring tail = L"inte xml\r\n" + out.errms;
+    EXPECT_EQ(XmlStore().text, tail);
+
+    RegisterSim::Inject("empty-result");
+    out = Lookup(L"194501011234");
+    EXPECT_EQ(out.code, -359);
+    EXPECT_EQ(XmlStore().text, L"");
+
+    // A failed call: the store begins with an empty working text.
+    RegisterSim::Inject("http|status=404");
+    out = Lookup(L"194501011234");
+    EXPECT_EQ(XmlStore().text, L"\r\n" + out.errms);
+}
+
+TEST_F(RegisterClient, ErrorHeaderMembersOutliveTheReplyThatSentThem) {
+    UseSimulator();
+    RegisterSim::Inject("ok|FunctionName=GetPerson|ModuleName=PopMan|Description=Allt v\u00e4l");
+    ASSERT_EQ(Lookup(L"194501011234").code, 0);
+    // A later fault whose header sets only Description keeps the earlier module and function.
+    RegisterSim::Inject("soap-fault|reason=Tj\u00e4nsten svarar inte|Description=Databasen ligger nere");
+    const Outcome out = Lookup(L"194501011234");
+    EXPECT_EQ(out.code, -400);
+    EXPECT_EQ(out.errms, L"Tj\u00e4nsten svarar inte\r\nFel i PopMan.GetPerson: Databasen ligger nere");
+}
+
+TEST_F(RegisterClient, SingleOtherChildIsTakenAsTheResult) {
+    auto proxy = GetWsPopManSoap(false, RegisterSim::Endpoint());
+    RegisterSim::Inject("no-result|children=1");
+    Login login;
+    EXPECT_NO_THROW(proxy->GetPerson(login, L"194501011234", false));
+    // A Login whose members were never assigned sends an empty login element.
+    EXPECT_EQ(RegisterSim::LastRequestValue("user"), "");
+    const std::string body = RegisterSim::LastRequestValue("body");
+    EXPECT_TRUE(body.find("<login/>") != std::string::npos || body.find("<login></login>") != std::string::npos)
+        << body;
+}
+
+TEST_F(RegisterClient, UnreachableEndpoint) {
+    WriteIni("LOG_ADDR=http://127.0.0.1:1/PopmWs/WSPopMan.asmx\r\n");
+    const Outcome out = Lookup(L"194501011234");
+    EXPECT_EQ(out.code, -400);
+    EXPECT_NE(out.errms.find(L" - URL:http://127.0.0.1:1/PopmWs/WSPopMan.asmx - SOAPAction:"), std::wstring::npos)
+        << ToUtf8(out.errms);
+}
