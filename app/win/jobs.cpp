@@ -3,6 +3,7 @@
 #include "app/notification.h"
 #include "app/win/host_notification.h"
 #include "app/win/main_form.h"
+#include "app/win/test_form.h"
 #include "register/person_record.h"
 #include "register/win/person_lookup.h"
 #include "tools/error.h"
@@ -30,11 +31,10 @@ void LookUpPersonForHost(TolmarForm& form, const std::wstring& number) {
     }
 }
 
-// The test window and the update run are not part of this build yet. Each
-// job says so plainly instead of pretending to work.
-void RunTestMode(TolmarForm&) {
-    throw Error(L"Testl\u00e4get finns inte i den h\u00e4r versionen av programmet.");
-}
+void RunTestMode(TolmarForm&) { ShowTestForm(ApplicationWindow()); }
+
+// The update run is not part of this build yet; it says so plainly instead
+// of pretending to work.
 
 void UpdateAllPatients(TolmarForm&) {
     throw Error(L"Uppdatering av patientregistret finns inte i den h\u00e4r versionen av programmet.");

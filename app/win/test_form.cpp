@@ -1,0 +1,176 @@
+#include "app/win/test_form.h"
+
+#include <cstdint>
+
+#include "app/win/resource.h"
+#include "register/person_record.h"
+#include "register/win/person_lookup.h"
+
+namespace tolmar::win {
+namespace {
+
+constexpr int kFormClientWidth = 386;
+constexpr int kFormClientHeight = 434;
+constexpr int kViewerClientWidth = 661;
+constexpr int kViewerClientHeight = 556;
+constexpr int kEditHeight = 21;
+constexpr int kButtonHeight = 25;
+constexpr int kLabelHeight = 13;
+constexpr int kGroupLeft = 8, kGroupTop = 80;
+
+// A person field of the form: its control, label, place and record field.
+struct PersonField {
+    int id;
+    const wchar_t* label;
+    int top;
+    int width;
+    const std::wstring& (*value)(const PersonRecord&);
+};
+
+const PersonField kPersonFields[] = {
+    {IDC_KONEDIT, L"K\u00f6n:", 27, 73, [](const PersonRecord& r) -> const std::wstring& { return r.Sex.str(); }},
+    {IDC_FNAMNEDIT, L"F\u00f6rnamn:", 50, 289, [](const PersonRecord& r) -> const std::wstring& { return r.FirstName.str(); }},
+    {IDC_EDTALLAFORNAMN, L"Alla fnamn:", 74, 289, [](const PersonRecord& r) -> const std::wstring& { return r.AllaNamn.str(); }},
+    {IDC_MELLANNAMNEDIT, L"Mellan:", 97, 289, [](const PersonRecord& r) -> const std::wstring& { return r.MiddleName.str(); }},
+    {IDC_ENAMNEDIT, L"Efternamn:", 120, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Surname.str(); }},
+    {IDC_ADRESSEDIT, L"Adress:", 143, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Address2.str(); }},
+    {IDC_COADRESSEDIT, L"Co Adress:", 166, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Address1.str(); }},
+    {IDC_POSTNREDIT, L"Postnr:", 189, 89, [](const PersonRecord& r) -> const std::wstring& { return r.PostNumber.str(); }},
+    {IDC_ORTEDIT, L"Ort:", 212, 289, [](const PersonRecord& r) -> const std::wstring& { return r.PostTown.str(); }},
+    {IDC_EDTRELATION, L"Relation:", 235, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Relation.str(); }},
+    {IDC_STATUSEDIT, L"Status:", 272, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Status.str(); }},
+};
+
+void SizeClient(HWND dialog, int width, int height) {
+    RECT frame{0, 0, width, height};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
+    const int w = frame.right - frame.left, h = frame.bottom - frame.top;
+    SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w,
+                 h, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Place(HWND dialog, int id, int x, int y, int w, int h) { MoveWindow(GetDlgItem(dialog, id), x, y, w, h, FALSE); }
+
+std::wstring TextOf(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+void LayOutTestForm(HWND dialog) {
+    SizeClient(dialog, kFormClientWidth, kFormClientHeight);
+    int label = IDC_LABEL_FIRST;
+    Place(dialog, label++, 16, 19, 60, kLabelHeight);
+    Place(dialog, IDC_EDTLOGIN, 80, 16, 201, kEditHeight);
+    Place(dialog, label++, 16, 51, 60, kLabelHeight);
+    Place(dialog, IDC_EDIT1, 80, 48, 201, kEditHeight);
+    Place(dialog, IDC_BITBTN3, 288, 46, 75, kButtonHeight);
+    Place(dialog, IDC_GROUPBOX1, kGroupLeft, kGroupTop, 369, 305);
+    for (const PersonField& f : kPersonFields) {
+        const int labelId = label++;
+        Place(dialog, labelId, kGroupLeft + 16, kGroupTop + f.top + 3, 56, kLabelHeight);
+        SetDlgItemTextW(dialog, labelId, f.label);
+        Place(dialog, f.id, kGroupLeft + 72, kGroupTop + f.top, f.width, kEditHeight);
+    }
+    Place(dialog, IDC_BEVEL1, 8, 392, 369, 2);
+    Place(dialog, IDC_BUTTON1, 15, 403, 75, kButtonHeight);
+    Place(dialog, IDC_BITBTN1, 288, 403, 75, kButtonHeight);
+    SetDlgItemTextW(dialog, IDC_BITBTN3, L"&S\u00f6k");
+    SetDlgItemTextW(dialog, IDC_BITBTN1, L"&Avsluta");
+    SetDlgItemTextW(dialog, IDC_EDTLOGIN, L"<Not defined>");
+}
+
+// The search of "&Sök" (and Enter): the number exactly as typed.
+void Button2Click(HWND dialog) {
+    HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    SetDlgItemTextW(dialog, IDC_EDTLOGIN, L"");
+    PersonRecord person;
+    person.PersonalNumber = TextOf(dialog, IDC_EDIT1);
+    std::int32_t returnCode = ReturnCode::Failure;
+    std::wstring errms;
+    LookUpPerson(person, returnCode, errms);
+    if (returnCode == ReturnCode::Found)
+        for (const PersonField& f : kPersonFields) SetDlgItemTextW(dialog, f.id, f.value(person).c_str());
+    SetDlgItemTextW(dialog, IDC_EDTLOGIN, std::to_wstring(returnCode).c_str());
+    SetCursor(previous ? previous : LoadCursorW(nullptr, IDC_ARROW));
+}
+
+INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            LayOutTestForm(dialog);
+            SetFocus(GetDlgItem(dialog, IDC_EDIT1));
+            return FALSE;  // the focus is set
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_BITBTN3:
+                    Button2Click(dialog);
+                    return TRUE;
+                case IDC_BUTTON1:
+                    ShowXmlViewer(dialog, XmlStore().text);
+                    return TRUE;
+                case IDC_BITBTN1:
+                    EndDialog(dialog, IDCANCEL);
+                    return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+INT_PTR CALLBACK XmlViewerProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG: {
+            SizeClient(dialog, kViewerClientWidth, kViewerClientHeight);
+            Place(dialog, IDC_MEMO1, 0, 0, kViewerClientWidth, kViewerClientHeight);
+            const auto* text = reinterpret_cast<const std::wstring*>(lParam);
+            SetDlgItemTextW(dialog, IDC_MEMO1, WithCrLf(*text).c_str());
+            return TRUE;
+        }
+        case WM_SIZE:
+            Place(dialog, IDC_MEMO1, 0, 0, LOWORD(lParam), HIWORD(lParam));
+            InvalidateRect(dialog, nullptr, TRUE);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == IDOK) {
+                EndDialog(dialog, LOWORD(wParam));
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+std::wstring WithCrLf(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\r') {
+            out += L"\r\n";
+            if (i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+        } else if (c == L'\n') {
+            out += L"\r\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void ShowTestForm(HWND owner) {
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_TESTFORM), owner, TestFormProc, 0);
+}
+
+void ShowXmlViewer(HWND owner, const std::wstring& text) {
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_XMLVIEWER), owner, XmlViewerProc,
+                    reinterpret_cast<LPARAM>(&text));
+}
+
+}  // namespace tolmar::win
