@@ -1,0 +1,97 @@
+// Feeds arbitrary bytes, read as UTF-8, to the reading of the register's
+// answer and checks what must hold for any answer.
+#include <clocale>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz_check.h"
+#include "register/person_answer.h"
+#include "tools/text.h"
+
+using namespace tolmar;
+
+namespace {
+
+bool IsPartOf(std::wstring_view part, std::wstring_view whole) {
+    return whole.find(part) != std::wstring_view::npos;
+}
+
+// A trimmed field: no blank at its start, and none at its end unless the
+// capacity cut it there.
+template <std::size_t N>
+bool LooksTrimmed(const BoundedText<N>& field) {
+    const std::wstring& s = field.str();
+    if (s.empty()) return true;
+    if (IsBlankChar(s.front())) return false;
+    return s.size() == N || !IsBlankChar(s.back());
+}
+
+template <std::size_t N>
+bool WithinCapacity(const BoundedText<N>& field) {
+    return field.size() <= N;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::setlocale(LC_ALL, "C.UTF-8");  // non-ASCII case mapping, as on a user's machine
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::wstring R = FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+    std::wstring working = L"stale";
+    const PersonAnswer answer = ReadPersonAnswer(R, working);
+    const PersonRecord& r = answer.Record;
+
+    FUZZ_CHECK(answer.ReturnCode == ReturnCode::Found || answer.ReturnCode == ReturnCode::NotFound);
+    FUZZ_CHECK((answer.ReturnCode == ReturnCode::NotFound) == !IsPartOf(L"PersonInfo", R));
+    FUZZ_CHECK(r.PersonalNumber.empty());
+
+    FUZZ_CHECK(WithinCapacity(r.FirstName) && WithinCapacity(r.MiddleName) && WithinCapacity(r.Surname));
+    FUZZ_CHECK(WithinCapacity(r.Address1) && WithinCapacity(r.Address2) && WithinCapacity(r.PostNumber));
+    FUZZ_CHECK(WithinCapacity(r.PostTown) && WithinCapacity(r.Status) && WithinCapacity(r.Sex));
+    FUZZ_CHECK(WithinCapacity(r.Relation) && WithinCapacity(r.AllaNamn));
+
+    if (answer.ReturnCode == ReturnCode::NotFound) {
+        FUZZ_CHECK(r == PersonRecord{});
+        FUZZ_CHECK(working == R);
+        return 0;
+    }
+
+    // The person part, and the raw fields copied out of the answer.
+    FUZZ_CHECK(IsPartOf(working, R));
+    FUZZ_CHECK(IsPartOf(r.Relation, R));
+    FUZZ_CHECK(IsPartOf(r.Sex, working));
+    FUZZ_CHECK(IsPartOf(r.AllaNamn, working));
+
+    FUZZ_CHECK(LooksTrimmed(r.FirstName) && LooksTrimmed(r.MiddleName) && LooksTrimmed(r.Surname));
+    FUZZ_CHECK(LooksTrimmed(r.Address1) && LooksTrimmed(r.Address2) && LooksTrimmed(r.PostNumber));
+    FUZZ_CHECK(LooksTrimmed(r.PostTown) && LooksTrimmed(r.Status));
+    FUZZ_CHECK(IsPartOf(r.MiddleName, working) && IsPartOf(r.PostNumber, working));
+    FUZZ_CHECK(IsPartOf(r.Status, working));
+
+    const bool cnFamily = IsPartOf(L"cn_fname", LowerLocale(working));
+    if (cnFamily) {
+        FUZZ_CHECK(r.Sex.empty() && r.MiddleName.empty());
+    } else {
+        FUZZ_CHECK(r.Status.empty());
+    }
+
+    // The town is the answer's own or one of the register's status or secrecy
+    // texts; the secrecy text goes with empty address lines and postal code.
+    static const wchar_t* const kTownTexts[] = {
+        L"AVLIDEN", L"UTVANDRAD", L"GAMMALT PERSSONUMMER", L"ANNAN ANLEDNING", L"TEKNISKT AVREGISTRERAD",
+        L"OBEFINTLIG", L"UTFLYTTAD UR REGIONEN", L"SEKRETESS M\u00c4RKT"};
+    bool fixedTown = false;
+    for (const wchar_t* t : kTownTexts) fixedTown = fixedTown || r.PostTown == t;
+    FUZZ_CHECK(fixedTown || IsPartOf(r.PostTown, working));
+    if (r.PostTown == L"SEKRETESS M\u00c4RKT" && !IsPartOf(L"SEKRETESS M\u00c4RKT", working))
+        FUZZ_CHECK(r.Address1.empty() && r.Address2.empty() && r.PostNumber.empty());
+
+    // Reading is a pure function of the answer.
+    FUZZ_CHECK(ReadPersonAnswer(R).Record == r);
+    return 0;
+}
