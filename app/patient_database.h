@@ -1,0 +1,53 @@
+// The patient database as the update run sees it: a connection with
+// transactions, the list of patients to refresh, and one patient row at a
+// time that can be saved back. The ODBC implementation lives in
+// app/win/odbc_patient_database.*; tests use an in-memory one.
+//
+// Every failure is thrown as tolmar::Error carrying the driver's diagnostic
+// text (SQLSTATE and message); a save that finds the row changed by someone
+// else since it was read throws Error(kRowNotLocatedText) exactly.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tolmar {
+
+// One row of KUNDER, read by its PATIENTNR. Columns are read and written as
+// text; a NULL column reads as "".
+class PatientRow {
+public:
+    virtual ~PatientRow() = default;
+    // Whether the row's result has the column (names without regard to case).
+    virtual bool HasColumn(std::wstring_view column) const = 0;
+    // The column's text; throws Error when the column does not exist.
+    virtual std::wstring Text(std::wstring_view column) const = 0;
+    // Writes the changed columns of this row in one UPDATE by primary key,
+    // which also requires each changed column to still hold the value that
+    // was read (optimistic concurrency). No row matched: throws
+    // Error(kRowNotLocatedText). A column the row does not have: throws Error.
+    virtual void Save(const std::vector<std::pair<std::wstring, std::wstring>>& changes) = 0;
+};
+
+class PatientDatabase {
+public:
+    virtual ~PatientDatabase() = default;
+    // Connects with an ODBC connection string (closing an earlier connection).
+    virtual void Connect(const std::wstring& connectionString) = 0;
+    virtual void BeginTransaction() = 0;
+    virtual void Commit() = 0;
+    virtual void Rollback() = 0;
+    virtual bool InTransaction() const = 0;
+    // Runs the list query and returns its PATIENTNR values in result order,
+    // as text, read with a forward-only cursor: nothing else of the rows is kept.
+    virtual std::vector<std::wstring> PatientKeys(const std::wstring& listSql) = 0;
+    // "SELECT * FROM KUNDER WHERE PATIENTNR = ?" with the key; nullptr when
+    // no row has it.
+    virtual std::unique_ptr<PatientRow> OpenPatient(const std::wstring& patientKey) = 0;
+};
+
+}  // namespace tolmar
