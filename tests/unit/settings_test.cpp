@@ -3,35 +3,14 @@
 #include <map>
 #include <tuple>
 
+#include "fake_registry.h"
 #include "tools/settings.h"
+
+using tolmar::test::FakeRegistry;
 
 using namespace tolmar;
 
 namespace {
-
-// An in-memory registry that records writes and can refuse one root.
-class FakeRegistry : public RegistryAccess {
-public:
-    using Key = std::tuple<RegRoot, std::wstring, std::wstring>;
-    std::map<Key, std::wstring> values;
-    bool machineWritable = true;
-    std::wstring lastError;
-
-    bool WriteString(RegRoot root, std::wstring_view path, std::wstring_view name,
-                     std::wstring_view value) override {
-        if (root == RegRoot::LocalMachine && !machineWritable) {
-            lastError = L"Access denied.\r\n";
-            return false;
-        }
-        values[{root, std::wstring(path), std::wstring(name)}] = std::wstring(value);
-        return true;
-    }
-    std::wstring ReadString(RegRoot root, std::wstring_view path, std::wstring_view name) override {
-        auto it = values.find({root, std::wstring(path), std::wstring(name)});
-        return it == values.end() ? std::wstring() : it->second;
-    }
-    std::wstring LastError() const override { return lastError; }
-};
 
 constexpr const wchar_t* kPath = L"SOFTWARE\\Norvena\\D_Apps_Suite_2\\DataProvider";
 

@@ -1,0 +1,246 @@
+#include "app/update_run.h"
+
+#include <exception>
+
+#include "tools/error.h"
+#include "tools/text.h"
+
+namespace tolmar {
+namespace {
+
+std::wstring Number(std::wstring text) {
+    if (const size_t hyphen = text.find(L'-'); hyphen != std::wstring::npos) text.erase(hyphen, 1);
+    return text;
+}
+
+bool Contains(std::wstring_view haystack, std::wstring_view needle) {
+    return haystack.find(needle) != std::wstring_view::npos;
+}
+
+}  // namespace
+
+std::wstring PostNumberWithSpace(std::wstring_view postNumber) {
+    std::wstring pn(postNumber);
+    if (pn.size() == 5) pn.insert(3, L" ");
+    return pn;
+}
+
+RowDecision DecideRowUpdate(const PatientRow& row, const PersonRecord& person, std::wstring_view number) {
+    RowDecision decision;
+    const std::wstring pn = PostNumberWithSpace(person.PostNumber.str());
+    const std::wstring firstName = row.Text(L"F_RNAMN");
+    const std::wstring upperRegisterFirst = UpperLocale(person.FirstName.str());
+
+    // The tests in order; the first that holds decides. The first one uses
+    // the stored first name as it is, untrimmed.
+    decision.differs = !Contains(upperRegisterFirst, UpperLocale(firstName)) ||
+                       row.Text(L"EFTERNAMN") != person.Surname.str() || IsBlank(firstName) ||
+                       row.Text(L"ADRESS") != person.Address2.str() ||
+                       row.Text(L"COADRESS") != person.Address1.str() || row.Text(L"POSTNR") != pn ||
+                       row.Text(L"ORT") != person.PostTown.str() || row.Text(L"KON") != person.Sex.str();
+    if (!decision.differs) return decision;
+
+    auto& c = decision.changes;
+    // The stored first name stays when it occurs among the register's names.
+    const std::wstring trimmedFirst = UpperLocale(Trim(firstName));
+    const bool occurs = !trimmedFirst.empty() && Contains(upperRegisterFirst, trimmedFirst);
+    if (!occurs) {
+        if (!IsBlank(person.FirstName.str()))
+            c.emplace_back(L"F_RNAMN", person.FirstName.str());
+        else if (!IsBlank(person.MiddleName.str()))
+            c.emplace_back(L"F_RNAMN", person.MiddleName.str());
+    }
+    c.emplace_back(L"EFTERNAMN", person.Surname.str());
+    c.emplace_back(L"ADRESS", person.Address2.str());
+    c.emplace_back(L"COADRESS", person.Address1.str());
+    c.emplace_back(L"POSTNR", pn);
+    c.emplace_back(L"ORT", person.PostTown.str());
+    c.emplace_back(L"KON", person.Sex.str());
+    c.emplace_back(L"TEL3NOT", person.Status.str());
+    // Check digits and birth date only where the table has the columns.
+    if (row.HasColumn(L"KONTROLLNR") && number.size() == 12) {
+        c.emplace_back(L"KONTROLLNR", std::wstring(number.substr(8, 4)));
+        if (row.HasColumn(L"FODELSEDAG"))
+            c.emplace_back(L"FODELSEDAG", std::wstring(number.substr(0, 4)) + L"-" + std::wstring(number.substr(4, 2)) +
+                                              L"-" + std::wstring(number.substr(6, 2)));
+    }
+    if (UpperLocale(Trim(person.PostTown.str())) == L"AVLIDEN") c.emplace_back(L"AKTIV", L"F");
+    return decision;
+}
+
+namespace {
+
+// One run's state and steps.
+class UpdateRun {
+public:
+    explicit UpdateRun(UpdateRunContext& ctx) : ctx_(ctx), view_(ctx.view), db_(ctx.database) {}
+
+    void Run() {
+        view_.ClearLines();
+        const std::optional<PreparedConnection> connection = ctx_.prepareConnection();
+        if (!connection) {
+            view_.SetHourglass(false);
+            return;
+        }
+        if (!Connect(*connection)) return;
+        // From here on the closing always runs.
+        if (Begin() && ListPatients()) {
+            view_.SetHourglass(true);
+            view_.SetCaption(L"Inloggad...");
+            view_.SetHourglass(false);
+            Loop();
+            view_.AddLine(L"Antal poster redigerade: " + std::to_wstring(savedInRun_));
+        }
+        Close();
+    }
+
+private:
+    bool Connect(const PreparedConnection& connection) {
+        try {
+            db_.Connect(connection.connectionString);
+            return true;
+        } catch (const std::exception& e) {
+            view_.SetHourglass(false);
+            view_.AddLine(L"Det gick inte att ansluta till databasen " + connection.serverName + L": " +
+                          connection.databaseName + L" med anv\u00e4ndarnamnet " + connection.userName + L"\r\r" +
+                          MessageOf(e));
+            return false;
+        }
+    }
+
+    bool Begin() {
+        try {
+            db_.BeginTransaction();
+            return true;
+        } catch (const std::exception& e) {
+            view_.AddLine(L"Det gick inte att spara transactionen! Fel: " + MessageOf(e));
+            return false;
+        }
+    }
+
+    // The patient list: the "KunderSQL" setting, or the design-time SQL
+    // (stored as the setting) when it is empty.
+    bool ListPatients() {
+        try {
+            std::wstring sql = ctx_.settings.ReadDefault(L"Tolmar", L"KunderSQL", L"");
+            if (sql.empty()) {
+                ctx_.settings.Write(L"Tolmar", L"KunderSQL", JoinTrimmedLines(kKunderAllDesignSql));
+                sql = kKunderAllDesignSql[0] + L"\r\n" + kKunderAllDesignSql[1];
+            }
+            keys_ = db_.PatientKeys(sql);
+            view_.StartProgress(keys_.size());
+            return true;
+        } catch (const std::exception& e) {
+            view_.SetHourglass(false);
+            view_.AddLine(L"Det gick inte att \u00f6ppna tabellen KunderAll! Fel: " + MessageOf(e));
+            return false;
+        }
+    }
+
+    void Loop() {
+        const std::wstring total = std::to_wstring(keys_.size());
+        for (const std::wstring& key : keys_) {
+            try {
+                view_.ProcessPendingMessages();
+                if (!CommitBatchIfDue()) return;
+                HandlePatient(key);
+                if (failedSaves_ > kMaxFailedSaves) {
+                    view_.AddLine(L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!");
+                    return;
+                }
+            } catch (const std::exception& e) {
+                view_.SetHourglass(false);
+                view_.AddLine(L"Det gick inte att \u00f6ppna tabellen Kunder! Fel: " + MessageOf(e));
+                return;
+            }
+            view_.StepProgress();
+            view_.SetCounts(total + L"/" + std::to_wstring(lookupsStarted_));
+            view_.ProcessPendingMessages();
+        }
+    }
+
+    // After 101 rows saved since the last commit: commit and begin anew.
+    bool CommitBatchIfDue() {
+        if (savedSinceCommit_ <= kRowsPerCommit) return true;
+        savedSinceCommit_ = 0;
+        if (!db_.InTransaction()) return true;
+        try {
+            db_.Commit();
+            db_.BeginTransaction();
+            return true;
+        } catch (const std::exception& e) {
+            view_.AddLine(L"Det gick inte att spara transactionen! Fel: " + MessageOf(e));
+            return false;
+        }
+    }
+
+    void HandlePatient(const std::wstring& key) {
+        // A row deleted since the list was read has no personal number.
+        const std::unique_ptr<PatientRow> row = db_.OpenPatient(key);
+        const std::wstring number = row ? Number(row->Text(L"PERSONNR")) : std::wstring();
+        if (number.size() != kPersonalNumberLengthForRun) {
+            view_.AddLine(L"Felaktigt personnummer: " + number);
+            return;
+        }
+        ++lookupsStarted_;
+        person_.PersonalNumber = number;
+        view_.SetCaption(L"S\u00f6ker efter " + number);
+        std::int32_t code = ReturnCode::Failure;
+        std::wstring errms;
+        ctx_.lookup.LookUp(person_, code, errms);
+        view_.SetHourglass(false);
+        if (code == ReturnCode::NotFound) {
+            view_.SetCaption(L"Fann inte person!");
+            view_.AddLine(L"Kunde inte hitta n\u00e5gon person med personnummer " + number + L"!");
+        } else if (code != ReturnCode::Found) {
+            view_.SetCaption(L"Fel: " + std::to_wstring(code));
+            view_.AddLine(L"Ett fel uppstod vid s\u00f6kning av personnummer " + number + L"; Fel: " +
+                          std::to_wstring(code) + L", " + errms);
+        } else {
+            view_.SetCaption(L"Person funnen, sparar data...");
+            CompareAndSave(*row, number);
+        }
+    }
+
+    void CompareAndSave(PatientRow& row, const std::wstring& number) {
+        const RowDecision decision = DecideRowUpdate(row, person_, number);
+        if (!decision.differs) return;
+        // Setting a column the table lacks is no failed save: it stops the run.
+        for (const auto& change : decision.changes)
+            if (!row.HasColumn(change.first)) throw Error(L"KUNDER saknar f\u00e4ltet " + change.first);
+        try {
+            row.Save(decision.changes);
+            ++savedSinceCommit_;
+            ++savedInRun_;
+            anySaved_ = true;
+        } catch (const std::exception& e) {
+            view_.AddLine(L"Det gick inte att uppdatera " + number + L"! Fel: " + MessageOf(e));
+            ++failedSaves_;
+        }
+    }
+
+    // Commit when anything was saved, else roll back; errors are ignored.
+    void Close() {
+        try {
+            if (anySaved_ && db_.InTransaction())
+                db_.Commit();
+            else if (db_.InTransaction())
+                db_.Rollback();
+        } catch (...) {
+        }
+    }
+
+    UpdateRunContext& ctx_;
+    UpdateRunView& view_;
+    PatientDatabase& db_;
+    std::vector<std::wstring> keys_;
+    PersonRecord person_;  // its buffers serve every patient
+    int savedSinceCommit_ = 0, savedInRun_ = 0, failedSaves_ = 0, lookupsStarted_ = 0;
+    bool anySaved_ = false;
+};
+
+}  // namespace
+
+void RunUpdateAll(UpdateRunContext& context) { UpdateRun(context).Run(); }
+
+}  // namespace tolmar

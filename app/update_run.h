@@ -1,0 +1,89 @@
+// The "UPDATE_ALL" run: every patient of KUNDER looked up in the register
+// and the row saved when it differs, in transactions committed every 101
+// saved rows. Every notable event becomes a line of the progress list.
+// Plain C++: the window, the database, the register and the settings come
+// in through the interfaces below.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/patient_database.h"
+#include "register/person_record.h"
+#include "tools/settings.h"
+
+namespace tolmar {
+
+// The main window as the run uses it.
+class UpdateRunView {
+public:
+    virtual ~UpdateRunView() = default;
+    virtual void ClearLines() = 0;
+    virtual void AddLine(std::wstring_view line) = 0;         // addText
+    virtual void SetCaption(std::wstring_view caption) = 0;   // and repaint
+    virtual void StartProgress(size_t maximum) = 0;           // position 0
+    virtual void StepProgress() = 0;
+    virtual void SetCounts(std::wstring_view text) = 0;       // Label2, repainted
+    virtual void ProcessPendingMessages() = 0;
+    virtual void SetHourglass(bool on) = 0;
+};
+
+class PersonLookup {
+public:
+    virtual ~PersonLookup() = default;
+    // Fills the output fields of `person` from its PersonalNumber; returnCode
+    // 0 found, -359 not found, other: failure with errms.
+    virtual void LookUp(PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) = 0;
+};
+
+// A prepared connection: the ODBC connection string and the login it
+// describes (for the connection-failure line).
+struct PreparedConnection {
+    std::wstring connectionString;
+    std::wstring serverName;
+    std::wstring databaseName;
+    std::wstring userName;
+};
+
+struct UpdateRunContext {
+    UpdateRunView& view;
+    PatientDatabase& database;
+    PersonLookup& lookup;
+    Settings& settings;
+    // ConnectDatabase with an empty user and password: nullopt when no
+    // connection string could be prepared (the user has been told).
+    std::function<std::optional<PreparedConnection>()> prepareConnection;
+};
+
+// The list query's design-time SQL, used (and stored as "KunderSQL") when
+// the setting is empty.
+inline const std::vector<std::wstring> kKunderAllDesignSql = {L"SELECT PATIENTNR, PERSONNR FROM KUNDER",
+                                                               L"ORDER BY PERSONNR"};
+
+// Commits come after this many saved rows have gone past it (101 rows a batch).
+inline constexpr int kRowsPerCommit = 100;
+// The run stops after the failed save that takes the count past this.
+inline constexpr int kMaxFailedSaves = 10;
+
+inline constexpr size_t kPersonalNumberLengthForRun = 12;
+
+void RunUpdateAll(UpdateRunContext& context);
+
+// Compare and save, the decisions only: the column changes for a patient
+// row and the register's record, empty when the row equals the register.
+// `row` answers column reads (required columns missing: Error).
+struct RowDecision {
+    bool differs = false;
+    std::vector<std::pair<std::wstring, std::wstring>> changes;  // in the order they are set
+};
+RowDecision DecideRowUpdate(const PatientRow& row, const PersonRecord& person, std::wstring_view number);
+
+// "12345" -> "123 45"; any other length unchanged.
+std::wstring PostNumberWithSpace(std::wstring_view postNumber);
+
+}  // namespace tolmar

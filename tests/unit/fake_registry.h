@@ -1,0 +1,36 @@
+// An in-memory registry for tests of the settings and their users.
+#pragma once
+
+#include <map>
+#include <string>
+#include <tuple>
+
+#include "tools/settings.h"
+
+namespace tolmar::test {
+
+// An in-memory registry that records writes and can refuse one root.
+class FakeRegistry : public tolmar::RegistryAccess {
+public:
+    using Key = std::tuple<tolmar::RegRoot, std::wstring, std::wstring>;
+    std::map<Key, std::wstring> values;
+    bool machineWritable = true;
+    std::wstring lastError;
+
+    bool WriteString(tolmar::RegRoot root, std::wstring_view path, std::wstring_view name,
+                     std::wstring_view value) override {
+        if (root == tolmar::RegRoot::LocalMachine && !machineWritable) {
+            lastError = L"Access denied.\r\n";
+            return false;
+        }
+        values[{root, std::wstring(path), std::wstring(name)}] = std::wstring(value);
+        return true;
+    }
+    std::wstring ReadString(tolmar::RegRoot root, std::wstring_view path, std::wstring_view name) override {
+        auto it = values.find({root, std::wstring(path), std::wstring(name)});
+        return it == values.end() ? std::wstring() : it->second;
+    }
+    std::wstring LastError() const override { return lastError; }
+};
+
+}  // namespace tolmar::test

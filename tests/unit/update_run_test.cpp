@@ -1,0 +1,405 @@
+// The update run against an in-memory patient table, register and window.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "app/update_run.h"
+#include "fake_registry.h"
+#include "tools/error.h"
+#include "tools/messages.h"
+#include "tools/text.h"
+
+using namespace tolmar;
+using tolmar::test::FakeRegistry;
+
+namespace {
+
+using Columns = std::map<std::wstring, std::wstring>;
+
+struct FakeTable {
+    std::vector<std::wstring> order;            // PATIENTNR in list order
+    std::map<std::wstring, Columns> rows;       // PATIENTNR -> columns
+    std::set<std::wstring> conflictOnSave;      // someone else changed these rows
+    std::vector<std::wstring> events;           // begin, commit, rollback, save:<key>
+    bool inTransaction = false;
+    bool failCommit = false;
+    bool failList = false;
+    bool failConnect = false;
+    std::wstring listSql;
+
+    void Add(const std::wstring& key, Columns columns) {
+        order.push_back(key);
+        rows[key] = std::move(columns);
+    }
+    int Count(const std::wstring& event) const {
+        return static_cast<int>(std::count(events.begin(), events.end(), event));
+    }
+};
+
+class FakeRow : public PatientRow {
+public:
+    FakeRow(FakeTable& table, std::wstring key) : table_(table), key_(std::move(key)), read_(table.rows[key_]) {}
+    bool HasColumn(std::wstring_view c) const override { return read_.count(std::wstring(c)) > 0; }
+    std::wstring Text(std::wstring_view c) const override {
+        auto it = read_.find(std::wstring(c));
+        if (it == read_.end()) throw Error(L"no column " + std::wstring(c));
+        return it->second;
+    }
+    void Save(const std::vector<std::pair<std::wstring, std::wstring>>& changes) override {
+        if (table_.conflictOnSave.count(key_)) throw Error(std::wstring(kRowNotLocatedText));
+        for (const auto& [column, value] : changes) table_.rows[key_][column] = value;
+        table_.events.push_back(L"save:" + key_);
+    }
+
+private:
+    FakeTable& table_;
+    std::wstring key_;
+    Columns read_;
+};
+
+class FakeDatabase : public PatientDatabase {
+public:
+    explicit FakeDatabase(FakeTable& t) : t_(t) {}
+    void Connect(const std::wstring& cs) override {
+        if (t_.failConnect) throw Error(L"[08001] server not found");
+        connection = cs;
+    }
+    void BeginTransaction() override {
+        t_.inTransaction = true;
+        t_.events.push_back(L"begin");
+    }
+    void Commit() override {
+        if (t_.failCommit && t_.Count(L"commit") == 0) throw Error(L"[08S01] link lost");
+        t_.inTransaction = false;
+        t_.events.push_back(L"commit");
+    }
+    void Rollback() override {
+        t_.inTransaction = false;
+        t_.events.push_back(L"rollback");
+    }
+    bool InTransaction() const override { return t_.inTransaction; }
+    std::vector<std::wstring> PatientKeys(const std::wstring& sql) override {
+        if (t_.failList) throw Error(L"[42S02] no such table");
+        t_.listSql = sql;
+        return t_.order;
+    }
+    std::unique_ptr<PatientRow> OpenPatient(const std::wstring& key) override {
+        if (!t_.rows.count(key)) return nullptr;
+        return std::make_unique<FakeRow>(t_, key);
+    }
+    std::wstring connection;
+
+private:
+    FakeTable& t_;
+};
+
+struct Answer {
+    std::int32_t code = 0;
+    PersonRecord person;
+    std::wstring errms;
+};
+
+class FakeLookup : public PersonLookup {
+public:
+    std::map<std::wstring, Answer> answers;  // by number; missing: not found
+    std::vector<std::wstring> asked;
+    void LookUp(PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
+        asked.push_back(person.PersonalNumber.str());
+        auto it = answers.find(person.PersonalNumber.str());
+        if (it == answers.end()) {
+            code = ReturnCode::NotFound;
+            return;
+        }
+        code = it->second.code;
+        if (code == ReturnCode::Found) {
+            const auto number = person.PersonalNumber;
+            person = it->second.person;
+            person.PersonalNumber = number;
+        } else {
+            errms = it->second.errms;
+        }
+    }
+};
+
+class FakeView : public UpdateRunView {
+public:
+    std::vector<std::wstring> lines, captions;
+    size_t maximum = 0, position = 0;
+    std::wstring counts;
+    void ClearLines() override { lines.clear(); }
+    void AddLine(std::wstring_view l) override { lines.emplace_back(l); }
+    void SetCaption(std::wstring_view c) override { captions.emplace_back(c); }
+    void StartProgress(size_t m) override { maximum = m; position = 0; }
+    void StepProgress() override { ++position; }
+    void SetCounts(std::wstring_view t) override { counts = t; }
+    void ProcessPendingMessages() override {}
+    void SetHourglass(bool) override {}
+};
+
+PersonRecord Person(const wchar_t* first, const wchar_t* last, const wchar_t* street, const wchar_t* post,
+                    const wchar_t* town, const wchar_t* sex = L"K") {
+    PersonRecord p;
+    p.FirstName = first;
+    p.Surname = last;
+    p.Address2 = street;
+    p.PostNumber = post;
+    p.PostTown = town;
+    p.Sex = sex;
+    return p;
+}
+
+Columns Row(const wchar_t* pnr, const wchar_t* first, const wchar_t* last, const wchar_t* street,
+            const wchar_t* post, const wchar_t* town, const wchar_t* sex = L"K") {
+    return {{L"PATIENTNR", L""}, {L"PERSONNR", pnr}, {L"F_RNAMN", first}, {L"EFTERNAMN", last},
+            {L"ADRESS", street}, {L"COADRESS", L""}, {L"POSTNR", post}, {L"ORT", town},
+            {L"KON", sex},       {L"TEL3NOT", L""},  {L"KONTROLLNR", L""}, {L"FODELSEDAG", L""},
+            {L"AKTIV", L"T"}};
+}
+
+struct Harness {
+    FakeTable table;
+    FakeDatabase db{table};
+    FakeLookup lookup;
+    FakeView view;
+    FakeRegistry registry;
+    Settings settings{registry, L"C_Work\\"};
+    bool prepared = true;
+
+    void Run() {
+        UpdateRunContext ctx{view, db, lookup, settings, [this]() -> std::optional<PreparedConnection> {
+                                 if (!prepared) return std::nullopt;
+                                 return PreparedConnection{L"Driver=X", L"SRV", L"Kliniken", L"sa"};
+                             }};
+        RunUpdateAll(ctx);
+    }
+    // n patients whose rows all differ from the register (the street changed).
+    void AddPatients(int n, bool differ = true) {
+        for (int i = 0; i < n; ++i) {
+            wchar_t pnr[16];
+            swprintf(pnr, 16, L"1950%04d1234", i);
+            const std::wstring key = std::to_wstring(i + 1);
+            table.Add(key, Row(pnr, L"Anna", L"Berg", L"Gamla v\u00e4gen 1", L"903 25", L"UME\u00c5"));
+            lookup.answers[pnr].person = Person(L"Anna", L"Berg", differ ? L"Nya v\u00e4gen 2" : L"Gamla v\u00e4gen 1",
+                                                L"90325", L"UME\u00c5");
+        }
+    }
+};
+
+}  // namespace
+
+TEST(UpdateRunDecision, CompareAndSaveTable) {
+    struct Case {
+        const char* name;
+        Columns row;
+        PersonRecord person;
+        bool differs;
+        std::vector<std::pair<std::wstring, std::wstring>> expectSome;  // changes that must be there
+        std::vector<std::wstring> absent;                               // columns that must not change
+    };
+    Columns noOptional = Row(L"194501011234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5");
+    noOptional.erase(L"KONTROLLNR");
+    noOptional.erase(L"FODELSEDAG");
+    Columns onlyCheck = noOptional;
+    onlyCheck[L"KONTROLLNR"] = L"";
+    PersonRecord dead = Person(L"Karl", L"\u00d6berg", L"", L"", L"AVLIDEN", L"M");
+    dead.Status = L"AV";
+    PersonRecord middleOnly = Person(L" ", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5");
+    middleOnly.MiddleName = L"Kim";
+    const Case cases[] = {
+        {"equal row: nothing written", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), false, {}, {}},
+        {"stored name is the second given name: kept, the rest updated",
+         Row(L"194501011234", L"Maria", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
+         Person(L"Anna Maria", L"Lind", L"Storgatan 1", L"90325", L"UME\u00c5"), true,
+         {{L"EFTERNAMN", L"Lind"}, {L"POSTNR", L"903 25"}}, {L"F_RNAMN"}},
+        {"stored name not among the given names: replaced",
+         Row(L"194501011234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
+         Person(L"Anna Maria", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true,
+         {{L"F_RNAMN", L"Anna Maria"}}, {}},
+        {"blank register first name: the middle name is taken",
+         Row(L"194501011234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"), middleOnly, true,
+         {{L"F_RNAMN", L"Kim"}}, {}},
+        {"trailing blank in the stored name counts as a difference but the name stays",
+         Row(L"194501011234", L"Anna ", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true, {{L"EFTERNAMN", L"Berg"}},
+         {L"F_RNAMN"}},
+        {"empty stored first name: a difference, and filled",
+         Row(L"194501011234", L"", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true, {{L"F_RNAMN", L"Anna"}}, {}},
+        {"a four-character post number is compared and stored unchanged",
+         Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"9032", L"UME\u00c5"), true, {{L"POSTNR", L"9032"}}, {}},
+        {"deceased: address emptied, ORT AVLIDEN, AKTIV F, status kept in TEL3NOT",
+         Row(L"193212129876", L"Karl", L"\u00d6berg", L"Kyrkv\u00e4gen 4", L"931 31", L"SKELLEFTE\u00c5", L"M"), dead,
+         true,
+         {{L"ADRESS", L""}, {L"COADRESS", L""}, {L"POSTNR", L""}, {L"ORT", L"AVLIDEN"}, {L"AKTIV", L"F"},
+          {L"TEL3NOT", L"AV"}, {L"KONTROLLNR", L"9876"}, {L"FODELSEDAG", L"1932-12-12"}},
+         {}},
+        {"no check-digit or birth-date columns: neither set", noOptional,
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true, {{L"F_RNAMN", L"Anna"}},
+         {L"KONTROLLNR", L"FODELSEDAG", L"AKTIV"}},
+        {"check digits but no birth date", onlyCheck, Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"),
+         true, {{L"KONTROLLNR", L"1234"}}, {L"FODELSEDAG"}},
+        {"sex differs", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5", L"M"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5", L"K"), true, {{L"KON", L"K"}}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeTable table;
+        table.rows[L"1"] = c.row;
+        FakeRow row(table, L"1");
+        const std::wstring number = Trim(c.row.at(L"PERSONNR"));
+        const RowDecision d = DecideRowUpdate(row, c.person, number);
+        EXPECT_EQ(d.differs, c.differs);
+        for (const auto& want : c.expectSome)
+            EXPECT_NE(std::find(d.changes.begin(), d.changes.end(), want), d.changes.end())
+                << ToUtf8(want.first) << "=" << ToUtf8(want.second);
+        for (const auto& column : c.absent)
+            EXPECT_TRUE(std::none_of(d.changes.begin(), d.changes.end(),
+                                     [&](const auto& ch) { return ch.first == column; }))
+                << ToUtf8(column);
+    }
+}
+
+TEST(UpdateRun, CommitsEvery101SavedRowsAndReportsTheCount) {
+    Harness h;
+    h.AddPatients(250);
+    h.Run();
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Antal poster redigerade: 250"});
+    // begin, 101 saves, commit, begin, 101 saves, commit, begin, 48 saves, commit
+    std::vector<size_t> commits;
+    int saves = 0;
+    for (const auto& e : h.table.events) {
+        if (e.rfind(L"save:", 0) == 0) ++saves;
+        if (e == L"commit") commits.push_back(static_cast<size_t>(saves));
+    }
+    EXPECT_EQ(commits, (std::vector<size_t>{101, 202, 250}));
+    EXPECT_EQ(h.table.Count(L"begin"), 3);
+    EXPECT_EQ(h.table.Count(L"rollback"), 0);
+    EXPECT_EQ(h.view.maximum, 250u);
+    EXPECT_EQ(h.view.position, 250u);
+    EXPECT_EQ(h.view.counts, L"250/250");
+    EXPECT_EQ(h.table.rows[L"7"][L"ADRESS"], L"Nya v\u00e4gen 2");
+}
+
+TEST(UpdateRun, NothingSavedRollsBack) {
+    Harness h;
+    h.AddPatients(3, /*differ=*/false);
+    h.Run();
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Antal poster redigerade: 0"});
+    EXPECT_EQ(h.table.events, (std::vector<std::wstring>{L"begin", L"rollback"}));
+}
+
+TEST(UpdateRun, LookupOutcomesAndBadNumbersNeverStopTheRun) {
+    Harness h;
+    h.table.Add(L"1", Row(L"19121212-1212", L"Tolvan", L"Tolvansson", L"Gatan 1", L"123 45", L"STAN"));
+    h.table.Add(L"2", Row(L"1912-1212-1212", L"X", L"Y", L"", L"", L""));
+    h.table.Add(L"3", Row(L"1912121212", L"X", L"Y", L"", L"", L""));
+    h.table.Add(L"4", Row(L"190001019999", L"X", L"Y", L"", L"", L""));
+    h.table.Add(L"5", Row(L"194501011234", L"X", L"Y", L"", L"", L""));
+    h.table.Add(L"6", Row(L"195001011111", L"Anna", L"Berg", L"Gatan 2", L"123 45", L"STAN"));
+    h.lookup.answers[L"191212121212"].person = Person(L"Tolvan", L"Tolvansson", L"Gatan 9", L"12345", L"STAN");
+    h.lookup.answers[L"194501011234"] = {-400, {}, L"Not Found (404) - 'http://x'\r\nFel i .: "};
+    h.lookup.answers[L"195001011111"].person = Person(L"Anna", L"Berg", L"Gatan 3", L"12345", L"STAN");
+    h.Run();
+    EXPECT_EQ(h.view.lines,
+              (std::vector<std::wstring>{
+                  L"Felaktigt personnummer: 19121212-1212",
+                  L"Felaktigt personnummer: 1912121212",
+                  L"Kunde inte hitta n\u00e5gon person med personnummer 190001019999!",
+                  L"Ett fel uppstod vid s\u00f6kning av personnummer 194501011234; Fel: -400, Not Found (404) - "
+                  L"'http://x'\r\nFel i .: ",
+                  L"Antal poster redigerade: 2"}));
+    // Only the numbers that passed the length test were looked up, hyphen removed.
+    EXPECT_EQ(h.lookup.asked, (std::vector<std::wstring>{L"191212121212", L"190001019999", L"194501011234",
+                                                          L"195001011111"}));
+    EXPECT_EQ(h.view.counts, L"6/4");
+    EXPECT_EQ(h.table.events.back(), L"commit");
+    EXPECT_NE(std::find(h.view.captions.begin(), h.view.captions.end(), L"Fann inte person!"), h.view.captions.end());
+    EXPECT_NE(std::find(h.view.captions.begin(), h.view.captions.end(), L"Fel: -400"), h.view.captions.end());
+}
+
+TEST(UpdateRun, TheEleventhFailedSaveStopsTheRun) {
+    for (int failures : {10, 11}) {
+        SCOPED_TRACE(failures);
+        Harness h;
+        h.AddPatients(15);
+        for (int i = 1; i <= failures; ++i) h.table.conflictOnSave.insert(std::to_wstring(i + 2));  // rows 3..
+        h.Run();
+        const int saved = 15 - failures - (failures == 11 ? 2 : 0);  // the stop leaves rows 14 and 15 untouched
+        ASSERT_GE(h.view.lines.size(), 2u);
+        EXPECT_EQ(h.view.lines.back(), L"Antal poster redigerade: " + std::to_wstring(saved));
+        const std::wstring failLine = L"Det gick inte att uppdatera 195000021234! Fel: " + std::wstring(kRowNotLocatedText);
+        EXPECT_EQ(h.view.lines.front(), failLine);
+        const bool stopped = std::find(h.view.lines.begin(), h.view.lines.end(),
+                                       L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!") !=
+                             h.view.lines.end();
+        EXPECT_EQ(stopped, failures == 11);
+        EXPECT_EQ(h.view.lines.size(), static_cast<size_t>(failures + 1 + (stopped ? 1 : 0)));
+        EXPECT_EQ(h.table.events.back(), L"commit");  // the rows saved before the stop are kept
+    }
+}
+
+TEST(UpdateRun, ListQueryFromTheSetting) {
+    Harness h;
+    h.AddPatients(1);
+    h.Run();
+    // Empty setting: written from the design-time SQL, which is what ran.
+    EXPECT_EQ(h.settings.Read(L"Tolmar", L"KunderSQL"), L" SELECT PATIENTNR, PERSONNR FROM KUNDER ORDER BY PERSONNR");
+    EXPECT_EQ(h.table.listSql, L"SELECT PATIENTNR, PERSONNR FROM KUNDER\r\nORDER BY PERSONNR");
+
+    Harness custom;
+    custom.AddPatients(1);
+    custom.settings.Write(L"Tolmar", L"KunderSQL", L"SELECT PATIENTNR FROM KUNDER WHERE AKTIV = 'T'");
+    custom.Run();
+    EXPECT_EQ(custom.table.listSql, L"SELECT PATIENTNR FROM KUNDER WHERE AKTIV = 'T'");
+}
+
+TEST(UpdateRun, StopsAndTheirLines) {
+    {
+        Harness h;  // no connection string could be prepared: no line at all
+        h.prepared = false;
+        h.AddPatients(1);
+        h.Run();
+        EXPECT_TRUE(h.view.lines.empty());
+        EXPECT_TRUE(h.table.events.empty());
+    }
+    {
+        Harness h;
+        h.table.failConnect = true;
+        h.Run();
+        EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att ansluta till databasen SRV: Kliniken med "
+                                                          L"anv\u00e4ndarnamnet sa\r\r[08001] server not found"});
+        EXPECT_TRUE(h.table.events.empty());
+    }
+    {
+        Harness h;
+        h.table.failList = true;
+        h.Run();
+        EXPECT_EQ(h.view.lines,
+                  std::vector<std::wstring>{L"Det gick inte att \u00f6ppna tabellen KunderAll! Fel: [42S02] no such table"});
+        EXPECT_EQ(h.table.events, (std::vector<std::wstring>{L"begin", L"rollback"}));
+    }
+    {
+        Harness h;  // the intermediate commit fails: the run stops with its count
+        h.AddPatients(105);
+        h.table.failCommit = true;
+        h.Run();
+        EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Det gick inte att spara transactionen! Fel: [08S01] link lost",
+                                                           L"Antal poster redigerade: 101"}));
+    }
+    {
+        Harness h;  // a deceased person in a table without AKTIV stops the run
+        h.AddPatients(2);
+        h.table.rows[L"1"].erase(L"AKTIV");
+        h.lookup.answers[L"195000001234"].person.PostTown = L"AVLIDEN";
+        h.Run();
+        ASSERT_EQ(h.view.lines.size(), 2u);
+        EXPECT_EQ(h.view.lines[0].rfind(L"Det gick inte att \u00f6ppna tabellen Kunder! Fel: ", 0), 0u)
+            << ToUtf8(h.view.lines[0]);
+        EXPECT_EQ(h.view.lines[1], L"Antal poster redigerade: 0");
+        EXPECT_EQ(h.table.events.back(), L"rollback");
+    }
+}
