@@ -97,7 +97,8 @@ public:
 private:
     bool Connect(const PreparedConnection& connection) {
         try {
-            db_.Connect(connection.connectionString);
+            db_.Connect(ctx_.driverConnectionString ? ctx_.driverConnectionString(connection.connectionString)
+                                                     : connection.connectionString);
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);

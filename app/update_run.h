@@ -41,8 +41,9 @@ public:
     virtual void LookUp(PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) = 0;
 };
 
-// A prepared connection: the ODBC connection string and the login it
-// describes (for the connection-failure line).
+// A prepared connection: the connection string (as the data-link file and
+// the login make it) and the login it describes (for the connection-failure
+// line).
 struct PreparedConnection {
     std::wstring connectionString;
     std::wstring serverName;
@@ -58,6 +59,9 @@ struct UpdateRunContext {
     // ConnectDatabase with an empty user and password: nullopt when no
     // connection string could be prepared (the user has been told).
     std::function<std::optional<PreparedConnection>()> prepareConnection;
+    // Turns the prepared string into the one the database takes; a failure
+    // here is a failure to connect. Empty: the string is taken as it is.
+    std::function<std::wstring(const std::wstring&)> driverConnectionString;
 };
 
 // The list query's design-time SQL, used (and stored as "KunderSQL") when

@@ -248,6 +248,8 @@ std::vector<std::wstring> TolmarForm::ProgressLines() const {
     return lines;
 }
 
+void TolmarForm::ClearProgressList() { SendMessageW(GetDlgItem(hwnd_, IDC_LISTBOX1), LB_RESETCONTENT, 0, 0); }
+
 void TolmarForm::SetCaption(std::wstring_view caption) {
     SetWindowTextW(hwnd_, std::wstring(caption).c_str());
     UpdateWindow(hwnd_);

@@ -26,6 +26,7 @@ public:
     // Appends a line to the progress list and selects it.
     void addText(std::wstring_view text);
     std::vector<std::wstring> ProgressLines() const;
+    void ClearProgressList();
 
     void SetCaption(std::wstring_view caption);
     void SetStatusText(std::wstring_view text);  // Label2

@@ -166,11 +166,17 @@ struct Harness {
     FakeRegistry registry;
     Settings settings{registry, L"C_Work\\"};
     bool prepared = true;
+    bool unknownProvider = false;
 
     void Run() {
-        UpdateRunContext ctx{view, db, lookup, settings, [this]() -> std::optional<PreparedConnection> {
+        UpdateRunContext ctx{view, db, lookup, settings,
+                             [this]() -> std::optional<PreparedConnection> {
                                  if (!prepared) return std::nullopt;
-                                 return PreparedConnection{L"Driver=X", L"SRV", L"Kliniken", L"sa"};
+                                 return PreparedConnection{L"Provider=X", L"SRV", L"Kliniken", L"sa"};
+                             },
+                             [this](const std::wstring& s) {
+                                 if (unknownProvider) throw Error(L"unknown provider in " + s);
+                                 return L"Driver=X;" + s;
                              }};
         RunUpdateAll(ctx);
     }
@@ -281,6 +287,7 @@ TEST(UpdateRun, CommitsEvery101SavedRowsAndReportsTheCount) {
     EXPECT_EQ(h.view.maximum, 250u);
     EXPECT_EQ(h.view.position, 250u);
     EXPECT_EQ(h.view.counts, L"250/250");
+    EXPECT_EQ(h.db.connection, L"Driver=X;Provider=X");
     EXPECT_EQ(h.table.rows[L"7"][L"ADRESS"], L"Nya v\u00e4gen 2");
 }
 
@@ -373,6 +380,14 @@ TEST(UpdateRun, StopsAndTheirLines) {
         EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att ansluta till databasen SRV: Kliniken med "
                                                           L"anv\u00e4ndarnamnet sa\r\r[08001] server not found"});
         EXPECT_TRUE(h.table.events.empty());
+    }
+    {
+        Harness h;  // a connection string the database cannot take is a failure to connect
+        h.unknownProvider = true;
+        h.Run();
+        EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att ansluta till databasen SRV: Kliniken med "
+                                                          L"anv\u00e4ndarnamnet sa\r\runknown provider in Provider=X"});
+        EXPECT_EQ(h.db.connection, L"");
     }
     {
         Harness h;
