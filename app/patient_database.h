@@ -1,7 +1,7 @@
 // The patient database as the update run sees it: a connection with
 // transactions, the list of patients to refresh, and one patient row at a
 // time that can be saved back. The ODBC implementation lives in
-// app/win/odbc_patient_database.*; tests use an in-memory one.
+// app/win/db/odbc_patient_database.*; tests use an in-memory one.
 //
 // Every failure is thrown as tolmar::Error carrying the driver's diagnostic
 // text (SQLSTATE and message); a save that finds the row changed by someone

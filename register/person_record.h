@@ -39,14 +39,7 @@ inline constexpr std::int32_t Failure = -400;  // an error was raised; errms tel
 // The first `capacity` characters of `value`. A cut that would split a UTF-16
 // surrogate pair drops the pair's first half as well, so the cut never leaves
 // half a character behind.
-inline std::wstring_view CutToCapacity(std::wstring_view value, std::size_t capacity) {
-    if (value.size() <= capacity) return value;
-    std::size_t n = capacity;
-    const auto isHigh = [](wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; };
-    const auto isLow = [](wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
-    if (n > 0 && isHigh(value[n - 1]) && isLow(value[n])) --n;
-    return value.substr(0, n);
-}
+std::wstring_view CutToCapacity(std::wstring_view value, std::size_t capacity);
 
 // A text that never holds more than Capacity characters: whatever is assigned
 // is cut to the capacity (see CutToCapacity).

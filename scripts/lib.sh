@@ -13,7 +13,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils
   googletest
-  unixodbc unixodbc-dev odbcinst libsqliteodbc
+  unixodbc unixodbc-dev odbcinst libsqliteodbc odbc-postgresql postgresql sqlite3
   libcpp-httplib-dev libpugixml-dev libssl-dev
 )
 
@@ -73,6 +73,12 @@ ensure_wineprefix() {
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
   fi
+  # No window manager runs on the virtual display: let Wine manage its own
+  # windows, so closing one does not wait for a manager that never answers.
+  if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+    wineserver -w
+  fi
 }
 
 start_wineserver() {
@@ -104,7 +110,10 @@ start_register_sim() {
   export TOLMAR_REGISTER_SIM="http://127.0.0.1:$port"
 }
 
+. "$ROOT/scripts/postgres.sh"
+
 stop_session() {
+  stop_postgres 2>/dev/null || true
   if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null || true; fi
   wineserver -k >/dev/null 2>&1 || true
   if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi

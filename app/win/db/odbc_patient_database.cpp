@@ -1,0 +1,192 @@
+#include "app/win/db/odbc_patient_database.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "tools/error.h"
+#include "tools/messages.h"
+#include "tools/text.h"
+
+namespace tolmar::win {
+namespace {
+
+constexpr const wchar_t* kKeyColumn = L"PATIENTNR";
+
+bool IsCharacterType(SQLSMALLINT type) {
+    switch (type) {
+        case SQL_CHAR:
+        case SQL_VARCHAR:
+        case SQL_LONGVARCHAR:
+        case SQL_WCHAR:
+        case SQL_WVARCHAR:
+        case SQL_WLONGVARCHAR:
+        case SQL_UNKNOWN_TYPE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Binds a text for a column: converted by the driver to the column's own
+// type, so that keys and dates compare as what they are.
+void BindFor(odbc::Statement& statement, const odbc::ColumnInfo& column, const std::optional<std::wstring>& value) {
+    if (IsCharacterType(column.sqlType)) {
+        const SQLSMALLINT type = column.sqlType == SQL_UNKNOWN_TYPE ? SQL_WVARCHAR : column.sqlType;
+        statement.BindText(value, type, value ? value->size() : 1);
+    } else {
+        statement.BindText(value, column.sqlType, column.size, column.decimalDigits);
+    }
+}
+
+std::wstring Quoted(const std::wstring& name, const std::wstring& quote) {
+    if (quote.empty()) return name;
+    return quote + ReplaceAll(name, quote, quote + quote) + quote;
+}
+
+class OdbcPatientRow final : public PatientRow {
+public:
+    struct Column {
+        odbc::ColumnInfo info;
+        std::optional<std::wstring> value;  // nullopt for NULL
+    };
+
+    OdbcPatientRow(std::weak_ptr<odbc::Connection> connection, std::wstring quote, std::vector<Column> columns,
+                   size_t keyIndex)
+        : connection_(std::move(connection)), quote_(std::move(quote)), columns_(std::move(columns)),
+          keyIndex_(keyIndex) {}
+
+    bool HasColumn(std::wstring_view column) const override { return Find(column).has_value(); }
+
+    std::wstring Text(std::wstring_view column) const override {
+        return columns_[Required(column)].value.value_or(L"");
+    }
+
+    void Save(const std::vector<std::pair<std::wstring, std::wstring>>& changes) override {
+        if (changes.empty()) return;
+        // The changed columns, each once, with its last value.
+        std::vector<std::pair<size_t, std::wstring>> sets;
+        for (const auto& [name, value] : changes) {
+            const size_t index = Required(name);
+            auto same = std::find_if(sets.begin(), sets.end(), [&](const auto& s) { return s.first == index; });
+            if (same != sets.end())
+                same->second = value;
+            else
+                sets.emplace_back(index, value);
+        }
+        const std::shared_ptr<odbc::Connection> connection = connection_.lock();
+        if (!connection || !connection->connected())
+            throw Error(L"Anslutningen till databasen \u00e4r st\u00e4ngd; raden kan inte sparas.");
+
+        std::wstring sql = L"UPDATE KUNDER SET ";
+        for (size_t i = 0; i < sets.size(); ++i) {
+            if (i) sql += L", ";
+            sql += Quoted(columns_[sets[i].first].info.name, quote_) + L" = ?";
+        }
+        sql += L" WHERE " + Quoted(columns_[keyIndex_].info.name, quote_) + L" = ?";
+        for (const auto& [index, value] : sets)
+            sql += L" AND " + Quoted(columns_[index].info.name, quote_) + (columns_[index].value ? L" = ?" : L" IS NULL");
+
+        odbc::Statement update(*connection);
+        for (const auto& [index, value] : sets) BindFor(update, columns_[index].info, value);
+        BindFor(update, columns_[keyIndex_].info, columns_[keyIndex_].value);
+        for (const auto& [index, value] : sets)
+            if (columns_[index].value) BindFor(update, columns_[index].info, columns_[index].value);
+        update.ExecuteDirect(sql);
+        if (update.RowCount() == 0) throw Error(std::wstring(kRowNotLocatedText));
+        for (const auto& [index, value] : sets) columns_[index].value = value;
+    }
+
+private:
+    std::optional<size_t> Find(std::wstring_view column) const {
+        const std::wstring wanted = UpperLocale(column);
+        for (size_t i = 0; i < columns_.size(); ++i)
+            if (UpperLocale(columns_[i].info.name) == wanted) return i;
+        return std::nullopt;
+    }
+
+    size_t Required(std::wstring_view column) const {
+        const std::optional<size_t> index = Find(column);
+        if (!index) throw Error(L"Tabellen KUNDER saknar kolumnen " + std::wstring(column) + L".");
+        return *index;
+    }
+
+    std::weak_ptr<odbc::Connection> connection_;
+    std::wstring quote_;
+    std::vector<Column> columns_;
+    size_t keyIndex_;
+};
+
+}  // namespace
+
+void OdbcPatientDatabase::Connect(const std::wstring& connectionString) {
+    connection_.reset();
+    inTransaction_ = false;
+    keyColumn_.reset();
+    auto connection = std::make_shared<odbc::Connection>(odbc::Connection::Open(connectionString));
+    quote_ = connection->IdentifierQuote();
+    connection_ = std::move(connection);
+}
+
+odbc::Connection& OdbcPatientDatabase::Open() {
+    if (!connection_ || !connection_->connected())
+        throw Error(L"Det finns ingen anslutning till databasen.");
+    return *connection_;
+}
+
+void OdbcPatientDatabase::BeginTransaction() {
+    Open().BeginTransaction();
+    inTransaction_ = true;
+}
+
+void OdbcPatientDatabase::Commit() {
+    if (!inTransaction_) throw Error(L"Ingen transaktion \u00e4r p\u00e5g\u00e5ende.");
+    Open().EndTransaction(true);
+    inTransaction_ = false;
+}
+
+void OdbcPatientDatabase::Rollback() {
+    if (!inTransaction_) throw Error(L"Ingen transaktion \u00e4r p\u00e5g\u00e5ende.");
+    Open().EndTransaction(false);
+    inTransaction_ = false;
+}
+
+std::vector<std::wstring> OdbcPatientDatabase::PatientKeys(const std::wstring& listSql) {
+    odbc::Statement list(Open());
+    list.MakeForwardOnlyReadOnly();
+    list.ExecuteDirect(listSql);
+    const SQLUSMALLINT column = list.FindColumn(kKeyColumn);
+    if (column == 0) throw Error(L"Fr\u00e5gan ger ingen kolumn PATIENTNR: " + listSql);
+    std::vector<std::wstring> keys;
+    while (list.Fetch()) keys.push_back(list.Text(column).value_or(L""));
+    keys.shrink_to_fit();
+    return keys;
+}
+
+const odbc::ColumnInfo& OdbcPatientDatabase::KeyColumn() {
+    if (!keyColumn_) {
+        odbc::Statement probe(Open());
+        probe.ExecuteDirect(L"SELECT PATIENTNR FROM KUNDER WHERE 1 = 0");
+        keyColumn_ = probe.Describe(1);
+    }
+    return *keyColumn_;
+}
+
+std::unique_ptr<PatientRow> OdbcPatientDatabase::OpenPatient(const std::wstring& patientKey) {
+    const odbc::ColumnInfo key = KeyColumn();
+    odbc::Statement query(Open());
+    query.MakeForwardOnlyReadOnly();
+    BindFor(query, key, patientKey);
+    query.ExecuteDirect(L"SELECT * FROM KUNDER WHERE PATIENTNR = ?");
+    std::vector<OdbcPatientRow::Column> columns(static_cast<size_t>(query.ColumnCount()));
+    std::optional<size_t> keyIndex;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        columns[i].info = query.Describe(static_cast<SQLUSMALLINT>(i + 1));
+        if (!keyIndex && UpperLocale(columns[i].info.name) == kKeyColumn) keyIndex = i;
+    }
+    if (!keyIndex) throw Error(L"Tabellen KUNDER saknar kolumnen PATIENTNR.");
+    if (!query.Fetch()) return nullptr;
+    for (size_t i = 0; i < columns.size(); ++i) columns[i].value = query.Text(static_cast<SQLUSMALLINT>(i + 1));
+    return std::make_unique<OdbcPatientRow>(connection_, quote_, std::move(columns), *keyIndex);
+}
+
+}  // namespace tolmar::win

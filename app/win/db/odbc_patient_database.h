@@ -1,0 +1,41 @@
+// The patient database over ODBC: KUNDER read and written as text, a save
+// being one UPDATE by PATIENTNR that also requires every changed column to
+// still hold the value that was read, so that no one else's edit is ever
+// overwritten.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/patient_database.h"
+#include "tools/win/db/odbc.h"
+
+namespace tolmar::win {
+
+class OdbcPatientDatabase final : public PatientDatabase {
+public:
+    // Throws Error with the driver's diagnostics when it cannot connect; an
+    // earlier connection is closed first (an open transaction rolled back).
+    void Connect(const std::wstring& connectionString) override;
+    void BeginTransaction() override;
+    void Commit() override;
+    void Rollback() override;
+    bool InTransaction() const override { return inTransaction_; }
+    std::vector<std::wstring> PatientKeys(const std::wstring& listSql) override;
+    // The row stays usable while this connection does; after Connect or the
+    // database's end its Save throws Error.
+    std::unique_ptr<PatientRow> OpenPatient(const std::wstring& patientKey) override;
+
+private:
+    odbc::Connection& Open();
+    const odbc::ColumnInfo& KeyColumn();
+
+    std::shared_ptr<odbc::Connection> connection_;
+    std::wstring quote_;  // the driver's identifier quote
+    bool inTransaction_ = false;
+    std::optional<odbc::ColumnInfo> keyColumn_;  // PATIENTNR as the table has it
+};
+
+}  // namespace tolmar::win

@@ -1,0 +1,985 @@
+#include "harness.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <system_error>
+
+namespace e2e {
+namespace {
+
+// Longest slice of one wait: short enough that a condition polled across
+// processes (a window appearing) is seen promptly.
+constexpr DWORD kPollSliceMs = 15;
+constexpr UINT kTextTimeoutMs = 2000;
+
+std::string Hex(std::uintptr_t value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
+    return buffer;
+}
+
+std::string HwndText(HWND hwnd) { return Hex(reinterpret_cast<std::uintptr_t>(hwnd)); }
+
+// "0x1234 "caption"" for failure messages.
+std::string WindowText(HWND hwnd);
+
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+const char* ButtonName(int id) {
+    switch (id) {
+        case IDOK: return "IDOK";
+        case IDCANCEL: return "IDCANCEL";
+        case IDABORT: return "IDABORT";
+        case IDRETRY: return "IDRETRY";
+        case IDIGNORE: return "IDIGNORE";
+        case IDYES: return "IDYES";
+        case IDNO: return "IDNO";
+        default: return "?";
+    }
+}
+
+const char* KindName(EventKind kind) {
+    switch (kind) {
+        case EventKind::ProgressMessage: return "progress message";
+        case EventKind::ProgressOther: return "other message to the progress window";
+        case EventKind::BoxShown: return "box";
+        case EventKind::FormShown: return "form";
+        case EventKind::Closed: return "closed";
+        case EventKind::Exited: return "exit";
+    }
+    return "?";
+}
+
+}  // namespace
+
+// ---- texts -------------------------------------------------------------------
+
+std::string Utf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::string Printable(std::wstring_view text) {
+    std::wstring escaped;
+    for (wchar_t c : text) {
+        switch (c) {
+            case L'\r': escaped += L"\\r"; break;
+            case L'\n': escaped += L"\\n"; break;
+            case L'\t': escaped += L"\\t"; break;
+            case L'"': escaped += L"\\\""; break;
+            case L'\\': escaped += L"\\\\"; break;
+            default:
+                if (c < L' ') {
+                    wchar_t buffer[8];
+                    std::swprintf(buffer, 8, L"\\x%02x", static_cast<unsigned>(c));
+                    escaped += buffer;
+                } else {
+                    escaped += c;
+                }
+        }
+    }
+    return "\"" + Utf8(escaped) + "\"";
+}
+
+::testing::AssertionResult SameText(const char* actualExpr, const char* expectedExpr, std::wstring_view actual,
+                                    std::wstring_view expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    const auto diff = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+    const size_t at = static_cast<size_t>(diff.first - actual.begin());
+    return ::testing::AssertionFailure()
+           << actualExpr << " is not " << expectedExpr << "\n  actual:   " << Printable(actual)
+           << "\n  expected: " << Printable(expected) << "\n  first difference at character " << at + 1
+           << " (actual " << actual.size() << " characters, expected " << expected.size() << ")";
+}
+
+// ---- waiting -----------------------------------------------------------------
+
+bool WaitUntil(const std::function<bool()>& done, Ms timeout, std::vector<HANDLE> wake) {
+    const auto deadline = Clock::now() + timeout;
+    wake.erase(std::remove(wake.begin(), wake.end(), nullptr), wake.end());
+    for (;;) {
+        PumpMessages();
+        if (done()) return true;
+        const auto now = Clock::now();
+        if (now >= deadline) return false;
+        const auto left = std::chrono::duration_cast<Ms>(deadline - now).count();
+        const DWORD slice = static_cast<DWORD>(std::min<long long>(left + 1, kPollSliceMs));
+        const DWORD count = static_cast<DWORD>(wake.size());
+        const DWORD rc = MsgWaitForMultipleObjectsEx(count, wake.empty() ? nullptr : wake.data(), slice,
+                                                     QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        // A signalled handle stays signalled: stop waiting on it so that the
+        // loop does not spin. After a failed wait the slices are timed only.
+        if (rc < WAIT_OBJECT_0 + count) wake.erase(wake.begin() + (rc - WAIT_OBJECT_0));
+        if (rc == WAIT_FAILED) wake.clear();
+    }
+}
+
+// ---- windows -----------------------------------------------------------------
+
+std::wstring ClassOf(HWND hwnd) {
+    wchar_t buffer[256] = {};
+    const int n = GetClassNameW(hwnd, buffer, 256);
+    return std::wstring(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::optional<std::wstring> TextOf(HWND hwnd) {
+    if (!hwnd) return std::nullopt;
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kTextTimeoutMs, &length))
+        return std::nullopt;
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG | SMTO_BLOCK, kTextTimeoutMs, &got))
+        return std::nullopt;
+    text.resize(std::min<size_t>(got, length));
+    return text;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD pid, std::wstring_view className) {
+    struct Query {
+        DWORD pid;
+        std::wstring_view className;
+        std::vector<HWND> found;
+    } query{pid, className, {}};
+    EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            auto* q = reinterpret_cast<Query*>(param);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(hwnd, &owner);
+            if (owner == q->pid && (q->className.empty() || ClassOf(hwnd) == q->className))
+                q->found.push_back(hwnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&query));
+    return query.found;
+}
+
+bool Box::HasButton(int id) const { return std::find(buttons.begin(), buttons.end(), id) != buttons.end(); }
+
+void PrintTo(const Box& box, std::ostream* os) {
+    *os << "box " << HwndText(box.hwnd) << " " << Printable(box.caption) << ": " << Printable(box.text)
+        << " buttons:";
+    for (int id : box.buttons) *os << " " << ButtonName(id);
+}
+
+std::optional<Box> ReadBox(HWND hwnd) {
+    HWND textControl = GetDlgItem(hwnd, kBoxTextId);
+    if (!textControl || ClassOf(textControl) != L"Static") return std::nullopt;
+    Box box;
+    for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
+        HWND button = GetDlgItem(hwnd, id);
+        if (button && IsWindowVisible(button)) box.buttons.push_back(id);
+    }
+    if (box.buttons.empty()) return std::nullopt;
+    const auto caption = TextOf(hwnd);
+    const auto text = TextOf(textControl);
+    if (!caption || !text) return std::nullopt;
+    box.hwnd = hwnd;
+    box.owner = GetWindow(hwnd, GW_OWNER);
+    box.caption = *caption;
+    box.text = *text;
+    return box;
+}
+
+namespace {
+std::string WindowText(HWND hwnd) {
+    const auto text = TextOf(hwnd);
+    return HwndText(hwnd) + " " + (text ? Printable(*text) : std::string("(text unreadable)"));
+}
+}  // namespace
+
+// ---- event log -----------------------------------------------------------------
+
+std::string Event::Describe(Clock::time_point origin) const {
+    std::ostringstream os;
+    os << "#" << seq;
+    if (origin != Clock::time_point{})
+        os << " +" << std::chrono::duration_cast<Ms>(at - origin).count() << "ms";
+    os << " " << KindName(kind);
+    switch (kind) {
+        case EventKind::ProgressMessage:
+        case EventKind::ProgressOther:
+            os << " msg=" << Hex(message) << " wParam=" << Hex(wParam) << " lParam=" << Hex(static_cast<std::uintptr_t>(lParam))
+               << (sent ? " (sent)" : " (posted)");
+            break;
+        case EventKind::BoxShown:
+            os << " " << HwndText(hwnd) << " owner=" << HwndText(owner) << " " << Printable(caption) << ": "
+               << Printable(text);
+            break;
+        case EventKind::FormShown:
+            os << " " << HwndText(hwnd) << " owner=" << HwndText(owner) << " " << Printable(caption);
+            break;
+        case EventKind::Closed:
+            os << " " << HwndText(hwnd) << " with " << ButtonName(button);
+            break;
+        case EventKind::Exited:
+            os << " code " << exitCode << " (" << Hex(exitCode) << ")";
+            break;
+    }
+    return os.str();
+}
+
+unsigned EventLog::Add(Event event) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    event.seq = static_cast<unsigned>(events_.size() + 1);
+    if (event.at == Clock::time_point{}) event.at = Clock::now();
+    events_.push_back(std::move(event));
+    return events_.back().seq;
+}
+
+std::vector<Event> EventLog::Events() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+}
+
+std::vector<Event> EventLog::Events(EventKind kind) const {
+    std::vector<Event> out;
+    for (auto& e : Events())
+        if (e.kind == kind) out.push_back(e);
+    return out;
+}
+
+void EventLog::SetOrigin(Clock::time_point origin) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    origin_ = origin;
+}
+
+std::string EventLog::Dump() const {
+    Clock::time_point origin;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        origin = origin_;
+    }
+    std::string out;
+    for (const auto& e : Events()) out += "    " + e.Describe(origin) + "\n";
+    if (out.empty()) out = "    (nothing recorded)\n";
+    return out;
+}
+
+namespace expect {
+Expected Progress(HWND applicationWindow, LPARAM lParam) {
+    Expected e{EventKind::ProgressMessage};
+    e.wParam = reinterpret_cast<WPARAM>(applicationWindow);
+    e.lParam = lParam;
+    return e;
+}
+Expected Box(std::wstring caption, std::wstring text) {
+    Expected e{EventKind::BoxShown};
+    e.caption = std::move(caption);
+    e.text = std::move(text);
+    return e;
+}
+Expected BoxStartingWith(std::wstring caption, std::wstring prefix) {
+    Expected e = Box(std::move(caption), std::move(prefix));
+    e.textIsPrefix = true;
+    return e;
+}
+Expected Form() { return Expected{EventKind::FormShown}; }
+Expected Closed(int button) {
+    Expected e{EventKind::Closed};
+    e.button = button;
+    return e;
+}
+Expected Exit(DWORD code) {
+    Expected e{EventKind::Exited};
+    e.exitCode = code;
+    return e;
+}
+}  // namespace expect
+
+namespace {
+// "" when the event is as expected, else what differs.
+std::string Mismatch(const Event& actual, const Expected& expected) {
+    std::ostringstream os;
+    if (actual.kind != expected.kind) {
+        os << "expected a " << KindName(expected.kind) << ", got a " << KindName(actual.kind);
+        return os.str();
+    }
+    if (expected.wParam && actual.wParam != *expected.wParam)
+        os << " wParam " << Hex(actual.wParam) << ", expected " << Hex(*expected.wParam) << ";";
+    if (expected.lParam && actual.lParam != *expected.lParam)
+        os << " lParam " << Hex(static_cast<std::uintptr_t>(actual.lParam)) << ", expected "
+           << Hex(static_cast<std::uintptr_t>(*expected.lParam)) << ";";
+    if (expected.kind == EventKind::ProgressMessage && !actual.sent) os << " posted, expected sent;";
+    if (expected.caption && actual.caption != *expected.caption)
+        os << " caption " << Printable(actual.caption) << ", expected " << Printable(*expected.caption) << ";";
+    if (expected.text) {
+        const bool same = expected.textIsPrefix ? actual.text.substr(0, expected.text->size()) == *expected.text
+                                                : actual.text == *expected.text;
+        if (!same) {
+            const auto diff = std::mismatch(actual.text.begin(), actual.text.end(), expected.text->begin(),
+                                            expected.text->end());
+            os << " text " << Printable(actual.text) << ", expected " << (expected.textIsPrefix ? "a text starting with " : "")
+               << Printable(*expected.text) << " (first difference at character " << (diff.first - actual.text.begin()) + 1
+               << ");";
+        }
+    }
+    if (expected.owner && actual.owner != *expected.owner)
+        os << " owner " << HwndText(actual.owner) << ", expected " << HwndText(*expected.owner) << ";";
+    if (expected.button && actual.button != *expected.button)
+        os << " button " << ButtonName(actual.button) << ", expected " << ButtonName(*expected.button) << ";";
+    if (expected.exitCode && actual.exitCode != *expected.exitCode)
+        os << " exit code " << actual.exitCode << " (" << Hex(actual.exitCode) << "), expected " << *expected.exitCode
+           << ";";
+    return os.str();
+}
+}  // namespace
+
+::testing::AssertionResult MatchesSequence(const EventLog& log, const std::vector<Expected>& expected) {
+    const std::vector<Event> actual = log.Events();
+    std::ostringstream problems;
+    const size_t common = std::min(actual.size(), expected.size());
+    for (size_t i = 0; i < common; ++i) {
+        const std::string m = Mismatch(actual[i], expected[i]);
+        if (!m.empty()) {
+            problems << "  entry " << i + 1 << ":" << m << "\n";
+            break;
+        }
+    }
+    if (actual.size() != expected.size())
+        problems << "  " << actual.size() << " events recorded, " << expected.size() << " expected\n";
+    if (problems.str().empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the run's sequence differs:\n"
+                                         << problems.str() << "  recorded:\n"
+                                         << log.Dump();
+}
+
+// ---- progress application ------------------------------------------------------
+
+UINT ProgressApp::InactivateMessage() {
+    static const UINT message = RegisterWindowMessageW(L"NV_INACTIVATE_PROGRESSAPP");
+    return message;
+}
+
+ProgressApp::ProgressApp(EventLog& log, bool hung, std::wstring className)
+    : log_(log), hung_(hung), className_(std::move(className)) {
+    InactivateMessage();
+    ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, &ProgressApp::ThreadMain, this, 0, &threadId_);
+    if (thread_) {
+        HANDLE both[] = {ready_, thread_};
+        WaitForMultipleObjects(2, both, FALSE, 10000);
+    }
+}
+
+void ProgressApp::Release() {
+    if (release_) SetEvent(release_);
+}
+
+ProgressApp::~ProgressApp() {
+    Release();
+    if (thread_) {
+        if (HWND hwnd = hwnd_.load()) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+        if (WaitForSingleObject(thread_, 10000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the fake progress window's thread did not end; terminated";
+            TerminateThread(thread_, 1);
+        }
+        CloseHandle(thread_);
+    }
+    if (ready_) CloseHandle(ready_);
+    if (release_) CloseHandle(release_);
+}
+
+DWORD WINAPI ProgressApp::ThreadMain(void* param) {
+    auto* self = static_cast<ProgressApp*>(param);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc{sizeof(wc)};
+    wc.lpfnWndProc = &ProgressApp::WindowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = self->className_.c_str();
+    RegisterClassExW(&wc);  // fails harmlessly when an earlier run registered it
+    // A plain top-level window, as the suite's progress form is; it stays
+    // hidden so that it takes no focus from the program under test.
+    HWND hwnd = CreateWindowExW(0, self->className_.c_str(), L"Norvena progress", WS_POPUP, 0, 0, 100, 40, nullptr,
+                                nullptr, instance, self);
+    self->hwnd_ = hwnd;
+    SetEvent(self->ready_);
+    if (!hwnd) return 1;
+    if (self->hung_) WaitForSingleObject(self->release_, INFINITE);  // released by the destructor at the latest
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    self->hwnd_ = nullptr;
+    return 0;
+}
+
+LRESULT CALLBACK ProgressApp::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<ProgressApp*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && message >= WM_USER) {
+        Event e;
+        e.kind = message == InactivateMessage() ? EventKind::ProgressMessage : EventKind::ProgressOther;
+        e.hwnd = hwnd;
+        e.message = message;
+        e.wParam = wParam;
+        e.lParam = lParam;
+        e.sent = (InSendMessageEx(nullptr) & ISMEX_SEND) != 0;
+        self->log_.Add(std::move(e));
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// ---- registry ---------------------------------------------------------------------
+
+namespace reg {
+
+namespace {
+struct Key {
+    HKEY h = nullptr;
+    ~Key() {
+        if (h) RegCloseKey(h);
+    }
+};
+}  // namespace
+
+std::optional<Value> Read(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view) {
+    Key key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, &key.h) != ERROR_SUCCESS) return std::nullopt;
+    DWORD type = 0, bytes = 0;
+    if (RegQueryValueExW(key.h, name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return std::nullopt;
+    std::vector<BYTE> data(bytes + sizeof(wchar_t), 0);
+    DWORD got = bytes;
+    if (RegQueryValueExW(key.h, name.c_str(), nullptr, &type, data.data(), &got) != ERROR_SUCCESS) return std::nullopt;
+    Value v;
+    v.type = type;
+    v.bytes = got;
+    v.text.assign(reinterpret_cast<const wchar_t*>(data.data()), got / sizeof(wchar_t));
+    if (const size_t nul = v.text.find(L'\0'); nul != std::wstring::npos) v.text.resize(nul);
+    return v;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
+    Key key;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key.h) == ERROR_SUCCESS;
+}
+
+std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path, REGSAM view) {
+    std::vector<std::wstring> names;
+    Key key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | view, &key.h) != ERROR_SUCCESS) return names;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key.h, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+bool WriteString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value,
+                 REGSAM view) {
+    Key key;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key.h, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    return RegSetValueExW(key.h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+bool DeleteTree(HKEY root, const std::wstring& path, REGSAM view) {
+    {
+        Key key;
+        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WRITE | DELETE | view, &key.h) != ERROR_SUCCESS)
+            return !KeyExists(root, path, view);
+        RegDeleteTreeW(key.h, nullptr);
+    }
+    RegDeleteKeyExW(root, path.c_str(), view, 0);
+    return !KeyExists(root, path, view);
+}
+
+const char* RootName(HKEY root) {
+    if (root == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
+    if (root == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
+    return "HKEY_?";
+}
+
+}  // namespace reg
+
+std::wstring AppKeyFor(std::wstring_view appPath) {
+    std::wstring key(appPath);
+    if (!key.empty() && key.back() == L'\\') key.pop_back();
+    std::wstring out;
+    for (wchar_t c : key) {
+        if (c == L' ' || c == L'\\')
+            out += L'_';
+        else if (c != L':')
+            out += c;
+    }
+    return out + L"\\";
+}
+
+namespace {
+const HKEY kRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+constexpr REGSAM kViews[] = {reg::kView32, reg::kView64};
+const std::wstring kNorvena = L"SOFTWARE\\Norvena";
+}  // namespace
+
+namespace {
+// The key-name form of a text: blanks as "_", upper case.
+std::wstring KeyForm(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c == L' ') c = L'_';
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+}  // namespace
+
+RegistrySandbox::RegistrySandbox(std::wstring appKey, std::wstring folderName)
+    : appKey_(std::move(appKey)), folderName_(KeyForm(std::move(folderName))) {
+    active_ = !folderName_.empty() && appKey_.size() > 1;
+    if (!active_) return;
+    for (int r = 0; r < 2; ++r)
+        for (int v = 0; v < 2; ++v) {
+            norvenaBefore_[r][v] = reg::KeyExists(kRoots[r], kNorvena, kViews[v]);
+            keysBefore_[r][v] = reg::SubKeyNames(kRoots[r], kNorvena, kViews[v]);
+        }
+    errorKeyBefore_ = reg::KeyExists(HKEY_CURRENT_USER, kMachineWriteErrorKey);
+}
+
+std::wstring RegistrySandbox::KeyPath(std::wstring_view section) const {
+    std::wstring path = kSettingsRoot + appKey_ + std::wstring(section);
+    if (!path.empty() && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+RegistrySandbox::~RegistrySandbox() {
+    if (!active_) return;
+    const std::wstring own = KeyPath();
+    for (int r = 0; r < 2; ++r)
+        for (int v = 0; v < 2; ++v) {
+            if (!reg::DeleteTree(kRoots[r], own, kViews[v]))
+                ADD_FAILURE() << "could not remove " << reg::RootName(kRoots[r]) << "\\" << Utf8(own);
+            const auto& before = keysBefore_[r][v];
+            for (const auto& name : reg::SubKeyNames(kRoots[r], kNorvena, kViews[v])) {
+                const std::wstring form = KeyForm(name);
+                const bool sameFolder = form.size() >= folderName_.size() &&
+                                        form.compare(form.size() - folderName_.size(), folderName_.size(), folderName_) == 0;
+                if (sameFolder && std::find(before.begin(), before.end(), name) == before.end())
+                    reg::DeleteTree(kRoots[r], kNorvena + L"\\" + name, kViews[v]);
+            }
+        }
+    if (!errorKeyBefore_ && reg::KeyExists(HKEY_CURRENT_USER, kMachineWriteErrorKey))
+        reg::DeleteTree(HKEY_CURRENT_USER, kMachineWriteErrorKey);
+    // The parent only when this run created it and nothing else lives there.
+    for (int r = 0; r < 2; ++r)
+        for (int v = 0; v < 2; ++v)
+            if (!norvenaBefore_[r][v] && reg::SubKeyNames(kRoots[r], kNorvena, kViews[v]).empty())
+                RegDeleteKeyExW(kRoots[r], kNorvena.c_str(), kViews[v], 0);
+}
+
+// ---- files ---------------------------------------------------------------------------
+
+TempFolder::TempFolder(std::wstring_view namePrefix) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    wchar_t longTemp[MAX_PATH + 1] = {};
+    std::wstring base = GetLongPathNameW(temp, longTemp, MAX_PATH + 1) ? longTemp : temp;
+    if (!base.empty() && base.back() == L'\\') base.pop_back();
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring candidate = base + L"\\" + std::wstring(namePrefix) + L"-" +
+                                       std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+        if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    ADD_FAILURE() << "no temporary working folder could be made under " << Utf8(base);
+}
+
+TempFolder::~TempFolder() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(path_), ec);
+    if (ec || std::filesystem::exists(std::filesystem::path(path_)))
+        ADD_FAILURE() << "could not remove the working folder " << Utf8(path_) << ": " << ec.message();
+}
+
+bool TempFolder::WriteFile(std::wstring_view name, std::string_view bytes) const {
+    HANDLE file = CreateFileW((*this / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    CloseHandle(file);
+    return ok;
+}
+
+bool TempFolder::MakeFolder(std::wstring_view name) const { return CreateDirectoryW((*this / name).c_str(), nullptr); }
+
+bool TempFolder::Exists(std::wstring_view name) const {
+    return GetFileAttributesW((*this / name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<std::string> TempFolder::ReadFile(std::wstring_view name) const {
+    HANDLE file = CreateFileW((*this / name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string data;
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+    CloseHandle(file);
+    return data;
+}
+
+std::vector<std::wstring> TempFolder::Entries() const {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path_ + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// ---- the program --------------------------------------------------------------------
+
+std::wstring TolmarExePath() {
+    wchar_t configured[32768] = {};
+    if (GetEnvironmentVariableW(L"TOLMAR_EXE", configured, 32768) > 0) return configured;
+    wchar_t self[32768] = {};
+    GetModuleFileNameW(nullptr, self, 32768);
+    std::wstring folder(self);
+    folder.erase(folder.find_last_of(L"\\/") + 1);
+    const std::wstring relative = folder + L"..\\..\\tolmar07.exe";
+    wchar_t full[32768] = {};
+    return GetFullPathNameW(relative.c_str(), 32768, full, nullptr) ? full : relative;
+}
+
+std::wstring QuoteArgument(std::wstring_view argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring_view::npos)
+        return std::wstring(argument);
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+Process::~Process() {
+    if (Running()) Kill();
+    if (process_) CloseHandle(process_);
+    if (job_) CloseHandle(job_);
+}
+
+std::string Process::Start(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& workDir) {
+    if (GetFileAttributesW(exe.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return "the program " + Utf8(exe) + " does not exist (build tolmar07 or set TOLMAR_EXE)";
+    std::wstring commandLine = QuoteArgument(exe);
+    for (const auto& a : args) commandLine += L" " + QuoteArgument(a);
+    // The job ends the program with this test process if it dies.
+    job_ = CreateJobObjectW(nullptr, nullptr);
+    if (job_) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        workDir.c_str(), &startup, &info))
+        return "CreateProcessW failed with error " + std::to_string(GetLastError()) + " for " + Utf8(commandLine);
+    if (job_) AssignProcessToJobObject(job_, info.hProcess);
+    ResumeThread(info.hThread);
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    pid_ = info.dwProcessId;
+    return {};
+}
+
+bool Process::Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+std::optional<DWORD> Process::ExitCode() const {
+    if (!process_ || Running()) return std::nullopt;
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process_, &code)) return std::nullopt;
+    return code;
+}
+
+bool Process::Kill() {
+    if (!Running()) return true;
+    TerminateProcess(process_, 0xDEAD);
+    return WaitForSingleObject(process_, 10000) == WAIT_OBJECT_0;
+}
+
+// ---- one run ----------------------------------------------------------------------------
+
+ProgramRun::ProgramRun(RunOptions options) : options_(std::move(options)), folder_(options_.folderPrefix) {
+    const std::wstring& path = folder_.path();
+    registry_ = std::make_unique<RegistrySandbox>(AppKey(), path.substr(path.find_last_of(L'\\') + 1));
+    if (options_.progress != ProgressMode::None) {
+        progress_ = std::make_unique<ProgressApp>(log_, options_.progress == ProgressMode::Hung);
+        if (!progress_->ok()) ADD_FAILURE() << "the fake progress window could not be made";
+    }
+}
+
+ProgramRun::~ProgramRun() {
+    if (process_.Running()) {
+        std::string open;
+        for (HWND hwnd : OpenDialogs()) {
+            const auto box = ReadBox(hwnd);
+            open += "\n    " + (box ? ::testing::PrintToString(*box)
+                                   : "form " + WindowText(hwnd));
+        }
+        const bool killed = process_.Kill();
+        ADD_FAILURE() << "tolmar07 (pid " << process_.pid() << ") was still running at the end of the test; "
+                      << (killed ? "killed" : "could not be killed") << ". Open dialogs:" << (open.empty() ? " none" : open)
+                      << "\n  recorded:\n" << log_.Dump();
+    }
+}
+
+::testing::AssertionResult ProgramRun::Start(std::optional<std::wstring> workDir) {
+    if (folder_.path().empty()) return ::testing::AssertionFailure() << "no working folder";
+    started_ = Clock::now();
+    log_.SetOrigin(started_);
+    const std::string failure = process_.Start(TolmarExePath(), options_.args, workDir.value_or(folder_.path()));
+    if (!failure.empty()) return ::testing::AssertionFailure() << failure;
+    return ::testing::AssertionSuccess();
+}
+
+std::vector<HWND> ProgramRun::OpenDialogs() const {
+    std::vector<HWND> dialogs;
+    if (!process_.pid()) return dialogs;
+    for (HWND hwnd : TopLevelWindows(process_.pid(), L"#32770"))
+        if (IsWindowVisible(hwnd)) dialogs.push_back(hwnd);
+    return dialogs;
+}
+
+std::optional<HWND> ProgramRun::NewDialog(bool messageBox) {
+    for (HWND hwnd : OpenDialogs()) {
+        if (std::find(seenDialogs_.begin(), seenDialogs_.end(), hwnd) != seenDialogs_.end()) continue;
+        if (ReadBox(hwnd).has_value() == messageBox) return hwnd;
+    }
+    return std::nullopt;
+}
+
+std::optional<Box> ProgramRun::WaitForBox(Ms timeout) {
+    std::optional<Box> found;
+    auto newBox = [&] {
+        if (const auto hwnd = NewDialog(true)) found = ReadBox(*hwnd);
+        return found.has_value();
+    };
+    WaitUntil([&] { return newBox() || !process_.Running(); }, timeout, {process_.handle()});
+    if (!found) return std::nullopt;
+    found->seen = Clock::now();
+    seenDialogs_.push_back(found->hwnd);
+    ApplicationWindow();
+    Event e;
+    e.kind = EventKind::BoxShown;
+    e.at = found->seen;
+    e.hwnd = found->hwnd;
+    e.owner = found->owner;
+    e.caption = found->caption;
+    e.text = found->text;
+    log_.Add(std::move(e));
+    return found;
+}
+
+std::optional<Form> ProgramRun::WaitForForm(Ms timeout) {
+    std::optional<HWND> found;
+    std::optional<std::wstring> caption;
+    auto newForm = [&] {
+        found = NewDialog(false);
+        if (found) caption = TextOf(*found);
+        return caption.has_value();
+    };
+    WaitUntil([&] { return newForm() || !process_.Running(); }, timeout, {process_.handle()});
+    if (!found || !caption) return std::nullopt;
+    Form form;
+    form.hwnd = *found;
+    form.owner = GetWindow(*found, GW_OWNER);
+    form.caption = *caption;
+    form.seen = Clock::now();
+    seenDialogs_.push_back(form.hwnd);
+    ApplicationWindow();
+    Event e;
+    e.kind = EventKind::FormShown;
+    e.at = form.seen;
+    e.hwnd = form.hwnd;
+    e.owner = form.owner;
+    e.caption = form.caption;
+    log_.Add(std::move(e));
+    return form;
+}
+
+::testing::AssertionResult ProgramRun::Press(HWND dialog, int button, Ms timeout) {
+    HWND control = GetDlgItem(dialog, button);
+    if (!control)
+        return ::testing::AssertionFailure() << "the window " << WindowText(dialog) << " has no " << ButtonName(button);
+    if (!PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(control)))
+        return ::testing::AssertionFailure() << "WM_COMMAND could not be posted (error " << GetLastError() << ")";
+    if (!WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeout, {process_.handle()}))
+        return ::testing::AssertionFailure() << "the window " << HwndText(dialog) << " did not close within "
+                                             << timeout.count() << " ms after " << ButtonName(button);
+    Event e;
+    e.kind = EventKind::Closed;
+    e.hwnd = dialog;
+    e.button = button;
+    log_.Add(std::move(e));
+    return ::testing::AssertionSuccess();
+}
+
+std::optional<DWORD> ProgramRun::WaitForExit(Ms timeout) {
+    WaitUntil([&] { return !process_.Running(); }, timeout, {process_.handle()});
+    const auto code = process_.ExitCode();
+    if (code && !exitLogged_) {
+        exitLogged_ = true;
+        Event e;
+        e.kind = EventKind::Exited;
+        e.exitCode = *code;
+        log_.Add(std::move(e));
+    }
+    return code;
+}
+
+Outcome ProgramRun::Finish(int button, Ms timeout, const std::function<void(const Box&)>& whileOpen) {
+    Outcome outcome;
+    const auto deadline = Clock::now() + timeout;
+    auto left = [&] { return std::max(Ms(0), std::chrono::duration_cast<Ms>(deadline - Clock::now())); };
+    while (process_.Running() && left() > Ms(0)) {
+        auto box = WaitForBox(left());
+        if (!box) break;
+        outcome.boxes.push_back(*box);
+        if (whileOpen) whileOpen(*box);
+        if (!Answer(*box, button, std::min(left(), kCloseTimeout))) break;
+    }
+    outcome.exitCode = WaitForExit(left());
+    return outcome;
+}
+
+Outcome ProgramRun::DismissUntilExit(Ms timeout) {
+    Outcome outcome;
+    const auto deadline = Clock::now() + timeout;
+    auto left = [&] { return std::max(Ms(0), std::chrono::duration_cast<Ms>(deadline - Clock::now())); };
+    while (process_.Running() && left() > Ms(0)) {
+        std::optional<HWND> box, form;
+        WaitUntil([&] { return (box = NewDialog(true)) || (form = NewDialog(false)) || !process_.Running(); }, left(),
+                  {process_.handle()});
+        if (box) {
+            const auto shown = WaitForBox(Ms(0));
+            if (!shown) break;
+            outcome.boxes.push_back(*shown);
+            const int button = shown->HasButton(IDOK) ? IDOK : shown->HasButton(IDNO) ? IDNO : IDCANCEL;
+            if (!Answer(*shown, button, std::min(left(), kCloseTimeout))) break;
+        } else if (form) {
+            const auto shown = WaitForForm(Ms(0));
+            if (!shown) break;
+            outcome.forms.push_back(*shown);
+            if (!Press(shown->hwnd, IDCANCEL, std::min(left(), kCloseTimeout))) break;
+        } else {
+            break;
+        }
+    }
+    outcome.exitCode = WaitForExit(left());
+    return outcome;
+}
+
+HWND ProgramRun::ApplicationWindow() {
+    if (process_.Running()) {
+        const auto windows = TopLevelWindows(process_.pid(), L"TolmarApplication");
+        if (!windows.empty()) applicationWindow_ = windows.front();
+    }
+    return applicationWindow_;
+}
+
+HWND ProgramRun::MainWindow() const {
+    const auto windows = process_.pid() ? TopLevelWindows(process_.pid(), L"TTolmarForm") : std::vector<HWND>{};
+    return windows.empty() ? nullptr : windows.front();
+}
+
+// ---- Wine ---------------------------------------------------------------------------
+
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+namespace {
+
+// Under Wine on a bare X server (Xvfb, no window manager), hiding a managed
+// window waits two seconds for a window manager that never answers, twice
+// per run of the program. While the tests run, the program's windows are
+// therefore left unmanaged (an application default of Wine's X11 driver);
+// the setting is put back as it was afterwards.
+class UnmanagedWindowsUnderWine : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (!RunningUnderWine()) return;
+        std::wstring exe = TolmarExePath();
+        exe.erase(0, exe.find_last_of(L"\\/") + 1);
+        const std::wstring appDefaults = L"Software\\Wine\\AppDefaults";
+        keys_ = {appDefaults + L"\\" + exe + L"\\X11 Driver", appDefaults + L"\\" + exe, appDefaults};
+        for (const auto& key : keys_) keyExisted_.push_back(reg::KeyExists(HKEY_CURRENT_USER, key, 0));
+        previous_ = reg::Read(HKEY_CURRENT_USER, keys_[0], kValue, 0);
+        active_ = reg::WriteString(HKEY_CURRENT_USER, keys_[0], kValue, L"N", 0);
+        if (!active_) std::fprintf(stderr, "note: Wine's Managed=N for the program could not be set; runs are slower\n");
+    }
+    void TearDown() override {
+        if (!active_) return;
+        if (previous_) {
+            reg::WriteString(HKEY_CURRENT_USER, keys_[0], kValue, previous_->text, 0);
+            return;
+        }
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, keys_[0].c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, kValue);
+            RegCloseKey(key);
+        }
+        // Keys this run created, innermost first; a key with anything left in it stays.
+        for (size_t i = 0; i < keys_.size(); ++i)
+            if (!keyExisted_[i]) RegDeleteKeyExW(HKEY_CURRENT_USER, keys_[i].c_str(), 0, 0);
+    }
+
+private:
+    static constexpr const wchar_t* kValue = L"Managed";
+    std::vector<std::wstring> keys_;
+    std::vector<bool> keyExisted_;
+    std::optional<reg::Value> previous_;
+    bool active_ = false;
+};
+
+::testing::Environment* const g_unmanagedWindows = ::testing::AddGlobalTestEnvironment(new UnmanagedWindowsUnderWine);
+
+}  // namespace
+
+}  // namespace e2e

@@ -1,0 +1,403 @@
+// End-to-end harness: runs the real tolmar07.exe the way the clinic suite and
+// a user do, and watches what it shows and sends.
+//
+//   e2e::ProgramRun run({.args = {L"TEST_MODEX"}, .progress = e2e::ProgressMode::Responsive});
+//   ASSERT_TRUE(run.Start());
+//   const e2e::Outcome out = run.Finish();   // answers every box with OK
+//   EXPECT_TRUE(e2e::MatchesSequence(run.log(), {e2e::expect::Progress(run.ApplicationWindow(), 0),
+//                                                e2e::expect::Box(L"Information", help), ...}));
+//
+// Every wait has a deadline and pumps this thread's messages while it waits.
+// A program still running when its ProgramRun ends is killed and the test fails.
+// Working folders and the registry keys of the run are removed at its end,
+// also when the test fails.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace e2e {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+// Bounds used when a test gives none. A run of the program takes about a
+// second under Wine once a wineserver is up; these leave room for a busy machine.
+inline constexpr Ms kBoxTimeout{15000};
+inline constexpr Ms kExitTimeout{15000};
+inline constexpr Ms kCloseTimeout{5000};
+
+// ---- texts -----------------------------------------------------------------
+
+std::string Utf8(std::wstring_view text);
+// The text as a quoted UTF-8 literal with \r, \n, \t, \" and other control
+// characters escaped, for failure messages.
+std::string Printable(std::wstring_view text);
+
+// EXPECT_PRED_FORMAT2(e2e::SameText, actual, expected): on failure prints both
+// texts escaped and the first position where they differ.
+::testing::AssertionResult SameText(const char* actualExpr, const char* expectedExpr,
+                                    std::wstring_view actual, std::wstring_view expected);
+
+// ---- waiting ---------------------------------------------------------------
+
+// Pumps this thread's messages until done() holds or the timeout passes;
+// the last answer of done(). `wake` handles (a process, an event) end a
+// slice early when they are signalled.
+bool WaitUntil(const std::function<bool()>& done, Ms timeout, std::vector<HANDLE> wake = {});
+
+// ---- windows of other processes -------------------------------------------
+
+std::wstring ClassOf(HWND hwnd);
+// WM_GETTEXT, sent with a time-out so that a hung window cannot stall a test.
+std::optional<std::wstring> TextOf(HWND hwnd);
+// Top-level windows (owned ones included) of a process, optionally of one class.
+std::vector<HWND> TopLevelWindows(DWORD pid, std::wstring_view className = {});
+
+// Ids of message-box controls as the platform's box lays them out.
+inline constexpr int kBoxTextId = 0xFFFF;
+
+// A message box as the harness saw it.
+struct Box {
+    HWND hwnd = nullptr;
+    HWND owner = nullptr;
+    std::wstring caption;
+    std::wstring text;            // the static text, "\r" kept
+    std::vector<int> buttons;     // IDOK, IDCANCEL, IDYES, IDNO ... present
+    Clock::time_point seen{};     // when the harness first saw it
+    bool HasButton(int id) const;
+};
+void PrintTo(const Box& box, std::ostream* os);
+
+// Reads a "#32770" window as a message box: one with the box's static text
+// control and at least one of the standard buttons. nullopt for any other
+// dialog (such as the program's own forms).
+std::optional<Box> ReadBox(HWND hwnd);
+
+// A dialog window of the program that is not a message box (a form).
+struct Form {
+    HWND hwnd = nullptr;
+    HWND owner = nullptr;
+    std::wstring caption;
+    Clock::time_point seen{};
+};
+
+// ---- event log ---------------------------------------------------------------
+
+enum class EventKind {
+    ProgressMessage,  // NV_INACTIVATE_PROGRESSAPP reached a fake progress window
+    ProgressOther,    // any other application message reached a fake progress window
+    BoxShown,
+    FormShown,
+    Closed,           // a box or form closed by a button the harness pressed
+    Exited,
+};
+
+struct Event {
+    EventKind kind{};
+    unsigned seq = 0;              // 1, 2, ... in the order recorded
+    Clock::time_point at{};
+    HWND hwnd = nullptr;           // receiving progress window / the box or form
+    UINT message = 0;              // progress events
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    bool sent = false;             // progress events: sent (not posted)
+    std::wstring caption, text;    // boxes (forms: caption only)
+    HWND owner = nullptr;          // boxes and forms
+    int button = 0;                // Closed: the button pressed
+    DWORD exitCode = 0;            // Exited
+    // "#2 box ... " with the time since `origin` when one is given.
+    std::string Describe(Clock::time_point origin = {}) const;
+};
+
+// Thread-safe, ordered record of what happened during a run.
+class EventLog {
+public:
+    unsigned Add(Event event);
+    std::vector<Event> Events() const;
+    std::vector<Event> Events(EventKind kind) const;
+    std::string Dump() const;
+    // Times in Dump() count from here (the program's start).
+    void SetOrigin(Clock::time_point origin);
+
+private:
+    mutable std::mutex mutex_;
+    Clock::time_point origin_{};
+    std::vector<Event> events_;
+};
+
+// One expected entry of a sequence. Unset fields are not compared.
+struct Expected {
+    EventKind kind{};
+    std::optional<WPARAM> wParam;
+    std::optional<LPARAM> lParam;
+    std::optional<std::wstring> caption;
+    std::optional<std::wstring> text;
+    bool textIsPrefix = false;
+    std::optional<HWND> owner;
+    std::optional<int> button;
+    std::optional<DWORD> exitCode;
+};
+
+namespace expect {
+Expected Progress(HWND applicationWindow, LPARAM lParam = 0);
+Expected Box(std::wstring caption, std::wstring text);
+Expected BoxStartingWith(std::wstring caption, std::wstring prefix);
+Expected Form();
+Expected Closed(int button = IDOK);
+Expected Exit(DWORD code = 0);
+}  // namespace expect
+
+// Compares the log with the expected entries one by one, and their number;
+// on failure prints the first mismatch with the actual values and the whole
+// recorded sequence, as Wine's ok_sequence does.
+::testing::AssertionResult MatchesSequence(const EventLog& log, const std::vector<Expected>& expected);
+
+// ---- the suite's progress application ---------------------------------------
+
+enum class ProgressMode {
+    None,        // no progress window at all
+    Responsive,  // a window of class "TProgressFormG4" that handles its messages
+    Hung,        // such a window whose thread has stopped handling messages
+};
+
+// A window standing in for the suite's progress application, on its own
+// thread. Records every NV_INACTIVATE_PROGRESSAPP (and any other application
+// message) it receives in the log.
+class ProgressApp {
+public:
+    static constexpr const wchar_t* kClassName = L"TProgressFormG4";
+
+    ProgressApp(EventLog& log, bool hung, std::wstring className = kClassName);
+    ~ProgressApp();
+    ProgressApp(const ProgressApp&) = delete;
+    ProgressApp& operator=(const ProgressApp&) = delete;
+
+    bool ok() const { return hwnd_ != nullptr; }
+    HWND hwnd() const { return hwnd_; }
+    // Lets a hung window's thread go back to handling messages.
+    void Release();
+
+    static UINT InactivateMessage();
+
+private:
+    static DWORD WINAPI ThreadMain(void* self);
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    EventLog& log_;
+    const bool hung_;
+    const std::wstring className_;
+    HANDLE thread_ = nullptr;
+    DWORD threadId_ = 0;
+    HANDLE ready_ = nullptr;
+    HANDLE release_ = nullptr;
+    std::atomic<HWND> hwnd_{nullptr};
+};
+
+// ---- registry (always the 32-bit view unless said otherwise) --------------
+
+namespace reg {
+inline constexpr REGSAM kView32 = KEY_WOW64_32KEY;
+inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
+
+struct Value {
+    DWORD type = REG_NONE;
+    DWORD bytes = 0;
+    std::wstring text;  // the data as UTF-16, up to its first NUL
+};
+std::optional<Value> Read(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view = kView32);
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = kView32);
+std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path, REGSAM view = kView32);
+bool WriteString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value,
+                 REGSAM view = kView32);
+// Deletes a key with everything below it; true when it is gone afterwards.
+bool DeleteTree(HKEY root, const std::wstring& path, REGSAM view = kView32);
+const char* RootName(HKEY root);
+}  // namespace reg
+
+inline constexpr const wchar_t* kSettingsRoot = L"SOFTWARE\\Norvena\\";
+inline constexpr const wchar_t* kMachineWriteErrorKey = L"SOFTWARE\\Norvena\\ERROR_WRITING_TO_LOCAL_MACHINE";
+
+// The program's settings key for a working folder: "C:\x y\" -> "C_x_y\".
+std::wstring AppKeyFor(std::wstring_view appPath);
+
+// Removes, at its end, SOFTWARE\Norvena\<AppKey> under both roots (both views,
+// in case the program wrote to the wrong one), any new key there that names
+// the same folder in another spelling (a program that derives the key
+// wrongly must not leave it behind), and SOFTWARE\Norvena and
+// ERROR_WRITING_TO_LOCAL_MACHINE when the run created them.
+class RegistrySandbox {
+public:
+    // `folderName`: the last part of the working folder, which is unique.
+    // Without one (no folder could be made) the sandbox touches nothing.
+    RegistrySandbox(std::wstring appKey, std::wstring folderName);
+    ~RegistrySandbox();
+    RegistrySandbox(const RegistrySandbox&) = delete;
+    RegistrySandbox& operator=(const RegistrySandbox&) = delete;
+
+    // SOFTWARE\Norvena\<AppKey> + section, without trailing "\".
+    std::wstring KeyPath(std::wstring_view section = {}) const;
+    bool MachineWriteErrorExistedBefore() const { return errorKeyBefore_; }
+
+private:
+    std::wstring appKey_;
+    std::wstring folderName_;
+    bool active_ = false;
+    bool norvenaBefore_[2][2] = {};  // [root][view]
+    std::vector<std::wstring> keysBefore_[2][2];
+    bool errorKeyBefore_ = false;
+};
+
+// ---- files ---------------------------------------------------------------------
+
+// A fresh folder under the temporary folder, removed with everything in it
+// at its end.
+class TempFolder {
+public:
+    explicit TempFolder(std::wstring_view namePrefix = L"tolmar-e2e");
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // Full path as the file system spells it, without trailing "\".
+    const std::wstring& path() const { return path_; }
+    // With trailing "\": what the program calls AppPath when started here.
+    std::wstring AppPath() const { return path_ + L"\\"; }
+    std::wstring operator/(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
+
+    bool WriteFile(std::wstring_view name, std::string_view bytes) const;
+    bool MakeFolder(std::wstring_view name) const;
+    bool Exists(std::wstring_view name) const;
+    std::optional<std::string> ReadFile(std::wstring_view name) const;
+    // Names of the entries directly in the folder, sorted.
+    std::vector<std::wstring> Entries() const;
+
+private:
+    std::wstring path_;
+};
+
+// True when this process runs under Wine.
+bool RunningUnderWine();
+
+// ---- the program -----------------------------------------------------------------
+
+// tolmar07.exe: %TOLMAR_EXE% when set, else ..\..\tolmar07.exe from this
+// test program's folder (build/windows/tests/e2e -> build/windows).
+std::wstring TolmarExePath();
+
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
+std::wstring QuoteArgument(std::wstring_view argument);
+
+// A started tolmar07.exe. Killed at the end if still running.
+class Process {
+public:
+    Process() = default;
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // Starts exe with the arguments in workDir; "" on success, else why not.
+    std::string Start(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& workDir);
+    bool Running() const;
+    HANDLE handle() const { return process_; }
+    DWORD pid() const { return pid_; }
+    std::optional<DWORD> ExitCode() const;  // nullopt while running
+    // Ends the process; true when it is gone within the bound.
+    bool Kill();
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE job_ = nullptr;
+    DWORD pid_ = 0;
+};
+
+struct RunOptions {
+    std::vector<std::wstring> args;
+    ProgressMode progress = ProgressMode::None;
+    std::wstring folderPrefix = L"tolmar-e2e";
+};
+
+struct Outcome {
+    std::vector<Box> boxes;          // every box, in order, each answered
+    std::vector<Form> forms;         // DismissUntilExit: every form, each cancelled
+    std::optional<DWORD> exitCode;   // nullopt when the program did not end in time
+};
+
+// One end-to-end run: a fresh working folder, its registry keys, an optional
+// fake progress application and the program. Set up files or settings, then
+// Start().
+class ProgramRun {
+public:
+    explicit ProgramRun(RunOptions options = {});
+    ~ProgramRun();
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    TempFolder& folder() { return folder_; }
+    RegistrySandbox& registry() { return *registry_; }
+    EventLog& log() { return log_; }
+    ProgressApp* progress() { return progress_.get(); }
+    Process& process() { return process_; }
+    std::wstring AppPath() const { return folder_.AppPath(); }
+    std::wstring AppKey() const { return AppKeyFor(folder_.AppPath()); }
+    Clock::time_point started() const { return started_; }
+
+    // Starts the program in the run's folder, or in `workDir` when given (for
+    // example another spelling of that folder); a failure explains itself.
+    ::testing::AssertionResult Start(std::optional<std::wstring> workDir = std::nullopt);
+
+    // The next message box (a visible "#32770" window of the program) not
+    // yet returned; nullopt when the program ends first or the time runs out.
+    std::optional<Box> WaitForBox(Ms timeout = kBoxTimeout);
+    // The next visible dialog of the program that is not a message box.
+    std::optional<Form> WaitForForm(Ms timeout = kBoxTimeout);
+    // Presses a button of a box or form (WM_COMMAND posted to it, as a click
+    // sends it) and waits until the window is gone or hidden.
+    ::testing::AssertionResult Press(HWND dialog, int button, Ms timeout = kCloseTimeout);
+    ::testing::AssertionResult Answer(const Box& box, int button, Ms timeout = kCloseTimeout) {
+        return Press(box.hwnd, button, timeout);
+    }
+    std::optional<DWORD> WaitForExit(Ms timeout = kExitTimeout);
+    // Answers every box with `button` until the program ends, within one
+    // bound; `whileOpen` looks at the program while each box is still open.
+    Outcome Finish(int button = IDOK, Ms timeout = kBoxTimeout + kExitTimeout,
+                   const std::function<void(const Box&)>& whileOpen = {});
+    // Dismisses whatever the program shows until it ends, as a user who
+    // wants out: boxes with OK (else No, else Cancel), forms with Cancel.
+    Outcome DismissUntilExit(Ms timeout = kBoxTimeout + kExitTimeout);
+
+    // The program's hidden application window ("TolmarApplication"), as last
+    // seen (it is looked up whenever a box appears), and its main window
+    // ("TTolmarForm"), nullptr when not there.
+    HWND ApplicationWindow();
+    HWND MainWindow() const;
+
+private:
+    std::vector<HWND> OpenDialogs() const;
+    std::optional<HWND> NewDialog(bool messageBox);
+
+    RunOptions options_;
+    TempFolder folder_;
+    std::unique_ptr<RegistrySandbox> registry_;
+    EventLog log_;
+    std::unique_ptr<ProgressApp> progress_;
+    Process process_;
+    Clock::time_point started_{};
+    std::vector<HWND> seenDialogs_;
+    HWND applicationWindow_ = nullptr;
+    bool exitLogged_ = false;
+};
+
+}  // namespace e2e

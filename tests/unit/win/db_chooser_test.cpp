@@ -1,0 +1,320 @@
+// The data-provider chooser, shown modally on the test thread while a second
+// thread plays the user: it finds the windows, clicks, types and answers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "db_test_support.h"
+#include "tools/db/provider_list.h"
+#include "tools/text.h"
+#include "tools/win/db/data_providers_dialog.h"
+#include "tools/win/db/data_providers_resource.h"
+#include "tools/win/registry.h"
+#include "tools/win/system_text.h"
+#include "win_test_support.h"
+
+using namespace tolmar;
+using namespace tolmar::test;
+using tolmar::win::DataProvidersDialogData;
+
+namespace {
+
+const std::wstring kNoSelection = L"V\u00e4lj en DataProvider f\u00f6rst!";
+
+std::vector<std::wstring> Sorted(std::vector<std::wstring> rows) {
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// A data-link folder of the test's own, an AppKey of its own, and a chooser
+// whose editor only records what it was asked to open.
+class DbChooser : public testing::Test {
+protected:
+    DbChooser() {
+        Env().dataLinksPath = links_.path();
+        Env().providerPart = L"Provider=SQLOLEDB.1;Data Source=S";
+        data_.IniTextPosision = L"DefaultDataProvider";
+        data_.openEditor = [this](HWND, const std::wstring& path) { opened_.push_back(path); };
+    }
+
+    void Write(const std::wstring& name, const std::string& bytes = "[oledb]\r\nProvider=SQLOLEDB.1\r\n") {
+        links_.Write(name, bytes);
+    }
+    void StoreDefault(const std::wstring& value) { WriteSetting(L"DataProvider", L"DefaultDataProvider", value); }
+
+    // Shows the chooser with `script` as the user; the dialog's result.
+    INT_PTR Show(const std::function<void(UiDriver&, HWND dialog, HWND list)>& script) {
+        INT_PTR result = -2;
+        UiDriver driver;
+        driver.Run([&] { result = win::ShowDataProvidersDialog(driver.owner(), data_); },
+                   [&](UiDriver& ui) {
+                       HWND dialog = ui.WaitForWindow(L"DataProviders");
+                       script(ui, dialog, GetDlgItem(dialog, IDC_DP_LISTBOX1));
+                   });
+        return result;
+    }
+
+    ProcessValuesScope values_;
+    TestAppKey appKey_;
+    TempFolder links_;
+    DataProvidersDialogData data_;
+    std::vector<std::wstring> opened_;
+};
+
+// The colours of a row on screen: the background near its right end, and
+// whether any of its text is green.
+struct RowOnScreen {
+    COLORREF background;
+    bool greenText;
+    bool darkText;
+};
+
+RowOnScreen ReadRow(HWND list, int row) {
+    RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    RECT rect{};
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(list, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect),
+                             SMTO_NORMAL, 10000, &ignored))
+        throw std::runtime_error("the list does not answer");
+    HDC dc = GetDC(list);
+    RowOnScreen seen{GetPixel(dc, rect.right - 4, (rect.top + rect.bottom) / 2), false, false};
+    for (int y = rect.top + 2; y < rect.bottom - 2; ++y) {
+        for (int x = rect.left + 2; x < rect.left + 60; ++x) {
+            const COLORREF c = GetPixel(dc, x, y);
+            const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+            if (g > r + 40 && g > b + 40) seen.greenText = true;
+            if (r + g + b < 200) seen.darkText = true;
+        }
+    }
+    ReleaseDC(list, dc);
+    return seen;
+}
+
+TEST_F(DbChooser, ListsTheFolderAndMarksTheDefaultGreen) {
+    Write(L"a.udl");
+    Write(L"B.udl");
+    links_.MakeFolder(L"map.udl");  // folders that fit the mask are listed too
+    Write(L"notes.txt");
+    // the default is stored as a full path differing from its row in case only
+    StoreDefault(L"C:\\Program Files\\Common Files\\System\\Ole DB\\Data Links\\b.UDL");
+
+    std::vector<std::wstring> rows;
+    int selectedAtStart = -2;
+    RowOnScreen defaultSelected{}, other{}, defaultUnselected{}, otherSelected{}, markedSelected{};
+    std::wstring stored;
+    const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
+        rows = ui.Rows(list);
+        selectedAtStart = ui.Selection(list);
+        const int b = static_cast<int>(std::find(rows.begin(), rows.end(), L"B.udl") - rows.begin());
+        const int a = static_cast<int>(std::find(rows.begin(), rows.end(), L"a.udl") - rows.begin());
+        if (b >= static_cast<int>(rows.size()) || a >= static_cast<int>(rows.size()))
+            throw std::runtime_error("rows missing");
+        defaultSelected = ReadRow(list, b);
+        other = ReadRow(list, a);
+        ui.Select(list, a);
+        defaultUnselected = ReadRow(list, b);
+        otherSelected = ReadRow(list, a);
+        // "Välj som standard" moves the green mark to the selected row at once
+        ui.Click(dialog, IDC_DP_BITBTN3);
+        ui.Settle(dialog);
+        stored = ReadSetting(L"DataProvider", L"DefaultDataProvider");
+        markedSelected = ReadRow(list, a);
+        if (ui.Selection(list) != a) throw std::runtime_error("the selection moved");
+        ui.Click(dialog, IDC_DP_BITBTN2);
+    });
+
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(Sorted(rows), (std::vector<std::wstring>{L"B.udl", L"a.udl", L"map.udl"}));
+    ASSERT_LT(selectedAtStart, static_cast<int>(rows.size()));
+    ASSERT_GE(selectedAtStart, 0);
+    EXPECT_EQ(rows[static_cast<size_t>(selectedAtStart)], L"B.udl");
+    const COLORREF silver = RGB(192, 192, 192), white = RGB(255, 255, 255);
+    EXPECT_EQ(defaultSelected.background, silver);
+    EXPECT_TRUE(defaultSelected.greenText);
+    EXPECT_EQ(other.background, white);
+    EXPECT_FALSE(other.greenText);
+    EXPECT_TRUE(other.darkText);
+    EXPECT_EQ(defaultUnselected.background, white);
+    EXPECT_TRUE(defaultUnselected.greenText);
+    EXPECT_EQ(otherSelected.background, silver);
+    EXPECT_FALSE(otherSelected.greenText);
+    EXPECT_EQ(stored, L"a.udl");
+    EXPECT_EQ(markedSelected.background, silver);
+    EXPECT_TRUE(markedSelected.greenText);
+    // "Avbryt" changes nothing
+    EXPECT_EQ(Env().providerPart, L"Provider=SQLOLEDB.1;Data Source=S");
+    EXPECT_TRUE(opened_.empty());
+}
+
+TEST_F(DbChooser, OkReturnsTheSelectedRowAndEmptiesTheConnectionString) {
+    Write(L"a.udl");
+    Write(L"b.udl");
+    const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
+        if (ui.Selection(list) != -1) throw std::runtime_error("a row was selected without a default");
+        const std::vector<std::wstring> rows = ui.Rows(list);
+        ui.Select(list, static_cast<int>(std::find(rows.begin(), rows.end(), L"b.udl") - rows.begin()));
+        ui.Click(dialog, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(data_.chosen, L"b.udl");
+    EXPECT_EQ(Env().providerPart, L"");
+}
+
+TEST_F(DbChooser, ComingBackToTheDialogRebuildsTheListAndSelectsTheDefault) {
+    Write(L"a.udl");
+    Write(L"b.udl");
+    StoreDefault(L"a.udl");
+    // another program's window, to which the user turns meanwhile
+    HWND elsewhere = CreateWindowExW(0, L"Static", L"editor", WS_POPUP | WS_VISIBLE, 50, 50, 60, 60, nullptr,
+                                     nullptr, GetModuleHandleW(nullptr), nullptr);
+    std::vector<std::wstring> rows;
+    int selected = -2;
+    const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
+        const std::vector<std::wstring> before = ui.Rows(list);
+        ui.Select(list, static_cast<int>(std::find(before.begin(), before.end(), L"b.udl") - before.begin()));
+        SetForegroundWindow(elsewhere);
+        ui.Settle(dialog);
+        Write(L"c.udl");  // say the editor saved a new file
+        SetForegroundWindow(dialog);
+        ui.Settle(dialog);
+        rows = ui.Rows(list);
+        selected = ui.Selection(list);
+        PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);  // the window's close command
+    });
+    DestroyWindow(elsewhere);
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(Sorted(rows), (std::vector<std::wstring>{L"a.udl", L"b.udl", L"c.udl"}));
+    ASSERT_GE(selected, 0);
+    EXPECT_EQ(rows[static_cast<size_t>(selected)], L"a.udl");
+    EXPECT_EQ(Env().providerPart, L"Provider=SQLOLEDB.1;Data Source=S");
+}
+
+TEST_F(DbChooser, EveryActionNeedsASelectedRow) {
+    // an empty folder: no rows, and each action asks for a selection first
+    std::vector<std::wstring> rows{L"?"};
+    std::vector<std::wstring> answers;
+    const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
+        rows = ui.Rows(list);
+        for (int button : {IDOK, IDC_DP_BITBTN3, IDC_DP_BITBTN5, IDC_DP_BITBTN6}) {
+            ui.Click(dialog, button);
+            HWND box = ui.WaitForWindow(L"Information");
+            answers.push_back(ui.BoxText(box));
+            ui.Answer(box, IDOK);
+        }
+        ui.Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(answers, std::vector<std::wstring>(4, kNoSelection));
+    EXPECT_TRUE(opened_.empty());
+    EXPECT_EQ(ReadSetting(L"DataProvider", L"DefaultDataProvider"), L"ERROR");
+}
+
+TEST_F(DbChooser, AddCreatesOpensAndSelectsTheNewFile) {
+    Write(L"a.udl");
+    std::wstring caption, prompt;
+    std::vector<std::wstring> rowsAfter;
+    int selectedAfter = -2;
+    const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
+        ui.Click(dialog, IDC_DP_BITBTN4);
+        HWND input = ui.WaitForWindow(L"Ny DataProvider");
+        caption = ui.Text(input);
+        prompt = ui.ControlText(input, IDC_NP_PROMPT);
+        ui.Click(input, IDOK);  // an empty name
+        ui.WaitForClose(input);
+        ui.Settle(dialog);
+        rowsAfter = ui.Rows(list);
+        selectedAfter = ui.Selection(list);
+        ui.Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(prompt, L"DataProviderns namn:");
+    EXPECT_EQ(ReadBytes(links_.File(L".udl")), "");
+    EXPECT_EQ(opened_, std::vector<std::wstring>{links_.File(L".udl")});
+    EXPECT_EQ(Sorted(rowsAfter), (std::vector<std::wstring>{L".udl", L"a.udl"}));
+    ASSERT_GE(selectedAfter, 0);
+    EXPECT_EQ(rowsAfter[static_cast<size_t>(selectedAfter)], L".udl");
+}
+
+TEST_F(DbChooser, AddKeepsAnExistingFileAndRefusesBadNames) {
+    const std::string working = "[oledb]\r\nProvider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=S\r\n";
+    Write(L"Klinik.udl", working);
+    std::vector<std::wstring> messages;
+    int selected = -2;
+    std::vector<std::wstring> rows;
+    const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
+        auto add = [&](const std::wstring& name) {
+            ui.Click(dialog, IDC_DP_BITBTN4);
+            HWND input = ui.WaitForWindow(L"Ny DataProvider");
+            ui.Type(input, IDC_NP_EDIT, name);
+            ui.Click(input, IDOK);
+            ui.WaitForClose(input);
+        };
+        add(L"klinik");  // the name of an existing file, in another case
+        ui.Settle(dialog);
+        rows = ui.Rows(list);
+        selected = ui.Selection(list);
+        for (const wchar_t* bad : {L"a?b", L"NUL"}) {
+            add(bad);
+            HWND box = ui.WaitForWindow(L"Information");
+            messages.push_back(ui.BoxText(box));
+            ui.Answer(box, IDOK);
+        }
+        // the name box cancelled: nothing at all
+        ui.Click(dialog, IDC_DP_BITBTN4);
+        HWND input = ui.WaitForWindow(L"Ny DataProvider");
+        ui.Type(input, IDC_NP_EDIT, L"nytt");
+        ui.Click(input, IDCANCEL);
+        ui.WaitForClose(input);
+        ui.Settle(dialog);
+        ui.Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(ReadBytes(links_.File(L"Klinik.udl")), working);  // not emptied
+    EXPECT_EQ(opened_, std::vector<std::wstring>{links_.File(L"klinik.udl")});
+    EXPECT_EQ(rows, std::vector<std::wstring>{L"Klinik.udl"});
+    EXPECT_EQ(selected, 0);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], *db::ProviderNameProblem(L"a?b"));
+    EXPECT_EQ(messages[1], *db::ProviderNameProblem(L"NUL"));
+    EXPECT_FALSE(win::FileExists(links_.File(L"nytt.udl")));
+}
+
+TEST_F(DbChooser, EditOpensTheSelectedFileAndDeleteAsksFirst) {
+    Write(L"a.udl");
+    StoreDefault(L"a.udl");
+    std::wstring question;
+    std::vector<std::wstring> rowsAfterNo, rowsAfterYes;
+    int selectedAfterNo = -2, selectedAfterYes = -2;
+    const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
+        ui.Click(dialog, IDC_DP_BITBTN5);  // "Redigera..."
+        ui.Settle(dialog);
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_DP_LISTBOX1, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
+        ui.Settle(dialog);
+
+        ui.Click(dialog, IDC_DP_BITBTN6);  // "Radera", answered No
+        HWND box = ui.WaitForWindow(L"Confirm");
+        question = ui.BoxText(box);
+        ui.Answer(box, IDNO);
+        rowsAfterNo = ui.Rows(list);
+        selectedAfterNo = ui.Selection(list);
+
+        ui.Click(dialog, IDC_DP_BITBTN6);  // and Yes
+        ui.Answer(ui.WaitForWindow(L"Confirm"), IDYES);
+        rowsAfterYes = ui.Rows(list);
+        selectedAfterYes = ui.Selection(list);
+        ui.Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(opened_, (std::vector<std::wstring>{links_.File(L"a.udl"), links_.File(L"a.udl")}));
+    EXPECT_EQ(question, L"Radera DataProvider-filen a.udl");
+    EXPECT_EQ(rowsAfterNo, std::vector<std::wstring>{L"a.udl"});
+    EXPECT_EQ(selectedAfterNo, 0);
+    EXPECT_TRUE(rowsAfterYes.empty());
+    EXPECT_EQ(selectedAfterYes, -1);
+    EXPECT_FALSE(win::FileExists(links_.File(L"a.udl")));
+    // the default setting keeps naming the deleted file
+    EXPECT_EQ(ReadSetting(L"DataProvider", L"DefaultDataProvider"), L"a.udl");
+}
+
+}  // namespace

@@ -1,0 +1,291 @@
+#include "tools/win/db/data_providers_dialog.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <optional>
+#include <vector>
+
+#include "tools/db/provider_list.h"
+#include "tools/environment.h"
+#include "tools/error.h"
+#include "tools/win/db/data_providers_resource.h"
+#include "tools/win/messages_win.h"
+#include "tools/win/registry.h"
+#include "tools/win/system_text.h"
+#include "tools/win/unique.h"
+
+namespace tolmar::win {
+namespace {
+
+constexpr int kClientWidth = 209;
+constexpr int kClientHeight = 250;
+constexpr int kRowHeight = 17;
+constexpr int kListFontHeight = 13;  // Tahoma 10 point
+constexpr const wchar_t* kSection = L"DataProvider";
+constexpr const wchar_t* kNoSelectionText = L"V\u00e4lj en DataProvider f\u00f6rst!";
+
+struct GdiObjectTraits {
+    static HGDIOBJ Invalid() { return nullptr; }
+    static void Close(HGDIOBJ h) { DeleteObject(h); }
+};
+using UniqueGdiObject = UniqueHandle<HGDIOBJ, GdiObjectTraits>;
+
+// What one showing of the dialog works with.
+struct DialogState {
+    DataProvidersDialogData& data;
+    UniqueGdiObject listFont;
+};
+
+HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_DP_LISTBOX1); }
+
+std::wstring RowText(HWND list, int row) {
+    const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
+    if (length == LB_ERR) return {};
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const LRESULT got = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(got == LB_ERR ? 0 : static_cast<size_t>(got));
+    return text;
+}
+
+// The default provider's name, read from the settings every time.
+std::wstring DefaultName(const DataProvidersDialogData& data) {
+    return db::DefaultProviderName(ReadSetting(kSection, data.IniTextPosision));
+}
+
+void FillProviderList(HWND dialog, const std::wstring& selectName) {
+    HWND list = List(dialog);
+    SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    std::vector<std::wstring> rows;
+    WIN32_FIND_DATAW entry;
+    UniqueFind entries(FindFirstFileW((Env().dataLinksPath + L"*.udl").c_str(), &entry));
+    if (entries) {
+        do {
+            rows.emplace_back(entry.cFileName);
+        } while (FindNextFileW(entries.get(), &entry));
+    }
+    for (const std::wstring& row : rows) SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
+    const std::optional<size_t> selected = db::FindProviderRow(rows, selectName);
+    SendMessageW(list, LB_SETCURSEL, selected ? static_cast<WPARAM>(*selected) : static_cast<WPARAM>(-1), 0);
+}
+
+// The selected row, or nullopt after telling the user to select one.
+std::optional<std::wstring> SelectedRow(HWND dialog) {
+    HWND list = List(dialog);
+    const LRESULT row = SendMessageW(list, LB_GETCURSEL, 0, 0);
+    if (row == LB_ERR) {
+        ShowInfo(kNoSelectionText);
+        SetFocus(list);
+        return std::nullopt;
+    }
+    return RowText(list, static_cast<int>(row));
+}
+
+void LayOut(HWND dialog) {
+    RECT frame{0, 0, kClientWidth, kClientHeight};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    struct Place {
+        int id, x, y, w, h;
+    };
+    const Place places[] = {
+        {IDC_DP_PANEL1, 0, 212, 209, 38},   {IDC_DP_BITBTN1, 54, 218, 75, 25}, {IDC_DP_BITBTN2, 128, 218, 75, 25},
+        {IDC_DP_GROUPBOX1, 0, 0, 209, 212}, {IDC_DP_PANEL2, 2, 15, 205, 64},   {IDC_DP_BITBTN4, 7, 19, 97, 25},
+        {IDC_DP_BITBTN5, 109, 19, 93, 25},  {IDC_DP_BITBTN3, 7, 48, 97, 25},   {IDC_DP_BITBTN6, 109, 48, 93, 25},
+        {IDC_DP_LABEL1, 2, 82, 205, 13},    {IDC_DP_LISTBOX1, 2, 96, 205, 114},
+    };
+    for (const Place& p : places) MoveWindow(GetDlgItem(dialog, p.id), p.x, p.y, p.w, p.h, FALSE);
+    SetDlgItemTextW(dialog, IDC_DP_BITBTN3, L"V\u00e4lj som standard");
+    SetDlgItemTextW(dialog, IDC_DP_BITBTN4, L"L\u00e4gg till...");
+}
+
+void DrawRow(const DRAWITEMSTRUCT& item, const DialogState& state) {
+    HDC dc = item.hDC;
+    RECT rect = item.rcItem;
+    if (item.itemID == static_cast<UINT>(-1)) {  // an empty list with the focus
+        if (item.itemState & ODS_FOCUS) DrawFocusRect(dc, &rect);
+        return;
+    }
+    const std::wstring text = RowText(item.hwndItem, static_cast<int>(item.itemID));
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    const db::RowPaint paint = db::PaintForRow(selected, db::SameProviderName(text, DefaultName(state.data)),
+                                               GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_HIGHLIGHTTEXT));
+    UniqueGdiObject brush(CreateSolidBrush(paint.background));
+    FillRect(dc, &rect, static_cast<HBRUSH>(brush.get()));
+    const HGDIOBJ oldFont = SelectObject(dc, state.listFont.get());
+    SetTextColor(dc, paint.text);
+    SetBkMode(dc, TRANSPARENT);
+    TextOutW(dc, rect.left + 2, rect.top + 2, text.c_str(), static_cast<int>(text.size()));
+    SelectObject(dc, oldFont);
+    if (item.itemState & ODS_FOCUS) DrawFocusRect(dc, &rect);
+}
+
+// "Lägg till...": a new data-link file, opened in the editor. A name that
+// exists already opens that file as it is: it is never emptied.
+void AddProvider(HWND dialog, DialogState& state) {
+    std::wstring name;
+    if (!InputQuery(dialog, L"Ny DataProvider", L"DataProviderns namn:", name)) return;
+    if (const std::optional<std::wstring> problem = db::ProviderNameProblem(name)) {
+        ShowInfo(*problem);
+        return;
+    }
+    std::wstring folder = Env().dataLinksPath;
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    if (!DirectoryExists(folder)) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    const std::wstring fileName = name + L".udl", path = Env().dataLinksPath + fileName;
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_EXISTS) {
+            ShowError(L"Det gick inte att skapa DataProvider-filen \"" + path + L"\"!\r\r" + SystemErrorTextShort(code));
+            return;
+        }
+    }
+    file.reset();
+    state.data.openEditor(dialog, path);
+    FillProviderList(dialog, fileName);
+}
+
+void DeleteProvider(HWND dialog, const std::wstring& row) {
+    if (AskYesNo(L"Radera DataProvider-filen " + row) != IDYES) return;
+    DeleteFileW((Env().dataLinksPath + row).c_str());
+    FillProviderList(dialog, L"");
+}
+
+void Command(HWND dialog, DialogState& state, int id, int code) {
+    switch (id) {
+        case IDC_DP_BITBTN1:
+            if (const auto row = SelectedRow(dialog)) {
+                Env().providerPart.clear();
+                state.data.chosen = *row;
+                EndDialog(dialog, IDOK);
+            }
+            break;
+        case IDC_DP_BITBTN2:
+            EndDialog(dialog, IDCANCEL);
+            break;
+        case IDC_DP_BITBTN3:
+            if (const auto row = SelectedRow(dialog)) {
+                WriteSetting(kSection, state.data.IniTextPosision, *row);
+                RedrawWindow(List(dialog), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            }
+            break;
+        case IDC_DP_BITBTN4:
+            AddProvider(dialog, state);
+            break;
+        case IDC_DP_BITBTN5:
+            if (const auto row = SelectedRow(dialog)) state.data.openEditor(dialog, Env().dataLinksPath + *row);
+            break;
+        case IDC_DP_BITBTN6:
+            if (const auto row = SelectedRow(dialog)) DeleteProvider(dialog, *row);
+            break;
+        case IDC_DP_LISTBOX1:
+            if (code == LBN_DBLCLK) Command(dialog, state, IDC_DP_BITBTN5, BN_CLICKED);
+            break;
+    }
+}
+
+INT_PTR CALLBACK DataProvidersProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+        case WM_INITDIALOG:
+            state = reinterpret_cast<DialogState*>(lParam);
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            LayOut(dialog);
+            state->listFont.reset(CreateFontW(-kListFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
+            SendMessageW(List(dialog), WM_SETFONT, reinterpret_cast<WPARAM>(state->listFont.get()), FALSE);
+            return TRUE;
+        case WM_MEASUREITEM: {  // sent while the list is created, before WM_INITDIALOG
+            auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+            if (measure->CtlID != IDC_DP_LISTBOX1) return FALSE;
+            measure->itemHeight = kRowHeight;
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        }
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (!state || item->CtlID != IDC_DP_LISTBOX1) return FALSE;
+            DrawRow(*item, *state);
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        }
+        case WM_ACTIVATE:
+            // Each activation rebuilds the list and selects the default file.
+            if (state && LOWORD(wParam) != WA_INACTIVE) FillProviderList(dialog, DefaultName(state->data));
+            return FALSE;
+        case WM_COMMAND:
+            if (!state) return FALSE;
+            Command(dialog, *state, LOWORD(wParam), HIWORD(wParam));
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+struct InputQueryData {
+    const std::wstring& caption;
+    const std::wstring& prompt;
+    std::wstring& text;
+};
+
+INT_PTR CALLBACK InputQueryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG: {
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            const auto* data = reinterpret_cast<const InputQueryData*>(lParam);
+            SetWindowTextW(dialog, data->caption.c_str());
+            SetDlgItemTextW(dialog, IDC_NP_PROMPT, data->prompt.c_str());
+            SetDlgItemTextW(dialog, IDC_NP_EDIT, data->text.c_str());
+            return TRUE;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK) {
+                auto* data = reinterpret_cast<InputQueryData*>(GetWindowLongPtrW(dialog, DWLP_USER));
+                HWND edit = GetDlgItem(dialog, IDC_NP_EDIT);
+                std::wstring typed(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+                typed.resize(static_cast<size_t>(GetWindowTextW(edit, typed.data(), static_cast<int>(typed.size()))));
+                data->text = std::move(typed);
+                EndDialog(dialog, IDOK);
+                return TRUE;
+            }
+            if (LOWORD(wParam) == IDCANCEL) {
+                EndDialog(dialog, IDCANCEL);
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+void OpenWithShell(HWND owner, const std::wstring& path) {
+    ShellExecuteW(owner, L"open", path.c_str(), L"", Env().dataLinksPath.c_str(), SW_SHOWNORMAL);
+}
+
+INT_PTR ShowDataProvidersDialog(HWND owner, DataProvidersDialogData& data) {
+    DialogState state{data, {}};
+    const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DATAPROVIDERS), owner,
+                                           DataProvidersProc, reinterpret_cast<LPARAM>(&state));
+    if (result == -1)
+        throw Error(L"Dialogen f\u00f6r DataProviders kunde inte visas: " + SystemErrorTextShort(GetLastError()));
+    return result == IDOK ? IDOK : IDCANCEL;
+}
+
+bool InputQuery(HWND owner, const std::wstring& caption, const std::wstring& prompt, std::wstring& text) {
+    std::wstring typed = text;
+    InputQueryData data{caption, prompt, typed};
+    if (DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_NEWPROVIDER), owner, InputQueryProc,
+                        reinterpret_cast<LPARAM>(&data)) != IDOK)
+        return false;
+    text = std::move(typed);
+    return true;
+}
+
+}  // namespace tolmar::win

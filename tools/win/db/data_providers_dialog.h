@@ -1,0 +1,42 @@
+// The data-provider chooser `TfrmDataProviders`: a modal dialog listing the
+// data-link (.udl) files of the data-link folder, in which the user picks
+// one, marks one as the default, creates, edits or deletes one. The rules of
+// its list are portable (tools/db/provider_list.h); this is the window.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace tolmar::win {
+
+// Opens a data-link file in the platform's data-link editor and returns at
+// once, without waiting for the editor.
+using OpenInEditor = std::function<void(HWND owner, const std::wstring& path)>;
+
+// ShellExecuteW "open" on the file, with the data-link folder as working
+// folder; what it returns is not examined.
+void OpenWithShell(HWND owner, const std::wstring& path);
+
+struct DataProvidersDialogData {
+    // The key in section "DataProvider" of the settings that names the
+    // default data-link file ("DefaultDataProvider").
+    std::wstring IniTextPosision;
+    // How "Lägg till..." and "Redigera..." open a file.
+    OpenInEditor openEditor = OpenWithShell;
+    // After IDOK: the text of the selected row.
+    std::wstring chosen;
+};
+
+// Shows the chooser modally. IDOK when the user pressed "OK" with a row
+// selected (Env().providerPart is then emptied and data.chosen set);
+// IDCANCEL for every other way of closing it. Throws Error when the dialog
+// cannot be made.
+INT_PTR ShowDataProvidersDialog(HWND owner, DataProvidersDialogData& data);
+
+// The text-input box: a caption, a prompt and one line of text. True when the
+// user confirmed; `text` then holds what was typed, unchanged.
+bool InputQuery(HWND owner, const std::wstring& caption, const std::wstring& prompt, std::wstring& text);
+
+}  // namespace tolmar::win
