@@ -9,7 +9,7 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 # Every Debian package the build, the tests and the demo need.
 PACKAGES=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config bc python3
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils
   googletest

@@ -38,6 +38,14 @@ std::wstring QueryDirectory(Query query, const wchar_t* failure) {
     return WithTrailingBackslash(std::wstring(buffer, n));
 }
 
+std::wstring FullPath(const std::wstring& path) {
+    std::wstring full(32768, L'\0');
+    const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0 || n >= full.size()) return path;
+    full.resize(n);
+    return full;
+}
+
 }  // namespace
 
 std::wstring PathInStoredCase(const std::wstring& path) {
@@ -112,6 +120,10 @@ bool InitEnvironment() {
         DataProviderFromSetting(ReadSetting(L"DataProvider", L"DefaultDataProvider"), env.dataLinksPath, exists);
     env.dataProviderFile =
         DataProviderFromParameters(env.dataProviderFile, StartParameters(), env.appPath, env.dataLinksPath, exists);
+    // A data-link file named relative to the working folder is read from
+    // there: the ini reader would otherwise look a bare name up in the
+    // Windows folder and read some other file, or none.
+    if (FileExists(env.dataProviderFile)) env.dataProviderFile = FullPath(env.dataProviderFile);
     if (FileExists(env.dataProviderFile))
         env.providerPart = ProviderPartFromIni(ReadIniValue(env.dataProviderFile, L"oledb", L"Provider"));
 

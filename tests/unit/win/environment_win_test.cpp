@@ -92,6 +92,12 @@ TEST(EnvironmentWin, DataLinkFileFromTheSetting) {
         EXPECT_EQ(Env().dataProviderFile, dir.File(L"clinic.udl"));
         EXPECT_EQ(Env().providerPart, c.providerPart);
     }
+    // A bare name of a file in the working folder is that file, read from there.
+    dir.Write(L"clinic.udl", "[oledb]\r\nProvider=MSDASQL.1;Extended Properties=\"DSN=here\"\r\n");
+    WriteSetting(L"DataProvider", L"DefaultDataProvider", L"clinic.udl");
+    ASSERT_TRUE(InitEnvironment());
+    EXPECT_EQ(Env().dataProviderFile, PathInStoredCase(dir.path()) + L"clinic.udl");
+    EXPECT_EQ(Env().providerPart, L"Provider=MSDASQL.1;Extended Properties=\"DSN=here\"");
     // A bare name that is not in the working folder is looked for in the data-link folder.
     WriteSetting(L"DataProvider", L"DefaultDataProvider", L"elsewhere.udl");
     ASSERT_TRUE(InitEnvironment());
