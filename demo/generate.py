@@ -27,11 +27,14 @@ def sql(text):
 
 
 def main():
-    args = [a for a in sys.argv[1:] if not a.startswith("--")]
+    args = [a for i, a in enumerate(sys.argv[1:], 1) if not a.startswith("--") and sys.argv[i - 1] != "--seed"]
     seed = 7
     if "--seed" in sys.argv:
         seed = int(sys.argv[sys.argv.index("--seed") + 1])
     count, register_file, patients_file = int(args[0]), args[1], args[2]
+    # --plain: every patient is in the register and differs from it (the
+    # benchmark's worst case: one lookup and one row update each).
+    plain = "--plain" in sys.argv
     rnd = random.Random(seed)
     register, rows = [], []
     for i in range(1, count + 1):
@@ -44,6 +47,8 @@ def main():
         street, number = rnd.choice(STREETS), str(1 + rnd.randrange(60))
         zcode, town = rnd.choice(TOWNS)
         kind = rnd.random()
+        if plain:
+            kind = 0.30  # a moved patient
         stored_pnr = pnr[:8] + "-" + pnr[8:] if rnd.random() < 0.5 else pnr
         # What the clinic has on file.
         row = {"PERSONNR": stored_pnr, "F_RNAMN": first, "EFTERNAMN": last,

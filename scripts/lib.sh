@@ -85,13 +85,14 @@ start_wineserver() {
   wineserver -p >/dev/null 2>&1 || true
 }
 
-# Starts register-sim on a free loopback port with the given fixture and
-# exports TOLMAR_REGISTER_SIM (its base URL) for the tests.
+# Starts register-sim on a free loopback port with the given fixture (and
+# further options) and exports TOLMAR_REGISTER_SIM (its base URL) for the tests.
 SIM_PID=""
 start_register_sim() {
   local fixture=$1 out
+  shift
   out=$(mktemp)
-  "$BUILD/native/sim/register-sim/register-sim" --port 0 --fixture "$fixture" >"$out" 2>&1 &
+  "$BUILD/native/sim/register-sim/register-sim" --port 0 --fixture "$fixture" "$@" >"$out" 2>&1 &
   SIM_PID=$!
   local i port=""
   for i in $(seq 1 100); do
