@@ -21,7 +21,13 @@ int ShowBox(BoxKind kind, std::wstring_view text) {
         case BoxKind::Confirmation: style |= MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1; break;
     }
     const std::wstring shown(text), caption(BoxCaption(kind));
-    return MessageBoxW(nullptr, shown.c_str(), caption.c_str(), style);
+    HWND previous = GetActiveWindow();
+    const int answer = MessageBoxW(nullptr, shown.c_str(), caption.c_str(), style);
+    // Give the activation back to the window that had it (a dialog relies on
+    // being activated again), as not every platform does it for a box
+    // without owner.
+    if (previous && IsWindow(previous) && IsWindowVisible(previous)) SetActiveWindow(previous);
+    return answer;
 }
 
 }  // namespace
