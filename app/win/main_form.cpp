@@ -10,6 +10,7 @@
 #include "tools/error.h"
 #include "tools/win/environment_win.h"
 #include "tools/win/files.h"
+#include "tools/win/layout.h"
 #include "tools/win/messages_win.h"
 #include "tools/win/registry.h"
 #include "tools/win/system_text.h"
@@ -124,19 +125,11 @@ INT_PTR CALLBACK TolmarForm::DialogProc(HWND hwnd, UINT message, WPARAM wParam, 
 }
 
 void TolmarForm::LayOut() {
-    const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE));
-    const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
-    RECT frame{0, 0, kClientWidth, kClientHeight};
-    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    SetWindowPos(hwnd_, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SizeClientCentred(hwnd_, kClientWidth, kClientHeight);
 
     const int top = kClientHeight - kPanel2Height;
     const int panel3Width = kClientWidth - kPanel1Width;
-    auto place = [this](int id, int x, int y, int w, int h) {
-        MoveWindow(GetDlgItem(hwnd_, id), x, y, w, h, FALSE);
-    };
+    auto place = [this](int id, int x, int y, int w, int h) { PlaceControl(hwnd_, id, x, y, w, h); };
     place(IDC_PANEL1, 0, 0, kPanel1Width, top);
     place(IDC_LABEL1, 5, 3, 63, 83);
     place(IDC_LISTBOX1, 84, 32, 89, 41);  // outside Panel1's width: never visible

@@ -5,6 +5,7 @@
 #include "app/win/resource.h"
 #include "register/person_record.h"
 #include "register/win/person_lookup.h"
+#include "tools/win/layout.h"
 
 namespace tolmar::win {
 namespace {
@@ -41,17 +42,6 @@ const PersonField kPersonFields[] = {
     {IDC_STATUSEDIT, L"Status:", 272, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Status.str(); }},
 };
 
-void SizeClient(HWND dialog, int width, int height) {
-    RECT frame{0, 0, width, height};
-    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
-    const int w = frame.right - frame.left, h = frame.bottom - frame.top;
-    SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w,
-                 h, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void Place(HWND dialog, int id, int x, int y, int w, int h) { MoveWindow(GetDlgItem(dialog, id), x, y, w, h, FALSE); }
-
 std::wstring TextOf(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
@@ -60,23 +50,23 @@ std::wstring TextOf(HWND dialog, int id) {
 }
 
 void LayOutTestForm(HWND dialog) {
-    SizeClient(dialog, kFormClientWidth, kFormClientHeight);
+    SizeClientCentred(dialog, kFormClientWidth, kFormClientHeight);
     int label = IDC_LABEL_FIRST;
-    Place(dialog, label++, 16, 19, 60, kLabelHeight);
-    Place(dialog, IDC_EDTLOGIN, 80, 16, 201, kEditHeight);
-    Place(dialog, label++, 16, 51, 60, kLabelHeight);
-    Place(dialog, IDC_EDIT1, 80, 48, 201, kEditHeight);
-    Place(dialog, IDC_BITBTN3, 288, 46, 75, kButtonHeight);
-    Place(dialog, IDC_GROUPBOX1, kGroupLeft, kGroupTop, 369, 305);
+    PlaceControl(dialog, label++, 16, 19, 60, kLabelHeight);
+    PlaceControl(dialog, IDC_EDTLOGIN, 80, 16, 201, kEditHeight);
+    PlaceControl(dialog, label++, 16, 51, 60, kLabelHeight);
+    PlaceControl(dialog, IDC_EDIT1, 80, 48, 201, kEditHeight);
+    PlaceControl(dialog, IDC_BITBTN3, 288, 46, 75, kButtonHeight);
+    PlaceControl(dialog, IDC_GROUPBOX1, kGroupLeft, kGroupTop, 369, 305);
     for (const PersonField& f : kPersonFields) {
         const int labelId = label++;
-        Place(dialog, labelId, kGroupLeft + 16, kGroupTop + f.top + 3, 56, kLabelHeight);
+        PlaceControl(dialog, labelId, kGroupLeft + 16, kGroupTop + f.top + 3, 56, kLabelHeight);
         SetDlgItemTextW(dialog, labelId, f.label);
-        Place(dialog, f.id, kGroupLeft + 72, kGroupTop + f.top, f.width, kEditHeight);
+        PlaceControl(dialog, f.id, kGroupLeft + 72, kGroupTop + f.top, f.width, kEditHeight);
     }
-    Place(dialog, IDC_BEVEL1, 8, 392, 369, 2);
-    Place(dialog, IDC_BUTTON1, 15, 403, 75, kButtonHeight);
-    Place(dialog, IDC_BITBTN1, 288, 403, 75, kButtonHeight);
+    PlaceControl(dialog, IDC_BEVEL1, 8, 392, 369, 2);
+    PlaceControl(dialog, IDC_BUTTON1, 15, 403, 75, kButtonHeight);
+    PlaceControl(dialog, IDC_BITBTN1, 288, 403, 75, kButtonHeight);
     SetDlgItemTextW(dialog, IDC_BITBTN3, L"&S\u00f6k");
     SetDlgItemTextW(dialog, IDC_BITBTN1, L"&Avsluta");
     SetDlgItemTextW(dialog, IDC_EDTLOGIN, L"<Not defined>");
@@ -124,14 +114,14 @@ INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
 INT_PTR CALLBACK XmlViewerProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
-            SizeClient(dialog, kViewerClientWidth, kViewerClientHeight);
-            Place(dialog, IDC_MEMO1, 0, 0, kViewerClientWidth, kViewerClientHeight);
+            SizeClientCentred(dialog, kViewerClientWidth, kViewerClientHeight);
+            PlaceControl(dialog, IDC_MEMO1, 0, 0, kViewerClientWidth, kViewerClientHeight);
             const auto* text = reinterpret_cast<const std::wstring*>(lParam);
             SetDlgItemTextW(dialog, IDC_MEMO1, WithCrLf(*text).c_str());
             return TRUE;
         }
         case WM_SIZE:
-            Place(dialog, IDC_MEMO1, 0, 0, LOWORD(lParam), HIWORD(lParam));
+            PlaceControl(dialog, IDC_MEMO1, 0, 0, LOWORD(lParam), HIWORD(lParam));
             InvalidateRect(dialog, nullptr, TRUE);
             return TRUE;
         case WM_COMMAND:
