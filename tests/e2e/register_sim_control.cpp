@@ -1,0 +1,179 @@
+#include "register_sim_control.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+class NetHandle {
+public:
+    explicit NetHandle(HINTERNET h) : h_(h) {}
+    ~NetHandle() {
+        if (h_) InternetCloseHandle(h_);
+    }
+    NetHandle(const NetHandle&) = delete;
+    NetHandle& operator=(const NetHandle&) = delete;
+    HINTERNET get() const { return h_; }
+
+private:
+    HINTERNET h_;
+};
+
+constexpr const char* kNoSimulator =
+    "TOLMAR_REGISTER_SIM is not set: these tests need the register simulator "
+    "(scripts/test starts it; by hand: register-sim --port 0 --fixture sim/register-sim/fixtures/example.txt, "
+    "then export TOLMAR_REGISTER_SIM=http://127.0.0.1:PORT)";
+
+struct Reply {
+    DWORD status = 0;
+    std::string body;
+};
+
+// One request to a control endpoint; a failure explains itself.
+::testing::AssertionResult Http(const wchar_t* verb, const std::wstring& path, std::string_view body, Reply& reply) {
+    const std::wstring base = RegisterSim::BaseUrl();
+    if (base.empty()) return ::testing::AssertionFailure() << kNoSimulator;
+    const size_t colon = base.rfind(L':');
+    const size_t hostStart = base.find(L"://");
+    if (colon == std::wstring::npos || hostStart == std::wstring::npos || colon < hostStart + 3)
+        return ::testing::AssertionFailure() << "TOLMAR_REGISTER_SIM=" << Utf8(base) << " is not http://HOST:PORT";
+    const std::wstring host = base.substr(hostStart + 3, colon - hostStart - 3);
+    const INTERNET_PORT port = static_cast<INTERNET_PORT>(_wtoi(base.c_str() + colon + 1));
+    constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+    NetHandle session(InternetOpenW(L"tolmar-e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    NetHandle connection(session.get() ? InternetConnectW(session.get(), host.c_str(), port, nullptr, nullptr,
+                                                          INTERNET_SERVICE_HTTP, 0, 0)
+                                       : nullptr);
+    NetHandle request(connection.get()
+                          ? HttpOpenRequestW(connection.get(), verb, path.c_str(), nullptr, nullptr, nullptr, kFlags, 0)
+                          : nullptr);
+    std::string payload(body);
+    if (!request.get() || !HttpSendRequestW(request.get(), nullptr, 0, payload.empty() ? nullptr : payload.data(),
+                                            static_cast<DWORD>(payload.size())))
+        return ::testing::AssertionFailure() << "the register simulator at " << Utf8(base)
+                                             << " does not answer (error " << GetLastError() << ")";
+    char chunk[8192];
+    DWORD got = 0;
+    reply.body.clear();
+    while (InternetReadFile(request.get(), chunk, sizeof chunk, &got) && got > 0) reply.body.append(chunk, got);
+    DWORD size = sizeof reply.status;
+    if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &reply.status, &size, nullptr))
+        return ::testing::AssertionFailure() << "no HTTP status from the register simulator";
+    if (reply.status != 200)
+        return ::testing::AssertionFailure() << Utf8(verb) << " " << Utf8(path) << ": " << reply.status << " "
+                                             << reply.body;
+    return ::testing::AssertionSuccess();
+}
+
+std::wstring Wide(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::string Unescape(std::string_view value) {
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        switch (value[++i]) {
+            case 't': out += '\t'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            default: out += value[i]; break;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string SimRequest::Value(const std::string& key) const {
+    const auto it = fields.find(key);
+    return it == fields.end() ? std::string("<absent>") : it->second;
+}
+
+void PrintTo(const SimRequest& request, std::ostream* os) {
+    *os << "{";
+    for (const auto& [key, value] : request.fields)
+        if (key != "body") *os << " " << key << "=" << Printable(Wide(value));
+    *os << " }";
+}
+
+std::wstring RegisterSim::BaseUrl() {
+    wchar_t value[512] = {};
+    const DWORD n = GetEnvironmentVariableW(L"TOLMAR_REGISTER_SIM", value, 512);
+    std::wstring url = n > 0 && n < 512 ? std::wstring(value, n) : std::wstring();
+    while (!url.empty() && url.back() == L'/') url.pop_back();
+    return url;
+}
+
+::testing::AssertionResult RegisterSim::Available() {
+    Reply reply;
+    return Http(L"GET", L"/control/stats", "", reply);
+}
+
+::testing::AssertionResult RegisterSim::Inject(std::string_view injection) {
+    Reply reply;
+    return Http(L"POST", L"/control/fault", injection, reply);
+}
+
+::testing::AssertionResult RegisterSim::Reset() {
+    Reply reply;
+    return Http(L"POST", L"/control/reset", "", reply);
+}
+
+std::optional<std::vector<SimRequest>> RegisterSim::Requests() {
+    Reply reply;
+    if (!Http(L"GET", L"/control/requests", "", reply)) return std::nullopt;
+    std::vector<SimRequest> requests;
+    size_t start = 0;
+    while (start < reply.body.size()) {
+        size_t end = reply.body.find('\n', start);
+        if (end == std::string::npos) end = reply.body.size();
+        const std::string_view line(reply.body.data() + start, end - start);
+        start = end + 1;
+        if (line.empty()) continue;
+        SimRequest request;
+        size_t fieldStart = 0;
+        while (fieldStart <= line.size()) {
+            size_t fieldEnd = line.find('\t', fieldStart);
+            if (fieldEnd == std::string_view::npos) fieldEnd = line.size();
+            const std::string_view field = line.substr(fieldStart, fieldEnd - fieldStart);
+            if (const size_t eq = field.find('='); eq != std::string_view::npos)
+                request.fields[std::string(field.substr(0, eq))] = Unescape(field.substr(eq + 1));
+            fieldStart = fieldEnd + 1;
+        }
+        requests.push_back(std::move(request));
+    }
+    return requests;
+}
+
+SimulatorSession::SimulatorSession() : ready_(RegisterSim::Available()) {
+    if (ready_) ready_ = RegisterSim::Reset();
+}
+
+SimulatorSession::~SimulatorSession() {
+    if (ready_) {
+        const auto reset = RegisterSim::Reset();
+        if (!reset) ADD_FAILURE() << "the register simulator could not be reset after the test: " << reset.message();
+    }
+}
+
+std::string RegisterIni::Text() const {
+    std::string text = "[PopulationManager]\r\n";
+    if (logId) text += "LOG_ID=" + *logId + "\r\n";
+    if (logPwd) text += "LOG_PWD=" + *logPwd + "\r\n";
+    text += "LOG_ADDR=" + (logAddr ? *logAddr : Utf8(RegisterSim::Endpoint())) + "\r\n";
+    if (flagOtherArchve) text += "FlagOtherArchve=" + *flagOtherArchve + "\r\n";
+    return text;
+}
+
+}  // namespace e2e

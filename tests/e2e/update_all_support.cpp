@@ -1,0 +1,651 @@
+#include "update_all_support.h"
+
+#include <windows.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <regex>
+#include <sstream>
+
+namespace e2e::upd {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+
+std::wstring FromUtf8(std::string_view text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+std::wstring EnvironmentValue(const wchar_t* name) {
+    std::wstring value(32768, L'\0');
+    const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    value.resize(n < value.size() ? n : 0);
+    return value;
+}
+
+using WineUnixName = char*(CDECL*)(const wchar_t*);
+using WineDosName = wchar_t*(CDECL*)(const char*);
+
+template <typename F>
+F KernelExport(const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
+// ---- ODBC ------------------------------------------------------------------------
+
+SQLWCHAR* Sql(const std::wstring& text) { return reinterpret_cast<SQLWCHAR*>(const_cast<wchar_t*>(text.c_str())); }
+
+std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+    std::wstring text;
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR message[2048] = {};
+        SQLSMALLINT length = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRecW(type, handle, record, state, &native, message, 2048, &length))) break;
+        if (!text.empty()) text += L" / ";
+        text += L"[" + std::wstring(reinterpret_cast<wchar_t*>(state)) + L"] " +
+                std::wstring(reinterpret_cast<wchar_t*>(message));
+    }
+    return text.empty() ? std::string("(no diagnostics)") : Utf8(text);
+}
+
+void Check(SQLRETURN r, SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
+    if (SQL_SUCCEEDED(r) || r == SQL_NO_DATA) return;
+    Fail(what + ": " + Diagnostics(type, handle));
+}
+
+class Statement {
+public:
+    explicit Statement(SQLHANDLE dbc) {
+        Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_), SQL_HANDLE_DBC, dbc, "SQLAllocHandle");
+    }
+    ~Statement() {
+        if (stmt_) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void Execute(const std::wstring& sql) {
+        Check(SQLExecDirectW(stmt_, Sql(sql), SQL_NTS), SQL_HANDLE_STMT, stmt_, "the statement " + Utf8(sql));
+    }
+    std::vector<std::vector<Value>> Rows() {
+        SQLSMALLINT columns = 0;
+        Check(SQLNumResultCols(stmt_, &columns), SQL_HANDLE_STMT, stmt_, "SQLNumResultCols");
+        std::vector<std::vector<Value>> rows;
+        for (;;) {
+            const SQLRETURN r = SQLFetch(stmt_);
+            if (r == SQL_NO_DATA) break;
+            Check(r, SQL_HANDLE_STMT, stmt_, "SQLFetch");
+            std::vector<Value> row;
+            for (SQLUSMALLINT c = 1; c <= columns; ++c) row.push_back(Text(c));
+            rows.push_back(std::move(row));
+        }
+        return rows;
+    }
+
+private:
+    Value Text(SQLUSMALLINT column) {
+        std::wstring value;
+        bool null = false;
+        for (;;) {
+            wchar_t chunk[1024];
+            SQLLEN indicator = 0;
+            const SQLRETURN r = SQLGetData(stmt_, column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
+            if (r == SQL_NO_DATA) break;
+            Check(r, SQL_HANDLE_STMT, stmt_, "SQLGetData");
+            if (indicator == SQL_NULL_DATA) {
+                null = true;
+                break;
+            }
+            const size_t room = sizeof chunk / sizeof(wchar_t) - 1;
+            const size_t got = indicator == SQL_NO_TOTAL || indicator / sizeof(wchar_t) > room
+                                   ? room
+                                   : static_cast<size_t>(indicator) / sizeof(wchar_t);
+            value.append(chunk, got);
+            if (r == SQL_SUCCESS) break;
+        }
+        return null ? Value() : Value(value);
+    }
+
+    SQLHANDLE stmt_ = SQL_NULL_HANDLE;
+};
+
+// The repository's db/ folder: this file lies in tests/e2e/.
+std::wstring ScriptFolder() {
+    std::string source = __FILE__;
+    std::replace(source.begin(), source.end(), '\\', '/');
+    for (int i = 0; i < 3; ++i) source.erase(source.find_last_of('/'));
+    source += "/db/";
+    if (!source.empty() && source[0] == '/') {  // a host path: under Wine
+        auto toDos = KernelExport<WineDosName>("wine_get_dos_file_name");
+        if (!toDos) Fail("cannot reach the host's folder " + source);
+        wchar_t* dos = toDos(source.c_str());
+        if (!dos) Fail("no Windows path for " + source);
+        std::wstring path(dos);
+        HeapFree(GetProcessHeap(), 0, dos);
+        return path;
+    }
+    return FromUtf8(source);
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) Fail("cannot read " + Utf8(path));
+    std::string data;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+    CloseHandle(file);
+    return data;
+}
+
+// Statements of a script: "--" lines dropped; each ends with ";" at the end of a line.
+std::vector<std::wstring> Statements(const std::string& script) {
+    std::vector<std::wstring> statements;
+    std::string current;
+    std::istringstream lines(script);
+    std::string line;
+    while (std::getline(lines, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        const size_t first = line.find_first_not_of(' ');
+        if (first == std::string::npos || line.compare(first, 2, "--") == 0) continue;
+        current += line + "\n";
+        if (line.back() == ';') {
+            current.erase(current.find_last_of(';'));
+            statements.push_back(FromUtf8(current));
+            current.clear();
+        }
+    }
+    if (current.find_first_not_of(" \n") != std::string::npos) statements.push_back(FromUtf8(current));
+    return statements;
+}
+
+std::wstring Literal(const std::wstring& column, const Value& value) {
+    if (!value) return L"NULL";
+    if (column == L"PATIENTNR") return *value;
+    std::wstring out = L"'";
+    for (wchar_t c : *value) {
+        out += c;
+        if (c == L'\'') out += L'\'';
+    }
+    return out + L"'";
+}
+
+// ---- HTTP to the simulator ---------------------------------------------------------
+
+struct InternetHandle {
+    HINTERNET h = nullptr;
+    ~InternetHandle() {
+        if (h) InternetCloseHandle(h);
+    }
+};
+
+struct HttpAnswer {
+    DWORD status = 0;
+    std::string body;
+};
+
+HttpAnswer Http(const std::wstring& method, const std::wstring& url, const std::string& body = {}) {
+    URL_COMPONENTSW parts{sizeof(parts)};
+    wchar_t host[256] = {}, path[2048] = {}, extra[2048] = {};
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = 256;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = 2048;
+    parts.lpszExtraInfo = extra;
+    parts.dwExtraInfoLength = 2048;
+    if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) Fail("not a URL: " + Utf8(url));
+    InternetHandle session{InternetOpenW(L"tolmar e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)};
+    if (!session.h) Fail("InternetOpenW failed: " + std::to_string(GetLastError()));
+    DWORD timeout = 10000;
+    for (DWORD option :
+         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+        InternetSetOptionW(session.h, option, &timeout, sizeof timeout);
+    InternetHandle connection{
+        InternetConnectW(session.h, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0)};
+    if (!connection.h) Fail("cannot reach " + Utf8(url) + ": error " + std::to_string(GetLastError()));
+    const std::wstring object = std::wstring(path) + extra;
+    InternetHandle request{HttpOpenRequestW(
+        connection.h, method.c_str(), object.c_str(), nullptr, nullptr, nullptr,
+        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES,
+        0)};
+    if (!request.h) Fail("HttpOpenRequestW failed: " + std::to_string(GetLastError()));
+    const std::wstring headers = L"Content-Type: text/plain; charset=utf-8\r\n";
+    if (!HttpSendRequestW(request.h, headers.c_str(), static_cast<DWORD>(headers.size()),
+                          const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
+        Fail(Utf8(method) + " " + Utf8(url) + " failed: error " + std::to_string(GetLastError()));
+    HttpAnswer answer;
+    DWORD size = sizeof answer.status;
+    HttpQueryInfoW(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &answer.status, &size, nullptr);
+    char chunk[8192];
+    DWORD got = 0;
+    while (InternetReadFile(request.h, chunk, sizeof chunk, &got) && got > 0) answer.body.append(chunk, got);
+    return answer;
+}
+
+std::wstring Unescape(std::wstring_view text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != L'\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const wchar_t next = text[++i];
+        out += next == L't' ? L'\t' : next == L'n' ? L'\n' : next == L'r' ? L'\r' : next;
+    }
+    return out;
+}
+
+// ---- texts ------------------------------------------------------------------------------
+
+std::string Encode(std::wstring_view text, UINT codePage) {
+    if (text.empty()) return {};
+    const int n =
+        WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Decode(std::string_view bytes, UINT codePage) {
+    if (bytes.empty()) return {};
+    const int n = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
+    return out;
+}
+
+std::wstring RegexEscaped(std::wstring_view text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        if (std::wstring_view(L"\\^$.|?*+()[]{}").find(c) != std::wstring_view::npos) out += L'\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string Describe(const Line& line) {
+    std::wstring text;
+    for (const Piece& p : line) text += p.kind == Piece::Kind::Literal ? p.literal : L"\x2026";  // "…": an open part
+    return Printable(text);
+}
+
+}  // namespace
+
+// ---- ODBC ------------------------------------------------------------------------------------
+
+std::wstring DriverPath(const std::wstring& windowsPath) {
+    auto toUnix = KernelExport<WineUnixName>("wine_get_unix_file_name");
+    if (!toUnix) return windowsPath;
+    char* unixName = toUnix(windowsPath.c_str());
+    if (!unixName) Fail("no host path for " + Utf8(windowsPath));
+    std::wstring path = FromUtf8(unixName);
+    HeapFree(GetProcessHeap(), 0, unixName);
+    return path;
+}
+
+OdbcConnection::OdbcConnection(const std::wstring& connectionString) {
+    SQLHANDLE env = SQL_NULL_HANDLE, dbc = SQL_NULL_HANDLE;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) Fail("no ODBC environment");
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
+        SQLFreeHandle(SQL_HANDLE_ENV, env);
+        Fail("no ODBC connection handle");
+    }
+    SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+    const SQLRETURN r =
+        SQLDriverConnectW(dbc, nullptr, Sql(connectionString), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(r)) {
+        const std::string why = Diagnostics(SQL_HANDLE_DBC, dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        SQLFreeHandle(SQL_HANDLE_ENV, env);
+        Fail("the test's own connection (" + Utf8(connectionString) + ") failed: " + why);
+    }
+    env_ = env;
+    dbc_ = dbc;
+}
+
+OdbcConnection::~OdbcConnection() {
+    if (dbc_) {
+        SQLDisconnect(dbc_);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    }
+    if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+}
+
+void OdbcConnection::Execute(const std::wstring& sql) const { Statement(dbc_).Execute(sql); }
+
+void OdbcConnection::ExecuteInOneTransaction(const std::vector<std::wstring>& statements) const {
+    Check(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+          SQL_HANDLE_DBC, dbc_, "autocommit off");
+    try {
+        for (const std::wstring& sql : statements) Execute(sql);
+        Check(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT), SQL_HANDLE_DBC, dbc_, "commit");
+    } catch (...) {
+        SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+        SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+        throw;
+    }
+    Check(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
+          SQL_HANDLE_DBC, dbc_, "autocommit on");
+}
+
+std::vector<std::vector<Value>> OdbcConnection::Query(const std::wstring& sql) const {
+    Statement statement(dbc_);
+    statement.Execute(sql);
+    return statement.Rows();
+}
+
+Value OdbcConnection::Scalar(const std::wstring& sql) const {
+    const auto rows = Query(sql);
+    if (rows.empty() || rows.front().empty()) Fail("no row from " + Utf8(sql));
+    return rows.front().front();
+}
+
+void OdbcConnection::RunScript(const std::wstring& scriptName) const {
+    for (const std::wstring& statement : Statements(ReadWholeFile(ScriptFolder() + scriptName))) Execute(statement);
+}
+
+// ---- the patient table --------------------------------------------------------------------
+
+std::string EngineName(Engine engine) { return engine == Engine::Sqlite ? "Sqlite" : "Postgres"; }
+void PrintTo(Engine engine, std::ostream* os) { *os << EngineName(engine); }
+
+std::wstring PostgresOdbcString() { return EnvironmentValue(L"TOLMAR_PG_ODBC"); }
+
+Row With(Row row, const Row& changes) {
+    for (const auto& [column, value] : changes) row[column] = value;
+    return row;
+}
+
+const std::vector<std::wstring>& ComparedColumns() {
+    static const std::vector<std::wstring> columns = {
+        L"PATIENTNR", L"PERSONNR", L"F_RNAMN", L"EFTERNAMN",  L"ADRESS",     L"COADRESS", L"POSTNR", L"ORT",
+        L"KON",       L"TEL1",     L"TEL3NOT", L"KONTROLLNR", L"FODELSEDAG", L"AKTIV",    L"EPOST"};
+    return columns;
+}
+
+const std::vector<std::wstring>& ComparedColumnsWithoutOptional() {
+    static const std::vector<std::wstring> columns = [] {
+        std::vector<std::wstring> c = ComparedColumns();
+        std::erase(c, L"KONTROLLNR");
+        std::erase(c, L"FODELSEDAG");
+        return c;
+    }();
+    return columns;
+}
+
+PatientTable::PatientTable(Engine engine, const TempFolder& folder, const std::wstring& schemaScript)
+    : engine_(engine) {
+    if (engine == Engine::Postgres) {
+        odbc_ = PostgresOdbcString();
+        if (odbc_.empty()) Fail(kNoPostgres);
+    } else {
+        if (folder.path().empty()) Fail("no working folder for the SQLite database");
+        // A busy database is waited for, not failed at once.
+        odbc_ = L"Driver={SQLite3};Database=" + DriverPath(folder / L"klinik.db") + L";Timeout=10000";
+    }
+    connection_ = std::make_unique<OdbcConnection>(odbc_);
+    connection_->RunScript(schemaScript);
+}
+
+PatientTable::~PatientTable() {
+    if (!serverFunction_) return;
+    try {
+        connection_->Execute(L"DROP FUNCTION IF EXISTS kunder_last() CASCADE");
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "the trigger function kunder_last() was left on the server: " << e.what();
+    }
+}
+
+void PatientTable::Insert(const std::vector<Row>& rows) const {
+    std::vector<std::wstring> statements;
+    for (const Row& row : rows) {
+        std::wstring names, values;
+        for (const auto& [column, value] : row) {
+            names += (names.empty() ? L"" : L", ") + column;
+            values += (values.empty() ? L"" : L", ") + Literal(column, value);
+        }
+        statements.push_back(L"INSERT INTO KUNDER (" + names + L") VALUES (" + values + L")");
+    }
+    connection_->ExecuteInOneTransaction(statements);
+}
+
+std::map<int, Row> PatientTable::Rows(const std::vector<std::wstring>& columns) const {
+    std::wstring list;
+    for (const auto& c : columns) list += (list.empty() ? L"" : L", ") + c;
+    std::map<int, Row> rows;
+    for (const auto& values : connection_->Query(L"SELECT " + list + L" FROM KUNDER ORDER BY PATIENTNR")) {
+        Row row;
+        for (size_t i = 0; i < columns.size(); ++i) row[columns[i]] = values[i];
+        rows[std::stoi(values[0].value_or(L"0"))] = std::move(row);
+    }
+    return rows;
+}
+
+void PatientTable::RefuseUpdatesWhereEpost(const std::wstring& mark, const std::wstring& message) const {
+    if (engine_ == Engine::Sqlite) {
+        connection_->Execute(L"CREATE TRIGGER KUNDER_LAST BEFORE UPDATE ON KUNDER FOR EACH ROW WHEN OLD.EPOST = " +
+                             Literal(L"EPOST", mark) + L" BEGIN SELECT RAISE(ABORT, " + Literal(L"", message) +
+                             L"); END");
+    } else {
+        connection_->Execute(
+            L"CREATE OR REPLACE FUNCTION kunder_last() RETURNS trigger LANGUAGE plpgsql AS $$ "
+            L"BEGIN IF OLD.EPOST = " +
+            Literal(L"EPOST", mark) + L" THEN RAISE EXCEPTION " + Literal(L"", message) +
+            L"; END IF; RETURN NEW; END $$");
+        serverFunction_ = true;
+        connection_->Execute(
+            L"CREATE TRIGGER kunder_last BEFORE UPDATE ON KUNDER FOR EACH ROW EXECUTE FUNCTION kunder_last()");
+    }
+}
+
+int PatientTable::TerminateOtherSessions() const {
+    if (engine_ != Engine::Postgres) Fail("only the PostgreSQL server has sessions to end");
+    const Value ended = connection_->Scalar(
+        L"SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE datname = current_database() "
+        L"AND backend_type = 'client backend' AND pid <> pg_backend_pid()");
+    return ended ? std::stoi(*ended) : 0;
+}
+
+::testing::AssertionResult SameRows(const std::map<int, Row>& actual, const std::vector<Row>& expected) {
+    std::ostringstream problems;
+    std::vector<int> seen;
+    for (const Row& want : expected) {
+        const int nr = std::stoi(want.at(L"PATIENTNR").value_or(L"0"));
+        seen.push_back(nr);
+        const auto found = actual.find(nr);
+        if (found == actual.end()) {
+            problems << "\n  patient " << nr << " is missing";
+            continue;
+        }
+        for (const auto& [column, value] : found->second) {
+            const auto w = want.find(column);
+            const Value wanted = w == want.end() ? (column == L"AKTIV" ? Value(L"T") : Value()) : w->second;
+            if (value != wanted)
+                problems << "\n  patient " << nr << " " << Utf8(column) << ": " << (value ? Printable(*value) : "NULL")
+                         << ", expected " << (wanted ? Printable(*wanted) : "NULL");
+        }
+    }
+    for (const auto& [nr, row] : actual)
+        if (std::find(seen.begin(), seen.end(), nr) == seen.end()) problems << "\n  patient " << nr << " is extra";
+    if (problems.str().empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "KUNDER differs:" << problems.str();
+}
+
+// ---- files ---------------------------------------------------------------------------------------
+
+std::wstring WriteDataLink(const TempFolder& folder, const std::wstring& name, const std::wstring& afterProvider) {
+    const std::wstring text =
+        L"\ufeff[oledb]\r\n; Everything after this line is an OLE DB initstring\r\nProvider=" + afterProvider + L"\r\n";
+    const std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    if (!folder.WriteFile(name, bytes)) Fail("cannot write " + Utf8(folder / name));
+    return folder / name;
+}
+
+std::wstring OdbcDataLink(const std::wstring& odbcString) {
+    return L"MSDASQL.1;Persist Security Info=False;Extended Properties=\"" + odbcString + L"\"";
+}
+
+std::string RegisterIni(const std::wstring& endpoint) {
+    return "[PopulationManager]\r\nLOG_ADDR=" + Utf8(endpoint) + "\r\n";
+}
+
+// ---- the register simulator ----------------------------------------------------------------------
+
+Register::Register() : base_(BaseUrl()) {
+    if (base_.empty()) Fail(kNoRegister);
+    Reset();
+}
+
+Register::~Register() {
+    try {
+        Reset();
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "the register simulator could not be reset: " << e.what();
+    }
+}
+
+std::wstring Register::BaseUrl() {
+    std::wstring base = EnvironmentValue(L"TOLMAR_REGISTER_SIM");
+    while (!base.empty() && base.back() == L'/') base.pop_back();
+    return base;
+}
+
+std::wstring Register::Endpoint() const { return base_ + L"/PopmWs/WSPopMan.asmx"; }
+
+void Register::Inject(const std::wstring& injection) const {
+    const HttpAnswer answer = Http(L"POST", base_ + L"/control/fault", Utf8(injection));
+    if (answer.status != 200)
+        Fail("the simulator refused the injection " + Printable(injection) + ": " + std::to_string(answer.status) +
+             " " + answer.body);
+}
+
+void Register::Reset() const {
+    const HttpAnswer answer = Http(L"POST", base_ + L"/control/reset");
+    if (answer.status != 200) Fail("the simulator's reset answered " + std::to_string(answer.status));
+}
+
+std::map<std::string, long long> Register::Stats() const {
+    const HttpAnswer answer = Http(L"GET", base_ + L"/control/stats");
+    if (answer.status != 200) Fail("the simulator's stats answered " + std::to_string(answer.status));
+    std::map<std::string, long long> stats;
+    std::istringstream lines(answer.body);
+    std::string name;
+    long long value = 0;
+    while (lines >> name >> value) stats[name] = value;
+    return stats;
+}
+
+long long Register::RequestCount() const {
+    const auto stats = Stats();
+    const auto found = stats.find("requests");
+    if (found == stats.end()) Fail("the simulator's stats have no \"requests\" counter");
+    return found->second;
+}
+
+std::vector<std::wstring> Register::LookedUpNumbers() const {
+    const HttpAnswer answer = Http(L"GET", base_ + L"/control/requests");
+    if (answer.status != 200) Fail("the simulator's request record answered " + std::to_string(answer.status));
+    std::vector<std::wstring> numbers;
+    std::istringstream lines(answer.body);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::wstring text = FromUtf8(line);
+        size_t start = 0;
+        while (start <= text.size()) {
+            size_t end = text.find(L'\t', start);
+            if (end == std::wstring::npos) end = text.size();
+            const std::wstring_view field(text.data() + start, end - start);
+            if (field.starts_with(L"sPnr=")) numbers.push_back(Unescape(field.substr(5)));
+            start = end + 1;
+        }
+    }
+    return numbers;
+}
+
+// ---- the errors file ----------------------------------------------------------------------------------
+
+std::wstring ErrorsFileName() {
+    wchar_t date[128] = {};
+    if (GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, 128, nullptr) <= 0)
+        Fail("today's date cannot be formatted: error " + std::to_string(GetLastError()));
+    std::wstring text(date);
+    std::erase(text, L'/');
+    return L"errors " + text + L".txt";
+}
+
+std::vector<std::wstring> ErrorsFiles(const TempFolder& folder) {
+    std::vector<std::wstring> files;
+    for (const std::wstring& name : folder.Entries())
+        if (name.starts_with(L"errors ") && name.ends_with(L".txt")) files.push_back(name);
+    return files;
+}
+
+::testing::AssertionResult ErrorsFileHolds(const std::optional<std::string>& bytes, const std::vector<Line>& lines) {
+    if (!bytes) return ::testing::AssertionFailure() << "there is no errors file " << Utf8(ErrorsFileName());
+    const UINT codePage = GetACP();
+    const std::wstring text = Decode(*bytes, codePage);
+    std::wstring pattern, literal;
+    bool open = false;
+    for (const Line& line : lines) {
+        for (const Piece& piece : line) {
+            open = open || piece.kind != Piece::Kind::Literal;
+            // An open part never holds the CR LF that ends a line.
+            pattern += piece.kind == Piece::Kind::Any         ? L"(?:[^\\r]|\\r(?!\\n))+"
+                       : piece.kind == Piece::Kind::AnyOrNone ? L"(?:[^\\r]|\\r(?!\\n))*"
+                                                              : RegexEscaped(piece.literal);
+            literal += piece.literal;
+        }
+        pattern += L"\r\n";
+        literal += L"\r\n";
+    }
+    // Without open parts the bytes must be exactly these; with them, the
+    // text must match and be exactly what the code page gives for it.
+    const bool same = open ? std::regex_match(text, std::wregex(pattern)) && Encode(text, codePage) == *bytes
+                           : Encode(literal, codePage) == *bytes;
+    if (same) return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure();
+    failure << "the errors file (" << bytes->size() << " bytes, read in code page " << codePage << ") holds:";
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(L"\r\n", start);
+        if (end == std::wstring::npos) end = text.size();
+        failure << "\n    " << Printable(text.substr(start, end - start));
+        start = end + 2;
+    }
+    if (bytes->size() >= 2 && (static_cast<unsigned char>((*bytes)[0]) >= 0xEF)) failure << "\n  (a byte-order mark?)";
+    failure << "\n  expected" << (open ? " (\xE2\x80\xA6: any text)" : "") << ":";
+    for (const Line& line : lines) failure << "\n    " << Describe(line);
+    return failure;
+}
+
+// ---- running the program ----------------------------------------------------------------------------------
+
+::testing::AssertionResult EndsWithoutBoxes(ProgramRun& run, Ms timeout) {
+    const Outcome out = run.Finish(IDOK, timeout);
+    auto failure = ::testing::AssertionFailure();
+    bool failed = false;
+    if (!out.boxes.empty()) {
+        failed = true;
+        failure << "the program showed " << out.boxes.size() << " box(es):";
+        for (const Box& box : out.boxes) failure << "\n    " << ::testing::PrintToString(box);
+    }
+    if (out.exitCode != 0u) {
+        failed = true;
+        failure << "\nthe program "
+                << (out.exitCode ? "ended with exit code " + std::to_string(*out.exitCode)
+                                 : "did not end within " + std::to_string(timeout.count()) + " ms");
+    }
+    if (!failed) return ::testing::AssertionSuccess();
+    return failure << "\n  recorded:\n" << run.log().Dump();
+}
+
+}  // namespace e2e::upd

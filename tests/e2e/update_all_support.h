@@ -1,0 +1,189 @@
+// What the "UPDATE_ALL" tests need beside the harness: a patient table of
+// their own (SQLite in the run's folder or the PostgreSQL test server), read
+// and written through ODBC from this process; the data-link file and
+// "tolmar.ini" that point the program at it and at the register simulator;
+// control of that simulator; and the errors file the run leaves.
+//
+// Failures of the set-up itself (no server, a statement refused) are thrown
+// as std::runtime_error with the driver's or the server's own text, which
+// the test then reports as its failure.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "harness.h"
+
+namespace e2e::upd {
+
+// ---- ODBC from the test process ---------------------------------------------
+
+// A path as the ODBC drivers see it: under Wine they are the host's drivers,
+// so they need the host's path of a file.
+std::wstring DriverPath(const std::wstring& windowsPath);
+
+using Value = std::optional<std::wstring>;  // nullopt: NULL
+
+// One connection of the test's own (autocommit).
+class OdbcConnection {
+public:
+    explicit OdbcConnection(const std::wstring& connectionString);
+    ~OdbcConnection();
+    OdbcConnection(const OdbcConnection&) = delete;
+    OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+    void Execute(const std::wstring& sql) const;
+    // The statements as one transaction: all or none.
+    void ExecuteInOneTransaction(const std::vector<std::wstring>& statements) const;
+    // Every row, every column as text.
+    std::vector<std::vector<Value>> Query(const std::wstring& sql) const;
+    // The first column of the first row; throws when there is no row.
+    Value Scalar(const std::wstring& sql) const;
+    // One of the repository's scripts in db/, statement by statement.
+    void RunScript(const std::wstring& scriptName) const;
+
+private:
+    void* env_ = nullptr;
+    void* dbc_ = nullptr;
+};
+
+// ---- the patient table ---------------------------------------------------------
+
+enum class Engine { Sqlite, Postgres };
+std::string EngineName(Engine engine);
+void PrintTo(Engine engine, std::ostream* os);
+
+// The PostgreSQL test server's ODBC string (TOLMAR_PG_ODBC); "" when missing.
+std::wstring PostgresOdbcString();
+inline constexpr const char* kNoPostgres =
+    "TOLMAR_PG_ODBC is not set: this test needs the PostgreSQL server that scripts/test starts "
+    "(scripts/postgres.sh, start_postgres)";
+
+// A row of KUNDER by column name. Columns left out are NULL (AKTIV: its default).
+using Row = std::map<std::wstring, Value>;
+// `row` with some columns changed.
+Row With(Row row, const Row& changes);
+
+// The columns the tests compare, in the table's order.
+const std::vector<std::wstring>& ComparedColumns();
+const std::vector<std::wstring>& ComparedColumnsWithoutOptional();
+
+// A fresh KUNDER (and NORVENAUSER) made by one of the scripts in db/: in the
+// file "klinik.db" of `folder` for SQLite, in the test server's database for
+// PostgreSQL (the table is dropped and made anew).
+class PatientTable {
+public:
+    PatientTable(Engine engine, const TempFolder& folder, const std::wstring& schemaScript = L"schema.sql");
+    // Drops the trigger function it made on the server, if any.
+    ~PatientTable();
+    PatientTable(const PatientTable&) = delete;
+    PatientTable& operator=(const PatientTable&) = delete;
+
+    Engine engine() const { return engine_; }
+    // The ODBC connection string of the database, as the data link gives it
+    // to the program.
+    const std::wstring& odbcString() const { return odbc_; }
+    const OdbcConnection& sql() const { return *connection_; }
+
+    void Insert(const std::vector<Row>& rows) const;
+    // The compared columns of every row, by PATIENTNR.
+    std::map<int, Row> Rows(const std::vector<std::wstring>& columns = ComparedColumns()) const;
+    // A trigger that refuses every update of a row whose EPOST is `mark`,
+    // with the server's error carrying `message`.
+    void RefuseUpdatesWhereEpost(const std::wstring& mark, const std::wstring& message) const;
+    // Ends every other connection's session on the test server (PostgreSQL
+    // only); the number of sessions ended.
+    int TerminateOtherSessions() const;
+
+private:
+    Engine engine_;
+    std::wstring odbc_;
+    std::unique_ptr<OdbcConnection> connection_;
+    mutable bool serverFunction_ = false;
+};
+
+// EXPECT_TRUE(SameRows(table.Rows(), expected)): every row and column, with
+// every difference named.
+::testing::AssertionResult SameRows(const std::map<int, Row>& actual, const std::vector<Row>& expected);
+
+// ---- the files the program reads ---------------------------------------------------
+
+// Writes `name` into the folder as the platform's data-link editor does
+// (UTF-16 with a byte-order mark); returns its full path.
+std::wstring WriteDataLink(const TempFolder& folder, const std::wstring& name, const std::wstring& afterProvider);
+// What follows "Provider=" in a data link for an ODBC connection string:
+// the ODBC provider with the string as its extended properties.
+std::wstring OdbcDataLink(const std::wstring& odbcString);
+// "tolmar.ini" with the register's endpoint.
+std::string RegisterIni(const std::wstring& endpoint);
+
+// ---- the register simulator ---------------------------------------------------------
+
+// The simulator that scripts/test starts, at TOLMAR_REGISTER_SIM. Resets it
+// when made and again at its end, so that a test's injections and recorded
+// requests stay its own.
+class Register {
+public:
+    Register();
+    ~Register();
+    Register(const Register&) = delete;
+    Register& operator=(const Register&) = delete;
+
+    static std::wstring BaseUrl();  // "" when not set
+    std::wstring Endpoint() const;  // the SOAP endpoint
+    // POST /control/fault; throws when the simulator refuses it.
+    void Inject(const std::wstring& injection) const;
+    void Reset() const;
+    // GET /control/stats as name -> value.
+    std::map<std::string, long long> Stats() const;
+    // Requests to the endpoint so far (the "requests" counter).
+    long long RequestCount() const;
+    // The sPnr of every recorded GetPerson, in order.
+    std::vector<std::wstring> LookedUpNumbers() const;
+
+private:
+    std::wstring base_;
+};
+inline constexpr const char* kNoRegister =
+    "TOLMAR_REGISTER_SIM is not set: this test needs the register simulator that scripts/test starts";
+
+// The action the program sends with every lookup.
+inline const std::wstring kGetPersonAction = L"http://popman.mirell.example/HCW/PopulationManager/GetPerson";
+
+// ---- the errors file -------------------------------------------------------------------
+
+// "errors " + today in the user's short date format without "/" + ".txt".
+std::wstring ErrorsFileName();
+// The names of the errors files in the folder.
+std::vector<std::wstring> ErrorsFiles(const TempFolder& folder);
+
+// One expected line of the errors file: literal text, with `Any()` for a
+// part the driver or the platform words (one or more characters, which may
+// hold a lone CR or LF, as drivers' messages do, but not the CR LF that ends
+// a line), and `AnyOrNone()` for such a part that may also be empty.
+struct Piece {
+    std::wstring literal;
+    enum class Kind { Literal, Any, AnyOrNone } kind = Kind::Literal;
+};
+using Line = std::vector<Piece>;
+inline Piece Lit(std::wstring text) { return {std::move(text)}; }
+inline Piece Any() { return {L"", Piece::Kind::Any}; }
+inline Piece AnyOrNone() { return {L"", Piece::Kind::AnyOrNone}; }
+inline Line Text(std::wstring text) { return {Lit(std::move(text))}; }
+
+// The file's bytes are the lines, each followed by CR LF, in the ANSI code
+// page without a byte-order mark.
+::testing::AssertionResult ErrorsFileHolds(const std::optional<std::string>& bytes, const std::vector<Line>& lines);
+
+// ---- running the program ----------------------------------------------------------------
+
+// Waits for the program to end on its own without showing anything; the
+// failure names what it showed instead.
+::testing::AssertionResult EndsWithoutBoxes(ProgramRun& run, Ms timeout);
+
+}  // namespace e2e::upd
