@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <chrono>
 #include <optional>
 
 #include "app/notification.h"
@@ -46,24 +47,58 @@ void RunTestMode(TolmarForm&) { ShowTestForm(ApplicationWindow()); }
 
 namespace {
 
-// The main window as the update run uses it.
+// The main window as the update run uses it. The caption, the counts and
+// the progress bar follow the run, but are painted at most every
+// kRepaintIntervalMs (and once more at the end): painting them for every
+// patient would cost more than the patient's own work.
 class WindowRunView final : public UpdateRunView {
 public:
     explicit WindowRunView(TolmarForm& form) : form_(form) {}
+    ~WindowRunView() override { Show(); }
+    WindowRunView(const WindowRunView&) = delete;
+    WindowRunView& operator=(const WindowRunView&) = delete;
+
     void ClearLines() override { form_.ClearProgressList(); }
     void AddLine(std::wstring_view line) override { form_.addText(line); }
-    void SetCaption(std::wstring_view caption) override { form_.SetCaption(caption); }
+    void SetCaption(std::wstring_view caption) override {
+        caption_ = caption;
+        ShowWhenDue();
+    }
     void StartProgress(size_t maximum) override {
+        position_ = 0;
         SendMessageW(form_.ProgressBar(), PBM_SETRANGE32, 0, static_cast<LPARAM>(maximum));
         SendMessageW(form_.ProgressBar(), PBM_SETPOS, 0, 0);
     }
-    void StepProgress() override { SendMessageW(form_.ProgressBar(), PBM_DELTAPOS, 1, 0); }
-    void SetCounts(std::wstring_view text) override { form_.SetStatusText(text); }
+    void StepProgress() override {
+        ++position_;
+        ShowWhenDue();
+    }
+    void SetCounts(std::wstring_view text) override {
+        counts_ = text;
+        ShowWhenDue();
+    }
     void ProcessPendingMessages() override { win::ProcessPendingMessages(); }
     void SetHourglass(bool on) override { SetCursor(LoadCursorW(nullptr, on ? IDC_WAIT : IDC_ARROW)); }
 
 private:
+    static constexpr auto kRepaintInterval = std::chrono::milliseconds(100);
+
+    void ShowWhenDue() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - shown_ < kRepaintInterval) return;
+        shown_ = now;
+        Show();
+    }
+    void Show() {
+        if (!caption_.empty()) form_.SetCaption(caption_);
+        if (!counts_.empty()) form_.SetStatusText(counts_);
+        SendMessageW(form_.ProgressBar(), PBM_SETPOS, static_cast<WPARAM>(position_), 0);
+    }
+
     TolmarForm& form_;
+    std::wstring caption_, counts_;
+    size_t position_ = 0;
+    std::chrono::steady_clock::time_point shown_{};
 };
 
 class RegisterLookup final : public PersonLookup {

@@ -8,6 +8,7 @@
 
 #include "app/dispatch.h"
 #include "app/win/main_form.h"
+#include "register/win/person_lookup.h"
 #include "tools/win/messages_win.h"
 
 namespace {
@@ -57,6 +58,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
 
     if (HWND app = tolmar::ApplicationWindow()) DestroyWindow(app);
+    tolmar::win::ReleaseLookupDocuments();
     if (SUCCEEDED(com)) CoUninitialize();
     return exitCode;
 }

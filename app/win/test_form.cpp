@@ -118,7 +118,11 @@ INT_PTR CALLBACK XmlViewerProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             PlaceControl(dialog, IDC_MEMO1, 0, 0, kViewerClientWidth, kViewerClientHeight);
             const auto* text = reinterpret_cast<const std::wstring*>(lParam);
             SetDlgItemTextW(dialog, IDC_MEMO1, WithCrLf(*text).c_str());
-            return TRUE;
+            // The text opens at its start, not all selected.
+            HWND memo = GetDlgItem(dialog, IDC_MEMO1);
+            SetFocus(memo);
+            SendMessageW(memo, EM_SETSEL, 0, 0);
+            return FALSE;  // the focus is set
         }
         case WM_SIZE:
             PlaceControl(dialog, IDC_MEMO1, 0, 0, LOWORD(lParam), HIWORD(lParam));

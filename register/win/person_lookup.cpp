@@ -34,6 +34,11 @@ ReturnedXmlStore& XmlStore() {
     return store;
 }
 
+void ReleaseLookupDocuments() {
+    XmlStore().document.reset();
+    ReleaseReplyParser();
+}
+
 RegisterSettings ReadRegisterSettings(const std::wstring& iniFile) {
     RegisterSettings s;
     s.logId = Profile(iniFile, L"LOG_ID", L"");
@@ -62,11 +67,14 @@ void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& 
         std::wstring R = proxy->GetPerson(login, record.PersonalNumber.str(), settings.flagOtherArchive);
         workingText = R;
 
+        // The store's one document lives for the whole run; each answer replaces its content.
         ReturnedXmlStore& store = XmlStore();
-        store.document = NewXmlDocument();
-        if (!R.empty()) {
-            std::wstring reason;
-            if (!LoadXmlText(store.document.get(), R, reason)) throw Error(reason);
+        if (!store.document) store.document = NewXmlDocument();
+        std::wstring reason;
+        if (R.empty()) {
+            store.document = NewXmlDocument();  // an empty answer leaves an empty document
+        } else if (!LoadXmlText(store.document.get(), R, reason)) {
+            throw Error(reason);
         }
         store.text = XmlOf(store.document.get());
 

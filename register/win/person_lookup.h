@@ -18,6 +18,10 @@ struct ReturnedXmlStore {
 };
 ReturnedXmlStore& XmlStore();
 
+// Releases the XML documents the lookups keep (the store's and the reply
+// parser's); called before COM is shut down.
+void ReleaseLookupDocuments();
+
 // The register settings of "tolmar.ini" (section PopulationManager) in the
 // working folder, read afresh at every lookup.
 struct RegisterSettings {

@@ -79,10 +79,18 @@ std::wstring WsdlEndpoint(const std::wstring& location) {
 
 }  // namespace
 
+namespace {
+// One parser document serves every reply of the program's one thread.
+ComPtr<IXMLDOMDocument2> g_replyParser;
+}  // namespace
+
+void ReleaseReplyParser() { g_replyParser.reset(); }
+
 std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operation) {
-    ComPtr<IXMLDOMDocument2> doc = NewXmlDocument();
+    if (!g_replyParser) g_replyParser = NewXmlDocument();
+    IXMLDOMDocument2* doc = g_replyParser.get();
     std::wstring reason;
-    if (!LoadXmlText(doc.get(), FromUtf8(body), reason))
+    if (!LoadXmlText(doc, FromUtf8(body), reason))
         throw Error(L"Svaret fr\u00e5n registret \u00e4r inget SOAP-meddelande: " + reason);
     ComPtr<IXMLDOMElement> root;
     doc->get_documentElement(root.put());

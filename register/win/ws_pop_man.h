@@ -42,6 +42,9 @@ private:
 // result element's text. Throws Error on a fault or an unreadable reply.
 std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operation);
 
+// Releases the document ReadSoapReply keeps between replies (before COM ends).
+void ReleaseReplyParser();
+
 // A proxy for the address (the endpoint URL, or with useWsdl the location of
 // a WSDL document whose service WsPopMan, port WsPopManSoap12, names the
 // endpoint). An empty address means the default endpoint or WSDL location.

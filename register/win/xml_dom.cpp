@@ -5,9 +5,14 @@
 namespace tolmar::win {
 
 ComPtr<IXMLDOMDocument2> NewXmlDocument() {
-    CLSID clsid;
-    if (FAILED(CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &clsid)))
-        throw Error(L"XML-tolken MSXML 6 finns inte p\u00e5 datorn.");
+    // The class id is looked up in the registry once per process.
+    static CLSID clsid;
+    static bool known = false;
+    if (!known) {
+        if (FAILED(CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &clsid)))
+            throw Error(L"XML-tolken MSXML 6 finns inte p\u00e5 datorn.");
+        known = true;
+    }
     ComPtr<IXMLDOMDocument2> doc;
     const HRESULT hr =
         CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IXMLDOMDocument2), doc.put_void());

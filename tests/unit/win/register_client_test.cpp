@@ -204,3 +204,17 @@ TEST_F(RegisterClient, UnreachableEndpoint) {
     EXPECT_NE(out.errms.find(L" - URL:http://127.0.0.1:1/PopmWs/WSPopMan.asmx - SOAPAction:"), std::wstring::npos)
         << ToUtf8(out.errms);
 }
+
+TEST_F(RegisterClient, ProxyFromTheWsdlTakesTheSoap12PortsEndpoint) {
+    auto proxy = GetWsPopManSoap(true, RegisterSim::Endpoint() + L"?wsdl");
+    ASSERT_TRUE(proxy);
+    EXPECT_EQ(proxy->endpoint(), RegisterSim::Endpoint());
+    Login login;
+    login.SetUserName(L"clinic");
+    login.SetPassword(L"secret");
+    EXPECT_NE(proxy->GetPerson(login, L"194501011234", false).find(L"PersonInfo"), std::wstring::npos);
+    // A location that holds no such service gives no proxy.
+    TempFolder dir;
+    dir.Write(L"other.wsdl", "<definitions xmlns='http://schemas.xmlsoap.org/wsdl/'><service name='Other'/></definitions>");
+    EXPECT_FALSE(GetWsPopManSoap(true, dir.File(L"other.wsdl")));
+}

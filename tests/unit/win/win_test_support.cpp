@@ -8,6 +8,7 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "register/win/person_lookup.h"
 #include "tools/text.h"
 #include "tools/win/unique.h"
 
@@ -107,7 +108,10 @@ namespace {
 class ComEnvironment : public testing::Environment {
 public:
     void SetUp() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    void TearDown() override { CoUninitialize(); }
+    void TearDown() override {
+        win::ReleaseLookupDocuments();
+        CoUninitialize();
+    }
 };
 testing::Environment* const g_com = testing::AddGlobalTestEnvironment(new ComEnvironment);
 
