@@ -162,29 +162,35 @@ std::vector<Argument> ListArguments(std::wstring_view operation, const Login& lo
 }
 }  // namespace
 
+// The eight list operations: login, a number or a name, and a sort order.
+std::wstring WsPopManSoap::CallList(std::wstring_view operation, const Login& login, std::wstring_view key,
+                                    std::wstring_view sortBy) {
+    return Call(operation, ListArguments(operation, login, key, sortBy));
+}
+
 std::wstring WsPopManSoap::GetPopListByPnr_Konvert(const Login& l, std::wstring_view k, std::wstring_view s) {
-    return Call(L"GetPopListByPnr_Konvert", ListArguments(L"GetPopListByPnr_Konvert", l, k, s));
+    return CallList(L"GetPopListByPnr_Konvert", l, k, s);
 }
 std::wstring WsPopManSoap::GetPopListByPnr(const Login& l, std::wstring_view k, std::wstring_view s) {
-    return Call(L"GetPopListByPnr", ListArguments(L"GetPopListByPnr", l, k, s));
+    return CallList(L"GetPopListByPnr", l, k, s);
 }
 std::wstring WsPopManSoap::GetPopListByName_Konvert(const Login& l, std::wstring_view k, std::wstring_view s) {
-    return Call(L"GetPopListByName_Konvert", ListArguments(L"GetPopListByName_Konvert", l, k, s));
+    return CallList(L"GetPopListByName_Konvert", l, k, s);
 }
 std::wstring WsPopManSoap::GetPopListByName(const Login& l, std::wstring_view k, std::wstring_view s) {
-    return Call(L"GetPopListByName", ListArguments(L"GetPopListByName", l, k, s));
+    return CallList(L"GetPopListByName", l, k, s);
 }
 std::wstring WsPopManSoap::GetCanListByPnr_Konvert(const Login& l, std::wstring_view k, std::wstring_view s) {
-    return Call(L"GetCanListByPnr_Konvert", ListArguments(L"GetCanListByPnr_Konvert", l, k, s));
+    return CallList(L"GetCanListByPnr_Konvert", l, k, s);
 }
 std::wstring WsPopManSoap::GetCanListByPnr(const Login& l, std::wstring_view k, std::wstring_view s) {
-    return Call(L"GetCanListByPnr", ListArguments(L"GetCanListByPnr", l, k, s));
+    return CallList(L"GetCanListByPnr", l, k, s);
 }
 std::wstring WsPopManSoap::GetCanListByName_Konvert(const Login& l, std::wstring_view k, std::wstring_view s) {
-    return Call(L"GetCanListByName_Konvert", ListArguments(L"GetCanListByName_Konvert", l, k, s));
+    return CallList(L"GetCanListByName_Konvert", l, k, s);
 }
 std::wstring WsPopManSoap::GetCanListByName(const Login& l, std::wstring_view k, std::wstring_view s) {
-    return Call(L"GetCanListByName", ListArguments(L"GetCanListByName", l, k, s));
+    return CallList(L"GetCanListByName", l, k, s);
 }
 
 std::unique_ptr<WsPopManSoap> GetWsPopManSoap(bool useWsdl, std::wstring_view address,

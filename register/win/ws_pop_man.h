@@ -34,6 +34,9 @@ public:
     std::wstring Call(std::wstring_view operation, const std::vector<Argument>& arguments);
 
 private:
+    std::wstring CallList(std::wstring_view operation, const Login& login, std::wstring_view key,
+                          std::wstring_view sortBy);
+
     std::shared_ptr<HttpTransport> transport_;
 };
 

@@ -218,3 +218,18 @@ TEST_F(RegisterClient, ProxyFromTheWsdlTakesTheSoap12PortsEndpoint) {
     dir.Write(L"other.wsdl", "<definitions xmlns='http://schemas.xmlsoap.org/wsdl/'><service name='Other'/></definitions>");
     EXPECT_FALSE(GetWsPopManSoap(true, dir.File(L"other.wsdl")));
 }
+
+TEST_F(RegisterClient, ListOperationsTravelWithTheirOwnActionAndParameters) {
+    auto proxy = GetWsPopManSoap(false, RegisterSim::Endpoint());
+    Login login;
+    login.SetUserName(L"clinic");
+    // The simulator serves GetPerson only: the others are answered with a fault,
+    // after their shape has been checked.
+    EXPECT_THROW(proxy->GetCanListByName_Konvert(login, L"Berg", L"namn"), Error);
+    EXPECT_EQ(RegisterSim::LastRequestValue("operation"), "GetCanListByName_Konvert");
+    EXPECT_EQ(RegisterSim::LastRequestValue("content_type"),
+              "application/soap+xml; charset=utf-8;action=\"http://popman.mirell.example/HCW/PopulationManager/"
+              "GetCanListByName_Konvert\"");
+    const std::string body = RegisterSim::LastRequestValue("body");
+    EXPECT_NE(body.find("<sName>Berg</sName><sortBy>namn</sortBy>"), std::string::npos) << body;
+}
