@@ -15,7 +15,18 @@
 #include <utility>
 #include <vector>
 
+#include "tools/error.h"
+
 namespace tolmar {
+
+// More than one row of KUNDER has the patient's key: nothing may be written
+// to any of them, for a save by that key would overwrite another patient.
+class DuplicateKeyError : public Error {
+public:
+    explicit DuplicateKeyError(std::wstring_view key)
+        : Error(L"PATIENTNR " + std::wstring(key) +
+                L" finns p\u00e5 flera rader i KUNDER; ingen av dem \u00e4ndras.") {}
+};
 
 // One row of KUNDER, read by its PATIENTNR. Columns are read and written as
 // text; a NULL column reads as "".
@@ -28,8 +39,10 @@ public:
     virtual std::wstring Text(std::wstring_view column) const = 0;
     // Writes the changed columns of this row in one UPDATE by primary key,
     // which also requires each changed column to still hold the value that
-    // was read (optimistic concurrency). No row matched: throws
-    // Error(kRowNotLocatedText). A column the row does not have: throws Error.
+    // was read (optimistic concurrency) and the key to be on this row alone.
+    // No row matched: throws Error(kRowNotLocatedText); the key on more than
+    // one row: throws DuplicateKeyError and writes nothing. A column the row
+    // does not have: throws Error.
     virtual void Save(const std::vector<std::pair<std::wstring, std::wstring>>& changes) = 0;
 };
 
@@ -46,7 +59,7 @@ public:
     // as text, read with a forward-only cursor: nothing else of the rows is kept.
     virtual std::vector<std::wstring> PatientKeys(const std::wstring& listSql) = 0;
     // "SELECT * FROM KUNDER WHERE PATIENTNR = ?" with the key; nullptr when
-    // no row has it.
+    // no row has it; throws DuplicateKeyError when more than one row has it.
     virtual std::unique_ptr<PatientRow> OpenPatient(const std::wstring& patientKey) = 0;
 };
 

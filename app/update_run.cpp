@@ -1,8 +1,10 @@
 #include "app/update_run.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "tools/error.h"
+#include "tools/messages.h"
 #include "tools/text.h"
 
 namespace tolmar {
@@ -17,7 +19,45 @@ bool Contains(std::wstring_view haystack, std::wstring_view needle) {
     return haystack.find(needle) != std::wstring_view::npos;
 }
 
+bool AllDigits(std::wstring_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+int Value(std::wstring_view digits) {
+    int v = 0;
+    for (wchar_t c : digits) v = v * 10 + (c - L'0');
+    return v;
+}
+
+// The register says the person is deceased: its status code, or the town
+// text the lookup puts in place of the town for that code. A protected
+// person's town text hides the status, so the code is what counts.
+bool IsDeceased(const PersonRecord& person) {
+    return UpperLocale(Trim(person.Status.str())) == L"AV" || UpperLocale(Trim(person.PostTown.str())) == L"AVLIDEN";
+}
+
 }  // namespace
+
+std::wstring ConnectionIdentity(std::wstring_view connectionString) {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a, 64 bits
+    for (wchar_t c : UpperLocale(connectionString)) {
+        hash ^= static_cast<std::uint16_t>(c);
+        hash *= 1099511628211ull;
+    }
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    std::wstring text(16, L'0');
+    for (int i = 15; i >= 0; --i, hash >>= 4) text[static_cast<size_t>(i)] = kHex[hash & 15];
+    return text;
+}
+
+bool IsCalendarDate(std::wstring_view year, std::wstring_view month, std::wstring_view day) {
+    if (year.size() != 4 || !AllDigits(year) || !AllDigits(month) || !AllDigits(day)) return false;
+    const int y = Value(year), m = Value(month), d = Value(day);
+    if (y < 1 || m < 1 || m > 12 || d < 1) return false;
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
+}
 
 std::wstring PostNumberWithSpace(std::wstring_view postNumber) {
     std::wstring pn(postNumber);
@@ -31,13 +71,22 @@ RowDecision DecideRowUpdate(const PatientRow& row, const PersonRecord& person, s
     const std::wstring firstName = row.Text(L"F_RNAMN");
     const std::wstring upperRegisterFirst = UpperLocale(person.FirstName.str());
 
+    // The register says nothing of sex in one of its answer families: its
+    // silence must not erase what the clinic recorded.
+    const bool sexKnown = !IsBlank(person.Sex.str());
+    const bool deceased = IsDeceased(person);
+
     // The tests in order; the first that holds decides. The first one uses
     // the stored first name as it is, untrimmed.
     decision.differs = !Contains(upperRegisterFirst, UpperLocale(firstName)) ||
                        row.Text(L"EFTERNAMN") != person.Surname.str() || IsBlank(firstName) ||
                        row.Text(L"ADRESS") != person.Address2.str() ||
                        row.Text(L"COADRESS") != person.Address1.str() || row.Text(L"POSTNR") != pn ||
-                       row.Text(L"ORT") != person.PostTown.str() || row.Text(L"KON") != person.Sex.str();
+                       row.Text(L"ORT") != person.PostTown.str() ||
+                       (sexKnown && row.Text(L"KON") != person.Sex.str()) ||
+                       // a deceased person whose row is still active, also
+                       // when the town text shows a protected identity
+                       (deceased && row.HasColumn(L"AKTIV") && row.Text(L"AKTIV") != L"F");
     if (!decision.differs) return decision;
 
     auto& c = decision.changes;
@@ -55,16 +104,18 @@ RowDecision DecideRowUpdate(const PatientRow& row, const PersonRecord& person, s
     c.emplace_back(L"COADRESS", person.Address1.str());
     c.emplace_back(L"POSTNR", pn);
     c.emplace_back(L"ORT", person.PostTown.str());
-    c.emplace_back(L"KON", person.Sex.str());
+    if (sexKnown) c.emplace_back(L"KON", person.Sex.str());
     c.emplace_back(L"TEL3NOT", person.Status.str());
-    // Check digits and birth date only where the table has the columns.
+    // Check digits and birth date only where the table has the columns, and
+    // the birth date only when the number holds a real one (a coordination
+    // number's day is the real day + 60).
     if (row.HasColumn(L"KONTROLLNR") && number.size() == 12) {
         c.emplace_back(L"KONTROLLNR", std::wstring(number.substr(8, 4)));
-        if (row.HasColumn(L"FODELSEDAG"))
+        if (row.HasColumn(L"FODELSEDAG") && IsCalendarDate(number.substr(0, 4), number.substr(4, 2), number.substr(6, 2)))
             c.emplace_back(L"FODELSEDAG", std::wstring(number.substr(0, 4)) + L"-" + std::wstring(number.substr(4, 2)) +
                                               L"-" + std::wstring(number.substr(6, 2)));
     }
-    if (UpperLocale(Trim(person.PostTown.str())) == L"AVLIDEN") c.emplace_back(L"AKTIV", L"F");
+    if (deceased) c.emplace_back(L"AKTIV", L"F");
     return decision;
 }
 
@@ -83,6 +134,7 @@ public:
             return;
         }
         if (!Connect(*connection)) return;
+        if (!Claim()) return;
         // From here on the closing always runs.
         if (Begin() && ListPatients()) {
             view_.SetHourglass(true);
@@ -97,8 +149,9 @@ public:
 private:
     bool Connect(const PreparedConnection& connection) {
         try {
-            db_.Connect(ctx_.driverConnectionString ? ctx_.driverConnectionString(connection.connectionString)
-                                                     : connection.connectionString);
+            driverString_ = ctx_.driverConnectionString ? ctx_.driverConnectionString(connection.connectionString)
+                                                        : connection.connectionString;
+            db_.Connect(driverString_);
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
@@ -107,6 +160,19 @@ private:
                           MessageOf(e));
             return false;
         }
+    }
+
+    // Only one run at a time for a database: two would wait on each other's
+    // locks, and each would overwrite what the other had read.
+    bool Claim() {
+        try {
+            if (!ctx_.claimDatabase || ctx_.claimDatabase(driverString_)) return true;
+            view_.AddLine(std::wstring(kAnotherRunText));
+        } catch (const std::exception& e) {
+            view_.AddLine(MessageOf(e));
+        }
+        view_.SetHourglass(false);
+        return false;
     }
 
     bool Begin() {
@@ -123,7 +189,8 @@ private:
     // (stored as the setting) when it is empty.
     bool ListPatients() {
         try {
-            std::wstring sql = ctx_.settings.ReadDefault(L"Tolmar", L"KunderSQL", L"");
+            // A stored list that cannot be read is an error, never "every patient".
+            std::wstring sql = ctx_.settings.ReadDefaultStrict(L"Tolmar", L"KunderSQL", L"");
             if (sql.empty()) {
                 ctx_.settings.Write(L"Tolmar", L"KunderSQL", JoinTrimmedLines(kKunderAllDesignSql));
                 sql = kKunderAllDesignSql[0] + L"\r\n" + kKunderAllDesignSql[1];
@@ -177,7 +244,15 @@ private:
 
     void HandlePatient(const std::wstring& key) {
         // A row deleted since the list was read has no personal number.
-        const std::unique_ptr<PatientRow> row = db_.OpenPatient(key);
+        std::unique_ptr<PatientRow> row;
+        try {
+            row = db_.OpenPatient(key);
+        } catch (const DuplicateKeyError& e) {
+            // Neither row can be saved by its key: no lookup, no save, and no
+            // failed save either, for nothing was tried.
+            view_.AddLine(L"Det gick inte att uppdatera! Fel: " + e.message());
+            return;
+        }
         const std::wstring number = row ? Number(row->Text(L"PERSONNR")) : std::wstring();
         if (number.size() != kPersonalNumberLengthForRun) {
             view_.AddLine(L"Felaktigt personnummer: " + number);
@@ -210,7 +285,7 @@ private:
         for (const auto& change : decision.changes)
             if (!row.HasColumn(change.first)) throw Error(L"KUNDER saknar f\u00e4ltet " + change.first);
         try {
-            row.Save(decision.changes);
+            SaveRow(row, decision.changes);
             ++savedSinceCommit_;
             ++savedInRun_;
             anySaved_ = true;
@@ -220,20 +295,46 @@ private:
         }
     }
 
-    // Commit when anything was saved, else roll back; errors are ignored.
+    // A database may refuse a value derived from the personal number (a
+    // birth date its date column does not take, check digits too long for
+    // their column): the names, address and status must not stay stale for
+    // it, so the row is saved once more without those columns. A row changed
+    // by someone else or a shared key fails the same way without them, and is
+    // not tried again.
+    static void SaveRow(PatientRow& row, const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
+        try {
+            row.Save(changes);
+        } catch (const DuplicateKeyError&) {
+            throw;
+        } catch (const Error& e) {
+            if (e.message() == kRowNotLocatedText) throw;
+            std::vector<std::pair<std::wstring, std::wstring>> rest;
+            for (const auto& change : changes)
+                if (std::find(std::begin(kDerivedColumns), std::end(kDerivedColumns), change.first) ==
+                    std::end(kDerivedColumns))
+                    rest.push_back(change);
+            if (rest.size() == changes.size()) throw;
+            row.Save(rest);
+        }
+    }
+
+    // Commit when anything was saved, else roll back. A failure here loses
+    // the rows saved since the last commit: it gets its line.
     void Close() {
         try {
             if (anySaved_ && db_.InTransaction())
                 db_.Commit();
             else if (db_.InTransaction())
                 db_.Rollback();
-        } catch (...) {
+        } catch (const std::exception& e) {
+            view_.AddLine(L"Det gick inte att spara transactionen! Fel: " + MessageOf(e));
         }
     }
 
     UpdateRunContext& ctx_;
     UpdateRunView& view_;
     PatientDatabase& db_;
+    std::wstring driverString_;
     std::vector<std::wstring> keys_;
     PersonRecord person_;  // its buffers serve every patient
     int savedSinceCommit_ = 0, savedInRun_ = 0, failedSaves_ = 0, lookupsStarted_ = 0;

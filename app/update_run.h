@@ -62,7 +62,15 @@ struct UpdateRunContext {
     // Turns the prepared string into the one the database takes; a failure
     // here is a failure to connect. Empty: the string is taken as it is.
     std::function<std::wstring(const std::wstring&)> driverConnectionString;
+    // Claims the database, named by the connection string the database
+    // takes, for this run until the process ends: false when another run
+    // holds it. Empty: nothing is claimed.
+    std::function<bool(const std::wstring&)> claimDatabase;
 };
+
+inline constexpr std::wstring_view kAnotherRunText =
+    L"En annan uppdatering av samma databas p\u00e5g\u00e5r redan. Den h\u00e4r uppdateringen avbryts utan att "
+    L"n\u00e5got har \u00e4ndrats; f\u00f6rs\u00f6k igen n\u00e4r den andra \u00e4r klar.";
 
 // The list query's design-time SQL, used (and stored as "KunderSQL") when
 // the setting is empty.
@@ -86,6 +94,18 @@ struct RowDecision {
     std::vector<std::pair<std::wstring, std::wstring>> changes;  // in the order they are set
 };
 RowDecision DecideRowUpdate(const PatientRow& row, const PersonRecord& person, std::wstring_view number);
+
+// Whether year, month and day (as digits, "1932", "12", "12") form a date of
+// the calendar: a coordination number's day (real day + 60) does not.
+bool IsCalendarDate(std::wstring_view year, std::wstring_view month, std::wstring_view day);
+
+// Columns that a save leaves out when the database refuses them: values
+// derived from the personal number, which the rest of the row does not need.
+inline constexpr std::wstring_view kDerivedColumns[] = {L"KONTROLLNR", L"FODELSEDAG"};
+
+// A short name of a database connection for telling runs on the same
+// database apart: a hash of the upper-cased connection string, in hex.
+std::wstring ConnectionIdentity(std::wstring_view connectionString);
 
 // "12345" -> "123 45"; any other length unchanged.
 std::wstring PostNumberWithSpace(std::wstring_view postNumber);

@@ -46,7 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PersonAnswer answer = ReadPersonAnswer(R, working);
     const PersonRecord& r = answer.Record;
 
-    FUZZ_CHECK(answer.ReturnCode == ReturnCode::Found || answer.ReturnCode == ReturnCode::NotFound);
+    FUZZ_CHECK(answer.ReturnCode == ReturnCode::Found || answer.ReturnCode == ReturnCode::NotFound ||
+               answer.ReturnCode == ReturnCode::Failure);
+    FUZZ_CHECK((answer.ReturnCode == ReturnCode::Failure) == !answer.failure.empty());
     FUZZ_CHECK((answer.ReturnCode == ReturnCode::NotFound) == !IsPartOf(L"PersonInfo", R));
     FUZZ_CHECK(r.PersonalNumber.empty());
 
@@ -60,6 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(working == R);
         return 0;
     }
+    if (answer.ReturnCode == ReturnCode::Failure) {
+        FUZZ_CHECK(r == PersonRecord{});
+        FUZZ_CHECK(IsPartOf(working, R));
+        return 0;
+    }
+    // A found person has a name.
+    FUZZ_CHECK(!r.FirstName.empty() || !r.Surname.empty());
 
     // The person part, and the raw fields copied out of the answer.
     FUZZ_CHECK(IsPartOf(working, R));

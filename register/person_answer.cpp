@@ -47,6 +47,9 @@ const wchar_t* StatusTownText(std::wstring_view code) {
     return nullptr;
 }
 
+constexpr wchar_t kNoPersonText[] =
+    L"Registrets svar inneh\u00f6ll ingen person: elementet PersonInfo saknar b\u00e5de efternamn och f\u00f6rnamn.";
+
 constexpr wchar_t kSecretTown[] = L"SEKRETESS M\u00c4RKT";
 constexpr wchar_t kDeceased[] = L"AV";
 
@@ -143,10 +146,16 @@ PersonAnswer ReadPersonAnswer(std::wstring R, std::wstring& workingText) {
     Fields f;
     f.Relation = TagText(L"Relation", R);  // from the whole answer, not P
 
-    if (Contains(LowerLocale(P), L"cn_fname"))
+    const bool cnFamily = Contains(LowerLocale(P), L"cn_fname");
+    if (cnFamily)
         ReadCnFamily(P, f);
     else
         ReadPoFamily(P, f);
+    if (IsBlank(f.FirstName) && IsBlank(TagText(cnFamily ? L"cn_lname" : L"PO_LNAME", P))) {
+        answer.ReturnCode = ReturnCode::Failure;
+        answer.failure = kNoPersonText;
+        return answer;
+    }
 
     PersonRecord& r = answer.Record;
     r.FirstName = Trim(f.FirstName);

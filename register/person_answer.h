@@ -13,9 +13,10 @@
 namespace tolmar {
 
 struct PersonAnswer {
-    // ReturnCode::Found or ReturnCode::NotFound; reading an answer never fails
-    // on its content (Failure is the caller's, for errors raised around it).
+    // ReturnCode::Found, ReturnCode::NotFound, or ReturnCode::Failure when the
+    // answer has a person element that names no one (`failure` says so).
     std::int32_t ReturnCode = ReturnCode::NotFound;
+    std::wstring failure;
     // Filled when ReturnCode is Found, otherwise all empty. PersonalNumber is
     // the caller's input and is never set here.
     PersonRecord Record;
@@ -24,7 +25,9 @@ struct PersonAnswer {
 // Reads the result text R of GetPerson:
 //  - R without "PersonInfo" (exact case, anywhere) holds no person: NotFound.
 //  - Otherwise P is the text of the PersonInfo element and the relation text
-//    is taken from the whole of R. P names the tag family: the cn family when
+//    is taken from the whole of R. A person element that holds neither a
+//    surname nor a first name names no one: Failure, so that an empty or
+//    mistaken answer is never taken for a person whose fields are all empty. P names the tag family: the cn family when
 //    its lower-cased text contains "cn_fname", the PO family otherwise.
 //  - The fields are cut out of P (tags matched without regard to case, their
 //    text copied as it stands, character references included); the cn family

@@ -32,6 +32,9 @@ public:
     // The stored text, or "" when the key or value cannot be read.
     virtual std::wstring ReadString(RegRoot root, std::wstring_view keyPath,
                                     std::wstring_view valueName) = 0;
+    // Whether the value exists but holds more than kRegistryTextLimit
+    // characters, so that ReadString gives "" for it.
+    virtual bool IsTooLong(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName) = 0;
     // The system's text for the last failed key creation ("" at start).
     virtual std::wstring LastError() const = 0;
 };
@@ -51,6 +54,11 @@ public:
     // As Read, with `fallback` in place of "ERROR".
     std::wstring ReadDefault(std::wstring_view section, std::wstring_view key,
                              std::wstring_view fallback) const;
+    // As ReadDefault, but a copy that is stored and cannot be read (longer
+    // than the limit) is an Error, never taken for an absent value: for
+    // settings whose fallback would do something else than the stored text.
+    std::wstring ReadDefaultStrict(std::wstring_view section, std::wstring_view key,
+                                   std::wstring_view fallback) const;
 
 private:
     RegistryAccess& registry_;

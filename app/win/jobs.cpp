@@ -20,6 +20,7 @@
 #include "tools/win/db/connect_database_win.h"
 #include "tools/win/registry.h"
 #include "tools/win/messages_win.h"
+#include "tools/win/unique.h"
 
 namespace tolmar::win {
 
@@ -108,6 +109,34 @@ public:
     }
 };
 
+// One update run at a time for a database: a named mutex that the run
+// holds until it ends (the system frees it with the process, also when the
+// process is killed). The name carries a hash of the connection string, not
+// the string, which may hold a password.
+class DatabaseClaim {
+public:
+    bool Claim(const std::wstring& connectionString) {
+        // Across the sessions of a terminal server where the system allows it.
+        const std::wstring name = L"tolmar07.UPDATE_ALL." + ConnectionIdentity(connectionString);
+        for (const wchar_t* space : {L"Global\\", L"Local\\"}) {
+            SetLastError(ERROR_SUCCESS);
+            mutex_.reset(CreateMutexW(nullptr, TRUE, (space + name).c_str()));
+            if (mutex_) break;
+        }
+        if (!mutex_)
+            throw Error(L"Det gick inte att skapa sp\u00e4rren mot samtidiga uppdateringar av databasen (fel " +
+                        std::to_wstring(GetLastError()) + L"). Inget har \u00e4ndrats.");
+        if (GetLastError() == ERROR_ALREADY_EXISTS) {
+            mutex_.reset();
+            return false;
+        }
+        return true;
+    }
+
+private:
+    UniqueKernelHandle mutex_;
+};
+
 }  // namespace
 
 void UpdateAllPatients(TolmarForm& form) {
@@ -116,6 +145,7 @@ void UpdateAllPatients(TolmarForm& form) {
     RegisterLookup lookup;
     WindowsRegistry registry;
     Settings settings(registry, Env().appKey);
+    DatabaseClaim claim;
     UpdateRunContext context{view, database, lookup, settings,
                              []() -> std::optional<PreparedConnection> {
                                  if (!ConnectDatabase(L"", L"")) return std::nullopt;
@@ -123,7 +153,8 @@ void UpdateAllPatients(TolmarForm& form) {
                                  return PreparedConnection{Env().providerPart, login.ServerName, login.Databasename,
                                                            login.Username};
                              },
-                             [](const std::wstring& oleDb) { return OdbcConnectionString(oleDb); }};
+                             [](const std::wstring& oleDb) { return OdbcConnectionString(oleDb); },
+                             [&claim](const std::wstring& connectionString) { return claim.Claim(connectionString); }};
     RunUpdateAll(context);
 }
 

@@ -79,6 +79,7 @@ void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& 
         store.text = XmlOf(store.document.get());
 
         PersonAnswer answer = ReadPersonAnswer(std::move(R), workingText);
+        if (answer.ReturnCode == ReturnCode::Failure) throw Error(answer.failure);
         returnCode = answer.ReturnCode;
         if (returnCode == ReturnCode::Found) {
             answer.Record.PersonalNumber = record.PersonalNumber;

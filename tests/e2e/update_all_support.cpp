@@ -337,6 +337,18 @@ void OdbcConnection::ExecuteInOneTransaction(const std::vector<std::wstring>& st
           SQL_HANDLE_DBC, dbc_, "autocommit on");
 }
 
+void OdbcConnection::ExecuteAndHold(const std::wstring& sql) const {
+    Check(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+          SQL_HANDLE_DBC, dbc_, "autocommit off");
+    Execute(sql);
+}
+
+void OdbcConnection::RollBack() const {
+    Check(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK), SQL_HANDLE_DBC, dbc_, "rollback");
+    Check(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
+          SQL_HANDLE_DBC, dbc_, "autocommit on");
+}
+
 std::vector<std::vector<Value>> OdbcConnection::Query(const std::wstring& sql) const {
     Statement statement(dbc_);
     statement.Execute(sql);
@@ -445,6 +457,17 @@ void PatientTable::RefuseUpdatesWhereEpost(const std::wstring& mark, const std::
         connection_->Execute(
             L"CREATE TRIGGER kunder_last BEFORE UPDATE ON KUNDER FOR EACH ROW EXECUTE FUNCTION kunder_last()");
     }
+}
+
+void PatientTable::RefuseCommitWhereEpost(const std::wstring& mark, const std::wstring& message) const {
+    if (engine_ != Engine::Postgres) Fail("only the PostgreSQL server checks constraints at commit");
+    connection_->Execute(L"CREATE OR REPLACE FUNCTION kunder_last() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                         L"BEGIN IF NEW.EPOST = " +
+                         Literal(L"EPOST", mark) + L" THEN RAISE EXCEPTION " + Literal(L"", message) +
+                         L"; END IF; RETURN NEW; END $$");
+    serverFunction_ = true;
+    connection_->Execute(L"CREATE CONSTRAINT TRIGGER kunder_last AFTER UPDATE ON KUNDER DEFERRABLE INITIALLY DEFERRED "
+                         L"FOR EACH ROW EXECUTE FUNCTION kunder_last()");
 }
 
 int PatientTable::TerminateOtherSessions() const {

@@ -40,6 +40,10 @@ public:
     void Execute(const std::wstring& sql) const;
     // The statements as one transaction: all or none.
     void ExecuteInOneTransaction(const std::vector<std::wstring>& statements) const;
+    // Turns autocommit off and runs the statement, keeping the transaction
+    // (and the locks it took) open until RollBack.
+    void ExecuteAndHold(const std::wstring& sql) const;
+    void RollBack() const;
     // Every row, every column as text.
     std::vector<std::vector<Value>> Query(const std::wstring& sql) const;
     // The first column of the first row; throws when there is no row.
@@ -96,6 +100,10 @@ public:
     // A trigger that refuses every update of a row whose EPOST is `mark`,
     // with the server's error carrying `message`.
     void RefuseUpdatesWhereEpost(const std::wstring& mark, const std::wstring& message) const;
+    // A deferred constraint trigger (PostgreSQL only) that lets every update
+    // through but refuses the commit of a transaction that updated a row
+    // whose EPOST is `mark`.
+    void RefuseCommitWhereEpost(const std::wstring& mark, const std::wstring& message) const;
     // Ends every other connection's session on the test server (PostgreSQL
     // only); the number of sessions ended.
     int TerminateOtherSessions() const;

@@ -28,7 +28,11 @@ public:
     }
     std::wstring ReadString(tolmar::RegRoot root, std::wstring_view path, std::wstring_view name) override {
         auto it = values.find({root, std::wstring(path), std::wstring(name)});
-        return it == values.end() ? std::wstring() : it->second;
+        return it == values.end() || it->second.size() > tolmar::kRegistryTextLimit ? std::wstring() : it->second;
+    }
+    bool IsTooLong(tolmar::RegRoot root, std::wstring_view path, std::wstring_view name) override {
+        auto it = values.find({root, std::wstring(path), std::wstring(name)});
+        return it != values.end() && it->second.size() > tolmar::kRegistryTextLimit;
     }
     std::wstring LastError() const override { return lastError; }
 };

@@ -108,10 +108,22 @@ TEST(PersonAnswer, AnswerToRecordTable) {
          ReturnCode::NotFound, {}},
         {"PersonInfo is looked for in its exact case", L"<personinfo>" + Tag(L"PO_NAME", L"Anna") + L"</personinfo>",
          ReturnCode::NotFound, {}},
-        {"PersonInfo only inside a longer element name: empty P, PO family",
+        // A person element that names no one is a failed lookup, never a
+        // person whose fields are all empty.
+        {"PersonInfo only inside a longer element name",
          L"<PersonInfoList>" + kPoAddress + PoNames(L"Anna", L"", L"Anna") + L"</PersonInfoList>" +
              Tag(L"Relation", L"R1"),
-         ReturnCode::Found, {.Relation = L"R1"}},
+         ReturnCode::Failure, {}},
+        {"empty element <PersonInfo/>", L"<PopManAnswer><PersonInfo/></PopManAnswer>", ReturnCode::Failure, {}},
+        {"element with no content", Answer(L""), ReturnCode::Failure, {}},
+        {"element of another name", L"<PopManAnswer><PersonInfoX>" + kCn + L"</PersonInfoX></PopManAnswer>",
+         ReturnCode::Failure, {}},
+        {"a message that mentions the word", L"<Message>PersonInfo saknas</Message>", ReturnCode::Failure, {}},
+        {"address but no name", Answer(Tag(L"PO_FO_CITY", L"Ort") + Tag(L"PO_SEX", L"K")), ReturnCode::Failure, {}},
+        {"blank names", Answer(Tag(L"cn_fname", L" ") + Tag(L"cn_lname", L"\t") + Tag(L"cn_fo_city", L"Ort")),
+         ReturnCode::Failure, {}},
+        {"a surname alone names a person", Answer(Tag(L"PO_LNAME", L"Berg")), ReturnCode::Found,
+         {.Surname = L"Berg", .Relation = L"R1"}},
 
         // cn family
         {"cn person", Answer(kCn), ReturnCode::Found, CnRecord()},
@@ -171,8 +183,9 @@ TEST(PersonAnswer, AnswerToRecordTable) {
          Answer(Tag(L"po_lname", L"Sm&amp;ith") + Tag(L"po_mname", L"") + Tag(L"po_name", L"&#197;sa")),
          ReturnCode::Found, {.FirstName = L"&#197;sa", .Surname = L"Sm&amp;ith", .Relation = L"R1",
                              .AllaNamn = L"&#197;sa"}},
-        {"PO tag without its end tag gives nothing", Answer(L"<PO_LNAME>Berg" + Tag(L"PO_FO_CITY", L"Ort")),
-         ReturnCode::Found, {.PostTown = L"Ort", .Relation = L"R1"}},
+        {"PO tag without its end tag gives nothing",
+         Answer(L"<PO_LNAME>Berg" + Tag(L"PO_NAME", L"Bo") + Tag(L"PO_FO_CITY", L"Ort")), ReturnCode::Found,
+         {.FirstName = L"Bo", .PostTown = L"Ort", .Relation = L"R1", .AllaNamn = L"Bo"}},
         {"relation is raw, untrimmed and taken outside the person part",
          Answer(Tag(L"PO_NAME", L"Bo"), L" <Rel><Pnr>1</Pnr></Rel> "), ReturnCode::Found,
          {.FirstName = L"Bo", .Relation = L" <Rel><Pnr>1</Pnr></Rel> ", .AllaNamn = L"Bo"}},
@@ -197,6 +210,11 @@ TEST(PersonAnswer, AnswerToRecordTable) {
         SCOPED_TRACE(c.name);
         const PersonAnswer got = ReadPersonAnswer(c.answer);
         EXPECT_EQ(got.ReturnCode, c.returnCode);
+        if (c.returnCode == ReturnCode::Failure)
+            EXPECT_EQ(ToUtf8(got.failure), "Registrets svar inneh\u00f6ll ingen person: elementet PersonInfo saknar "
+                                           "b\u00e5de efternamn och f\u00f6rnamn.");
+        else
+            EXPECT_EQ(ToUtf8(got.failure), "");
         ExpectRecord(got.Record, c.want);
     }
 }

@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "fake_registry.h"
+#include "tools/error.h"
 #include "tools/settings.h"
 
 using tolmar::test::FakeRegistry;
@@ -59,5 +60,25 @@ TEST(Settings, ReadFallbackChainTable) {
         SCOPED_TRACE(testing::Message() << "user=" << (c.user ? "set" : "none"));
         EXPECT_EQ(settings.Read(L"DataProvider", L"K"), c.read);
         EXPECT_EQ(settings.ReadDefault(L"DataProvider", L"K", L"dflt"), c.readDefault);
+        EXPECT_EQ(settings.ReadDefaultStrict(L"DataProvider", L"K", L"dflt"), c.readDefault);
+    }
+}
+
+// A stored value over the limit is unreadable, not absent: the strict read
+// refuses it in either copy instead of falling back.
+TEST(Settings, StrictReadRefusesAnOverLongCopy) {
+    const std::wstring tooLong(kRegistryTextLimit + 1, L'x');
+    for (const RegRoot root : {RegRoot::CurrentUser, RegRoot::LocalMachine}) {
+        FakeRegistry reg;
+        reg.values[{root, kPath, L"K"}] = tooLong;
+        Settings settings(reg, L"D_Apps_Suite_2\\");
+        EXPECT_EQ(settings.ReadDefault(L"DataProvider", L"K", L"dflt"), L"dflt");
+        try {
+            settings.ReadDefaultStrict(L"DataProvider", L"K", L"dflt");
+            ADD_FAILURE() << "an over-long value was read";
+        } catch (const Error& e) {
+            EXPECT_NE(e.message().find(L"K i "), std::wstring::npos) << ToUtf8(e.message());
+            EXPECT_NE(e.message().find(L"1024 tecken"), std::wstring::npos) << ToUtf8(e.message());
+        }
     }
 }

@@ -22,6 +22,12 @@ struct FakeTable {
     std::vector<std::wstring> order;            // PATIENTNR in list order
     std::map<std::wstring, Columns> rows;       // PATIENTNR -> columns
     std::set<std::wstring> conflictOnSave;      // someone else changed these rows
+    std::set<std::wstring> duplicated;          // keys on more than one row, found when opened
+    std::set<std::wstring> duplicatedOnSave;    // keys found shared only when saved
+    std::set<std::wstring> refusedColumns;      // columns whose values the database refuses
+    std::set<std::wstring> failAlways;          // rows whose every save fails
+    int saveCalls = 0;
+    bool failFinalCommitOnly = false;
     std::vector<std::wstring> events;           // begin, commit, rollback, save:<key>
     bool inTransaction = false;
     bool failCommit = false;
@@ -48,7 +54,13 @@ public:
         return it->second;
     }
     void Save(const std::vector<std::pair<std::wstring, std::wstring>>& changes) override {
+        ++table_.saveCalls;
         if (table_.conflictOnSave.count(key_)) throw Error(std::wstring(kRowNotLocatedText));
+        if (table_.duplicatedOnSave.count(key_)) throw DuplicateKeyError(key_);
+        if (table_.failAlways.count(key_)) throw Error(L"[HY000] disk I/O error");
+        for (const auto& change : changes)
+            if (table_.refusedColumns.count(change.first))
+                throw Error(L"[22007] invalid date value for " + change.first);
         for (const auto& [column, value] : changes) table_.rows[key_][column] = value;
         table_.events.push_back(L"save:" + key_);
     }
@@ -72,6 +84,7 @@ public:
     }
     void Commit() override {
         if (t_.failCommit && t_.Count(L"commit") == 0) throw Error(L"[08S01] link lost");
+        if (t_.failFinalCommitOnly && t_.Count(L"commit") == 0) throw Error(L"[40001] serialization failure");
         t_.inTransaction = false;
         t_.events.push_back(L"commit");
     }
@@ -87,6 +100,7 @@ public:
     }
     std::unique_ptr<PatientRow> OpenPatient(const std::wstring& key) override {
         if (!t_.rows.count(key)) return nullptr;
+        if (t_.duplicated.count(key)) throw DuplicateKeyError(key);
         return std::make_unique<FakeRow>(t_, key);
     }
     std::wstring connection;
@@ -167,6 +181,8 @@ struct Harness {
     Settings settings{registry, L"C_Work\\"};
     bool prepared = true;
     bool unknownProvider = false;
+    std::optional<bool> claimGranted;  // nullopt: nothing is claimed
+    std::wstring claimedFor;
 
     void Run() {
         UpdateRunContext ctx{view, db, lookup, settings,
@@ -178,6 +194,11 @@ struct Harness {
                                  if (unknownProvider) throw Error(L"unknown provider in " + s);
                                  return L"Driver=X;" + s;
                              }};
+        if (claimGranted)
+            ctx.claimDatabase = [this](const std::wstring& s) {
+                claimedFor = s;
+                return *claimGranted;
+            };
         RunUpdateAll(ctx);
     }
     // n patients whose rows all differ from the register (the street changed).
@@ -211,6 +232,8 @@ TEST(UpdateRunDecision, CompareAndSaveTable) {
     onlyCheck[L"KONTROLLNR"] = L"";
     PersonRecord dead = Person(L"Karl", L"\u00d6berg", L"", L"", L"AVLIDEN", L"M");
     dead.Status = L"AV";
+    PersonRecord deadProtected = Person(L"Karl", L"\u00d6berg", L"", L"", L"SEKRETESS M\u00c4RKT", L"M");
+    deadProtected.Status = L"AV";
     PersonRecord middleOnly = Person(L" ", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5");
     middleOnly.MiddleName = L"Kim";
     const Case cases[] = {
@@ -250,6 +273,31 @@ TEST(UpdateRunDecision, CompareAndSaveTable) {
          true, {{L"KONTROLLNR", L"1234"}}, {L"FODELSEDAG"}},
         {"sex differs", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5", L"M"),
          Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5", L"K"), true, {{L"KON", L"K"}}, {}},
+        // The register's silence on sex keeps the stored sex: not compared, not written.
+        {"register without sex: no difference", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25",
+                                                      L"UME\u00c5", L"K"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5", L""), false, {}, {}},
+        {"register without sex: the rest saved, KON left", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1",
+                                                                L"903 25", L"UME\u00c5", L"K"),
+         Person(L"Anna", L"Berg", L"Storgatan 9", L"90325", L"UME\u00c5", L" "), true, {{L"ADRESS", L"Storgatan 9"}},
+         {L"KON"}},
+        // Deceased is the register's status, whatever the town text shows.
+        {"deceased with protected identity: AKTIV F", Row(L"193212129876", L"Karl", L"\u00d6berg", L"", L"",
+                                                           L"SEKRETESS M\u00c4RKT", L"M"),
+         deadProtected, true, {{L"AKTIV", L"F"}, {L"ORT", L"SEKRETESS M\u00c4RKT"}}, {}},
+        {"deceased, protected, already inactive: nothing to write",
+         [] { auto r = Row(L"193212129876", L"Karl", L"\u00d6berg", L"", L"", L"SEKRETESS M\u00c4RKT", L"M");
+              r[L"AKTIV"] = L"F"; return r; }(),
+         deadProtected, false, {}, {}},
+        // A coordination number (day + 60) or an impossible date has no birth date.
+        {"coordination number: check digits, no birth date",
+         Row(L"194501611234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true, {{L"KONTROLLNR", L"1234"}},
+         {L"FODELSEDAG"}},
+        {"29 February of a leap year is a date",
+         Row(L"200002291234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true, {{L"FODELSEDAG", L"2000-02-29"}},
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -402,8 +450,10 @@ TEST(UpdateRun, StopsAndTheirLines) {
         h.AddPatients(105);
         h.table.failCommit = true;
         h.Run();
+        // The closing commit fails as well: the rows since the last commit are lost, and the file says so.
         EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Det gick inte att spara transactionen! Fel: [08S01] link lost",
-                                                           L"Antal poster redigerade: 101"}));
+                                                           L"Antal poster redigerade: 101",
+                                                           L"Det gick inte att spara transactionen! Fel: [08S01] link lost"}));
     }
     {
         Harness h;  // a deceased person in a table without AKTIV stops the run
@@ -417,4 +467,125 @@ TEST(UpdateRun, StopsAndTheirLines) {
         EXPECT_EQ(h.view.lines[1], L"Antal poster redigerade: 0");
         EXPECT_EQ(h.table.events.back(), L"rollback");
     }
+}
+
+TEST(UpdateRun, AFailedClosingCommitIsReported) {
+    Harness h;
+    h.AddPatients(3);
+    h.table.failFinalCommitOnly = true;
+    h.Run();
+    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Antal poster redigerade: 3",
+                                                       L"Det gick inte att spara transactionen! Fel: [40001] "
+                                                       L"serialization failure"}));
+    EXPECT_EQ(h.table.Count(L"commit"), 0);
+}
+
+TEST(UpdateRunDecision, CalendarDates) {
+    const struct {
+        const wchar_t *y, *m, *d;
+        bool date;
+    } cases[] = {
+        {L"1932", L"12", L"12", true},  {L"2000", L"02", L"29", true},  {L"1900", L"02", L"29", false},
+        {L"2024", L"02", L"29", true},  {L"2023", L"02", L"29", false}, {L"1945", L"01", L"61", false},
+        {L"1945", L"04", L"31", false}, {L"1945", L"13", L"01", false}, {L"1945", L"00", L"10", false},
+        {L"1945", L"01", L"00", false}, {L"19a5", L"01", L"01", false}, {L"1945", L"1-", L"01", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsCalendarDate(c.y, c.m, c.d), c.date) << ToUtf8(c.y) << "-" << ToUtf8(c.m) << "-" << ToUtf8(c.d);
+}
+
+// A value the database refuses in a column derived from the personal number
+// does not keep the names and address stale: the row is saved without it.
+TEST(UpdateRun, ARefusedDerivedColumnIsLeftOutAndTheRowSaved) {
+    Harness h;
+    h.AddPatients(2);
+    h.table.refusedColumns = {L"FODELSEDAG"};
+    h.table.rows[L"2"][L"PERSONNR"] = L"194501011234";
+    h.lookup.answers[L"194501011234"].person = Person(L"Anna", L"Berg", L"Nya v\u00e4gen 2", L"90325", L"UME\u00c5");
+    h.Run();
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Antal poster redigerade: 2"});
+    EXPECT_EQ(h.table.rows[L"2"][L"ADRESS"], L"Nya v\u00e4gen 2");
+    EXPECT_EQ(h.table.rows[L"2"][L"KONTROLLNR"], L"");  // left out with the birth date
+    EXPECT_EQ(h.table.rows[L"2"][L"FODELSEDAG"], L"");
+    EXPECT_EQ(h.table.rows[L"1"][L"ADRESS"], L"Nya v\u00e4gen 2");  // no valid birth date: one save
+    EXPECT_EQ(h.table.saveCalls, 3);
+}
+
+TEST(UpdateRun, FailedSavesThatTheDerivedColumnsDoNotExplainAreNotRetriedInVain) {
+    Harness h;
+    h.AddPatients(3);
+    h.table.conflictOnSave = {L"1"};
+    h.table.failAlways = {L"2"};
+    h.table.duplicatedOnSave = {L"3"};
+    h.Run();
+    EXPECT_EQ(h.view.lines,
+              (std::vector<std::wstring>{
+                  L"Det gick inte att uppdatera 195000001234! Fel: " + std::wstring(kRowNotLocatedText),
+                  L"Det gick inte att uppdatera 195000011234! Fel: [HY000] disk I/O error",
+                  L"Det gick inte att uppdatera 195000021234! Fel: PATIENTNR 3 finns p\u00e5 flera rader i KUNDER; "
+                  L"ingen av dem \u00e4ndras.",
+                  L"Antal poster redigerade: 0"}));
+    // The rows have no valid birth date (month 00) but check digits: the
+    // failing one is tried again without them, the other two are not.
+    EXPECT_EQ(h.table.saveCalls, 4);
+    EXPECT_EQ(h.table.events.back(), L"rollback");
+}
+
+// A key on more than one row: no lookup, nothing written, a line, and the
+// run goes on without counting it as a failed save.
+TEST(UpdateRun, ADuplicatedKeyIsLeftAlone) {
+    Harness h;
+    h.AddPatients(13);
+    for (int i = 1; i <= 11; ++i) h.table.duplicated.insert(std::to_wstring(i));
+    h.Run();
+    ASSERT_EQ(h.view.lines.size(), 12u);
+    EXPECT_EQ(h.view.lines[0], L"Det gick inte att uppdatera! Fel: PATIENTNR 1 finns p\u00e5 flera rader i KUNDER; "
+                               L"ingen av dem \u00e4ndras.");
+    EXPECT_EQ(h.view.lines[11], L"Antal poster redigerade: 2");
+    EXPECT_EQ(h.lookup.asked, (std::vector<std::wstring>{L"195000111234", L"195000121234"}));
+    EXPECT_EQ(h.table.rows[L"1"][L"ADRESS"], L"Gamla v\u00e4gen 1");
+}
+
+// A stored list SQL that cannot be read is never replaced by "every patient".
+TEST(UpdateRun, AnUnreadableListSettingStopsTheRunAndIsKept) {
+    Harness h;
+    h.AddPatients(2);
+    const std::wstring path = h.settings.KeyPath(L"Tolmar");
+    const std::wstring tooLong = L"SELECT PATIENTNR FROM KUNDER WHERE " + std::wstring(1100, L'x');
+    h.registry.values[{RegRoot::CurrentUser, path, L"KunderSQL"}] = tooLong;
+    h.Run();
+    ASSERT_EQ(h.view.lines.size(), 1u);
+    EXPECT_EQ(h.view.lines[0].rfind(L"Det gick inte att \u00f6ppna tabellen KunderAll! Fel: Inst\u00e4llningen KunderSQL", 0),
+              0u)
+        << ToUtf8(h.view.lines[0]);
+    EXPECT_EQ(h.table.listSql, L"");
+    EXPECT_EQ(h.table.saveCalls, 0);
+    EXPECT_EQ((h.registry.values[{RegRoot::CurrentUser, path, L"KunderSQL"}]), tooLong);
+    EXPECT_EQ(h.registry.values.count({RegRoot::LocalMachine, path, L"KunderSQL"}), 0u);
+    EXPECT_EQ(h.table.events, (std::vector<std::wstring>{L"begin", L"rollback"}));
+}
+
+TEST(UpdateRun, OneRunAtATimeForADatabase) {
+    Harness h;
+    h.AddPatients(2);
+    h.claimGranted = false;
+    h.Run();
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{std::wstring(kAnotherRunText)});
+    EXPECT_EQ(h.claimedFor, L"Driver=X;Provider=X");  // the database as the driver names it
+    EXPECT_TRUE(h.table.events.empty());
+    EXPECT_TRUE(h.lookup.asked.empty());
+
+    Harness granted;
+    granted.AddPatients(2);
+    granted.claimGranted = true;
+    granted.Run();
+    EXPECT_EQ(granted.view.lines, std::vector<std::wstring>{L"Antal poster redigerade: 2"});
+}
+
+TEST(UpdateRun, ConnectionIdentityIgnoresCaseAndTellsDatabasesApart) {
+    const std::wstring a = ConnectionIdentity(L"Driver={SQLite3};Database=C:\\klinik\\a.db");
+    EXPECT_EQ(a.size(), 16u);
+    EXPECT_EQ(a, ConnectionIdentity(L"DRIVER={SQLITE3};DATABASE=c:\\KLINIK\\A.DB"));
+    EXPECT_NE(a, ConnectionIdentity(L"Driver={SQLite3};Database=C:\\klinik\\b.db"));
+    EXPECT_EQ(a.find_first_not_of(L"0123456789abcdef"), std::wstring::npos) << ToUtf8(a);
 }

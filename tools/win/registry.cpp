@@ -106,6 +106,18 @@ std::wstring ReadRegistryString(HKEY root, std::wstring_view keyPath, std::wstri
     return std::wstring(buffer.data());
 }
 
+bool RegistryValueTooLong(HKEY root, std::wstring_view keyPath, std::wstring_view valueName) {
+    const std::wstring path(keyPath), name(valueName);
+    UniqueHkey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | kRegistryView, key.put()) != ERROR_SUCCESS) return false;
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key.get(), name.empty() ? nullptr : name.c_str(), nullptr, nullptr, nullptr, &bytes) !=
+        ERROR_SUCCESS)
+        return false;
+    // The stored size counts the terminating zero, when there is one.
+    return bytes > (kRegistryTextLimit + 1) * sizeof(wchar_t);
+}
+
 std::wstring LastRegistryError() { return g_lastRegistryError; }
 
 bool WindowsRegistry::WriteString(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName,
@@ -116,6 +128,10 @@ bool WindowsRegistry::WriteString(RegRoot root, std::wstring_view keyPath, std::
 std::wstring WindowsRegistry::ReadString(RegRoot root, std::wstring_view keyPath,
                                          std::wstring_view valueName) {
     return ReadRegistryString(RootHandle(root), keyPath, valueName);
+}
+
+bool WindowsRegistry::IsTooLong(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName) {
+    return RegistryValueTooLong(RootHandle(root), keyPath, valueName);
 }
 
 }  // namespace tolmar::win
@@ -143,9 +159,17 @@ std::wstring ReadSettingDefault(std::wstring_view section, std::wstring_view key
 
 std::wstring ReadIniValue(const std::wstring& fileName, const std::wstring& section,
                           const std::wstring& key) {
-    wchar_t buffer[256] = {};
-    GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer, 256, fileName.c_str());
-    return buffer;
+    // The platform cuts a value to the buffer without saying so, other than
+    // by filling it: read again with a larger buffer until the value fits.
+    constexpr DWORD kLargest = 1u << 20;
+    for (DWORD size = 1024;; size *= 4) {
+        std::vector<wchar_t> buffer(size, L'\0');
+        const DWORD got =
+            GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(), size, fileName.c_str());
+        if (got + 1 < size) return std::wstring(buffer.data(), got);
+        if (size >= kLargest)
+            throw Error(L"V\u00e4rdet " + key + L" i " + fileName + L" \u00e4r f\u00f6r l\u00e5ngt f\u00f6r att l\u00e4sas.");
+    }
 }
 
 }  // namespace tolmar

@@ -29,6 +29,9 @@ bool WriteRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view
 // read or the value is longer.
 std::wstring ReadRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view valueName);
 
+// Whether the value exists and holds more than 1024 characters.
+bool RegistryValueTooLong(HKEY root, std::wstring_view keyPath, std::wstring_view valueName);
+
 // The system's text for the last failed key creation; "" at start.
 std::wstring LastRegistryError();
 
@@ -62,6 +65,7 @@ public:
                      std::wstring_view value) override;
     std::wstring ReadString(RegRoot root, std::wstring_view keyPath,
                             std::wstring_view valueName) override;
+    bool IsTooLong(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName) override;
     std::wstring LastError() const override { return LastRegistryError(); }
 };
 
@@ -75,9 +79,10 @@ std::wstring ReadSetting(std::wstring_view section, std::wstring_view key);
 std::wstring ReadSettingDefault(std::wstring_view section, std::wstring_view key,
                                 std::wstring_view fallback);
 
-// A value of an ini-format file, cut to 255 characters; "" when the file,
-// section or key is missing. A bare file name is looked up in the Windows
-// folder, as GetPrivateProfileStringW does.
+// A value of an ini-format file, whole; "" when the file, section or key is
+// missing. A value too long to read whole (over a million characters) is an
+// Error naming the file, never a cut value. A bare file name is looked up in
+// the Windows folder, as GetPrivateProfileStringW does.
 std::wstring ReadIniValue(const std::wstring& fileName, const std::wstring& section,
                           const std::wstring& key);
 

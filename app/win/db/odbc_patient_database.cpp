@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/patient_sql.h"
 #include "tools/error.h"
 #include "tools/messages.h"
 #include "tools/text.h"
@@ -38,9 +39,16 @@ void BindFor(odbc::Statement& statement, const odbc::ColumnInfo& column, const s
     }
 }
 
-std::wstring Quoted(const std::wstring& name, const std::wstring& quote) {
-    if (quote.empty()) return name;
-    return quote + ReplaceAll(name, quote, quote + quote) + quote;
+bool IsLongText(SQLSMALLINT type) { return type == SQL_LONGVARCHAR || type == SQL_WLONGVARCHAR; }
+
+// How many rows of KUNDER have the key.
+long long RowsWithKey(const odbc::Connection& connection, const std::wstring& quote, const odbc::ColumnInfo& key,
+                      const std::optional<std::wstring>& value) {
+    odbc::Statement count(connection);
+    BindFor(count, key, value);
+    count.ExecuteDirect(KeyCountSql(key.name, quote));
+    if (!count.Fetch()) return 0;
+    return std::stoll(count.Text(1).value_or(L"0"));
 }
 
 class OdbcPatientRow final : public PatientRow {
@@ -50,10 +58,10 @@ public:
         std::optional<std::wstring> value;  // nullopt for NULL
     };
 
-    OdbcPatientRow(std::weak_ptr<odbc::Connection> connection, std::wstring quote, std::vector<Column> columns,
-                   size_t keyIndex)
-        : connection_(std::move(connection)), quote_(std::move(quote)), columns_(std::move(columns)),
-          keyIndex_(keyIndex) {}
+    OdbcPatientRow(std::weak_ptr<odbc::Connection> connection, std::wstring quote, SqlDialect dialect,
+                   std::vector<Column> columns, size_t keyIndex)
+        : connection_(std::move(connection)), quote_(std::move(quote)), dialect_(dialect),
+          columns_(std::move(columns)), keyIndex_(keyIndex) {}
 
     bool HasColumn(std::wstring_view column) const override { return Find(column).has_value(); }
 
@@ -77,22 +85,26 @@ public:
         if (!connection || !connection->connected())
             throw Error(L"Anslutningen till databasen \u00e4r st\u00e4ngd; raden kan inte sparas.");
 
-        std::wstring sql = L"UPDATE KUNDER SET ";
-        for (size_t i = 0; i < sets.size(); ++i) {
-            if (i) sql += L", ";
-            sql += Quoted(columns_[sets[i].first].info.name, quote_) + L" = ?";
-        }
-        sql += L" WHERE " + Quoted(columns_[keyIndex_].info.name, quote_) + L" = ?";
+        std::vector<ChangedColumn> changed;
         for (const auto& [index, value] : sets)
-            sql += L" AND " + Quoted(columns_[index].info.name, quote_) + (columns_[index].value ? L" = ?" : L" IS NULL");
+            changed.push_back({columns_[index].info.name, IsLongText(columns_[index].info.sqlType),
+                               !columns_[index].value.has_value()});
+        const odbc::ColumnInfo& key = columns_[keyIndex_].info;
+        const std::optional<std::wstring>& keyValue = columns_[keyIndex_].value;
 
         odbc::Statement update(*connection);
         for (const auto& [index, value] : sets) BindFor(update, columns_[index].info, value);
-        BindFor(update, columns_[keyIndex_].info, columns_[keyIndex_].value);
+        BindFor(update, key, keyValue);
+        BindFor(update, key, keyValue);
         for (const auto& [index, value] : sets)
             if (columns_[index].value) BindFor(update, columns_[index].info, columns_[index].value);
-        update.ExecuteDirect(sql);
-        if (update.RowCount() == 0) throw Error(std::wstring(kRowNotLocatedText));
+        update.ExecuteDirect(OptimisticUpdateSql(changed, key.name, quote_, dialect_));
+        if (update.RowCount() == 0) {
+            // Nothing matched: the key is on more than one row now, or the
+            // row was changed (or deleted) by someone else.
+            if (RowsWithKey(*connection, quote_, key, keyValue) > 1) throw DuplicateKeyError(keyValue.value_or(L""));
+            throw Error(std::wstring(kRowNotLocatedText));
+        }
         for (const auto& [index, value] : sets) columns_[index].value = value;
     }
 
@@ -112,6 +124,7 @@ private:
 
     std::weak_ptr<odbc::Connection> connection_;
     std::wstring quote_;
+    SqlDialect dialect_;
     std::vector<Column> columns_;
     size_t keyIndex_;
 };
@@ -124,6 +137,13 @@ void OdbcPatientDatabase::Connect(const std::wstring& connectionString) {
     keyColumn_.reset();
     auto connection = std::make_shared<odbc::Connection>(odbc::Connection::Open(connectionString));
     quote_ = connection->IdentifierQuote();
+    dialect_ = DialectOfDbms(connection->DbmsName());
+    // A lock held by someone else is waited for a bounded time; the save
+    // that waited then fails with its line, and the run goes on.
+    if (const std::wstring sql = LockTimeoutSql(dialect_, kLockWait); !sql.empty()) {
+        odbc::Statement set(*connection);
+        set.ExecuteDirect(sql);
+    }
     connection_ = std::move(connection);
 }
 
@@ -186,7 +206,8 @@ std::unique_ptr<PatientRow> OdbcPatientDatabase::OpenPatient(const std::wstring&
     if (!keyIndex) throw Error(L"Tabellen KUNDER saknar kolumnen PATIENTNR.");
     if (!query.Fetch()) return nullptr;
     for (size_t i = 0; i < columns.size(); ++i) columns[i].value = query.Text(static_cast<SQLUSMALLINT>(i + 1));
-    return std::make_unique<OdbcPatientRow>(connection_, quote_, std::move(columns), *keyIndex);
+    if (query.Fetch()) throw DuplicateKeyError(patientKey);
+    return std::make_unique<OdbcPatientRow>(connection_, quote_, dialect_, std::move(columns), *keyIndex);
 }
 
 }  // namespace tolmar::win

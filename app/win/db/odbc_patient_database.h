@@ -4,18 +4,23 @@
 // overwritten.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/patient_database.h"
+#include "app/patient_sql.h"
 #include "tools/win/db/odbc.h"
 
 namespace tolmar::win {
 
 class OdbcPatientDatabase final : public PatientDatabase {
 public:
+    // How long a statement waits for a lock that someone else holds.
+    static constexpr std::chrono::seconds kLockWait{30};
+
     // Throws Error with the driver's diagnostics when it cannot connect; an
     // earlier connection is closed first (an open transaction rolled back).
     void Connect(const std::wstring& connectionString) override;
@@ -34,6 +39,7 @@ private:
 
     std::shared_ptr<odbc::Connection> connection_;
     std::wstring quote_;  // the driver's identifier quote
+    SqlDialect dialect_ = SqlDialect::Generic;
     bool inTransaction_ = false;
     std::optional<odbc::ColumnInfo> keyColumn_;  // PATIENTNR as the table has it
 };

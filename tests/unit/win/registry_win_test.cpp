@@ -74,6 +74,10 @@ TEST(RegistryWin, ValuesUpTo1024CharactersOnly) {
     WriteRaw(HKEY_CURRENT_USER, path, L"long", std::wstring(1025, L'y'));
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, path, L"fits"), std::wstring(1024, L'x'));
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, path, L"long"), L"");
+    // An over-long value is told apart from an absent one.
+    EXPECT_FALSE(RegistryValueTooLong(HKEY_CURRENT_USER, path, L"fits"));
+    EXPECT_TRUE(RegistryValueTooLong(HKEY_CURRENT_USER, path, L"long"));
+    EXPECT_FALSE(RegistryValueTooLong(HKEY_CURRENT_USER, path, L"absent"));
     // Writes beyond the limit are refused rather than stored unreadable.
     EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, path, L"w", std::wstring(1024, L'z')));
     EXPECT_FALSE(WriteRegistryString(HKEY_CURRENT_USER, path, L"w2", std::wstring(1025, L'z')));
@@ -163,9 +167,12 @@ TEST(RegistryWin, RefusedMachineWriteIsRecordedUnderErrorWritingToLocalMachine) 
 TEST(RegistryWin, ReadIniValue) {
     TempFolder dir;
     dir.Write(L"t.ini", "[oledb]\r\n; comment\r\nProvider=SQLOLEDB.1;Data Source=S\r\nLong=" + std::string(300, 'a') +
-                            "\r\n");
+                            "\r\nLonger=" + std::string(5000, 'b') + "\r\nFits=" + std::string(1023, 'c') + "\r\n");
     EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Provider"), L"SQLOLEDB.1;Data Source=S");
-    EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Long"), std::wstring(255, L'a'));
+    // Long values are read whole, never cut (a cut path names another file).
+    EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Long"), std::wstring(300, L'a'));
+    EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Longer"), std::wstring(5000, L'b'));
+    EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Fits"), std::wstring(1023, L'c'));
     EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Missing"), L"");
     EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"none", L"Provider"), L"");
     EXPECT_EQ(ReadIniValue(dir.File(L"missing.ini"), L"oledb", L"Provider"), L"");

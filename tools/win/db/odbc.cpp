@@ -119,6 +119,14 @@ std::wstring Connection::IdentifierQuote() const {
     return Trim(reinterpret_cast<const wchar_t*>(quote));
 }
 
+std::wstring Connection::DbmsName() const {
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    Check(SQLGetInfoW(dbc_.get(), SQL_DBMS_NAME, name, sizeof(name), &length), SQL_HANDLE_DBC, dbc_.get(),
+          "SQLGetInfoW");
+    return reinterpret_cast<const wchar_t*>(name);
+}
+
 Statement::Statement(const Connection& connection) {
     if (!connection.connected()) throw Error(L"Ingen databasanslutning \u00e4r \u00f6ppen.");
     SQLHANDLE stmt = SQL_NULL_HANDLE;

@@ -94,6 +94,8 @@ public:
     // The character the driver quotes identifiers with ("\"" for most);
     // "" when it does not quote them.
     std::wstring IdentifierQuote() const;
+    // The database's product name as the driver gives it (SQL_DBMS_NAME).
+    std::wstring DbmsName() const;
 
 private:
     std::unique_ptr<Environment> env_;  // freed after the connection

@@ -1,0 +1,45 @@
+// The statements the update run sends to the patient database, built as
+// text so that every database's form can be checked without that database.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolmar {
+
+// The database's kind, as far as the statements differ.
+enum class SqlDialect { Generic, SqlServer, PostgreSql, Sqlite };
+
+// From the driver's DBMS name (SQL_DBMS_NAME).
+SqlDialect DialectOfDbms(std::wstring_view dbmsName);
+
+// One changed column of an optimistic save.
+struct ChangedColumn {
+    std::wstring name;
+    bool longText = false;  // SQL_LONGVARCHAR or SQL_WLONGVARCHAR as the driver describes it
+    bool wasNull = false;   // the value read was NULL
+};
+
+// The save of one row: the changed columns set, the row found by its key
+// alone (a key on more than one row matches nothing), and every changed
+// column still holding the value that was read. Parameters, in order: the
+// new values, the key twice, the old values of the columns that were not
+// NULL. A long-text column is compared through a cast where the server
+// cannot compare it with "=" (SQL Server's text and ntext).
+std::wstring OptimisticUpdateSql(const std::vector<ChangedColumn>& columns, std::wstring_view keyColumn,
+                                 std::wstring_view identifierQuote, SqlDialect dialect);
+
+// How many rows have the key (one parameter: the key).
+std::wstring KeyCountSql(std::wstring_view keyColumn, std::wstring_view identifierQuote);
+
+// The statement that bounds how long any later statement of the connection
+// waits for a lock held by someone else; empty when the dialect has none
+// (the driver's query time-out is all there is then).
+std::wstring LockTimeoutSql(SqlDialect dialect, std::chrono::seconds limit);
+
+// An identifier in the driver's quotes (quotes inside it doubled).
+std::wstring QuotedIdentifier(std::wstring_view name, std::wstring_view quote);
+
+}  // namespace tolmar

@@ -1,0 +1,272 @@
+// "UPDATE_ALL" against answers and databases that would lose or corrupt a
+// patient's row if taken at their word: an answer that names no one, a
+// commit that fails, values a column refuses, a key on two rows, an
+// unreadable list setting, a long data-link line, a second run on the same
+// database and a lock held by someone else.
+#include <algorithm>
+
+#include "harness.h"
+#include "update_all_support.h"
+
+namespace {
+
+using namespace e2e;
+using namespace e2e::upd;
+
+constexpr Ms kSmallRun{30000};
+
+struct Clinic {
+    explicit Clinic(Engine engine, const std::wstring& schema = L"schema.sql")
+        : table(engine, data, schema), dataLink(WriteDataLink(data, L"klinik.udl", OdbcDataLink(table.odbcString()))) {}
+
+    Register reg;
+    TempFolder data{L"tolmar-safe"};
+    PatientTable table;
+    std::wstring dataLink;
+};
+
+RunOptions UpdateAll(const std::wstring& dataLink) { return {.args = {L"UPDATE_ALL", dataLink}}; }
+
+::testing::AssertionResult Start(ProgramRun& run, const Register& reg) {
+    if (!run.folder().WriteFile(L"tolmar.ini", RegisterIni(reg.Endpoint())))
+        return ::testing::AssertionFailure() << "tolmar.ini could not be written";
+    return run.Start();
+}
+
+std::optional<std::string> ErrorsFile(ProgramRun& run) { return run.folder().ReadFile(ErrorsFileName()); }
+
+Row Patient(int nr, std::wstring personnr, Row columns = {}) {
+    columns[L"PATIENTNR"] = std::to_wstring(nr);
+    columns[L"PERSONNR"] = std::move(personnr);
+    return columns;
+}
+
+const Row kOutdated = {{L"F_RNAMN", L"Gammal"}, {L"EFTERNAMN", L"Gammal"}, {L"ADRESS", L"Gammal väg 1"},
+                       {L"POSTNR", L"111 11"}, {L"ORT", L"GAMLESTAD"}, {L"KON", L"K"}};
+
+// A register document of the PO family for the `result` injection.
+std::wstring PoDocument(const std::vector<std::pair<std::wstring, std::wstring>>& tags) {
+    std::wstring doc = L"<?xml version=\"1.0\" encoding=\"utf-8\"?><PopulationManager><PersonInfo>";
+    for (const auto& [tag, text] : tags) doc += L"<" + tag + L">" + text + L"</" + tag + L">";
+    return doc + L"</PersonInfo><Relation></Relation></PopulationManager>";
+}
+
+const std::vector<std::pair<std::wstring, std::wstring>> kNewPerson = {
+    {L"PO_FNAME", L"Ny"},         {L"PO_NAME", L"Ny"},        {L"PO_DNAME", L"1"}, {L"PO_LNAME", L"Person"},
+    {L"PO_FO_ADDR2", L"Nya väg"}, {L"PO_FO_ADDR1", L"2"},     {L"PO_FO_ZCODE", L"90325"},
+    {L"PO_FO_CITY", L"UMEÅ"},     {L"PO_SEX", L"K"},          {L"PO_SECRET", L"N"}};
+
+Row Updated(Row row) {
+    return With(std::move(row), {{L"F_RNAMN", L"Ny"}, {L"EFTERNAMN", L"Person"}, {L"ADRESS", L"Nya väg 2"},
+                                 {L"POSTNR", L"903 25"}, {L"ORT", L"UMEÅ"}, {L"TEL3NOT", L""}});
+}
+
+// ---- an answer that names no one -----------------------------------------------------------------
+
+// A reply with an empty person element (or none, only a longer name that
+// holds the word) is a failed lookup: the row keeps every value.
+TEST(UpdateAllSafety, AnAnswerThatNamesNoOneNeverOverwritesARow) {
+    Clinic s(Engine::Sqlite);
+    s.reg.Inject(L"result | pnr=194501011234 | text=<PopulationManager><PersonInfo/></PopulationManager>");
+    s.reg.Inject(L"result | pnr=197503034567 | text=<PopulationManager><PersonInfoX><PO_LNAME>X</PO_LNAME>"
+                 L"</PersonInfoX></PopulationManager>");
+    const std::vector<Row> before = {Patient(1, L"194501011234", kOutdated), Patient(2, L"197503034567", kOutdated)};
+    s.table.Insert(before);
+
+    ProgramRun run(UpdateAll(s.dataLink));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
+    EXPECT_TRUE(SameRows(s.table.Rows(), before));
+    const std::wstring noPerson =
+        L"; Fel: -400, Registrets svar innehöll ingen person: elementet PersonInfo saknar både efternamn och "
+        L"förnamn.\r\nFel i ";
+    EXPECT_TRUE(ErrorsFileHolds(
+        ErrorsFile(run), {{Lit(L"Ett fel uppstod vid sökning av personnummer 194501011234" + noPerson), AnyOrNone()},
+                          {Lit(L"Ett fel uppstod vid sökning av personnummer 197503034567" + noPerson), AnyOrNone()},
+                          Text(L"Antal poster redigerade: 0")}));
+}
+
+// ---- a commit that fails -------------------------------------------------------------------------
+
+// The server refuses the closing commit: the rows are not in the database,
+// and the errors file says so after the count.
+TEST(UpdateAllSafety, AFailedClosingCommitIsALine) {
+    Clinic s(Engine::Postgres);
+    s.table.RefuseCommitWhereEpost(L"vid-commit", L"Ändringen nekas vid commit");
+    s.reg.Inject(L"result | pnr=197503034567 | text=" + PoDocument(kNewPerson));
+    const std::vector<Row> before = {Patient(1, L"194501011234", kOutdated),
+                                     Patient(2, L"197503034567", With(kOutdated, {{L"EPOST", L"vid-commit"}}))};
+    s.table.Insert(before);
+
+    ProgramRun run(UpdateAll(s.dataLink));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {Text(L"Antal poster redigerade: 2"),
+                                                   {Lit(L"Det gick inte att spara transactionen! Fel: "), AnyOrNone(),
+                                                    Lit(L"Ändringen nekas vid commit"), AnyOrNone()}}));
+    EXPECT_TRUE(SameRows(s.table.Rows(), before));
+}
+
+// ---- values a column refuses, legacy columns, shared keys -----------------------------------------
+
+class UpdateAllLegacyTable : public ::testing::TestWithParam<Engine> {};
+
+// An older table: a date column for the birth date that takes real dates
+// from 1900 on, a long-text TEL3NOT, and no unique key on PATIENTNR.
+//  - a coordination number (day + 60) has no birth date: the rest is saved;
+//  - a birth date the column refuses: the row is saved without it;
+//  - a stored TEL3NOT in the long-text column is compared and overwritten;
+//  - two rows with one key: neither is written, no lookup, and the run goes on.
+TEST_P(UpdateAllLegacyTable, RefusedDerivedValuesAndSharedKeysLoseNothing) {
+    Clinic s(GetParam(), L"schema_legacy.sql");
+    for (const wchar_t* pnr : {L"194501611234", L"189912311234", L"195501011111", L"196001012222"})
+        s.reg.Inject(L"result | pnr=" + std::wstring(pnr) + L" | text=" + PoDocument(kNewPerson));
+    const std::vector<Row> before = {
+        Patient(1, L"194501611234", kOutdated),
+        Patient(2, L"189912311234", kOutdated),
+        Patient(3, L"195501011111", With(kOutdated, {{L"TEL3NOT", L"gammal anteckning"}})),
+        Patient(4, L"196001012222", kOutdated),
+        Patient(4, L"196001012222", With(kOutdated, {{L"EFTERNAMN", L"Tvilling"}})),
+    };
+    s.table.Insert(before);
+
+    ProgramRun run(UpdateAll(s.dataLink));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
+    const Line shared = Text(L"Det gick inte att uppdatera! Fel: PATIENTNR 4 finns på flera rader i KUNDER; ingen "
+                             L"av dem ändras.");
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {shared, shared, Text(L"Antal poster redigerade: 3")}));
+    const auto rows = s.table.sql().Query(
+        L"SELECT PATIENTNR, EFTERNAMN, ADRESS, TEL3NOT, KONTROLLNR, FODELSEDAG FROM KUNDER ORDER BY PATIENTNR, "
+        L"EFTERNAMN");
+    using Rows = std::vector<std::vector<Value>>;
+    EXPECT_EQ(rows, (Rows{{L"1", L"Person", L"Nya väg 2", L"", L"1234", std::nullopt},
+                          {L"2", L"Person", L"Nya väg 2", L"", std::nullopt, std::nullopt},
+                          {L"3", L"Person", L"Nya väg 2", L"", L"1111", L"1955-01-01"},
+                          {L"4", L"Gammal", L"Gammal väg 1", std::nullopt, std::nullopt, std::nullopt},
+                          {L"4", L"Tvilling", L"Gammal väg 1", std::nullopt, std::nullopt, std::nullopt}}));
+    // The shared key was not looked up at all.
+    EXPECT_EQ(s.reg.LookedUpNumbers(),
+              (std::vector<std::wstring>{L"189912311234", L"194501611234", L"195501011111"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(UpdateAll, UpdateAllLegacyTable, ::testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const ::testing::TestParamInfo<Engine>& info) { return EngineName(info.param); });
+
+// ---- settings and files that cannot be read whole ------------------------------------------------
+
+// A stored list query too long to read is an error of the list, not "every
+// patient": nothing is looked up or written, and the setting stays.
+TEST(UpdateAllSafety, AnUnreadableListSettingIsNotReplaced) {
+    Clinic s(Engine::Sqlite);
+    s.table.Insert({Patient(1, L"194501011234", kOutdated)});
+    ProgramRun run(UpdateAll(s.dataLink));
+    const std::wstring path = run.registry().KeyPath(L"Tolmar");
+    const std::wstring longSql = L"SELECT PATIENTNR FROM KUNDER WHERE PATIENTNR IN (" + std::wstring(1100, L' ') + L"1)";
+    ASSERT_TRUE(reg::WriteString(HKEY_CURRENT_USER, path, L"KunderSQL", longSql));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {{Lit(L"Det gick inte att öppna tabellen KunderAll! Fel: Inställningen "
+                                                       L"KunderSQL i "),
+                                                   Any(), Lit(L" är längre än 1024 tecken och kan inte läsas. Rätta den "
+                                                              L"eller ta bort den.")}}));
+    EXPECT_EQ(s.reg.RequestCount(), 0);
+    const auto stored = reg::Read(HKEY_CURRENT_USER, path, L"KunderSQL");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->text, longSql);
+    EXPECT_FALSE(reg::Read(HKEY_LOCAL_MACHINE, path, L"KunderSQL")) << "the machine-wide copy was written";
+}
+
+// A data-link line longer than 255 characters is read whole: the run
+// reaches the database it names, not one at a cut-off path.
+TEST(UpdateAllSafety, ALongDataLinkLineIsReadWhole) {
+    Clinic s(Engine::Sqlite);
+    s.table.Insert({Patient(1, L"197503034567", kOutdated)});
+    s.reg.Inject(L"result | pnr=197503034567 | text=" + PoDocument(kNewPerson));
+    // The driver ignores attributes it does not know; this one pushes the
+    // database's path past the 255th character of the line.
+    const std::wstring odbc = L"Driver={SQLite3};Description=" + std::wstring(240, L'x') + L";" +
+                              s.table.odbcString().substr(std::wstring(L"Driver={SQLite3};").size());
+    const std::wstring link = WriteDataLink(s.data, L"lang.udl", OdbcDataLink(odbc));
+    ProgramRun run(UpdateAll(link));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {Text(L"Antal poster redigerade: 1")}));
+    EXPECT_EQ(s.table.Rows().at(1).at(L"EFTERNAMN"), L"Person");
+}
+
+// ---- one run at a time, and bounded waits for locks -----------------------------------------------
+
+// A second run on the same database while the first one is under way
+// refuses to start; the first one finishes as usual.
+TEST(UpdateAllSafety, ASecondRunOnTheSameDatabaseRefusesToStart) {
+    Clinic s(Engine::Sqlite);
+    s.table.Insert({Patient(1, L"194501011234", kOutdated), Patient(2, L"197503034567", kOutdated)});
+    s.reg.Inject(L"ok | delay=4000 | pnr=194501011234");
+    ProgramRun first(UpdateAll(s.dataLink));
+    ASSERT_TRUE(Start(first, s.reg));
+    ASSERT_TRUE(WaitUntil([&] { return s.reg.RequestCount() >= 1 || !first.process().Running(); }, kSmallRun));
+    ASSERT_TRUE(first.process().Running()) << first.log().Dump();
+
+    // Another working folder, another data link to the same database.
+    ProgramRun second(UpdateAll(WriteDataLink(s.data, L"samma.udl", OdbcDataLink(s.table.odbcString()))));
+    ASSERT_TRUE(Start(second, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(second, kSmallRun));
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(second),
+                                {Text(L"En annan uppdatering av samma databas pågår redan. Den här uppdateringen avbryts "
+                                      L"utan att något har ändrats; försök igen när den andra är klar.")}));
+    EXPECT_TRUE(first.process().Running()) << "the first run ended before the second was refused";
+
+    ASSERT_TRUE(EndsWithoutBoxes(first, kSmallRun));
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(first), {Text(L"Antal poster redigerade: 2")}));
+    EXPECT_EQ(s.reg.RequestCount(), 2) << "the refused run looked patients up";
+}
+
+class UpdateAllLocks : public ::testing::TestWithParam<Engine> {};
+
+// Someone else holds a write lock on a patient's row (on SQLite: on the
+// whole database). The run waits a bounded time, writes that patient's
+// failed save and goes on; it never waits for the lock without limit.
+TEST_P(UpdateAllLocks, ALockHeldElsewhereIsWaitedForABoundedTime) {
+    Clinic s(GetParam());
+    s.reg.Inject(L"result | pnr=197503034567 | text=" + PoDocument(kNewPerson));
+    s.reg.Inject(L"result | pnr=198811115555 | text=" + PoDocument(kNewPerson));
+    // On SQLite the lock holds the whole database: one patient is enough.
+    const bool rowLocks = GetParam() == Engine::Postgres;
+    s.table.Insert({Patient(1, L"197503034567", kOutdated)});
+    if (rowLocks) s.table.Insert({Patient(2, L"198811115555", kOutdated)});
+    // The program's link has no busy time-out of its own (the driver's
+    // default is far longer than the program's bound).
+    std::wstring odbc = s.table.odbcString();
+    if (const size_t timeout = odbc.find(L";Timeout="); timeout != std::wstring::npos) odbc.erase(timeout);
+    const std::wstring link = WriteDataLink(s.data, L"utan-timeout.udl", OdbcDataLink(odbc));
+    OdbcConnection holder(s.table.odbcString());
+    holder.ExecuteAndHold(L"UPDATE KUNDER SET EPOST = 'låst' WHERE PATIENTNR = 1");
+
+    ProgramRun run(UpdateAll(link));
+    const auto started = Clock::now();
+    ASSERT_TRUE(Start(run, s.reg));
+    const bool ended = WaitUntil([&] { return !run.process().Running(); }, Ms(55000));
+    const auto waited = std::chrono::duration_cast<Ms>(Clock::now() - started);
+    holder.RollBack();
+    ASSERT_TRUE(ended) << "the run was still waiting for the lock after " << waited.count() << " ms";
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
+    EXPECT_GE(waited.count(), 25000) << "the lock was not waited for";
+
+    const auto rows = s.table.Rows();
+    EXPECT_EQ(rows.at(1).at(L"EFTERNAMN"), L"Gammal");
+    if (rowLocks) {
+        // Only the locked row waited; the other one is saved.
+        EXPECT_EQ(rows.at(2).at(L"EFTERNAMN"), L"Person");
+        EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {{Lit(L"Det gick inte att uppdatera 197503034567! Fel: "), Any()},
+                                                      Text(L"Antal poster redigerade: 1")}));
+    } else {
+        EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {{Lit(L"Det gick inte att uppdatera 197503034567! Fel: "), Any()},
+                                                      Text(L"Antal poster redigerade: 0")}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(UpdateAll, UpdateAllLocks, ::testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const ::testing::TestParamInfo<Engine>& info) { return EngineName(info.param); });
+
+}  // namespace
