@@ -1,5 +1,9 @@
 #include "app/patient_sql.h"
 
+#include <algorithm>
+#include <cwctype>
+
+#include "tools/db/odbc_connection_string.h"
 #include "tools/text.h"
 
 namespace tolmar {
@@ -43,6 +47,25 @@ std::wstring OptimisticUpdateSql(const std::vector<ChangedColumn>& columns, std:
     return sql;
 }
 
+std::wstring WithBoundedBusyWait(std::wstring_view odbcString, std::chrono::seconds limit) {
+    const std::vector<db::ConnectionPair> pairs = db::ParseOdbcString(odbcString);
+    const std::wstring* driver = db::FindValue(pairs, L"DRIVER");
+    if (!driver || UpperLocale(*driver).find(L"SQLITE") == std::wstring::npos) return std::wstring(odbcString);
+    long long ms = std::chrono::milliseconds(limit).count();
+    std::wstring result;
+    for (const db::ConnectionPair& pair : pairs) {
+        if (UpperLocale(pair.name) == L"TIMEOUT") {
+            const std::wstring given = Trim(pair.value);
+            if (!given.empty() && given.size() < 10 &&
+                std::all_of(given.begin(), given.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
+                ms = std::min(ms, std::stoll(given));
+            continue;
+        }
+        result += pair.name + L"=" + db::OdbcValue(pair.value) + L";";
+    }
+    return result + L"Timeout=" + std::to_wstring(ms);
+}
+
 std::wstring LockTimeoutSql(SqlDialect dialect, std::chrono::seconds limit) {
     const std::wstring ms = std::to_wstring(std::chrono::milliseconds(limit).count());
     switch (dialect) {
@@ -50,8 +73,7 @@ std::wstring LockTimeoutSql(SqlDialect dialect, std::chrono::seconds limit) {
             return L"SET LOCK_TIMEOUT " + ms;
         case SqlDialect::PostgreSql:
             return L"SET lock_timeout = " + ms;
-        case SqlDialect::Sqlite:
-            return L"PRAGMA busy_timeout = " + ms;
+        case SqlDialect::Sqlite:  // the driver's own time-out governs: WithBoundedBusyWait
         case SqlDialect::Generic:
             break;
     }

@@ -35,9 +35,16 @@ std::wstring OptimisticUpdateSql(const std::vector<ChangedColumn>& columns, std:
 std::wstring KeyCountSql(std::wstring_view keyColumn, std::wstring_view identifierQuote);
 
 // The statement that bounds how long any later statement of the connection
-// waits for a lock held by someone else; empty when the dialect has none
-// (the driver's query time-out is all there is then).
+// waits for a lock held by someone else; empty where the driver's settings
+// do it (SQLite) or the dialect has none.
 std::wstring LockTimeoutSql(SqlDialect dialect, std::chrono::seconds limit);
+
+// The ODBC connection string with the SQLite driver's busy time-out bounded:
+// that driver waits for a locked database as its "Timeout" attribute says
+// (100 s unless given), and a busy time-out set by a statement does not
+// change it. For a SQLite driver the attribute is set to `limit`, or kept
+// where it is already shorter; any other string is returned as it is.
+std::wstring WithBoundedBusyWait(std::wstring_view odbcString, std::chrono::seconds limit);
 
 // An identifier in the driver's quotes (quotes inside it doubled).
 std::wstring QuotedIdentifier(std::wstring_view name, std::wstring_view quote);

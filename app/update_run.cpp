@@ -50,6 +50,13 @@ std::wstring ConnectionIdentity(std::wstring_view connectionString) {
     return text;
 }
 
+bool IsRefusedValue(std::wstring_view diagnostics) {
+    // SQLSTATE classes 22 (data exception: a value too long, not a date) and
+    // 23 (a constraint); SQLite words its constraint failures without them.
+    return Contains(diagnostics, L"[22") || Contains(diagnostics, L"[23") ||
+           Contains(LowerLocale(diagnostics), L"constraint failed");
+}
+
 bool IsCalendarDate(std::wstring_view year, std::wstring_view month, std::wstring_view day) {
     if (year.size() != 4 || !AllDigits(year) || !AllDigits(month) || !AllDigits(day)) return false;
     const int y = Value(year), m = Value(month), d = Value(day);
@@ -298,16 +305,16 @@ private:
     // A database may refuse a value derived from the personal number (a
     // birth date its date column does not take, check digits too long for
     // their column): the names, address and status must not stay stale for
-    // it, so the row is saved once more without those columns. A row changed
-    // by someone else or a shared key fails the same way without them, and is
-    // not tried again.
+    // it, so the row is saved once more without those columns. Only a
+    // refused value is tried again: a lock that was waited for in vain, a
+    // row changed by someone else or a shared key would fail the same way.
     static void SaveRow(PatientRow& row, const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
         try {
             row.Save(changes);
         } catch (const DuplicateKeyError&) {
             throw;
         } catch (const Error& e) {
-            if (e.message() == kRowNotLocatedText) throw;
+            if (!IsRefusedValue(e.message())) throw;
             std::vector<std::pair<std::wstring, std::wstring>> rest;
             for (const auto& change : changes)
                 if (std::find(std::begin(kDerivedColumns), std::end(kDerivedColumns), change.first) ==

@@ -99,6 +99,11 @@ RowDecision DecideRowUpdate(const PatientRow& row, const PersonRecord& person, s
 // the calendar: a coordination number's day (real day + 60) does not.
 bool IsCalendarDate(std::wstring_view year, std::wstring_view month, std::wstring_view day);
 
+// Whether a database's diagnostics ("[SQLSTATE] message" lines) say that a
+// value was refused (data exception, constraint), rather than that the
+// statement could not run (a lock, a lost connection).
+bool IsRefusedValue(std::wstring_view diagnostics);
+
 // Columns that a save leaves out when the database refuses them: values
 // derived from the personal number, which the rest of the row does not need.
 inline constexpr std::wstring_view kDerivedColumns[] = {L"KONTROLLNR", L"FODELSEDAG"};

@@ -56,11 +56,6 @@ const std::vector<std::pair<std::wstring, std::wstring>> kNewPerson = {
     {L"PO_FO_ADDR2", L"Nya väg"}, {L"PO_FO_ADDR1", L"2"},     {L"PO_FO_ZCODE", L"90325"},
     {L"PO_FO_CITY", L"UMEÅ"},     {L"PO_SEX", L"K"},          {L"PO_SECRET", L"N"}};
 
-Row Updated(Row row) {
-    return With(std::move(row), {{L"F_RNAMN", L"Ny"}, {L"EFTERNAMN", L"Person"}, {L"ADRESS", L"Nya väg 2"},
-                                 {L"POSTNR", L"903 25"}, {L"ORT", L"UMEÅ"}, {L"TEL3NOT", L""}});
-}
-
 // ---- an answer that names no one -----------------------------------------------------------------
 
 // A reply with an empty person element (or none, only a longer name that

@@ -48,6 +48,23 @@ TEST(PatientSql, BoundedLockWaitForEachDialect) {
     using std::chrono::seconds;
     EXPECT_EQ(LockTimeoutSql(SqlDialect::SqlServer, seconds(30)), L"SET LOCK_TIMEOUT 30000");
     EXPECT_EQ(LockTimeoutSql(SqlDialect::PostgreSql, seconds(30)), L"SET lock_timeout = 30000");
-    EXPECT_EQ(LockTimeoutSql(SqlDialect::Sqlite, seconds(2)), L"PRAGMA busy_timeout = 2000");
+    EXPECT_EQ(LockTimeoutSql(SqlDialect::Sqlite, seconds(2)), L"");
     EXPECT_EQ(LockTimeoutSql(SqlDialect::Generic, seconds(30)), L"");
+}
+
+TEST(PatientSql, SqliteBusyWaitBoundedInTheConnectionString) {
+    using std::chrono::seconds;
+    const struct {
+        const wchar_t* given;
+        const wchar_t* bounded;
+    } cases[] = {
+        {L"Driver={SQLite3};Database=C:\\k.db", L"Driver=SQLite3;Database=C:\\k.db;Timeout=30000"},
+        {L"DRIVER=SQLite3 ODBC Driver;Timeout=100000;Database=/k.db",
+         L"DRIVER=SQLite3 ODBC Driver;Database=/k.db;Timeout=30000"},
+        {L"Driver={SQLite3};timeout=2000;Database={a;b.db}", L"Driver=SQLite3;Database={a;b.db};Timeout=2000"},
+        {L"Driver={SQLite3};Timeout=x;Database=k.db", L"Driver=SQLite3;Database=k.db;Timeout=30000"},
+        {L"Driver={PostgreSQL Unicode};Server=h;Timeout=100000", L"Driver={PostgreSQL Unicode};Server=h;Timeout=100000"},
+        {L"DSN=klinik", L"DSN=klinik"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ToUtf8(WithBoundedBusyWait(c.given, seconds(30))), ToUtf8(c.bounded));
 }

@@ -135,7 +135,8 @@ void OdbcPatientDatabase::Connect(const std::wstring& connectionString) {
     connection_.reset();
     inTransaction_ = false;
     keyColumn_.reset();
-    auto connection = std::make_shared<odbc::Connection>(odbc::Connection::Open(connectionString));
+    auto connection =
+        std::make_shared<odbc::Connection>(odbc::Connection::Open(WithBoundedBusyWait(connectionString, kLockWait)));
     quote_ = connection->IdentifierQuote();
     dialect_ = DialectOfDbms(connection->DbmsName());
     // A lock held by someone else is waited for a bounded time; the save
