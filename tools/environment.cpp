@@ -37,6 +37,9 @@ std::wstring DataProviderFromParameters(std::wstring current,
                                         std::wstring_view appPath, std::wstring_view dataLinksPath,
                                         const FileProbe& exists) {
     for (const auto& p : parameters) {
+        // An option ("/name" or "/name:value") is never a data-link file,
+        // whatever its value holds.
+        if (p.starts_with(L'/')) continue;
         if (UpperLocale(p).find(L".UDL") == std::wstring::npos) continue;
         const std::wstring inApp = std::wstring(appPath) + p;
         const std::wstring inLinks = std::wstring(dataLinksPath) + p;

@@ -1,0 +1,35 @@
+// The options that may follow the job word, Windows style: "/name" or
+// "/name:value", names in any letter case, in any position after the first
+// start parameter. A start without options does what it always did.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolmar {
+
+struct StartOptions {
+    bool preview = false;                  // /preview: decide, write nothing
+    std::optional<std::wstring> undoFile;  // /undo:<change journal>
+    bool unattended = false;               // /unattended: no box, no dialog
+    std::vector<std::wstring> unknown;     // options this program does not know, as given
+    // An option was given whose value is missing or that was given twice.
+    std::vector<std::wstring> malformed;
+};
+
+// Whether a start parameter is an option (it begins with "/").
+bool IsOptionParameter(std::wstring_view parameter);
+
+// Reads the options among `parameters` (all start parameters, the first
+// one, the job word, included and passed over).
+StartOptions ParseStartOptions(const std::vector<std::wstring>& parameters);
+
+inline constexpr std::wstring_view kOptionsHelpText =
+    L"\r\rTill UPDATE_ALL kan dessa val läggas:\r"
+    L"/preview - Visar vad en uppdatering skulle ändra, utan att ändra något\r"
+    L"/undo:<ändringslogg> - Återställer de ändringar som ändringsloggen visar\r"
+    L"/unattended - Visar inga rutor eller dialoger (för schemalagda körningar)";
+
+}  // namespace tolmar
