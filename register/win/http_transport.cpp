@@ -89,8 +89,9 @@ bool Perform(Transfer& x) {
     UniqueInternet request(
         HttpOpenRequestW(connection.get(), x.verb.c_str(), x.object.c_str(), nullptr, nullptr, accept, flags, 0));
     if (!request) return failed(GetLastError());
-    // On the request handle itself: WinINet (Wine's at least) does not carry
-    // the send and receive time-outs over from the session.
+    // On the request handle itself, before every wait: WinINet (Wine's at
+    // least) does not carry the send and receive time-outs over from the
+    // session, and honours them on the request.
     SetTimeouts(request.get(), x.Remaining());
 
     if (!HttpSendRequestW(request.get(), x.headers.empty() ? nullptr : x.headers.c_str(),
@@ -201,7 +202,9 @@ HttpReply HttpTransport::Exchange(const wchar_t* verb, std::wstring_view headers
     x->deadline = start + deadlineMs_;
 
     // The exchange runs on a thread of its own so that this call ends at the
-    // deadline whatever WinINet waits for.
+    // deadline whatever WinINet waits for (name resolution, a proxy, a
+    // WinINet that ignores a time-out); the thread ends by itself within its
+    // own time-outs, which are what is left of the same deadline.
     auto* parameter = new std::shared_ptr<Transfer>(x);
     UniqueKernelHandle thread(CreateThread(nullptr, 0, Worker, parameter, 0, nullptr));
     if (!thread) {
