@@ -1,5 +1,6 @@
 #include "app/dispatch.h"
 
+#include "register/reply_guard.h"
 #include "tools/text.h"
 
 namespace tolmar {
@@ -14,7 +15,8 @@ StartRequest ParseStartParameter(std::wstring_view parameter1) {
         request.number = std::wstring(parameter1.substr(k + kPersonMarker.size()));
         if (const size_t hyphen = request.number.find(L'-'); hyphen != std::wstring::npos)
             request.number.erase(hyphen, 1);
-        request.numberValid = request.number.size() == kPersonalNumberLength;
+        // A "¤" or a control character would forge the host record's fields.
+        request.numberValid = request.number.size() == kPersonalNumberLength && IsCleanNumber(request.number);
     } else if (upper == kTestModeParameter) {
         request.job = Job::TestMode;
     } else if (upper == kUpdateAllParameter) {

@@ -14,8 +14,8 @@ struct StartRequest {
     Job job = Job::Help;
     // PersonLookup only: the text after "PERSONNR:", its first hyphen removed.
     std::wstring number;
-    // PersonLookup only: the number has exactly 12 characters (only the
-    // length is tested; the lookup judges the characters).
+    // PersonLookup only: the number has exactly 12 characters and holds no
+    // "¤" or control character (otherwise the lookup judges the characters).
     bool numberValid = false;
 };
 

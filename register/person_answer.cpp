@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "register/reply_guard.h"
 #include "tools/text.h"
 
 namespace tolmar {
@@ -138,6 +139,7 @@ std::wstring FirstNameFromMarking(std::wstring_view dname, std::wstring_view fna
 
 PersonAnswer ReadPersonAnswer(std::wstring R, std::wstring& workingText) {
     workingText = R;
+    CleanRegisterValueInPlace(R);  // no "¤" or control character reaches any value
     PersonAnswer answer;
     if (!Contains(R, L"PersonInfo")) return answer;
 

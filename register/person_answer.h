@@ -23,6 +23,8 @@ struct PersonAnswer {
 };
 
 // Reads the result text R of GetPerson:
+//  - Every "¤" and control character of R is made a blank before anything is
+//    read from it, so no value can add or end a field of the host record.
 //  - R without "PersonInfo" (exact case, anywhere) holds no person: NotFound.
 //  - Otherwise P is the text of the PersonInfo element and the relation text
 //    is taken from the whole of R. A person element that holds neither a

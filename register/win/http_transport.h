@@ -5,31 +5,49 @@
 #include <string>
 #include <string_view>
 
+#include "register/reply_guard.h"
+
 namespace tolmar::win {
 
 struct HttpReply {
     unsigned long status = 0;
     std::wstring statusText;
-    std::string body;
+    std::string body;  // read only for a status below 300, and for 500
 };
 
 class HttpTransport {
 public:
-    explicit HttpTransport(std::wstring url) : url_(std::move(url)) {}
+    // `deadlineMs`: how long one call may take from its start to the reply's
+    // last byte (LookupDeadlineMsFromEnvironment() when not given).
+    explicit HttpTransport(std::wstring url, unsigned long deadlineMs = 0);
     const std::wstring& url() const { return url_; }
+    unsigned long deadlineMs() const { return deadlineMs_; }
 
     // POSTs body with the given Content-Type. A connection, send or receive
-    // failure throws Error("<system text> - URL:<url> - SOAPAction:<action>").
-    // For https the server certificate is checked (name, dates, issuer,
-    // revocation as the workstation's settings say): a bad one is a failure.
+    // failure throws Error("<system text> - URL:<url> - SOAPAction:<action>");
+    // so does a call that has not ended within the deadline ("Registret
+    // svarade inte färdigt inom 60 s - URL:..."), and a reply body larger
+    // than kMaxReplyBytes. Redirects are never followed: a 3xx comes back as
+    // the reply's status. For https the server certificate is checked (name,
+    // dates, issuer, revocation as the workstation's settings say): a bad one
+    // is a failure.
     HttpReply Post(std::wstring_view contentType, const std::string& body, std::wstring_view action) const;
 
+    // GETs the URL (the WSDL document) under the same bounds.
+    HttpReply Get() const;
+
 private:
+    HttpReply Exchange(const wchar_t* verb, std::wstring_view headers, const std::string& body,
+                       std::wstring_view action) const;
+
     std::wstring url_;
+    unsigned long deadlineMs_;
 };
 
-// Connect, send and receive time-outs: generous, but a register that stops
-// answering can no longer stop the program for good.
-inline constexpr unsigned long kHttpTimeoutMs = 60000;
+// The lookup's deadline: kLookupDeadlineMs, or a shorter one from the
+// environment variable TOLMAR_REGISTER_DEADLINE_MS, which the end-to-end
+// tests set so that a register that never answers costs them seconds, not
+// minutes. It can only shorten the bound.
+unsigned long LookupDeadlineMsFromEnvironment();
 
 }  // namespace tolmar::win

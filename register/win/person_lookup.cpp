@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "register/person_answer.h"
+#include "register/reply_guard.h"
 #include "register/soap_headers.h"
 #include "register/soap_request.h"
 #include "register/win/ws_pop_man.h"
@@ -71,10 +72,12 @@ void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& 
         ReturnedXmlStore& store = XmlStore();
         if (!store.document) store.document = NewXmlDocument();
         std::wstring reason;
+        // The answer document is the register's too: no DTD reaches the parser.
+        if (HasDoctype(R)) throw Error(ReplyHasDoctypeText());
         if (R.empty()) {
             store.document = NewXmlDocument();  // an empty answer leaves an empty document
         } else if (!LoadXmlText(store.document.get(), R, reason)) {
-            throw Error(reason);
+            throw Error(CutRegisterText(reason));
         }
         store.text = XmlOf(store.document.get());
 

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "register/reply_guard.h"
 #include "register/soap_headers.h"
 #include "register/win/xml_dom.h"
 #include "tools/error.h"
@@ -17,7 +18,8 @@ bool IsElement(IXMLDOMNode* node, std::wstring_view ns, std::wstring_view name) 
 void ReadHeaderErrorInfo(IXMLDOMNode* element) {
     HeaderErrorInfo header;
     for (auto& member : ElementChildren(element)) {
-        const std::wstring name = LocalNameOf(member.get()), text = TextOf(member.get());
+        // The texts end up in error texts, lines and boxes: cut to a sane length.
+        const std::wstring name = LocalNameOf(member.get()), text = CutRegisterText(TextOf(member.get()));
         if (name == L"FunctionName") header.SetFunctionName(text);
         else if (name == L"ModuleName") header.SetModuleName(text);
         else if (name == L"Description") header.SetDescription(text);
@@ -40,8 +42,7 @@ void ReadHeaderInfo(IXMLDOMNode* element) {
     }
 }
 
-// Reason text, else the Detail element's XML, else the whole fault's XML.
-std::wstring FaultMessage(IXMLDOMNode* fault) {
+std::wstring FaultText(IXMLDOMNode* fault) {
     ComPtr<IXMLDOMNode> reason, detail;
     for (auto& part : ElementChildren(fault)) {
         if (IsElement(part.get(), kSoap12EnvelopeNamespace, L"Reason")) reason = std::move(part);
@@ -55,16 +56,43 @@ std::wstring FaultMessage(IXMLDOMNode* fault) {
     return XmlOf(fault);
 }
 
+// Reason text, else the Detail element's XML, else the whole fault's XML;
+// cut to a sane length.
+std::wstring FaultMessage(IXMLDOMNode* fault) { return CutRegisterText(FaultText(fault)); }
+
 bool SameNameNoCase(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() && UpperLocale(a) == UpperLocale(b);
+}
+
+bool IsHttpUrl(std::wstring_view location) {
+    const std::wstring lower = LowerLocale(location.substr(0, 8));
+    return lower.rfind(L"http://", 0) == 0 || lower.rfind(L"https://", 0) == 0;
+}
+
+// The WSDL document: over HTTP with the lookup's bounds and checks, or a
+// file as the parser reads it.
+bool LoadWsdl(IXMLDOMDocument2* doc, const std::wstring& location) {
+    if (IsHttpUrl(location)) {
+        try {
+            const HttpReply reply = HttpTransport(location).Get();
+            if (reply.status >= 300) return false;
+            const std::optional<std::wstring> text = DecodeUtf8Strict(reply.body);
+            if (!text || HasDoctype(*text)) return false;
+            std::wstring reason;
+            return LoadXmlText(doc, *text, reason);
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    UniqueVariant source{std::wstring_view(location)};
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    return SUCCEEDED(doc->load(source.get(), &ok)) && ok == VARIANT_TRUE;
 }
 
 std::wstring WsdlEndpoint(const std::wstring& location) {
     ComPtr<IXMLDOMDocument2> doc = NewXmlDocument();
     doc->put_resolveExternals(VARIANT_FALSE);
-    UniqueVariant source{std::wstring_view(location)};
-    VARIANT_BOOL ok = VARIANT_FALSE;
-    if (FAILED(doc->load(source.get(), &ok)) || ok != VARIANT_TRUE) return {};
+    if (!LoadWsdl(doc.get(), location)) return {};
     doc->setProperty(UniqueBstr(L"SelectionLanguage").get(), UniqueVariant(std::wstring_view(L"XPath")).get());
     doc->setProperty(UniqueBstr(L"SelectionNamespaces").get(),
                      UniqueVariant(std::wstring_view(L"xmlns:wsdl='http://schemas.xmlsoap.org/wsdl/' "
@@ -89,9 +117,16 @@ void ReleaseReplyParser() { g_replyParser.reset(); }
 std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operation) {
     if (!g_replyParser) g_replyParser = NewXmlDocument();
     IXMLDOMDocument2* doc = g_replyParser.get();
+    // Nothing the register sends reaches the parser unchecked: its size, its
+    // encoding (strict UTF-8, nothing replaced) and no DTD.
+    if (body.size() > kMaxReplyBytes) throw Error(ReplyTooLargeText());
+    std::size_t badOffset = 0;
+    const std::optional<std::wstring> text = DecodeUtf8Strict(body, &badOffset);
+    if (!text) throw Error(ReplyNotUtf8Text(badOffset));
+    if (HasDoctype(*text)) throw Error(ReplyHasDoctypeText());
     std::wstring reason;
-    if (!LoadXmlText(doc, FromUtf8(body), reason))
-        throw Error(L"Svaret fr\u00e5n registret \u00e4r inget SOAP-meddelande: " + reason);
+    if (!LoadXmlText(doc, *text, reason))
+        throw Error(L"Svaret fr\u00e5n registret \u00e4r inget SOAP-meddelande: " + CutRegisterText(reason));
     ComPtr<IXMLDOMElement> root;
     doc->get_documentElement(root.put());
     ComPtr<IXMLDOMNode> envelope = root.query<IXMLDOMNode>();
@@ -123,7 +158,7 @@ std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operati
         if (SameNameNoCase(LocalNameOf(child.get()), operation.ResultElement)) return TextOf(child.get());
     if (children.size() == 1) return TextOf(children.front().get());
     throw Error(L"SOAP Response Packet: element matching function return not found, received \"" +
-                XmlOf(response.get()) + L"\"");
+                CutRegisterText(XmlOf(response.get())) + L"\"");
 }
 
 std::wstring WsPopManSoap::Call(std::wstring_view operation, const std::vector<Argument>& arguments) {

@@ -20,6 +20,14 @@ ComPtr<IXMLDOMDocument2> NewXmlDocument() {
     doc->put_async(VARIANT_FALSE);
     doc->put_validateOnParse(VARIANT_FALSE);
     doc->put_resolveExternals(VARIANT_FALSE);
+    // MSXML 6 prohibits a DTD by default; said again, although the replies
+    // are refused before parsing when they hold one (not every MSXML honours
+    // this property).
+    VARIANT prohibit;
+    VariantInit(&prohibit);
+    prohibit.vt = VT_BOOL;
+    prohibit.boolVal = VARIANT_TRUE;
+    doc->setProperty(UniqueBstr(L"ProhibitDTD").get(), prohibit);
     return doc;
 }
 

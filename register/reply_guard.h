@@ -1,0 +1,67 @@
+// What the program lets through from the register, whatever the register
+// sends: the bounds of a lookup, and the checks every reply passes before
+// its text reaches the XML parser, the person record, the database, the
+// host program or the screen. Portable; the transport and the lookup call
+// these.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tolmar {
+
+// One lookup, from the start of the call to the last byte of the reply, may
+// take at most this long; connect, send and each wait for data are bounded
+// by the time that is left of it.
+inline constexpr unsigned long kLookupDeadlineMs = 60000;
+
+// A reply (or a WSDL document) larger than this is refused unread beyond it.
+// No real person answer comes near 1 MB.
+inline constexpr std::size_t kMaxReplyBytes = 4u * 1024u * 1024u;
+
+// A text of the register's taken into an error text, an errors-file line or
+// a message box is cut at this many characters and marked as cut.
+inline constexpr std::size_t kMaxRegisterTextLength = 1000;
+inline constexpr std::wstring_view kCutMark = L" [...texten avkortad]";
+
+// The lookup's deadline in milliseconds: kLookupDeadlineMs, or a shorter
+// one given as decimal text (the test override). Anything that is not a
+// whole number from 1 to kLookupDeadlineMs leaves the shipped bound.
+unsigned long LookupDeadlineMs(std::optional<std::string_view> override);
+
+// Strict UTF-8: the decoded text, or nullopt for any byte sequence that is
+// not UTF-8 (a stray continuation byte, a truncated or overlong sequence, an
+// encoded surrogate, a code point above U+10FFFF, the bytes C0, C1, F5-FF).
+// On failure `badOffset` (when given) gets the offset of the first bad byte.
+std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes, std::size_t* badOffset = nullptr);
+
+// Whether an XML text holds a document type declaration ("<!DOCTYPE",
+// letters in any case). SOAP forbids one, and the register's own answer
+// document has none: such a text is refused before any parser sees it.
+bool HasDoctype(std::wstring_view xml);
+
+// A value taken from the register with every "¤" (the host record's field
+// separator) and every control character (below U+0020, NUL included)
+// replaced by a blank, so that no value can add a field to the host record,
+// end it early or break a line.
+std::wstring CleanRegisterValue(std::wstring_view value);
+void CleanRegisterValueInPlace(std::wstring& value);
+
+// Whether a personal number given in a start parameter is fit to be sent
+// on: it must not hold "¤" or a control character.
+bool IsCleanNumber(std::wstring_view number);
+
+// A register text for an error text: as it is when it has at most
+// kMaxRegisterTextLength characters, else its first kMaxRegisterTextLength
+// (never half a surrogate pair) followed by kCutMark.
+std::wstring CutRegisterText(std::wstring_view text);
+
+// The failure texts of the guards (Swedish, in the program's voice).
+std::wstring ReplyTooLargeText();
+std::wstring ReplyNotUtf8Text(std::size_t badOffset);
+std::wstring ReplyHasDoctypeText();
+std::wstring DeadlinePassedText(unsigned long deadlineMs);
+
+}  // namespace tolmar

@@ -1,0 +1,96 @@
+// A register that misbehaves on purpose, for the tests of the program's
+// bounds and refusals: a loopback HTTP listener on a thread of the test
+// process that answers every connection with the same script of raw bytes
+// and pauses, then closes the connection or holds it open until the client
+// gives up. Every wait in it is bounded, and it stops when it goes out of
+// scope.
+//
+//   hostile::Register silent(hostile::Silent());
+//   ... point LOG_ADDR at silent.Endpoint() and run the lookup ...
+//   EXPECT_EQ(silent.Connections(), 1);
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hostile {
+
+struct Step {
+    std::string bytes;
+    unsigned pauseMs = 0;    // after the bytes, or after each piece
+    std::size_t piece = 0;   // send the bytes this many at a time (0: all at once)
+};
+
+struct Script {
+    std::vector<Step> steps;
+    // After the steps: keep the connection open (reading and dropping what
+    // comes) until the client closes it or the register stops.
+    bool hold = false;
+};
+
+// ---- answers -------------------------------------------------------------------------
+
+// An HTTP/1.1 response with Content-Length and "Connection: close".
+std::string Response(int status, std::string_view reason, std::string_view contentType, std::string_view body,
+                     std::string_view extraHeaders = {});
+// A SOAP 1.2 envelope answering GetPerson with `document` (raw bytes, escaped
+// here as XML text) as its result, sent with status 200.
+std::string PersonReply(std::string_view document);
+// A result document of the cn family with these tags (raw bytes).
+std::string CnDocument(const std::vector<std::pair<std::string, std::string>>& tags);
+// A SOAP 1.2 fault with this Reason, status 500.
+std::string FaultReply(std::string_view reason);
+
+// ---- scripts -------------------------------------------------------------------------
+
+Script Silent();                       // accepts, reads the request, says nothing
+Script HeadersOnly();                  // 200 and a Content-Length, no body
+Script ShortBody();                    // announces more body than it sends
+Script UnterminatedChunks();           // a chunked body whose last chunk never comes
+Script Trickle(unsigned intervalMs);   // one byte of a large body every intervalMs
+Script Redirect(int status, std::string_view reason, std::string_view location);
+Script Reply(std::string bytes);       // the bytes, then the connection is closed
+// 200 with `body` in chunks of 64 KiB, no length given.
+Script Chunked(std::string_view contentType, std::string_view body);
+// A SOAP reply of a person whose envelope is padded with blanks to `size` bytes.
+std::string PaddedPersonReplyBody(std::string_view document, std::size_t size);
+
+// ---- the listener ----------------------------------------------------------------------
+
+class Register {
+public:
+    explicit Register(Script script);
+    ~Register();
+    Register(const Register&) = delete;
+    Register& operator=(const Register&) = delete;
+
+    bool ok() const { return listener_ != INVALID_SOCKET; }
+    unsigned short port() const { return port_; }
+    std::wstring BaseUrl() const;   // http://127.0.0.1:PORT
+    std::wstring Endpoint() const;  // the SOAP endpoint's path on it
+    // Connections accepted so far, and the bytes received on them.
+    int Connections() const { return connections_.load(); }
+    long long BytesReceived() const { return bytesReceived_.load(); }
+
+private:
+    static DWORD WINAPI ThreadMain(void* self);
+    void Serve(SOCKET client);
+    bool SendAll(SOCKET client, std::string_view bytes);
+    bool Pause(SOCKET client, unsigned ms);
+    void ReadRequest(SOCKET client);
+
+    Script script_;
+    SOCKET listener_ = INVALID_SOCKET;
+    unsigned short port_ = 0;
+    HANDLE thread_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::atomic<long long> bytesReceived_{0};
+};
+
+}  // namespace hostile

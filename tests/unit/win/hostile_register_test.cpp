@@ -1,0 +1,306 @@
+// The register client against a register that misbehaves on purpose
+// (tests/support/hostile_register.*): every call ends within its bound,
+// redirects are not followed, and replies that are too large, not UTF-8 or
+// carry a DTD are refused before the XML parser sees them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "hostile_register.h"
+#include "register/reply_guard.h"
+#include "register/soap_headers.h"
+#include "register/soap_request.h"
+#include "register/win/http_transport.h"
+#include "register/win/person_lookup.h"
+#include "register/win/ws_pop_man.h"
+#include "tools/environment.h"
+#include "tools/error.h"
+#include "tools/text.h"
+#include "win_test_support.h"
+
+using namespace tolmar;
+using namespace tolmar::win;
+using tolmar::test::TempFolder;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+const std::wstring kAction = L"http://popman.mirell.example/HCW/PopulationManager/GetPerson";
+
+std::string Envelope(std::string_view bodyContent) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+           "<soap:Envelope xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\"><soap:Body>" +
+           std::string(bodyContent) + "</soap:Body></soap:Envelope>";
+}
+
+std::string ResultEnvelope(std::string_view escapedResult) {
+    return Envelope("<GetPersonResponse xmlns=\"http://popman.mirell.example/HCW/PopulationManager\">"
+                    "<GetPersonResult>" +
+                    std::string(escapedResult) + "</GetPersonResult></GetPersonResponse>");
+}
+
+// The message of the Error a reply raises, or "(no error)".
+std::wstring ReplyError(const std::string& body) {
+    try {
+        ReadSoapReply(body, *FindOperation(L"GetPerson"));
+    } catch (const std::exception& e) {
+        return MessageOf(e);
+    }
+    return L"(no error)";
+}
+
+std::wstring PostError(const HttpTransport& transport) {
+    try {
+        transport.Post(L"application/soap+xml; charset=utf-8", "<x/>", kAction);
+    } catch (const std::exception& e) {
+        return MessageOf(e);
+    }
+    return L"(no error)";
+}
+
+// The lookup against an endpoint, with "tolmar.ini" in a folder of its own.
+class HostileLookup : public testing::Test {
+protected:
+    void SetUp() override {
+        savedAppPath_ = Env().appPath;
+        Env().appPath = dir_.path();
+        LastErrors() = {};
+    }
+    void TearDown() override { Env().appPath = savedAppPath_; }
+
+    struct Outcome {
+        std::int32_t code = 12345;
+        std::wstring errms;
+        PersonRecord person;
+    };
+    Outcome Lookup(const std::wstring& endpoint) {
+        dir_.Write(L"tolmar.ini", "[PopulationManager]\r\nLOG_ID=clinic\r\nLOG_PWD=secret\r\nLOG_ADDR=" +
+                                      ToUtf8(endpoint) + "\r\n");
+        Outcome out;
+        out.person.PersonalNumber = L"194501011234";
+        LookUpPerson(out.person, out.code, out.errms);
+        return out;
+    }
+
+    TempFolder dir_;
+    std::wstring savedAppPath_;
+};
+
+}  // namespace
+
+// A register that accepts and then stalls, in each way it can: the call
+// ends at its deadline, with a text that says so.
+TEST(HostileRegisterBounds, EveryStalledReplyEndsAtTheDeadline) {
+    struct Case {
+        const char* name;
+        hostile::Script script;
+    };
+    const Case cases[] = {
+        {"silent after accept", hostile::Silent()},
+        {"headers only", hostile::HeadersOnly()},
+        {"short body", hostile::ShortBody()},
+        {"unterminated chunked body", hostile::UnterminatedChunks()},
+        {"a trickle, a byte every 100 ms", hostile::Trickle(100)},
+    };
+    constexpr unsigned long kDeadline = 1500;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        hostile::Register reg(c.script);
+        ASSERT_TRUE(reg.ok());
+        const HttpTransport transport(reg.Endpoint(), kDeadline);
+        const auto start = Clock::now();
+        const std::wstring error = PostError(transport);
+        const double took = SecondsSince(start);
+        EXPECT_EQ(error, DeadlinePassedText(kDeadline) + L" - URL:" + reg.Endpoint() + L" - SOAPAction:" + kAction);
+        EXPECT_GE(took, 1.4);
+        EXPECT_LT(took, 4.0);
+        EXPECT_EQ(reg.Connections(), 1);
+    }
+}
+
+// The shipped bound itself, with the case no time-out of WinINet's ends: a
+// reply that keeps arriving, a byte every 200 ms.
+TEST(HostileRegisterBounds, ATrickleEndsAtSixtySeconds) {
+    ASSERT_EQ(GetEnvironmentVariableW(L"TOLMAR_REGISTER_DEADLINE_MS", nullptr, 0), 0u)
+        << "the shipped bound is measured here: TOLMAR_REGISTER_DEADLINE_MS must not be set";
+    hostile::Register reg(hostile::Trickle(200));
+    ASSERT_TRUE(reg.ok());
+    const HttpTransport transport(reg.Endpoint());
+    EXPECT_EQ(transport.deadlineMs(), 60000u);
+    const auto start = Clock::now();
+    const std::wstring error = PostError(transport);
+    const double took = SecondsSince(start);
+    EXPECT_EQ(error.rfind(L"Registret svarade inte f\u00e4rdigt inom 60 s - URL:", 0), 0u) << ToUtf8(error);
+    EXPECT_GE(took, 59.5);
+    EXPECT_LT(took, 63.0);
+}
+
+TEST(HostileRegisterBounds, TheTestOverrideOnlyShortensTheBound) {
+    struct Case {
+        const wchar_t* value;
+        unsigned long ms;
+    };
+    for (const Case c : {Case{L"2500", 2500}, Case{L"600000", 60000}, Case{L"abc", 60000}}) {
+        SetEnvironmentVariableW(L"TOLMAR_REGISTER_DEADLINE_MS", c.value);
+        EXPECT_EQ(LookupDeadlineMsFromEnvironment(), c.ms) << ToUtf8(c.value);
+        EXPECT_EQ(HttpTransport(L"http://127.0.0.1:9/").deadlineMs(), c.ms);
+    }
+    SetEnvironmentVariableW(L"TOLMAR_REGISTER_DEADLINE_MS", nullptr);
+    EXPECT_EQ(LookupDeadlineMsFromEnvironment(), 60000u);
+}
+
+// Any 3xx is a failed call with the status text, and the host it names
+// hears nothing, the login least of all.
+TEST_F(HostileLookup, RedirectsAreNotFollowed) {
+    hostile::Register elsewhere(hostile::Reply(hostile::PersonReply(
+        hostile::CnDocument({{"cn_fname", "Fel"}, {"cn_lname", "V\xC3\xA4rd"}}))));
+    ASSERT_TRUE(elsewhere.ok());
+    struct Case {
+        int status;
+        const char* reason;
+    };
+    for (const Case c : {Case{301, "Moved Permanently"}, Case{302, "Found"}, Case{303, "See Other"},
+                         Case{307, "Temporary Redirect"}, Case{308, "Permanent Redirect"}}) {
+        SCOPED_TRACE(c.status);
+        hostile::Register reg(hostile::Redirect(c.status, c.reason, ToUtf8(elsewhere.Endpoint())));
+        ASSERT_TRUE(reg.ok());
+        const Outcome out = Lookup(reg.Endpoint());
+        EXPECT_EQ(out.code, -400);
+        EXPECT_EQ(out.errms, FromUtf8(c.reason) + L" (" + std::to_wstring(c.status) + L") - '" + reg.Endpoint() +
+                                 L"'\r\nFel i .: ");
+        EXPECT_TRUE(out.person.FirstName.empty());
+        EXPECT_EQ(reg.Connections(), 1);
+    }
+    EXPECT_EQ(elsewhere.Connections(), 0);
+    EXPECT_EQ(elsewhere.BytesReceived(), 0);
+}
+
+TEST_F(HostileLookup, RepliesOverTheLimitAreRefused) {
+    const std::string document = hostile::CnDocument({{"cn_fname", "Stor"}, {"cn_lname", "Svar"}});
+    const std::string big = hostile::PaddedPersonReplyBody(document, 5 * 1024 * 1024);
+    struct Case {
+        const char* name;
+        hostile::Script script;
+    };
+    const Case cases[] = {
+        {"announced length", hostile::Reply(hostile::Response(200, "OK", "application/soap+xml; charset=utf-8", big))},
+        {"chunked, no length", hostile::Chunked("application/soap+xml; charset=utf-8", big)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        hostile::Register reg(c.script);
+        ASSERT_TRUE(reg.ok());
+        const auto start = Clock::now();
+        const Outcome out = Lookup(reg.Endpoint());
+        EXPECT_EQ(out.code, -400);
+        EXPECT_EQ(out.errms.rfind(ReplyTooLargeText() + L" - URL:" + reg.Endpoint(), 0), 0u) << ToUtf8(out.errms);
+        EXPECT_LT(SecondsSince(start), 10.0);
+    }
+    // Just under the limit is an ordinary answer.
+    hostile::Register fits(hostile::Reply(hostile::Response(
+        200, "OK", "application/soap+xml; charset=utf-8", hostile::PaddedPersonReplyBody(document, kMaxReplyBytes))));
+    const Outcome out = Lookup(fits.Endpoint());
+    EXPECT_EQ(out.code, 0) << ToUtf8(out.errms);
+    EXPECT_EQ(out.person.FirstName, std::wstring_view(L"Stor"));
+}
+
+TEST(HostileRegisterReplies, BytesThatAreNotUtf8AreRefused) {
+    struct Case {
+        const char* name;
+        std::string value;
+        std::size_t offsetInValue;
+    };
+    const Case cases[] = {
+        {"FF FE", "\xFF\xFE", 0},
+        {"C3 28", "a\xC3\x28", 1},
+        {"an encoded surrogate", "\xED\xA0\x80", 0},
+        {"Latin-1", "UME\xC5", 3},
+    };
+    const std::string whole = ResultEnvelope("&lt;PersonInfo&gt;&lt;cn_fname&gt;|&lt;/cn_fname&gt;&lt;/PersonInfo&gt;");
+    const std::string before = whole.substr(0, whole.find('|')), after = whole.substr(whole.find('|') + 1);
+    EXPECT_EQ(ReplyError(before + "Anna" + after), L"(no error)");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ReplyError(before + c.value + after), ReplyNotUtf8Text(before.size() + c.offsetInValue));
+    }
+}
+
+TEST(HostileRegisterReplies, ADtdIsRefusedBeforeTheParserSeesIt) {
+    std::string lol = "<?xml version=\"1.0\"?><!DOCTYPE soap:Envelope [<!ENTITY lol \"lollollollollollollollol\">]>"
+                      "<soap:Envelope xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\"><soap:Body>"
+                      "<GetPersonResponse xmlns=\"http://popman.mirell.example/HCW/PopulationManager\"><GetPersonResult>";
+    for (int i = 0; i < 20000; ++i) lol += "&lol;";
+    lol += "</GetPersonResult></GetPersonResponse></soap:Body></soap:Envelope>";
+    const auto start = Clock::now();
+    EXPECT_EQ(ReplyError(lol), ReplyHasDoctypeText());
+    EXPECT_LT(SecondsSince(start), 2.0);
+
+    hostile::Register secret(hostile::Reply(hostile::Response(200, "OK", "text/plain", "hemligt")));
+    ASSERT_TRUE(secret.ok());
+    std::string envelope = ResultEnvelope("&x;");
+    envelope.erase(0, envelope.find("?>") + 2);
+    const std::string external = "<?xml version=\"1.0\"?><!DOCTYPE e [<!ENTITY x SYSTEM \"" +
+                                 ToUtf8(secret.BaseUrl()) + "/hemligt\">]>" + envelope;
+    EXPECT_EQ(ReplyError(external), ReplyHasDoctypeText());
+    EXPECT_EQ(ReplyError("<!DOCTYPE x>" + ResultEnvelope("x")), ReplyHasDoctypeText());
+    EXPECT_EQ(secret.Connections(), 0);
+}
+
+TEST_F(HostileLookup, AnAnswerDocumentWithADtdIsRefused) {
+    hostile::Register reg(hostile::Reply(hostile::PersonReply(
+        "<?xml version=\"1.0\"?><!DOCTYPE PopulationManager [<!ENTITY n \"Anna\">]>"
+        "<PopulationManager><PersonInfo><cn_fname>&n;</cn_fname></PersonInfo></PopulationManager>")));
+    ASSERT_TRUE(reg.ok());
+    const Outcome out = Lookup(reg.Endpoint());
+    EXPECT_EQ(out.code, -400);
+    EXPECT_EQ(out.errms, ReplyHasDoctypeText() + L"\r\nFel i .: ");
+    EXPECT_TRUE(out.person.FirstName.empty());
+}
+
+TEST(HostileRegisterReplies, HugeTextsAreCutInErrorTexts) {
+    const std::string huge(1024 * 1024, 'r');
+    const std::wstring cut = std::wstring(kMaxRegisterTextLength, L'r') + std::wstring(kCutMark);
+    LastErrors() = {};
+    const std::string fault =
+        "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\">"
+        "<soap:Header><HeaderErrorInfo xmlns=\"http://popman.mirell.example/HCW/PopulationManager\">"
+        "<FunctionName>" + huge + "</FunctionName><Severity>Critical</Severity><ModuleName>Pop</ModuleName>"
+        "<Description>" + huge + "</Description><Code>1</Code></HeaderErrorInfo></soap:Header><soap:Body>"
+        "<soap:Fault><soap:Code><soap:Value>soap:Receiver</soap:Value></soap:Code><soap:Reason>"
+        "<soap:Text xml:lang=\"sv\">" + huge + "</soap:Text></soap:Reason></soap:Fault></soap:Body></soap:Envelope>";
+    EXPECT_EQ(ReplyError(fault), cut);
+    EXPECT_EQ(LastErrors().LastErrorFunction, cut);
+    EXPECT_EQ(LastErrors().LastErrorDescription, cut);
+    EXPECT_EQ(LastErrors().LastErrorModule, L"Pop");
+
+    // Without a Reason, the Detail's XML is the message: cut as well.
+    const std::string detail = Envelope("<soap:Fault><soap:Code><soap:Value>soap:Receiver</soap:Value></soap:Code>"
+                                        "<soap:Detail><Fel>" + huge + "</Fel></soap:Detail></soap:Fault>");
+    const std::wstring message = ReplyError(detail);
+    EXPECT_EQ(message.size(), kMaxRegisterTextLength + kCutMark.size());
+    EXPECT_EQ(message.rfind(L"<soap:Detail", 0), 0u) << ToUtf8(message.substr(0, 40));
+    LastErrors() = {};
+}
+
+// The WSDL document is fetched under the same bounds and refusals.
+TEST(HostileRegisterWsdl, AStalledOrRedirectedWsdlGivesNoProxy) {
+    SetEnvironmentVariableW(L"TOLMAR_REGISTER_DEADLINE_MS", L"1500");
+    hostile::Register elsewhere(hostile::Reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+    hostile::Register silent(hostile::Silent());
+    hostile::Register redirect(hostile::Redirect(302, "Found", ToUtf8(elsewhere.Endpoint())));
+    hostile::Register doctype(hostile::Reply(hostile::Response(
+        200, "OK", "text/xml", "<!DOCTYPE d [<!ENTITY e \"x\">]><definitions>&e;</definitions>")));
+    for (hostile::Register* reg : {&silent, &redirect, &doctype}) {
+        const auto start = Clock::now();
+        EXPECT_FALSE(GetWsPopManSoap(true, reg->Endpoint() + L"?wsdl"));
+        EXPECT_LT(SecondsSince(start), 4.0);
+        EXPECT_EQ(reg->Connections(), 1);
+    }
+    EXPECT_EQ(elsewhere.Connections(), 0);
+    SetEnvironmentVariableW(L"TOLMAR_REGISTER_DEADLINE_MS", nullptr);
+}
