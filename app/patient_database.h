@@ -28,6 +28,9 @@ public:
                 L" finns p\u00e5 flera rader i KUNDER; ingen av dem \u00e4ndras.") {}
 };
 
+// A column and the value to write into it (nullopt: NULL).
+using ColumnValue = std::pair<std::wstring, std::optional<std::wstring>>;
+
 // One row of KUNDER, read by its PATIENTNR. Columns are read and written as
 // text; a NULL column reads as "".
 class PatientRow {
@@ -37,13 +40,19 @@ public:
     virtual bool HasColumn(std::wstring_view column) const = 0;
     // The column's text; throws Error when the column does not exist.
     virtual std::wstring Text(std::wstring_view column) const = 0;
+    // The column's value, nullopt for NULL; throws Error when the column
+    // does not exist.
+    virtual std::optional<std::wstring> Value(std::wstring_view column) const = 0;
     // Writes the changed columns of this row in one UPDATE by primary key,
     // which also requires each changed column to still hold the value that
     // was read (optimistic concurrency) and the key to be on this row alone.
     // No row matched: throws Error(kRowNotLocatedText); the key on more than
     // one row: throws DuplicateKeyError and writes nothing. A column the row
     // does not have: throws Error.
-    virtual void Save(const std::vector<std::pair<std::wstring, std::wstring>>& changes) = 0;
+    virtual void SaveValues(const std::vector<ColumnValue>& changes) = 0;
+    void Save(const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
+        SaveValues(std::vector<ColumnValue>(changes.begin(), changes.end()));
+    }
 };
 
 class PatientDatabase {

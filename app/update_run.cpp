@@ -128,32 +128,89 @@ RowDecision DecideRowUpdate(const PatientRow& row, const PersonRecord& person, s
 
 namespace {
 
+// The record of every column a save changed: the value read and the value
+// written, unchanged columns left out.
+void AddRecords(std::vector<JournalRecord>& records, const std::wstring& time, const std::wstring& key,
+                const std::wstring& number, const PatientRow& row, const std::vector<ColumnValue>& changes) {
+    for (const auto& [column, value] : changes) {
+        std::optional<std::wstring> old = row.Value(column);
+        if (old == value) continue;
+        records.push_back({time, key, number, column, std::move(old), value});
+    }
+}
+
+std::vector<ColumnValue> AsValues(const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
+    return {changes.begin(), changes.end()};
+}
+
 // One run's state and steps.
 class UpdateRun {
 public:
     explicit UpdateRun(UpdateRunContext& ctx) : ctx_(ctx), view_(ctx.view), db_(ctx.database) {}
 
-    void Run() {
+    RunOutcome Run() {
         view_.ClearLines();
+        if (ctx_.mode == RunMode::Undo && !ReadUndoJournal()) return outcome_;
         const std::optional<PreparedConnection> connection = ctx_.prepareConnection();
         if (!connection) {
             view_.SetHourglass(false);
-            return;
+            outcome_.stopped = true;
+            return outcome_;
         }
-        if (!Connect(*connection)) return;
-        if (!Claim()) return;
+        if (!Connect(*connection)) return outcome_;
+        if (!Claim()) return outcome_;
         // From here on the closing always runs.
-        if (Begin() && ListPatients()) {
+        if (Begin() && ListPatients() && OpenJournal()) {
             view_.SetHourglass(true);
             view_.SetCaption(L"Inloggad...");
             view_.SetHourglass(false);
-            Loop();
-            view_.AddLine(L"Antal poster redigerade: " + std::to_wstring(savedInRun_));
+            if (ctx_.mode == RunMode::Undo)
+                UndoLoop();
+            else
+                Loop();
+            view_.AddLine(CountLine());
         }
         Close();
+        return outcome_;
     }
 
 private:
+    std::wstring CountLine() const {
+        const std::wstring n = std::to_wstring(savedInRun_);
+        switch (ctx_.mode) {
+            case RunMode::Preview:
+                return L"F\u00f6rhandsgranskning: " + n + L" poster skulle redigeras. Inget har \u00e4ndrats i databasen.";
+            case RunMode::Undo:
+                return L"Antal poster \u00e5terst\u00e4llda: " + n;
+            case RunMode::Update:
+                break;
+        }
+        return L"Antal poster redigerade: " + n;
+    }
+
+    // A line about one patient: the run goes on, but it did not do all it was asked.
+    void Problem(std::wstring_view line) {
+        view_.AddLine(line);
+        outcome_.problems = true;
+    }
+    // A line that ends the run, or keeps it from starting.
+    void Stop(std::wstring_view line) {
+        view_.AddLine(line);
+        outcome_.stopped = true;
+    }
+
+    bool ReadUndoJournal() {
+        try {
+            undoRecords_ = ctx_.readUndoJournal();
+            return true;
+        } catch (const std::exception& e) {
+            view_.SetHourglass(false);
+            Stop(L"Det gick inte att \u00e5terst\u00e4lla fr\u00e5n \u00e4ndringsloggen! Fel: " + MessageOf(e) +
+                 L" Inget har \u00e4ndrats.");
+            return false;
+        }
+    }
+
     bool Connect(const PreparedConnection& connection) {
         try {
             driverString_ = ctx_.driverConnectionString ? ctx_.driverConnectionString(connection.connectionString)
@@ -162,9 +219,8 @@ private:
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
-            view_.AddLine(L"Det gick inte att ansluta till databasen " + connection.serverName + L": " +
-                          connection.databaseName + L" med anv\u00e4ndarnamnet " + connection.userName + L"\r\r" +
-                          MessageOf(e));
+            Stop(L"Det gick inte att ansluta till databasen " + connection.serverName + L": " +
+                 connection.databaseName + L" med anv\u00e4ndarnamnet " + connection.userName + L"\r\r" + MessageOf(e));
             return false;
         }
     }
@@ -174,9 +230,9 @@ private:
     bool Claim() {
         try {
             if (!ctx_.claimDatabase || ctx_.claimDatabase(driverString_)) return true;
-            view_.AddLine(std::wstring(kAnotherRunText));
+            Stop(kAnotherRunText);
         } catch (const std::exception& e) {
-            view_.AddLine(MessageOf(e));
+            Stop(MessageOf(e));
         }
         view_.SetHourglass(false);
         return false;
@@ -187,14 +243,19 @@ private:
             db_.BeginTransaction();
             return true;
         } catch (const std::exception& e) {
-            view_.AddLine(L"Det gick inte att spara transactionen! Fel: " + MessageOf(e));
+            Stop(L"Det gick inte att spara transactionen! Fel: " + MessageOf(e));
             return false;
         }
     }
 
     // The patient list: the "KunderSQL" setting, or the design-time SQL
-    // (stored as the setting) when it is empty.
+    // (stored as the setting) when it is empty. An undo needs no list: its
+    // rows are the journal's.
     bool ListPatients() {
+        if (ctx_.mode == RunMode::Undo) {
+            view_.StartProgress(UndoGroups().size());
+            return true;
+        }
         try {
             // A stored list that cannot be read is an error, never "every patient".
             std::wstring sql = ctx_.settings.ReadDefaultStrict(L"Tolmar", L"KunderSQL", L"");
@@ -207,7 +268,39 @@ private:
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
-            view_.AddLine(L"Det gick inte att \u00f6ppna tabellen KunderAll! Fel: " + MessageOf(e));
+            Stop(L"Det gick inte att \u00f6ppna tabellen KunderAll! Fel: " + MessageOf(e));
+            return false;
+        }
+    }
+
+    // The journal must be writable before anything is saved.
+    bool OpenJournal() {
+        if (!ctx_.journal) return true;
+        try {
+            ctx_.journal->Open();
+            return true;
+        } catch (const std::exception& e) {
+            Stop(L"Det gick inte att skriva \u00e4ndringsloggen " + ctx_.journal->Name() + L"! Fel: " + MessageOf(e) +
+                 L" Inget har sparats.");
+            return false;
+        }
+    }
+
+    // The records of a batch go to the journal once its commit has
+    // succeeded (a preview's at the same points, nothing being committed).
+    bool WriteJournal() {
+        if (!ctx_.journal || pending_.empty()) {
+            pending_.clear();
+            return true;
+        }
+        try {
+            ctx_.journal->Append(pending_);
+            pending_.clear();
+            return true;
+        } catch (const std::exception& e) {
+            pending_.clear();
+            Stop(L"Det gick inte att skriva \u00e4ndringsloggen " + ctx_.journal->Name() + L"! Fel: " + MessageOf(e) +
+                 L" Uppdateringen avbryts; de sparade raderna finns i databasen men inte i loggen.");
             return false;
         }
     }
@@ -220,12 +313,12 @@ private:
                 if (!CommitBatchIfDue()) return;
                 HandlePatient(key);
                 if (failedSaves_ > kMaxFailedSaves) {
-                    view_.AddLine(L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!");
+                    Stop(L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!");
                     return;
                 }
             } catch (const std::exception& e) {
                 view_.SetHourglass(false);
-                view_.AddLine(L"Det gick inte att \u00f6ppna tabellen Kunder! Fel: " + MessageOf(e));
+                Stop(L"Det gick inte att \u00f6ppna tabellen Kunder! Fel: " + MessageOf(e));
                 return;
             }
             view_.StepProgress();
@@ -239,12 +332,19 @@ private:
         if (savedSinceCommit_ <= kRowsPerCommit) return true;
         savedSinceCommit_ = 0;
         if (!db_.InTransaction()) return true;
+        if (ctx_.mode == RunMode::Preview) return WriteJournal();
         try {
             db_.Commit();
+        } catch (const std::exception& e) {
+            Stop(L"Det gick inte att spara transactionen! Fel: " + MessageOf(e));
+            return false;
+        }
+        if (!WriteJournal()) return false;
+        try {
             db_.BeginTransaction();
             return true;
         } catch (const std::exception& e) {
-            view_.AddLine(L"Det gick inte att spara transactionen! Fel: " + MessageOf(e));
+            Stop(L"Det gick inte att spara transactionen! Fel: " + MessageOf(e));
             return false;
         }
     }
@@ -257,12 +357,12 @@ private:
         } catch (const DuplicateKeyError& e) {
             // Neither row can be saved by its key: no lookup, no save, and no
             // failed save either, for nothing was tried.
-            view_.AddLine(L"Det gick inte att uppdatera! Fel: " + e.message());
+            Problem(L"Det gick inte att uppdatera! Fel: " + e.message());
             return;
         }
         const std::wstring number = row ? Number(row->Text(L"PERSONNR")) : std::wstring();
         if (number.size() != kPersonalNumberLengthForRun) {
-            view_.AddLine(L"Felaktigt personnummer: " + number);
+            Problem(L"Felaktigt personnummer: " + number);
             return;
         }
         ++lookupsStarted_;
@@ -274,33 +374,47 @@ private:
         view_.SetHourglass(false);
         if (code == ReturnCode::NotFound) {
             view_.SetCaption(L"Fann inte person!");
-            view_.AddLine(L"Kunde inte hitta n\u00e5gon person med personnummer " + number + L"!");
+            Problem(L"Kunde inte hitta n\u00e5gon person med personnummer " + number + L"!");
         } else if (code != ReturnCode::Found) {
             view_.SetCaption(L"Fel: " + std::to_wstring(code));
-            view_.AddLine(L"Ett fel uppstod vid s\u00f6kning av personnummer " + number + L"; Fel: " +
-                          std::to_wstring(code) + L", " + errms);
+            Problem(L"Ett fel uppstod vid s\u00f6kning av personnummer " + number + L"; Fel: " + std::to_wstring(code) +
+                    L", " + errms);
         } else {
             view_.SetCaption(L"Person funnen, sparar data...");
-            CompareAndSave(*row, number);
+            CompareAndSave(*row, key, number);
         }
     }
 
-    void CompareAndSave(PatientRow& row, const std::wstring& number) {
+    void CompareAndSave(PatientRow& row, const std::wstring& key, const std::wstring& number) {
         const RowDecision decision = DecideRowUpdate(row, person_, number);
         if (!decision.differs) return;
         // Setting a column the table lacks is no failed save: it stops the run.
         for (const auto& change : decision.changes)
             if (!row.HasColumn(change.first)) throw Error(L"KUNDER saknar f\u00e4ltet " + change.first);
+        const std::vector<ColumnValue> changes = AsValues(decision.changes);
+        if (ctx_.mode == RunMode::Preview) {
+            // What the save would write; nothing reaches the database.
+            AddRecords(pending_, Now(), key, number, row, changes);
+            Saved();
+            return;
+        }
         try {
-            SaveRow(row, decision.changes);
-            ++savedSinceCommit_;
-            ++savedInRun_;
-            anySaved_ = true;
+            const std::vector<JournalRecord> records = SaveRow(row, key, number, changes);
+            pending_.insert(pending_.end(), records.begin(), records.end());
+            Saved();
         } catch (const std::exception& e) {
-            view_.AddLine(L"Det gick inte att uppdatera " + number + L"! Fel: " + MessageOf(e));
+            Problem(L"Det gick inte att uppdatera " + number + L"! Fel: " + MessageOf(e));
             ++failedSaves_;
         }
     }
+
+    void Saved() {
+        ++savedSinceCommit_;
+        ++savedInRun_;
+        anySaved_ = true;
+    }
+
+    std::wstring Now() const { return ctx_.now ? ctx_.now() : std::wstring(); }
 
     // A database may refuse a value derived from the personal number (a
     // birth date its date column does not take, check digits too long for
@@ -308,33 +422,124 @@ private:
     // it, so the row is saved once more without those columns. Only a
     // refused value is tried again: a lock that was waited for in vain, a
     // row changed by someone else or a shared key would fail the same way.
-    static void SaveRow(PatientRow& row, const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
+    // The journal's records of what was saved.
+    std::vector<JournalRecord> SaveRow(PatientRow& row, const std::wstring& key, const std::wstring& number,
+                                       const std::vector<ColumnValue>& changes) {
+        std::vector<JournalRecord> records;
+        const std::wstring time = Now();
+        AddRecords(records, time, key, number, row, changes);  // the values as read, before the save
         try {
-            row.Save(changes);
+            row.SaveValues(changes);
+            return records;
         } catch (const DuplicateKeyError&) {
             throw;
         } catch (const Error& e) {
             if (!IsRefusedValue(e.message())) throw;
-            std::vector<std::pair<std::wstring, std::wstring>> rest;
+            std::vector<ColumnValue> rest;
             for (const auto& change : changes)
                 if (std::find(std::begin(kDerivedColumns), std::end(kDerivedColumns), change.first) ==
                     std::end(kDerivedColumns))
                     rest.push_back(change);
             if (rest.size() == changes.size()) throw;
-            row.Save(rest);
+            std::erase_if(records, [](const JournalRecord& r) {
+                return std::find(std::begin(kDerivedColumns), std::end(kDerivedColumns), r.column) !=
+                       std::end(kDerivedColumns);
+            });
+            row.SaveValues(rest);
+            return records;
         }
     }
 
-    // Commit when anything was saved, else roll back. A failure here loses
-    // the rows saved since the last commit: it gets its line.
+    // The journal's saves, newest first, each a row's changed columns.
+    struct UndoGroup {
+        std::wstring key, number, time;
+        std::vector<const JournalRecord*> records;
+    };
+    const std::vector<UndoGroup>& UndoGroups() {
+        if (!groups_.empty() || undoRecords_.empty()) return groups_;
+        for (const JournalRecord& r : undoRecords_) {
+            if (groups_.empty() || groups_.back().key != r.patientKey || groups_.back().time != r.time)
+                groups_.push_back({r.patientKey, r.personalNumber, r.time, {}});
+            groups_.back().records.push_back(&r);
+        }
+        std::reverse(groups_.begin(), groups_.end());
+        return groups_;
+    }
+
+    // Puts back the values a journal's saves replaced, newest first, each row
+    // only while it still holds what the journal wrote.
+    void UndoLoop() {
+        const std::wstring total = std::to_wstring(UndoGroups().size());
+        size_t done = 0;
+        for (const UndoGroup& group : UndoGroups()) {
+            try {
+                view_.ProcessPendingMessages();
+                if (!CommitBatchIfDue()) return;
+                Restore(group);
+                if (failedSaves_ > kMaxFailedSaves) {
+                    Stop(L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!");
+                    return;
+                }
+            } catch (const std::exception& e) {
+                view_.SetHourglass(false);
+                Stop(L"Det gick inte att \u00f6ppna tabellen Kunder! Fel: " + MessageOf(e));
+                return;
+            }
+            view_.StepProgress();
+            view_.SetCounts(total + L"/" + std::to_wstring(++done));
+            view_.ProcessPendingMessages();
+        }
+    }
+
+    void Restore(const UndoGroup& group) {
+        const std::wstring who = L"PATIENTNR " + group.key + L" (" + group.number + L")";
+        view_.SetCaption(L"\u00c5terst\u00e4ller " + group.number);
+        std::unique_ptr<PatientRow> row;
+        try {
+            row = db_.OpenPatient(group.key);
+        } catch (const DuplicateKeyError& e) {
+            Problem(L"Det gick inte att \u00e5terst\u00e4lla " + who + L"! Fel: " + e.message());
+            return;
+        }
+        if (!row) {
+            Problem(L"Det gick inte att \u00e5terst\u00e4lla " + who + L": raden finns inte l\u00e4ngre.");
+            return;
+        }
+        std::vector<ColumnValue> changes;
+        for (const JournalRecord* r : group.records) {
+            if (!row->HasColumn(r->column) || row->Value(r->column) != r->newValue) {
+                Problem(L"Det gick inte att \u00e5terst\u00e4lla " + who + L": kolumnen " + r->column +
+                        L" har \u00e4ndrats sedan " + group.time + L". Raden l\u00e4mnas som den \u00e4r.");
+                return;
+            }
+            changes.emplace_back(r->column, r->oldValue);
+        }
+        try {
+            std::vector<JournalRecord> records;
+            AddRecords(records, Now(), group.key, group.number, *row, changes);
+            row->SaveValues(changes);
+            pending_.insert(pending_.end(), records.begin(), records.end());
+            Saved();
+        } catch (const std::exception& e) {
+            Problem(L"Det gick inte att \u00e5terst\u00e4lla " + who + L"! Fel: " + MessageOf(e));
+            ++failedSaves_;
+        }
+    }
+
+    // Commit when anything was saved, else roll back; a preview always rolls
+    // back. A failure here loses the rows saved since the last commit: it
+    // gets its line, and their records stay out of the journal.
     void Close() {
         try {
-            if (anySaved_ && db_.InTransaction())
+            if (ctx_.mode != RunMode::Preview && anySaved_ && db_.InTransaction()) {
                 db_.Commit();
-            else if (db_.InTransaction())
-                db_.Rollback();
+                WriteJournal();
+            } else {
+                if (db_.InTransaction()) db_.Rollback();
+                if (ctx_.mode == RunMode::Preview && !outcome_.stopped) WriteJournal();
+            }
         } catch (const std::exception& e) {
-            view_.AddLine(L"Det gick inte att spara transactionen! Fel: " + MessageOf(e));
+            Stop(L"Det gick inte att spara transactionen! Fel: " + MessageOf(e));
         }
     }
 
@@ -343,13 +548,19 @@ private:
     PatientDatabase& db_;
     std::wstring driverString_;
     std::vector<std::wstring> keys_;
+    std::vector<JournalRecord> undoRecords_;
+    std::vector<UndoGroup> groups_;
+    std::vector<JournalRecord> pending_;  // the records of the batch not yet committed
     PersonRecord person_;  // its buffers serve every patient
     int savedSinceCommit_ = 0, savedInRun_ = 0, failedSaves_ = 0, lookupsStarted_ = 0;
     bool anySaved_ = false;
+    RunOutcome outcome_;
 };
 
 }  // namespace
 
-void RunUpdateAll(UpdateRunContext& context) { UpdateRun(context).Run(); }
+int ExitCodeOf(const RunOutcome& outcome) { return outcome.stopped ? 2 : outcome.problems ? 1 : 0; }
+
+RunOutcome RunUpdateAll(UpdateRunContext& context) { return UpdateRun(context).Run(); }
 
 }  // namespace tolmar

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/journal.h"
 #include "app/patient_database.h"
 #include "register/person_record.h"
 #include "tools/settings.h"
@@ -51,6 +52,33 @@ struct PreparedConnection {
     std::wstring userName;
 };
 
+enum class RunMode {
+    Update,   // look up, compare, save, journal
+    Preview,  // look up and compare; nothing reaches the database; the journal of what would change
+    Undo,     // put back the old values of a change journal
+};
+
+// Where the run leaves the records of its changes: the change journal (a
+// preview's file, for a preview).
+class ChangeJournal {
+public:
+    virtual ~ChangeJournal() = default;
+    virtual std::wstring Name() const = 0;  // for the lines
+    // Makes sure the records can be written; throws Error when not.
+    virtual void Open() = 0;
+    // Adds the records for good; throws Error when they cannot be written.
+    virtual void Append(const std::vector<JournalRecord>& records) = 0;
+};
+
+// How a run ended, for the exit code.
+struct RunOutcome {
+    bool stopped = false;   // it could not start, or stopped before the end
+    bool problems = false;  // it went to the end, but some patients failed or were passed over
+};
+// 0: done with no failure line; 1: done, some patients failed; 2: stopped
+// early or could not start.
+int ExitCodeOf(const RunOutcome& outcome);
+
 struct UpdateRunContext {
     UpdateRunView& view;
     PatientDatabase& database;
@@ -66,6 +94,14 @@ struct UpdateRunContext {
     // takes, for this run until the process ends: false when another run
     // holds it. Empty: nothing is claimed.
     std::function<bool(const std::wstring&)> claimDatabase;
+    RunMode mode = RunMode::Update;
+    // The change journal (or the preview's file); none: no records kept.
+    ChangeJournal* journal = nullptr;
+    // Undo: the records to put back, read before anything else; throws
+    // Error when the file is not a journal.
+    std::function<std::vector<JournalRecord>()> readUndoJournal;
+    // The local date and time for the journal's records.
+    std::function<std::wstring()> now;
 };
 
 inline constexpr std::wstring_view kAnotherRunText =
@@ -84,7 +120,7 @@ inline constexpr int kMaxFailedSaves = 10;
 
 inline constexpr size_t kPersonalNumberLengthForRun = 12;
 
-void RunUpdateAll(UpdateRunContext& context);
+RunOutcome RunUpdateAll(UpdateRunContext& context);
 
 // Compare and save, the decisions only: the column changes for a patient
 // row and the register's record, empty when the row equals the register.

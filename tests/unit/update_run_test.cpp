@@ -53,7 +53,8 @@ public:
         if (it == read_.end()) throw Error(L"no column " + std::wstring(c));
         return it->second;
     }
-    void Save(const std::vector<std::pair<std::wstring, std::wstring>>& changes) override {
+    std::optional<std::wstring> Value(std::wstring_view c) const override { return Text(c); }
+    void SaveValues(const std::vector<ColumnValue>& changes) override {
         ++table_.saveCalls;
         if (table_.conflictOnSave.count(key_)) throw Error(std::wstring(kRowNotLocatedText));
         if (table_.duplicatedOnSave.count(key_)) throw DuplicateKeyError(key_);
@@ -61,7 +62,7 @@ public:
         for (const auto& change : changes)
             if (table_.refusedColumns.count(change.first))
                 throw Error(L"[22007] invalid date value for " + change.first);
-        for (const auto& [column, value] : changes) table_.rows[key_][column] = value;
+        for (const auto& [column, value] : changes) table_.rows[key_][column] = value.value_or(L"");
         table_.events.push_back(L"save:" + key_);
     }
 
@@ -172,6 +173,26 @@ Columns Row(const wchar_t* pnr, const wchar_t* first, const wchar_t* last, const
             {L"AKTIV", L"T"}};
 }
 
+class FakeJournal : public ChangeJournal {
+public:
+    std::vector<std::vector<JournalRecord>> appends;
+    bool failOpen = false, failAppend = false, opened = false;
+    std::wstring Name() const override { return L"changes 20261210.csv"; }
+    void Open() override {
+        if (failOpen) throw Error(L"Access is denied.");
+        opened = true;
+    }
+    void Append(const std::vector<JournalRecord>& records) override {
+        if (failAppend) throw Error(L"The disk is full.");
+        appends.push_back(records);
+    }
+    std::vector<JournalRecord> All() const {
+        std::vector<JournalRecord> all;
+        for (const auto& a : appends) all.insert(all.end(), a.begin(), a.end());
+        return all;
+    }
+};
+
 struct Harness {
     FakeTable table;
     FakeDatabase db{table};
@@ -183,6 +204,10 @@ struct Harness {
     bool unknownProvider = false;
     std::optional<bool> claimGranted;  // nullopt: nothing is claimed
     std::wstring claimedFor;
+    RunMode mode = RunMode::Update;
+    FakeJournal journal;
+    std::vector<JournalRecord> undo;
+    RunOutcome outcome;
 
     void Run() {
         UpdateRunContext ctx{view, db, lookup, settings,
@@ -199,7 +224,11 @@ struct Harness {
                 claimedFor = s;
                 return *claimGranted;
             };
-        RunUpdateAll(ctx);
+        ctx.mode = mode;
+        ctx.journal = &journal;
+        ctx.readUndoJournal = [this] { return undo; };
+        ctx.now = [] { return std::wstring(L"2026-12-10 06:41:07"); };
+        outcome = RunUpdateAll(ctx);
     }
     // n patients whose rows all differ from the register (the street changed).
     void AddPatients(int n, bool differ = true) {
@@ -598,4 +627,184 @@ TEST(UpdateRun, ConnectionIdentityIgnoresCaseAndTellsDatabasesApart) {
     EXPECT_EQ(a, ConnectionIdentity(L"DRIVER={SQLITE3};DATABASE=c:\\KLINIK\\A.DB"));
     EXPECT_NE(a, ConnectionIdentity(L"Driver={SQLite3};Database=C:\\klinik\\b.db"));
     EXPECT_EQ(a.find_first_not_of(L"0123456789abcdef"), std::wstring::npos) << ToUtf8(a);
+}
+
+// ---- the change journal, preview, undo and exit codes ------------------------------------------
+
+// Every saved row leaves one record per changed column; a batch's records
+// reach the journal only after its commit.
+TEST(UpdateRunJournal, CommittedBatchesAreJournalledColumnByColumn) {
+    Harness h;
+    h.AddPatients(250);
+    h.Run();
+    ASSERT_EQ(h.journal.appends.size(), 3u);
+    // ADRESS and KONTROLLNR change on every row, FODELSEDAG where the number holds a date.
+    auto records = [](int from, int to) {
+        size_t n = 0;
+        for (int i = from; i < to; ++i) {
+            wchar_t pnr[16];
+            swprintf(pnr, 16, L"1950%04d1234", i);
+            const std::wstring number = pnr;
+            n += 2 + (IsCalendarDate(number.substr(0, 4), number.substr(4, 2), number.substr(6, 2)) ? 1 : 0);
+        }
+        return n;
+    };
+    EXPECT_EQ(h.journal.appends[0].size(), records(0, 101));
+    EXPECT_EQ(h.journal.appends[1].size(), records(101, 202));
+    EXPECT_EQ(h.journal.appends[2].size(), records(202, 250));
+    EXPECT_GT(records(101, 202), 202u);
+    EXPECT_EQ(h.journal.appends[0][0], (JournalRecord{L"2026-12-10 06:41:07", L"1", L"195000001234", L"ADRESS",
+                                                      L"Gamla v\u00e4gen 1", L"Nya v\u00e4gen 2"}));
+    EXPECT_EQ(h.journal.appends[0][1].column, L"KONTROLLNR");
+    EXPECT_EQ(ExitCodeOf(h.outcome), 0);
+}
+
+TEST(UpdateRunJournal, UncommittedChangesAreNeverJournalled) {
+    Harness h;
+    h.AddPatients(105);
+    h.table.failCommit = true;  // the commit after 101 rows fails, and so does the closing one
+    h.Run();
+    EXPECT_TRUE(h.journal.appends.empty());
+    EXPECT_EQ(ExitCodeOf(h.outcome), 2);
+
+    Harness last;
+    last.AddPatients(3);
+    last.table.failFinalCommitOnly = true;
+    last.Run();
+    EXPECT_TRUE(last.journal.appends.empty());
+    EXPECT_EQ(ExitCodeOf(last.outcome), 2);
+}
+
+TEST(UpdateRunJournal, AJournalThatCannotBeWrittenStopsTheRunBeforeAnySave) {
+    Harness h;
+    h.AddPatients(3);
+    h.journal.failOpen = true;
+    h.Run();
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att skriva \u00e4ndringsloggen changes 20261210.csv! "
+                                                      L"Fel: Access is denied. Inget har sparats."});
+    EXPECT_EQ(h.table.saveCalls, 0);
+    EXPECT_TRUE(h.lookup.asked.empty());
+    EXPECT_EQ(h.table.events.back(), L"rollback");
+    EXPECT_EQ(ExitCodeOf(h.outcome), 2);
+
+    Harness full;  // the journal fills up after the first batch: the run stops there
+    full.AddPatients(105);
+    full.journal.failAppend = true;
+    full.Run();
+    ASSERT_GE(full.view.lines.size(), 1u);
+    EXPECT_EQ(full.view.lines[0].rfind(L"Det gick inte att skriva \u00e4ndringsloggen changes 20261210.csv! Fel: The disk "
+                                       L"is full.",
+                                       0),
+              0u);
+    EXPECT_EQ(full.table.saveCalls, 101);
+    EXPECT_EQ(ExitCodeOf(full.outcome), 2);
+}
+
+// A preview decides as the run does and writes nothing; its records are
+// exactly what the real run then saves and journals.
+TEST(UpdateRunPreview, ThePreviewListsWhatTheRunThenDoes) {
+    Harness h;
+    h.AddPatients(110);
+    h.table.Add(L"500", Row(L"193212129876", L"Karl", L"\u00d6berg", L"Kyrkv\u00e4gen 4", L"931 31", L"ORT", L"M"));
+    h.lookup.answers[L"193212129876"].person = Person(L"Karl", L"\u00d6berg", L"", L"", L"AVLIDEN", L"");
+    h.lookup.answers[L"193212129876"].person.Status = L"AV";
+    const auto before = h.table.rows;
+    h.mode = RunMode::Preview;
+    h.Run();
+    EXPECT_EQ(h.table.saveCalls, 0);
+    EXPECT_EQ(h.table.rows, before);
+    EXPECT_EQ(h.table.Count(L"commit"), 0);
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"F\u00f6rhandsgranskning: 111 poster skulle redigeras. Inget har "
+                                                      L"\u00e4ndrats i databasen."});
+    const std::vector<JournalRecord> previewed = h.journal.All();
+
+    h.mode = RunMode::Update;
+    h.journal.appends.clear();
+    h.Run();
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Antal poster redigerade: 111"});
+    EXPECT_EQ(h.journal.All(), previewed);
+    // The deceased: ADRESS, POSTNR, ORT, TEL3NOT, KONTROLLNR, FODELSEDAG, AKTIV.
+    const auto deceased = std::count_if(previewed.begin(), previewed.end(),
+                                        [](const JournalRecord& r) { return r.patientKey == L"500"; });
+    EXPECT_EQ(deceased, 7);
+}
+
+// An undo puts back the old values, newest first, only where the row still
+// holds what the journal wrote; it journals its own changes.
+TEST(UpdateRunUndo, TheJournalIsPutBackExceptWhereTheRowChangedSince) {
+    Harness h;
+    h.AddPatients(4);
+    const auto before = h.table.rows;
+    h.Run();
+    const std::vector<JournalRecord> journal = h.journal.All();
+    ASSERT_EQ(journal.size(), 8u);
+    h.table.rows[L"3"][L"ADRESS"] = L"Redigerad efter\u00e5t";  // someone edits row 3 in between
+
+    h.mode = RunMode::Undo;
+    h.undo = journal;
+    h.journal.appends.clear();
+    h.Run();
+    for (const char* key : {"1", "2", "4"}) EXPECT_EQ(h.table.rows[FromUtf8(key)], before.at(FromUtf8(key))) << key;
+    EXPECT_EQ(h.table.rows[L"3"][L"ADRESS"], L"Redigerad efter\u00e5t");
+    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{
+                                L"Det gick inte att \u00e5terst\u00e4lla PATIENTNR 3 (195000021234): kolumnen ADRESS har "
+                                L"\u00e4ndrats sedan 2026-12-10 06:41:07. Raden l\u00e4mnas som den \u00e4r.",
+                                L"Antal poster \u00e5terst\u00e4llda: 3"}));
+    // Newest first, and a journal of its own that an undo can undo again.
+    const std::vector<JournalRecord> undone = h.journal.All();
+    ASSERT_EQ(undone.size(), 6u);
+    EXPECT_EQ(undone[0].patientKey, L"4");
+    EXPECT_EQ(undone[0].oldValue, journal[6].newValue);
+    EXPECT_EQ(undone[0].newValue, journal[6].oldValue);
+    EXPECT_EQ(ExitCodeOf(h.outcome), 1);
+}
+
+TEST(UpdateRunUndo, AJournalThatCannotBeReadChangesNothing) {
+    Harness h;
+    h.AddPatients(2);
+    h.mode = RunMode::Undo;
+    UpdateRunContext ctx{h.view, h.db, h.lookup, h.settings, [] { return std::optional<PreparedConnection>(); }, {}};
+    ctx.mode = RunMode::Undo;
+    ctx.readUndoJournal = []() -> std::vector<JournalRecord> { throw Error(L"Filen \u00e4r ingen \u00e4ndringslogg."); };
+    const RunOutcome outcome = RunUpdateAll(ctx);
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att \u00e5terst\u00e4lla fr\u00e5n "
+                                                      L"\u00e4ndringsloggen! Fel: Filen \u00e4r ingen \u00e4ndringslogg. "
+                                                      L"Inget har \u00e4ndrats."});
+    EXPECT_TRUE(h.table.events.empty());
+    EXPECT_EQ(ExitCodeOf(outcome), 2);
+}
+
+TEST(UpdateRunExitCodes, EachKindOfEnding) {
+    Harness clean;
+    clean.AddPatients(2);
+    clean.Run();
+    EXPECT_EQ(ExitCodeOf(clean.outcome), 0);
+
+    Harness someFailed;
+    someFailed.AddPatients(2);
+    someFailed.table.Add(L"9", Row(L"1234", L"X", L"Y", L"", L"", L""));  // a bad number
+    someFailed.Run();
+    EXPECT_EQ(ExitCodeOf(someFailed.outcome), 1);
+
+    Harness notFound;
+    notFound.AddPatients(1);
+    notFound.lookup.answers.clear();
+    notFound.Run();
+    EXPECT_EQ(ExitCodeOf(notFound.outcome), 1);
+
+    Harness eleven;
+    eleven.AddPatients(12);
+    for (int i = 1; i <= 11; ++i) eleven.table.conflictOnSave.insert(std::to_wstring(i));
+    eleven.Run();
+    EXPECT_EQ(ExitCodeOf(eleven.outcome), 2);
+
+    for (auto setUp : std::vector<std::function<void(Harness&)>>{
+             [](Harness& h) { h.prepared = false; }, [](Harness& h) { h.table.failConnect = true; },
+             [](Harness& h) { h.table.failList = true; }, [](Harness& h) { h.claimGranted = false; }}) {
+        Harness h;
+        h.AddPatients(1);
+        setUp(h);
+        h.Run();
+        EXPECT_EQ(ExitCodeOf(h.outcome), 2);
+    }
 }

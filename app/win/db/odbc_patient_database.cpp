@@ -69,10 +69,14 @@ public:
         return columns_[Required(column)].value.value_or(L"");
     }
 
-    void Save(const std::vector<std::pair<std::wstring, std::wstring>>& changes) override {
+    std::optional<std::wstring> Value(std::wstring_view column) const override {
+        return columns_[Required(column)].value;
+    }
+
+    void SaveValues(const std::vector<ColumnValue>& changes) override {
         if (changes.empty()) return;
         // The changed columns, each once, with its last value.
-        std::vector<std::pair<size_t, std::wstring>> sets;
+        std::vector<std::pair<size_t, std::optional<std::wstring>>> sets;
         for (const auto& [name, value] : changes) {
             const size_t index = Required(name);
             auto same = std::find_if(sets.begin(), sets.end(), [&](const auto& s) { return s.first == index; });
