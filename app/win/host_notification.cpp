@@ -28,26 +28,27 @@ bool Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-void NotifyHostApplication(int target, UINT message, WPARAM wParam, const std::wstring& text) {
-    if (target != 3) return;
+bool NotifyHostApplication(int target, UINT message, WPARAM wParam, const std::wstring& text) {
+    if (target != 3) return false;
     HWND host = FindJournalHost();
     if (!host) {
         ShowInfo(kNoVimlaText);
         ShowInfo(kNoTorvikText);
-        return;
+        return false;
     }
     bool delivered;
     if (SendsAtom(text)) {
         UniqueGlobalAtom atom(GlobalAddAtomW(text.c_str()));
         if (!atom) {
             ShowInfo(kNoAtomText);
-            return;
+            return false;
         }
         delivered = Deliver(host, message, wParam, static_cast<LPARAM>(atom.get()));
     } else {
         delivered = Deliver(host, message, wParam, 0);
     }
     if (!delivered) ShowInfo(kHostDidNotAnswerText);
+    return delivered;
 }
 
 }  // namespace tolmar::win

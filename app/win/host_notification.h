@@ -10,8 +10,9 @@ namespace tolmar::win {
 // Target 3 is the journal host: the first window of class "TPagesDlg",
 // "TBokora" or "TfrmBokora" (kept for the rest of the run). The text goes in
 // a global atom, sent as lParam and always released afterwards. Other
-// targets do nothing. Failures are shown to the user.
-void NotifyHostApplication(int target, UINT message, WPARAM wParam, const std::wstring& text);
+// targets do nothing. Failures are shown to the user. True when the host
+// took the message.
+bool NotifyHostApplication(int target, UINT message, WPARAM wParam, const std::wstring& text);
 
 // How long the host may take to handle the message before the program gives
 // up on it and tells the user.

@@ -9,6 +9,8 @@
 #include "app/notification.h"
 #include "app/update_run.h"
 #include "app/win/db/odbc_patient_database.h"
+#include "app/win/errors_file.h"
+#include "app/win/journal_file.h"
 #include "app/win/host_notification.h"
 #include "app/win/main_form.h"
 #include "app/win/test_form.h"
@@ -24,7 +26,7 @@
 
 namespace tolmar::win {
 
-void LookUpPersonForHost(TolmarForm& form, const std::wstring& number) {
+int LookUpPersonForHost(TolmarForm& form, const std::wstring& number) {
     PersonRecord person;
     person.PersonalNumber = number;
     std::int32_t returnCode = ReturnCode::Failure;
@@ -32,16 +34,19 @@ void LookUpPersonForHost(TolmarForm& form, const std::wstring& number) {
     LookUpPerson(person, returnCode, errms);
     if (returnCode == ReturnCode::NotFound) {
         ShowInfo(NotFoundText(number));
-    } else if (returnCode != ReturnCode::Found) {
-        ShowInfo(LookupFailedText(returnCode, errms));
-    } else {
-        form.SetCaption(L"Uppdaterar...");
-        const UINT message = RegisterWindowMessageW(std::wstring(kUpdateActivePatientMessage).c_str());
-        if (message == 0)
-            ShowInfo(kNoRegisteredMessageText);
-        else
-            NotifyHostApplication(3, static_cast<WORD>(message), 0, NotificationRecord(number, person));
+        return 1;
     }
+    if (returnCode != ReturnCode::Found) {
+        ShowInfo(LookupFailedText(returnCode, errms));
+        return 2;
+    }
+    form.SetCaption(L"Uppdaterar...");
+    const UINT message = RegisterWindowMessageW(std::wstring(kUpdateActivePatientMessage).c_str());
+    if (message == 0) {
+        ShowInfo(kNoRegisteredMessageText);
+        return 2;
+    }
+    return NotifyHostApplication(3, static_cast<WORD>(message), 0, NotificationRecord(number, person)) ? 0 : 2;
 }
 
 void RunTestMode(TolmarForm&) { ShowTestForm(ApplicationWindow()); }
@@ -139,7 +144,26 @@ private:
 
 }  // namespace
 
-void UpdateAllPatients(TolmarForm& form) {
+namespace {
+
+// Local date and time of a save, as the journal shows it.
+std::wstring LocalTimeText() {
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    wchar_t text[32];
+    swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+// A path as the user gave it: absolute, or relative to the working folder.
+std::wstring InWorkingFolder(const std::wstring& path) {
+    const bool absolute = path.size() > 1 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\'));
+    return absolute ? path : Env().appPath + path;
+}
+
+}  // namespace
+
+RunOutcome UpdateAllPatients(TolmarForm& form, const StartOptions& options) {
     WindowRunView view(form);
     OdbcPatientDatabase database;
     RegisterLookup lookup;
@@ -155,7 +179,17 @@ void UpdateAllPatients(TolmarForm& form) {
                              },
                              [](const std::wstring& oleDb) { return OdbcConnectionString(oleDb); },
                              [&claim](const std::wstring& connectionString) { return claim.Claim(connectionString); }};
-    RunUpdateAll(context);
+    context.mode = options.preview ? RunMode::Preview : options.undoFile ? RunMode::Undo : RunMode::Update;
+    const std::wstring date = ShortDateToday();
+    FileJournal journal(JournalFileName(Env().appPath, options.preview ? L"preview" : L"changes", date),
+                        options.preview ? FileJournal::Kind::Replace : FileJournal::Kind::Append);
+    context.journal = &journal;
+    if (options.undoFile) {
+        const std::wstring undoPath = InWorkingFolder(*options.undoFile);
+        context.readUndoJournal = [undoPath] { return ReadJournalFile(undoPath); };
+    }
+    context.now = LocalTimeText;
+    return RunUpdateAll(context);
 }
 
 }  // namespace tolmar::win

@@ -54,6 +54,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 DispatchMessageW(&msg);
             }
             form.FormDestroy();
+            exitCode = form.ExitCode();
         }
     }
 

@@ -8,6 +8,7 @@
 #include "app/win/resource.h"
 #include "tools/environment.h"
 #include "tools/error.h"
+#include "tools/text.h"
 #include "tools/win/environment_win.h"
 #include "tools/win/files.h"
 #include "tools/win/layout.h"
@@ -145,6 +146,14 @@ void TolmarForm::LayOut() {
 
 void TolmarForm::FormCreate() {
     firstShow_ = true;
+    // Options come first: an unattended run shows no box from here on.
+    try {
+        const std::vector<std::wstring> parameters = StartParameters();
+        options_ = ParseStartOptions(parameters);
+        if (options_.unattended) SetUnattendedSink([this](std::wstring_view text) { TellLine(text); });
+    } catch (...) {
+        options_ = {};  // the dispatcher reads the parameters again and reports
+    }
     try {
         InitEnvironment();
         WriteSetting(L"Tolmar", L"KunderSQLOrg", kKunderSqlOrg);
@@ -169,42 +178,77 @@ void TolmarForm::Timer1Timer() {
 }
 
 void TolmarForm::Dispatch() {
+    bool writeErrorsFile = false;
     try {
         const std::vector<std::wstring> parameters = StartParameters();
         const StartRequest request = ParseStartParameter(parameters.empty() ? std::wstring() : parameters[0]);
-        switch (request.job) {
-            case Job::PersonLookup:
-                PersonLookup(request.number, request.numberValid);
-                break;
-            case Job::TestMode:
-                ShowWindow(hwnd_, SW_HIDE);
-                RunTestMode(*this);
-                break;
-            case Job::UpdateAll:
-                UpdateAllPatients(*this);
-                if (!ProgressLines().empty()) WriteErrorsFile(Env().appPath, ProgressLines());
-                break;
-            case Job::Help:
-                ShowInfo(kHelpText);
-                break;
+        const bool anyOption = options_.preview || options_.undoFile || options_.unattended;
+        const bool optionsValid = options_.unknown.empty() && options_.malformed.empty() &&
+                                  !(options_.preview && options_.undoFile) &&
+                                  (!anyOption || request.job == Job::UpdateAll);
+        writeErrorsFile = Unattended();
+        if (!optionsValid) {
+            ShowInfo(std::wstring(kHelpText) + std::wstring(kOptionsHelpText));
+            exitCode_ = 2;
+        } else {
+            switch (request.job) {
+                case Job::PersonLookup:
+                    exitCode_ = PersonLookup(request.number, request.numberValid);
+                    break;
+                case Job::TestMode:
+                    ShowWindow(hwnd_, SW_HIDE);
+                    RunTestMode(*this);
+                    break;
+                case Job::UpdateAll:
+                    writeErrorsFile = true;
+                    linesToList_ = true;
+                    exitCode_ = ExitCodeOf(UpdateAllPatients(*this, options_));
+                    break;
+                case Job::Help:
+                    ShowInfo(kHelpText);
+                    break;
+            }
         }
     } catch (const std::exception& e) {
         ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
+        exitCode_ = 2;
     } catch (...) {
         ShowError(std::wstring(kDispatchFailurePrefix) + L"Ok\u00e4nt fel.");
+        exitCode_ = 2;
     }
+    if (writeErrorsFile) {
+        std::vector<std::wstring> lines = earlyLines_;
+        for (std::wstring& line : ProgressLines()) lines.push_back(std::move(line));
+        try {
+            if (!lines.empty()) WriteErrorsFile(Env().appPath, lines);
+        } catch (const std::exception& e) {
+            SetUnattendedSink({});  // nowhere else to say it
+            if (!options_.unattended) ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
+            exitCode_ = 2;
+        }
+    }
+    SetUnattendedSink({});
     Close();
 }
 
-void TolmarForm::PersonLookup(const std::wstring& number, bool numberValid) {
+void TolmarForm::TellLine(std::wstring_view text) {
+    // A box's lines joined with CR become one line of the file.
+    const std::wstring line = ReplaceAll(text, L"\r", L" ");
+    if (linesToList_ && hwnd_)
+        addText(line);
+    else
+        earlyLines_.push_back(line);
+}
+
+int TolmarForm::PersonLookup(const std::wstring& number, bool numberValid) {
     if (!numberValid) {
         ShowInfo(kInvalidNumberText);
-        return;
+        return 2;
     }
     ProcessPendingMessages();
     HourglassCursor hourglass;
     SetCaption(L"S\u00f6ker...");
-    LookUpPersonForHost(*this, number);
+    return LookUpPersonForHost(*this, number);
 }
 
 void TolmarForm::Close() {

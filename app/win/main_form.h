@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/options.h"
+
 namespace tolmar::win {
 
 class TolmarForm {
@@ -35,6 +37,10 @@ public:
     // Runs when the application ends: removes "*.err" from AppPath.
     void FormDestroy();
 
+    // The process's exit code, as the job left it: 0 done, 1 done with some
+    // failures, 2 stopped or could not start.
+    int ExitCode() const { return exitCode_; }
+
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void FormCreate();
@@ -42,11 +48,17 @@ private:
     void FormShow();
     void Timer1Timer();
     void Dispatch();
-    void PersonLookup(const std::wstring& number, bool numberValid);
+    int PersonLookup(const std::wstring& number, bool numberValid);
     void Close();
+    // In an unattended run every box becomes a line of the errors file.
+    void TellLine(std::wstring_view text);
 
     HWND hwnd_ = nullptr;
     bool firstShow_ = false;
+    int exitCode_ = 0;
+    StartOptions options_;
+    std::vector<std::wstring> earlyLines_;  // unattended boxes before the run's list
+    bool linesToList_ = false;
 };
 
 // Handles every window message waiting in the queue, so windows repaint

@@ -652,7 +652,7 @@ std::vector<std::wstring> ErrorsFiles(const TempFolder& folder) {
 
 // ---- running the program ----------------------------------------------------------------------------------
 
-::testing::AssertionResult EndsWithoutBoxes(ProgramRun& run, Ms timeout) {
+::testing::AssertionResult EndsWithoutBoxes(ProgramRun& run, Ms timeout, std::optional<DWORD> exitCode) {
     const Outcome out = run.Finish(IDOK, timeout);
     auto failure = ::testing::AssertionFailure();
     bool failed = false;
@@ -661,11 +661,12 @@ std::vector<std::wstring> ErrorsFiles(const TempFolder& folder) {
         failure << "the program showed " << out.boxes.size() << " box(es):";
         for (const Box& box : out.boxes) failure << "\n    " << ::testing::PrintToString(box);
     }
-    if (out.exitCode != 0u) {
+    if (!out.exitCode) {
         failed = true;
-        failure << "\nthe program "
-                << (out.exitCode ? "ended with exit code " + std::to_string(*out.exitCode)
-                                 : "did not end within " + std::to_string(timeout.count()) + " ms");
+        failure << "\nthe program did not end within " << timeout.count() << " ms";
+    } else if (exitCode && out.exitCode != exitCode) {
+        failed = true;
+        failure << "\nthe program ended with exit code " << *out.exitCode << ", expected " << *exitCode;
     }
     if (!failed) return ::testing::AssertionSuccess();
     return failure << "\n  recorded:\n" << run.log().Dump();

@@ -190,8 +190,8 @@ inline Line Text(std::wstring text) { return {Lit(std::move(text))}; }
 
 // ---- running the program ----------------------------------------------------------------
 
-// Waits for the program to end on its own without showing anything; the
-// failure names what it showed instead.
-::testing::AssertionResult EndsWithoutBoxes(ProgramRun& run, Ms timeout);
+// Waits for the program to end on its own without showing anything, with
+// `exitCode` when given; the failure names what it showed instead.
+::testing::AssertionResult EndsWithoutBoxes(ProgramRun& run, Ms timeout, std::optional<DWORD> exitCode = {});
 
 }  // namespace e2e::upd

@@ -12,6 +12,7 @@ const UINT g_inactivateProgressMessage = static_cast<WORD>(
     RegisterWindowMessageW(std::wstring(kInactivateProgressMessageName).c_str()));
 
 HWND g_applicationWindow = nullptr;
+std::function<void(std::wstring_view)> g_unattendedSink;
 
 int ShowBox(BoxKind kind, std::wstring_view text) {
     UINT style = MB_TASKMODAL | MB_SETFOREGROUND;
@@ -47,18 +48,29 @@ void InactivateProgressApp() {
                         SMTO_NORMAL | SMTO_ABORTIFHUNG, kProgressSendTimeoutMs, &ignored);
 }
 
+void SetUnattendedSink(std::function<void(std::wstring_view)> sink) { g_unattendedSink = std::move(sink); }
+bool Unattended() { return static_cast<bool>(g_unattendedSink); }
+bool TellUnattended(std::wstring_view text) {
+    if (!g_unattendedSink) return false;
+    g_unattendedSink(text);
+    return true;
+}
+
 void ShowInfo(std::wstring_view text) {
+    if (TellUnattended(text)) return;
     InactivateProgressApp();
     ShowBox(BoxKind::Information, text);
 }
 
 void ShowError(std::wstring_view text) {
-    InactivateProgressApp();
     const BoxContent box = ComposeErrorBox(text);
+    if (TellUnattended(box.text)) return;
+    InactivateProgressApp();
     ShowBox(box.kind, box.text);
 }
 
 int AskYesNo(std::wstring_view text) {
+    if (TellUnattended(text)) return IDNO;
     InactivateProgressApp();
     return ShowBox(BoxKind::Confirmation, text) == IDYES ? IDYES : IDNO;
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string_view>
 
 namespace tolmar {
@@ -14,6 +15,14 @@ void ShowInfo(std::wstring_view text);
 void ShowError(std::wstring_view text);
 // IDYES (6) or IDNO (7); closing the box otherwise counts as No.
 int AskYesNo(std::wstring_view text);
+
+// Unattended runs: while a sink is set, no box is shown and the progress
+// application is not stepped back; the text of every box goes to the sink
+// instead (a question counts as answered No). An empty sink shows boxes again.
+void SetUnattendedSink(std::function<void(std::wstring_view)> sink);
+bool Unattended();
+// Hands a text to the sink; false when no sink is set.
+bool TellUnattended(std::wstring_view text);
 
 // Sends NV_INACTIVATE_PROGRESSAPP to a window of class "TProgressFormG4" if
 // one exists. The send gives up on a hung window after kProgressSendTimeoutMs.
