@@ -61,7 +61,7 @@ TEST(HostNotification, NoHostShowsBothMessagesInOrderAndSendsNothing) {
 
     EXPECT_TRUE(MatchesSequence(run.log(), {expect::Box(L"Information", kNoVimla), expect::Closed(IDOK),
                                             expect::Box(L"Information", kNoTorvik), expect::Closed(IDOK),
-                                            expect::Exit(0)}));
+                                            expect::Exit(2)}));
     EXPECT_TRUE(hosts.Deliveries().empty()) << hosts.Dump();
     // The person was found: it is the missing host that is reported.
     const auto requests = RegisterSim::Requests();
@@ -226,7 +226,7 @@ TEST_P(RecordLength, AtMost255CharactersReachTheHost) {
         EXPECT_PRED_FORMAT2(SameText, *got[0].atomText, record);
     } else {
         EXPECT_TRUE(MatchesSequence(run.log(), {expect::Box(L"Information", kNoAtom), expect::Closed(IDOK),
-                                                expect::Exit(0)}));
+                                                expect::Exit(2)}));
         EXPECT_TRUE(got.empty()) << hosts.Dump();
     }
 }
@@ -254,7 +254,7 @@ TEST(HostNotification, AHungHostIsReportedTheProgramEndsAndTheAtomIsReleased) {
     const Outcome out = run.Finish(IDOK, Ms(45000));
 
     EXPECT_TRUE(MatchesSequence(run.log(), {expect::Box(L"Information", kHostDidNotAnswer), expect::Closed(IDOK),
-                                            expect::Exit(0)}));
+                                            expect::Exit(2)}));
     ASSERT_FALSE(out.boxes.empty());
     const auto toBox = std::chrono::duration_cast<Ms>(out.boxes.front().seen - run.started());
     const auto hungFor = std::chrono::duration_cast<Ms>(out.boxes.front().seen - hung.hungSince());

@@ -500,7 +500,7 @@ TEST(UpdateAllConnectChooser, CancellingTheChooserEndsInTheConnectionLine) {
         run.log(), {expect::Box(L"Information", L"Kunde inte hitta den angivna DataProvider-filen \"" + dataLinks +
                                                     L"ERROR\"!\rKontrollera att filen finns i den aktuella katalogen "
                                                     L"och försök igen!\r\rVälj databasanslutning i nästa dialog"),
-                    expect::Closed(IDOK), expect::Form(), expect::Closed(IDCANCEL), expect::Exit(0)}));
+                    expect::Closed(IDOK), expect::Form(), expect::Closed(IDCANCEL), expect::Exit(2)}));
     EXPECT_EQ(run.log().Events(EventKind::FormShown).front().caption, L"DataProviders");
     EXPECT_TRUE(ErrorsFileHolds(
         ErrorsFile(run), {{Lit(L"Det gick inte att ansluta till databasen :  med användarnamnet secret\r\r"), Any()}}));

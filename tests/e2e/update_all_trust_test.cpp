@@ -1,0 +1,206 @@
+// "UPDATE_ALL" as an administrator schedules and checks it: the change
+// journal of every committed change, a preview that writes nothing, an undo
+// from a journal, unattended runs without a box, and the exit codes.
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+#include "harness.h"
+#include "program_texts.h"
+#include "update_all_support.h"
+
+namespace {
+
+using namespace e2e;
+using namespace e2e::upd;
+
+constexpr Ms kSmallRun{30000};
+
+struct Clinic {
+    explicit Clinic(Engine engine)
+        : table(engine, data), dataLink(WriteDataLink(data, L"klinik.udl", OdbcDataLink(table.odbcString()))) {}
+
+    Register reg;
+    TempFolder data{L"tolmar-trust"};
+    PatientTable table;
+    std::wstring dataLink;
+};
+
+::testing::AssertionResult Start(ProgramRun& run, const Register& reg) {
+    if (!run.folder().WriteFile(L"tolmar.ini", RegisterIni(reg.Endpoint())))
+        return ::testing::AssertionFailure() << "tolmar.ini could not be written";
+    return run.Start();
+}
+
+Row Patient(int nr, std::wstring personnr, Row columns = {}) {
+    columns[L"PATIENTNR"] = std::to_wstring(nr);
+    columns[L"PERSONNR"] = std::move(personnr);
+    return columns;
+}
+
+// The file name beside the errors file: Beside(L"changes") is "changes <date>.csv".
+std::wstring Beside(const std::wstring& prefix) {
+    std::wstring name = ErrorsFileName();  // "errors <date>.txt"
+    return prefix + name.substr(6, name.size() - 6 - 4) + L".csv";
+}
+
+const std::string kJournalHead = "\xEF\xBB\xBFTid,PATIENTNR,PERSONNR,Kolumn,Gammalt v\xC3\xA4rde,Nytt v\xC3\xA4rde\r\n";
+
+// The rows of a journal without their time (the first field), in order.
+std::vector<std::string> RowsWithoutTime(const std::string& file) {
+    std::vector<std::string> rows;
+    std::string body = file.substr(std::min(file.size(), kJournalHead.size()));
+    size_t at = 0;
+    while (at < body.size()) {
+        const size_t end = body.find("\r\n", at);
+        const std::string row = body.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        const size_t comma = row.find(',');
+        rows.push_back(comma == std::string::npos ? row : row.substr(comma + 1));
+        if (end == std::string::npos) break;
+        at = end + 2;
+    }
+    return rows;
+}
+
+// Patients of the register's fixture, each out of date in several columns.
+std::vector<Row> OutOfDate() {
+    const Row old = {{L"F_RNAMN", L"Gammal"}, {L"EFTERNAMN", L"Gammal, \"Gamle\""}, {L"ADRESS", L"Gammal väg 1"},
+                     {L"POSTNR", L"111 11"},  {L"ORT", L"GAMLESTAD"},              {L"KON", L"K"}};
+    return {Patient(1, L"19450101-1234", old), Patient(2, L"193212129876", old), Patient(3, L"197503034567", old),
+            Patient(4, L"199002023333", old), Patient(5, L"198811115555", With(old, {{L"COADRESS", std::nullopt}}))};
+}
+
+class UpdateAllTrust : public ::testing::TestWithParam<Engine> {};
+
+// A preview changes nothing and lists exactly what the run then changes and
+// journals; an undo of that journal brings every row back byte for byte,
+// except one edited in between, which keeps the edit and gets a line.
+TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
+    Clinic s(GetParam());
+    const std::vector<Row> before = OutOfDate();
+    s.table.Insert(before);
+
+    ProgramRun preview({.args = {L"UPDATE_ALL", s.dataLink, L"/Preview"}});
+    ASSERT_TRUE(Start(preview, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(preview, kSmallRun, 0));
+    EXPECT_TRUE(SameRows(s.table.Rows(), before));
+    EXPECT_TRUE(ErrorsFileHolds(preview.folder().ReadFile(ErrorsFileName()),
+                                {Text(L"Förhandsgranskning: 5 poster skulle redigeras. Inget har ändrats i databasen.")}));
+    const auto previewed = preview.folder().ReadFile(Beside(L"preview"));
+    ASSERT_TRUE(previewed) << "no preview file";
+    EXPECT_FALSE(preview.folder().Exists(Beside(L"changes"))) << "a preview wrote a change journal";
+
+    // The real run, in the same working folder as a scheduled task would be.
+    ProgramRun run({.args = {L"UPDATE_ALL", s.dataLink}});
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 0));
+    const auto journal = run.folder().ReadFile(Beside(L"changes"));
+    ASSERT_TRUE(journal) << "no change journal";
+    ASSERT_EQ(journal->substr(0, kJournalHead.size()), kJournalHead);
+    EXPECT_EQ(RowsWithoutTime(*journal), RowsWithoutTime(*previewed));
+    // Quoting as RFC 4180 has it, and NULL as an empty field without quotes.
+    EXPECT_NE(journal->find("\"1\",\"194501011234\",\"EFTERNAMN\",\"Gammal, \"\"Gamle\"\"\",\"Lindqvist\"\r\n"),
+              std::string::npos)
+        << *journal;
+    EXPECT_NE(journal->find("\"5\",\"198811115555\",\"KONTROLLNR\",,\"5555\"\r\n"), std::string::npos) << *journal;
+    const auto afterRun = s.table.Rows();
+    ASSERT_FALSE(SameRows(afterRun, before));
+
+    // Someone edits patient 3 after the run; the undo leaves that row alone.
+    s.table.sql().Execute(L"UPDATE KUNDER SET ADRESS = 'Ändrad för hand' WHERE PATIENTNR = 3");
+    ProgramRun undo({.args = {L"UPDATE_ALL", s.dataLink, L"/undo:" + run.folder().path() + L"\\" +
+                                                             Beside(L"changes")}});
+    ASSERT_TRUE(Start(undo, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(undo, kSmallRun, 1));
+    EXPECT_TRUE(ErrorsFileHolds(undo.folder().ReadFile(ErrorsFileName()),
+                                {{Lit(L"Det gick inte att återställa PATIENTNR 3 (197503034567): kolumnen ADRESS har "
+                                      L"ändrats sedan "),
+                                  Any(), Lit(L". Raden lämnas som den är.")},
+                                 Text(L"Antal poster återställda: 4")}));
+    std::vector<Row> expected = before;
+    expected[2] = With(afterRun.at(3), {{L"ADRESS", L"Ändrad för hand"}});
+    EXPECT_TRUE(SameRows(s.table.Rows(), expected));
+    EXPECT_EQ(s.reg.RequestCount(), 10) << "the undo asked the register";
+    // The undo keeps a journal of its own, so that it can be undone too.
+    const auto undoJournal = undo.folder().ReadFile(Beside(L"changes"));
+    ASSERT_TRUE(undoJournal);
+    EXPECT_NE(undoJournal->find("\"1\",\"194501011234\",\"EFTERNAMN\",\"Lindqvist\",\"Gammal, \"\"Gamle\"\"\"\r\n"),
+              std::string::npos)
+        << *undoJournal;
+}
+
+INSTANTIATE_TEST_SUITE_P(UpdateAll, UpdateAllTrust, ::testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const ::testing::TestParamInfo<Engine>& info) { return EngineName(info.param); });
+
+// A run killed in the middle leaves a journal that holds exactly the
+// committed rows: the first batch of 101, nothing of the second.
+TEST(UpdateAllJournal, AKilledRunLeavesExactlyTheCommittedBatchesInTheJournal) {
+    Clinic s(Engine::Sqlite);
+    std::vector<Row> patients;
+    for (int i = 1; i <= 104; ++i)
+        patients.push_back(Patient(i, i == 104 ? L"196003038888" : L"194501011234", {{L"EFTERNAMN", L"Gammal"}}));
+    s.table.Insert(patients);
+    s.reg.Inject(L"ok | delay=20000 | pnr=196003038888");
+    ProgramRun run({.args = {L"UPDATE_ALL", s.dataLink}});
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(WaitUntil([&] { return s.reg.RequestCount() >= 104 || !run.process().Running(); }, Ms(60000)));
+    ASSERT_TRUE(run.process().Running()) << run.log().Dump();
+    ASSERT_TRUE(run.process().Kill());
+
+    const auto saved = s.table.sql().Query(L"SELECT PATIENTNR FROM KUNDER WHERE EFTERNAMN <> 'Gammal' ORDER BY PATIENTNR");
+    EXPECT_EQ(saved.size(), 101u);
+    const auto journal = run.folder().ReadFile(Beside(L"changes"));
+    ASSERT_TRUE(journal) << "no change journal";
+    std::set<std::wstring> journalled;
+    for (const std::string& row : RowsWithoutTime(*journal)) {
+        const size_t end = row.find("\",");
+        journalled.insert(std::wstring(row.begin() + 1, row.begin() + static_cast<std::ptrdiff_t>(end)));
+    }
+    std::set<std::wstring> committed;
+    for (const auto& r : saved) committed.insert(*r[0]);
+    EXPECT_EQ(journalled, committed);
+}
+
+// Unattended: no box and no dialog, the reasons in the errors file, and the
+// exit code says the run could not start.
+TEST(UpdateAllUnattended, WithoutADataLinkFileNothingIsShownAndTheExitCodeIsTwo) {
+    Register reg;
+    ProgramRun run({.args = {L"UPDATE_ALL", L"/unattended"}});
+    ASSERT_TRUE(Start(run, reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 2));
+    const auto errors = run.folder().ReadFile(ErrorsFileName());
+    ASSERT_TRUE(errors) << "no errors file";
+    EXPECT_NE(errors->find("i obevakat l\xE4ge visas ingen dialog"), std::string::npos) << *errors;
+    EXPECT_EQ(reg.RequestCount(), 0);
+}
+
+TEST(UpdateAllOptions, UnknownOrMisplacedOptionsGetTheHelpAndExitTwo) {
+    for (const std::vector<std::wstring>& args : std::vector<std::vector<std::wstring>>{
+             {L"UPDATE_ALL", L"/dry-run"}, {L"UPDATE_ALL", L"/preview", L"/undo:x.csv"}, {L"TEST_MODE", L"/preview"}}) {
+        ProgramRun run({.args = args});
+        ASSERT_TRUE(run.Start());
+        const Outcome out = run.Finish(IDOK);
+        ASSERT_EQ(out.boxes.size(), 1u) << run.log().Dump();
+        EXPECT_EQ(out.boxes[0].text.rfind(texts::kHelp, 0), 0u) << Utf8(out.boxes[0].text);
+        EXPECT_NE(out.boxes[0].text.find(L"/unattended"), std::wstring::npos) << Utf8(out.boxes[0].text);
+        EXPECT_EQ(out.exitCode, 2u);
+    }
+}
+
+// An undo refuses a file that is not a journal, changes nothing, and says why.
+TEST(UpdateAllUndo, AFileThatIsNotAJournalIsRefused) {
+    Clinic s(Engine::Sqlite);
+    const std::vector<Row> before = OutOfDate();
+    s.table.Insert(before);
+    ProgramRun run({.args = {L"UPDATE_ALL", s.dataLink, L"/UNDO:annan.csv"}});
+    ASSERT_TRUE(run.folder().WriteFile(L"annan.csv", kJournalHead + "\"t\",\"1\",\"p\",\"LOSENORD\",\"a\",\"b\"\r\n"));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 2));
+    EXPECT_TRUE(ErrorsFileHolds(run.folder().ReadFile(ErrorsFileName()),
+                                {{Lit(L"Det gick inte att återställa från ändringsloggen! Fel: Filen är ingen "
+                                      L"ändringslogg från tolmar07: rad 2: kolumnen \"LOSENORD\""),
+                                  Any(), Lit(L"Inget har ändrats.")}}));
+    EXPECT_TRUE(SameRows(s.table.Rows(), before));
+}
+
+}  // namespace
