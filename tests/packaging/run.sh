@@ -146,6 +146,9 @@ check_package() {
   [ "$(head -c 2 "$TMP/zip/$name/samples/klinik.udl" | od -An -tx1 | tr -d ' ')" = "fffe" ] || { echo "klinik.udl is not UTF-16"; return 1; }
   iconv -f UTF-16 -t UTF-8 "$TMP/zip/$name/samples/klinik.udl" | grep -q '^Provider=SQLOLEDB.1;' || { echo "klinik.udl has no provider line"; return 1; }
   grep -q '^\[PopulationManager\]' "$TMP/zip/$name/samples/tolmar.ini" || { echo "tolmar.ini has no section"; return 1; }
+  # The README's installing section names the same version.
+  grep -qF "The program's version is **$VERSION**" "$ROOT/README.md" || { echo "README names another version"; return 1; }
+  grep -qF "msiexec /i tolmar07-$VERSION.msi" "$ROOT/README.md" || { echo "README's msiexec line names another package"; return 1; }
 }
 
 # What msiinfo shows an administrator, and what makes uninstall remove only
