@@ -15,6 +15,7 @@ PACKAGES=(
   googletest
   unixodbc unixodbc-dev odbcinst libsqliteodbc odbc-postgresql postgresql sqlite3
   libcpp-httplib-dev libpugixml-dev libssl-dev
+  wixl msitools osslsigncode openssl zip clang lld
 )
 
 log() { printf '== %s\n' "$*" >&2; }
