@@ -305,13 +305,18 @@ private:
         }
     }
 
-    void Loop() {
-        const std::wstring total = std::to_wstring(keys_.size());
-        for (const std::wstring& key : keys_) {
+    // One row at a time, each in the batch it belongs to; the run stops
+    // after the 11th failed save, and at any error that is not one row's.
+    // `handle` deals with one item; `counted` gives the count shown after
+    // the total.
+    template <class Items, class Handle, class Counted>
+    void ForEachRow(const Items& items, Handle handle, Counted counted) {
+        const std::wstring total = std::to_wstring(items.size());
+        for (const auto& item : items) {
             try {
                 view_.ProcessPendingMessages();
                 if (!CommitBatchIfDue()) return;
-                HandlePatient(key);
+                handle(item);
                 if (failedSaves_ > kMaxFailedSaves) {
                     Stop(L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!");
                     return;
@@ -322,9 +327,13 @@ private:
                 return;
             }
             view_.StepProgress();
-            view_.SetCounts(total + L"/" + std::to_wstring(lookupsStarted_));
+            view_.SetCounts(total + L"/" + std::to_wstring(counted()));
             view_.ProcessPendingMessages();
         }
+    }
+
+    void Loop() {
+        ForEachRow(keys_, [this](const std::wstring& key) { HandlePatient(key); }, [this] { return lookupsStarted_; });
     }
 
     // After 101 rows saved since the last commit: commit and begin anew.
@@ -469,26 +478,9 @@ private:
     // Puts back the values a journal's saves replaced, newest first, each row
     // only while it still holds what the journal wrote.
     void UndoLoop() {
-        const std::wstring total = std::to_wstring(UndoGroups().size());
         size_t done = 0;
-        for (const UndoGroup& group : UndoGroups()) {
-            try {
-                view_.ProcessPendingMessages();
-                if (!CommitBatchIfDue()) return;
-                Restore(group);
-                if (failedSaves_ > kMaxFailedSaves) {
-                    Stop(L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!");
-                    return;
-                }
-            } catch (const std::exception& e) {
-                view_.SetHourglass(false);
-                Stop(L"Det gick inte att \u00f6ppna tabellen Kunder! Fel: " + MessageOf(e));
-                return;
-            }
-            view_.StepProgress();
-            view_.SetCounts(total + L"/" + std::to_wstring(++done));
-            view_.ProcessPendingMessages();
-        }
+        ForEachRow(
+            UndoGroups(), [this](const UndoGroup& group) { Restore(group); }, [&done] { return ++done; });
     }
 
     void Restore(const UndoGroup& group) {

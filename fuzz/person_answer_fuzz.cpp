@@ -72,8 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     if (answer.ReturnCode == ReturnCode::Failure) {
+        // A person element that names no one: the person part, as read.
         FUZZ_CHECK(r == PersonRecord{});
-        FUZZ_CHECK(IsPartOf(working, R));
+        FUZZ_CHECK(IsPartOf(working, CleanRegisterValue(R)));
         return 0;
     }
     // A found person has a name.
