@@ -11,6 +11,7 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 PACKAGES=(
   cmake g++ make pkg-config bc python3
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 xvfb xauth x11-utils
   googletest
   unixodbc unixodbc-dev odbcinst libsqliteodbc odbc-postgresql postgresql sqlite3
