@@ -27,10 +27,10 @@ std::optional<std::wstring> OtherBitnessDataSourceText(std::wstring_view dataSou
     const std::wstring whatToDo =
         L"eller l\u00e5t datal\u00e4nkfilen anv\u00e4nda en databasleverant\u00f6r eller ODBC-drivrutin som finns "
         L"f\u00f6r " + own + L"-bitarsprogram.";
-    if (r.userDriver) {
+    if (r.user) {
         // The per-user data source is the one the driver manager takes.
-        if (r.userDriver->empty() || r.userDriverOwn || !r.userDriverOther) return std::nullopt;
-        return L"ODBC-datak\u00e4llan " + name + L" anv\u00e4nder drivrutinen \"" + *r.userDriver +
+        if (r.userDriver.empty() || r.userDriverOwn || !r.userDriverOther) return std::nullopt;
+        return L"ODBC-datak\u00e4llan " + name + L" anv\u00e4nder drivrutinen \"" + r.userDriver +
                L"\", som bara \u00e4r installerad f\u00f6r " + other +
                L"-bitarsprogram. Det h\u00e4r programmet \u00e4r ett " + own +
                L"-bitarsprogram och kan inte anv\u00e4nda den.\r\r"

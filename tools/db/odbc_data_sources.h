@@ -31,10 +31,11 @@ bool DataSourceOrDriverMissing(const std::vector<std::wstring>& sqlStates);
 struct DataSourceRegistration {
     bool systemOwn = false;    // HKLM\SOFTWARE\ODBC\ODBC.INI, own view
     bool systemOther = false;  // HKLM\SOFTWARE\ODBC\ODBC.INI, the other view
-    // The driver named by the per-user list ("ODBC Data Sources" under
-    // HKCU\SOFTWARE\ODBC\ODBC.INI) when the data source is there; "" when it
-    // is a per-user data source whose driver is not listed.
-    std::optional<std::wstring> userDriver;
+    // Whether it is a per-user data source (HKCU\SOFTWARE\ODBC\ODBC.INI),
+    // and the driver the per-user list ("ODBC Data Sources") names for it
+    // ("" when not listed).
+    bool user = false;
+    std::wstring userDriver;
     bool userDriverOwn = false;    // that driver in HKLM\SOFTWARE\ODBC\ODBCINST.INI, own view
     bool userDriverOther = false;  // ... the other view
 };

@@ -69,13 +69,14 @@ db::DataSourceRegistration ReadDataSourceRegistration(const std::wstring& dataSo
     r.systemOther = SystemDataSource(dataSource, kOtherView);
     // The per-user keys are the same in both views.
     if (std::optional<std::wstring> driver = ReadText(HKEY_CURRENT_USER, kDataSources, dataSource, 0)) {
-        r.userDriver = std::move(driver);
-    } else if (KeyExists(HKEY_CURRENT_USER, std::wstring(kOdbcIni) + L"\\" + dataSource, 0)) {
-        r.userDriver = L"";
+        r.user = true;
+        r.userDriver = std::move(*driver);
+    } else {
+        r.user = KeyExists(HKEY_CURRENT_USER, std::wstring(kOdbcIni) + L"\\" + dataSource, 0);
     }
-    if (r.userDriver && UsableName(*r.userDriver)) {
-        r.userDriverOwn = Driver(*r.userDriver, kOwnView);
-        r.userDriverOther = Driver(*r.userDriver, kOtherView);
+    if (r.user && UsableName(r.userDriver)) {
+        r.userDriverOwn = Driver(r.userDriver, kOwnView);
+        r.userDriverOther = Driver(r.userDriver, kOtherView);
     }
     return r;
 }
