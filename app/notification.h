@@ -24,6 +24,10 @@ inline constexpr std::wstring_view kNoAtomText = L"Det gick inte att skapa medde
 inline constexpr std::wstring_view kHostDidNotAnswerText =
     L"Journalprogrammet svarade inte och tog inte emot personuppgifterna!\r\r"
     L"Kontrollera att journalprogrammet fungerar och f\u00f6rs\u00f6k igen.";
+inline constexpr std::wstring_view kHostTooSlowText =
+    L"Journalprogrammet svarade inte i tid!\r\r"
+    L"Det kan fortfarande ta emot personuppgifterna n\u00e4r det svarar igen. Kontrollera att r\u00e4tt person "
+    L"visas i journalprogrammet innan du forts\u00e4tter.";
 inline constexpr std::wstring_view kNoRegisteredMessageText =
     L"Det uppstod ett fel n\u00e4r kopplingen till Tolmar gjordes!\r\r"
     L"Kopplingen till Tolmar kan d\u00e4rf\u00f6r fungera d\u00e5ligt. Starta om Windows.";

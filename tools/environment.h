@@ -15,7 +15,7 @@ struct Environment {
     std::wstring appKey;            // registry sub-key derived from appPath, trailing "\"
     std::wstring windowsPath;       // trailing "\"
     std::wstring systemPath;        // trailing "\"
-    std::wstring dataLinksPath;     // Common Files + "System\Ole DB\Data Links\"
+    std::wstring dataLinksPath;     // 32-bit Common Files + "System\Ole DB\Data Links\"
     std::wstring dataProviderFile;  // the data-link file in use; may not exist
     std::wstring providerPart;      // "Provider=" + the file's initialisation string
     std::wstring suiteDataPath;     // application data + "Norvena\Norvena Suite\", or ""

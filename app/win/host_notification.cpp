@@ -36,19 +36,26 @@ bool NotifyHostApplication(int target, UINT message, WPARAM wParam, const std::w
         ShowInfo(kNoTorvikText);
         return false;
     }
-    bool delivered;
+    UniqueGlobalAtom atom;
     if (SendsAtom(text)) {
-        UniqueGlobalAtom atom(GlobalAddAtomW(text.c_str()));
+        atom.reset(GlobalAddAtomW(text.c_str()));
         if (!atom) {
             ShowInfo(kNoAtomText);
             return false;
         }
-        delivered = Deliver(host, message, wParam, static_cast<LPARAM>(atom.get()));
-    } else {
-        delivered = Deliver(host, message, wParam, 0);
     }
-    if (!delivered) ShowInfo(kHostDidNotAnswerText);
-    return delivered;
+    if (Deliver(host, message, wParam, static_cast<LPARAM>(atom.get()))) return true;  // the atom is released
+    if (!IsWindow(host)) {
+        ShowInfo(kHostDidNotAnswerText);  // gone: the message will never be read
+        return false;
+    }
+    // The host did not take the message in time, but it stays queued and the
+    // host reads it when it recovers. Deleting the atom now would let it read
+    // a deleted atom, or one reused for another text (another person): the
+    // atom is left to the host, one atom per timed-out hand-over.
+    atom.release();
+    ShowInfo(kHostTooSlowText);
+    return false;
 }
 
 }  // namespace tolmar::win

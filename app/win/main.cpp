@@ -14,18 +14,41 @@
 namespace {
 
 constexpr const wchar_t* kApplicationClass = L"TolmarApplication";
+constexpr UINT kActivateUsersWindow = WM_APP + 1;
 
-// The hidden top-level window that owns the program's windows and carries
-// the application's title.
+// The application window: the program's one task-bar entry, titled with the
+// application's title, and the owner of every other window of the program
+// (which therefore get no entries of their own). It is visible but has no
+// size, so nothing of it shows on the screen. Chosen on the task bar, it
+// hands the activation on to the window the user works in.
+LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) != WA_INACTIVE) PostMessageW(hwnd, kActivateUsersWindow, 0, 0);
+            return 0;
+        case kActivateUsersWindow: {
+            HWND popup = GetLastActivePopup(hwnd);
+            if (GetActiveWindow() == hwnd && popup && popup != hwnd && IsWindowVisible(popup) &&
+                IsWindowEnabled(popup))
+                SetActiveWindow(popup);
+            return 0;
+        }
+        case WM_CLOSE:
+            return 0;  // the program ends when its job is done, not from the task bar
+        default:
+            return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
 HWND CreateApplicationWindow(HINSTANCE instance) {
     WNDCLASSEXW wc{sizeof(wc)};
-    wc.lpfnWndProc = DefWindowProcW;
+    wc.lpfnWndProc = ApplicationWindowProc;
     wc.hInstance = instance;
     wc.lpszClassName = kApplicationClass;
     if (!RegisterClassExW(&wc)) return nullptr;
     const std::wstring title(tolmar::kApplicationTitle);
-    return CreateWindowExW(0, kApplicationClass, title.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                           instance, nullptr);
+    return CreateWindowExW(0, kApplicationClass, title.c_str(), WS_POPUP, GetSystemMetrics(SM_CXSCREEN) / 2,
+                           GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, instance, nullptr);
 }
 
 }  // namespace
@@ -45,6 +68,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                         MB_OK | MB_ICONERROR);
             exitCode = 1;
         } else {
+            // The task-bar entry, shown without taking the activation from the form.
+            ShowWindow(tolmar::ApplicationWindow(), SW_SHOWNA);
             form.Show();
             MSG msg;
             while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -1,5 +1,6 @@
 // The small progress window as it stands while the dispatcher's box is open.
 #include "harness.h"
+#include "host_windows.h"
 #include "program_texts.h"
 
 namespace {
@@ -22,7 +23,10 @@ TEST(MainWindow, PropertiesWhileTheHelpBoxIsOpen) {
 
     EXPECT_EQ(GetWindow(main, GW_OWNER), app);
     EXPECT_EQ(TextOf(app), texts::kApplicationTitle);
-    EXPECT_FALSE(IsWindowVisible(app));
+    EXPECT_TRUE(IsWindowVisible(app)) << "the task-bar entry";
+    RECT appRect{};
+    ASSERT_TRUE(GetWindowRect(app, &appRect));
+    EXPECT_TRUE(IsRectEmpty(&appRect)) << "the application window shows nothing on the screen";
     EXPECT_TRUE(IsWindowVisible(main));
     EXPECT_FALSE(IsWindowEnabled(main)) << "the box keeps the program's windows disabled";
     EXPECT_EQ(TextOf(main), texts::kMainCaption);
@@ -54,6 +58,56 @@ TEST(MainWindow, PropertiesWhileTheHelpBoxIsOpen) {
 
     ASSERT_TRUE(run.Answer(*box, IDOK));
     EXPECT_EQ(run.WaitForExit(), 0u);
+}
+
+// The task bar gives a button to every visible top-level window that either
+// has no owner and is no tool window, or carries WS_EX_APPWINDOW.
+std::vector<HWND> TaskbarEntries(DWORD pid) {
+    std::vector<HWND> entries;
+    for (HWND hwnd : TopLevelWindows(pid)) {
+        if (!IsWindowVisible(hwnd)) continue;
+        const LONG_PTR ex = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+        if ((ex & WS_EX_APPWINDOW) || (!GetWindow(hwnd, GW_OWNER) && !(ex & WS_EX_TOOLWINDOW)))
+            entries.push_back(hwnd);
+    }
+    return entries;
+}
+
+std::string Describe(const std::vector<HWND>& windows) {
+    std::string text;
+    for (HWND hwnd : windows)
+        text += "\n    " + Utf8(ClassOf(hwnd)) + " " + Printable(TextOf(hwnd).value_or(L"?"));
+    return text.empty() ? std::string(" none") : text;
+}
+
+// One task-bar entry, "Norvena AB, Tolmar", whatever window of the program
+// is on the screen: the progress window with a box over it, or the test form.
+TEST(MainWindow, OneTaskbarEntryWithTheApplicationsTitle) {
+    {
+        ProgramRun run;
+        ASSERT_TRUE(run.Start());
+        const auto box = run.WaitForBox();
+        ASSERT_TRUE(box) << run.log().Dump();
+        const auto entries = TaskbarEntries(run.process().pid());
+        ASSERT_EQ(entries.size(), 1u) << "with the help box open:" << Describe(entries);
+        EXPECT_EQ(entries.front(), run.ApplicationWindow());
+        EXPECT_EQ(TextOf(entries.front()), texts::kApplicationTitle);
+        EXPECT_EQ(GetWindow(box->hwnd, GW_OWNER), run.ApplicationWindow()) << "the box belongs to the program";
+        ASSERT_TRUE(run.Answer(*box, IDOK));
+        EXPECT_EQ(run.WaitForExit(), 0u);
+    }
+    {
+        ProgramRun run({.args = {L"TEST_MODE"}});
+        auto testForm = StartTestForm(run);
+        ASSERT_TRUE(testForm);
+        const auto entries = TaskbarEntries(run.process().pid());
+        ASSERT_EQ(entries.size(), 1u) << "with the test form open:" << Describe(entries);
+        EXPECT_EQ(entries.front(), run.ApplicationWindow());
+        EXPECT_EQ(TextOf(entries.front()), texts::kApplicationTitle);
+        EXPECT_EQ(GetWindow(testForm->hwnd(), GW_OWNER), run.ApplicationWindow());
+        ASSERT_TRUE(run.Press(testForm->hwnd(), form::kClose));
+        EXPECT_EQ(run.WaitForExit(), 0u);
+    }
 }
 
 }  // namespace

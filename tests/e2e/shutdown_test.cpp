@@ -21,7 +21,10 @@ std::wstring SystemTextShort(DWORD code) {
 TEST(ShutDown, ErrFilesOfTheWorkingFolderAreDeletedOthersKept) {
     ProgramRun run;
     TempFolder& folder = run.folder();
-    for (const wchar_t* name : {L"a.err", L"B.ERR", L"keep.txt", L"a.err.txt"})
+    // "notes.error", "x.errata" and "long-name.errors" have short 8.3 names
+    // ending in ".ERR", which a wildcard search matches too.
+    for (const wchar_t* name :
+         {L"a.err", L"B.ERR", L"keep.txt", L"a.err.txt", L"notes.error", L"x.errata", L"long-name.errors"})
         ASSERT_TRUE(folder.WriteFile(name, "content\r\n"));
     ASSERT_TRUE(folder.MakeFolder(L"sub"));
     ASSERT_TRUE(folder.WriteFile(L"sub\\inner.err", "inner"));
@@ -30,7 +33,8 @@ TEST(ShutDown, ErrFilesOfTheWorkingFolderAreDeletedOthersKept) {
     ASSERT_EQ(out.exitCode, 0u) << run.log().Dump();
     EXPECT_EQ(out.boxes.size(), 1u) << run.log().Dump();
 
-    EXPECT_EQ(folder.Entries(), (std::vector<std::wstring>{L"a.err.txt", L"keep.txt", L"sub"}));
+    EXPECT_EQ(folder.Entries(), (std::vector<std::wstring>{L"a.err.txt", L"keep.txt", L"long-name.errors",
+                                                           L"notes.error", L"sub", L"x.errata"}));
     EXPECT_EQ(folder.ReadFile(L"keep.txt"), std::optional<std::string>("content\r\n"));
     EXPECT_TRUE(folder.Exists(L"sub\\inner.err")) << "only the working folder itself is cleaned";
 }

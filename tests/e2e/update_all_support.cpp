@@ -123,7 +123,17 @@ std::wstring ScriptFolder() {
     std::replace(source.begin(), source.end(), '\\', '/');
     for (int i = 0; i < 3; ++i) source.erase(source.find_last_of('/'));
     source += "/db/";
-    if (!source.empty() && source[0] == '/') {  // a host path: under Wine
+    const bool relative = !source.empty() && source[0] == '.';
+    if (relative) {
+        // A compiler cache may name the source relative to the folder it was
+        // compiled in, which is this program's own folder.
+        wchar_t exe[MAX_PATH] = {};
+        const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        std::wstring folder(exe, n);
+        folder.erase(folder.find_last_of(L"\\/") + 1);
+        return folder + FromUtf8(source);
+    }
+    if (source[0] == '/') {  // a host path: under Wine
         auto toDos = KernelExport<WineDosName>("wine_get_dos_file_name");
         if (!toDos) Fail("cannot reach the host's folder " + source);
         wchar_t* dos = toDos(source.c_str());

@@ -475,10 +475,10 @@ TEST(UpdateAllConnectChooser, CancellingTheChooserEndsInTheConnectionLine) {
     Register reg;
     const std::wstring dataLinks = [] {
         wchar_t common[MAX_PATH] = {};
-        GetEnvironmentVariableW(L"CommonProgramFiles", common, MAX_PATH);
+        GetEnvironmentVariableW(L"CommonProgramFiles(x86)", common, MAX_PATH);
         return std::wstring(common) + L"\\System\\Ole DB\\Data Links\\";
     }();
-    ASSERT_GT(dataLinks.size(), 40u) << "CommonProgramFiles is not set";
+    ASSERT_GT(dataLinks.size(), 40u) << "CommonProgramFiles(x86) is not set";
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(std::filesystem::path(dataLinks), ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))

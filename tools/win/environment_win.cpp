@@ -48,6 +48,21 @@ std::wstring FullPath(const std::wstring& path) {
 
 }  // namespace
 
+std::wstring DataLinksFolder() {
+    // The suite's 32-bit programs and every existing installation keep their
+    // data-link files below the 32-bit Common Files folder ("Program Files
+    // (x86)" on 64-bit Windows). Where that folder does not exist (32-bit
+    // Windows), the ordinary one is the same place. When neither can be
+    // found, the folder stays unknown ("") rather than pointing somewhere
+    // arbitrary.
+    for (int csidl : {CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROGRAM_FILES_COMMON}) {
+        wchar_t common[MAX_PATH + 1] = {};
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, 0, common)) && common[0])
+            return WithTrailingBackslash(common) + L"System\\Ole DB\\Data Links\\";
+    }
+    return {};
+}
+
 std::wstring PathInStoredCase(const std::wstring& path) {
     // Keep the root ("C:\" or "\\server\share\") as given; look every later
     // component up to learn its stored spelling.
@@ -106,13 +121,7 @@ bool InitEnvironment() {
     env.systemPath = QueryDirectory([](wchar_t* b) { return GetSystemDirectoryW(b, MAX_PATH); },
                                     L"Unable to get System32 path");
 
-    // The data-link folder. When the Common Files folder cannot be found, the
-    // folder stays unknown ("") rather than pointing somewhere arbitrary.
-    wchar_t common[MAX_PATH + 1] = {};
-    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, 0, common)) && common[0])
-        env.dataLinksPath = WithTrailingBackslash(common) + L"System\\Ole DB\\Data Links\\";
-    else
-        env.dataLinksPath.clear();
+    env.dataLinksPath = DataLinksFolder();
 
     env.providerPart.clear();
     const FileProbe exists = [](const std::wstring& p) { return FileExists(p); };

@@ -12,6 +12,11 @@ namespace tolmar::win {
 // "... System32 path") when a directory query fails.
 bool InitEnvironment();
 
+// The data-link folder as the suite's 32-bit programs see it:
+// <32-bit Common Files>\System\Ole DB\Data Links\ (the ordinary Common
+// Files folder where there is no 32-bit one); "" when neither is known.
+std::wstring DataLinksFolder();
+
 // Path of a shell special folder without trailing "\"; false when empty.
 bool GetSpecialFolderPath(int csidl, std::wstring& path);
 

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "tools/error.h"
+#include "tools/file_mask.h"
 #include "tools/win/messages_win.h"
 #include "tools/win/system_text.h"
 #include "tools/win/unique.h"
@@ -32,6 +33,8 @@ void ScanFolder(const std::wstring& folder, const std::wstring& mask, std::vecto
                 win::UniqueFind matches(FindFirstFileW((dir + L"\\" + mask).c_str(), &match));
                 if (matches) {
                     do {
+                        // The search also matches short names: only long names count.
+                        if (!LongNameFitsMask(match.cFileName, mask)) continue;
                         matched = true;
                         list.push_back(dir + L"\\" + match.cFileName);
                     } while (FindNextFileW(matches.get(), &match));
@@ -56,10 +59,13 @@ std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstri
 void DeleteFilesByMask(const std::wstring& mask) {
     const size_t slash = mask.find_last_of(L'\\');
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : mask.substr(0, slash + 1);
+    const std::wstring nameMask = mask.substr(folder.size());
     WIN32_FIND_DATAW entry;
     win::UniqueFind entries(FindFirstFileW(mask.c_str(), &entry));
     if (!entries) return;
     do {
+        // "*.err" also finds "notes.error" by its short name NOTES~1.ERR.
+        if (!LongNameFitsMask(entry.cFileName, nameMask)) continue;
         const std::wstring path = folder + entry.cFileName;
         if (!DeleteFileW(path.c_str())) {
             const DWORD code = GetLastError();

@@ -1,6 +1,7 @@
 #include "tools/win/messages_win.h"
 
 #include <string>
+#include <vector>
 
 #include "tools/messages.h"
 
@@ -14,8 +15,36 @@ const UINT g_inactivateProgressMessage = static_cast<WORD>(
 HWND g_applicationWindow = nullptr;
 std::function<void(std::wstring_view)> g_unattendedSink;
 
+// Disables every enabled top-level window of this thread but `keep`, and
+// enables them again at its end: what a task-modal box does.
+class ThreadWindowsDisabled {
+public:
+    explicit ThreadWindowsDisabled(HWND keep) : keep_(keep) {
+        EnumThreadWindows(GetCurrentThreadId(), &Disable, reinterpret_cast<LPARAM>(this));
+    }
+    ~ThreadWindowsDisabled() {
+        for (HWND hwnd : disabled_)
+            if (IsWindow(hwnd)) EnableWindow(hwnd, TRUE);
+    }
+    ThreadWindowsDisabled(const ThreadWindowsDisabled&) = delete;
+    ThreadWindowsDisabled& operator=(const ThreadWindowsDisabled&) = delete;
+
+private:
+    static BOOL CALLBACK Disable(HWND hwnd, LPARAM self) {
+        auto* me = reinterpret_cast<ThreadWindowsDisabled*>(self);
+        if (hwnd != me->keep_ && IsWindowEnabled(hwnd)) {
+            EnableWindow(hwnd, FALSE);
+            me->disabled_.push_back(hwnd);
+        }
+        return TRUE;
+    }
+
+    HWND keep_;
+    std::vector<HWND> disabled_;
+};
+
 int ShowBox(BoxKind kind, std::wstring_view text) {
-    UINT style = MB_TASKMODAL | MB_SETFOREGROUND;
+    UINT style = MB_SETFOREGROUND;
     switch (kind) {
         case BoxKind::Information: style |= MB_OK | MB_ICONINFORMATION; break;
         case BoxKind::Warning: style |= MB_OK | MB_ICONWARNING; break;
@@ -23,10 +52,18 @@ int ShowBox(BoxKind kind, std::wstring_view text) {
     }
     const std::wstring shown(text), caption(BoxCaption(kind));
     HWND previous = GetActiveWindow();
-    const int answer = MessageBoxW(nullptr, shown.c_str(), caption.c_str(), style);
+    int answer;
+    if (HWND owner = g_applicationWindow; owner && IsWindow(owner)) {
+        // Owned by the application window, the box shares the program's one
+        // task-bar entry; it is task-modal all the same: every other window
+        // of the program waits for it.
+        ThreadWindowsDisabled others(owner);
+        answer = MessageBoxW(owner, shown.c_str(), caption.c_str(), style | MB_APPLMODAL);
+    } else {
+        answer = MessageBoxW(nullptr, shown.c_str(), caption.c_str(), style | MB_TASKMODAL);
+    }
     // Give the activation back to the window that had it (a dialog relies on
-    // being activated again), as not every platform does it for a box
-    // without owner.
+    // being activated again), as not every platform does it.
     if (previous && IsWindow(previous) && IsWindowVisible(previous)) SetActiveWindow(previous);
     return answer;
 }

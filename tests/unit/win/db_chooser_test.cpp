@@ -95,6 +95,7 @@ TEST_F(DbChooser, ListsTheFolderAndMarksTheDefaultGreen) {
     Write(L"B.udl");
     links_.MakeFolder(L"map.udl");  // folders that fit the mask are listed too
     Write(L"notes.txt");
+    Write(L"clinic.udlx");  // its short name ends in ".UDL"; it is no data-link file
     // the default is stored as a full path differing from its row in case only
     StoreDefault(L"C:\\Program Files\\Common Files\\System\\Ole DB\\Data Links\\b.UDL");
 
@@ -187,6 +188,60 @@ TEST_F(DbChooser, ComingBackToTheDialogRebuildsTheListAndSelectsTheDefault) {
     ASSERT_GE(selected, 0);
     EXPECT_EQ(rows[static_cast<size_t>(selected)], L"a.udl");
     EXPECT_EQ(Env().providerPart, L"Provider=SQLOLEDB.1;Data Source=S");
+}
+
+// "Lägg till..." and "Redigera..." send the user to the data-link editor;
+// coming back activates the dialog again, and the file just added or edited
+// stays selected, so "OK" takes it; the default keeps its green mark.
+TEST_F(DbChooser, ComingBackFromTheEditorKeepsTheFileJustAddedOrEdited) {
+    Write(L"a.udl");
+    Write(L"b.udl");
+    StoreDefault(L"a.udl");
+    // the editor: another program's window, which takes the focus
+    HWND editor = CreateWindowExW(0, L"Static", L"editor", WS_POPUP | WS_VISIBLE, 50, 50, 60, 60, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    data_.openEditor = [&](HWND, const std::wstring& path) {
+        opened_.push_back(path);
+        SetForegroundWindow(editor);
+    };
+    std::wstring afterAdd, afterEdit;
+    RowOnScreen defaultRow{};
+    const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
+        auto selectedText = [&] {
+            const std::vector<std::wstring> rows = ui.Rows(list);
+            const int row = ui.Selection(list);
+            return row >= 0 && row < static_cast<int>(rows.size()) ? rows[static_cast<size_t>(row)] : L"<none>";
+        };
+        auto comeBack = [&] {
+            ui.Settle(dialog);
+            if (GetForegroundWindow() != editor) throw std::runtime_error("the editor did not take the focus");
+            SetForegroundWindow(dialog);
+            ui.Settle(dialog);
+        };
+        ui.Click(dialog, IDC_DP_BITBTN4);  // "Lägg till..."
+        HWND input = ui.WaitForWindow(L"Ny DataProvider");
+        ui.Type(input, IDC_NP_EDIT, L"ny");
+        ui.Click(input, IDOK);
+        ui.WaitForClose(input);
+        comeBack();
+        afterAdd = selectedText();
+
+        const std::vector<std::wstring> rows = ui.Rows(list);
+        ui.Select(list, static_cast<int>(std::find(rows.begin(), rows.end(), L"b.udl") - rows.begin()));
+        ui.Click(dialog, IDC_DP_BITBTN5);  // "Redigera..."
+        comeBack();
+        afterEdit = selectedText();
+        const std::vector<std::wstring> now = ui.Rows(list);
+        defaultRow = ReadRow(list, static_cast<int>(std::find(now.begin(), now.end(), L"a.udl") - now.begin()));
+        ui.Click(dialog, IDOK);
+    });
+    DestroyWindow(editor);
+    EXPECT_EQ(opened_, (std::vector<std::wstring>{links_.File(L"ny.udl"), links_.File(L"b.udl")}));
+    EXPECT_EQ(afterAdd, L"ny.udl");
+    EXPECT_EQ(afterEdit, L"b.udl");
+    EXPECT_TRUE(defaultRow.greenText) << "the default lost its mark";
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(data_.chosen, L"b.udl");
 }
 
 TEST_F(DbChooser, EveryActionNeedsASelectedRow) {

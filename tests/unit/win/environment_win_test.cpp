@@ -1,6 +1,9 @@
 // InitEnvironment, FindFiles and the errors file against the real platform.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shlobj.h>
+
 #include <algorithm>
 
 #include "app/win/errors_file.h"
@@ -58,9 +61,12 @@ TEST(EnvironmentWin, WorkingFolderGivesAppPathAndAppKey) {
     EXPECT_EQ(Env().appKey.find(L':'), std::wstring::npos);
     EXPECT_EQ(Env().windowsPath.back(), L'\\');
     EXPECT_EQ(Env().systemPath.back(), L'\\');
-    const std::wstring links = L"System\\Ole DB\\Data Links\\";
-    ASSERT_GT(Env().dataLinksPath.size(), links.size());
-    EXPECT_EQ(Env().dataLinksPath.substr(Env().dataLinksPath.size() - links.size()), links);
+    // The data-link folder is the one the suite's 32-bit programs use.
+    wchar_t common86[MAX_PATH + 1] = {};
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMONX86, nullptr, 0, common86), S_OK);
+    EXPECT_NE(std::wstring(common86).find(L"(x86)"), std::wstring::npos) << "not a 64-bit system";
+    EXPECT_EQ(Env().dataLinksPath, std::wstring(common86) + L"\\System\\Ole DB\\Data Links\\");
+    EXPECT_EQ(DataLinksFolder(), Env().dataLinksPath);
     // Nothing stored: the marker text names a file in the data-link folder.
     EXPECT_EQ(Env().dataProviderFile, Env().dataLinksPath + L"ERROR");
     EXPECT_EQ(Env().providerPart, L"");
@@ -134,17 +140,36 @@ TEST(FilesWin, FindFilesStopsAFolderAtItsFirstSuccessfulMaskSearch) {
     EXPECT_TRUE(FindFiles(dir.path() + L"missing", L"*.udl").empty());
 }
 
+// A wildcard search also matches 8.3 short names ("notes.error" is
+// NOTES~1.ERR): only long names ending in ".udl" are data-link files.
+TEST(FilesWin, FindFilesGoesByLongNames) {
+    TempFolder dir;
+    dir.Write(L"clinic.udlx", "");
+    dir.Write(L"notes.udl.bak", "");
+    EXPECT_TRUE(FindFiles(dir.path(), L"*.udl").empty());
+    dir.Write(L"Klinik.UDL", "");
+    const std::wstring folder = dir.path().substr(0, dir.path().size() - 1);
+    EXPECT_EQ(FindFiles(dir.path(), L"*.udl"), std::vector<std::wstring>{folder + L"\\Klinik.UDL"});
+}
+
 TEST(FilesWin, DeleteFilesByMaskRemovesMatchesOnly) {
     TempFolder dir;
     dir.Write(L"one.err", "1");
     dir.Write(L"two.ERR", "2");
     dir.Write(L"keep.txt", "3");
     dir.Write(L"keep.err.txt", "4");
+    // names whose short 8.3 names end in ".ERR"
+    dir.Write(L"notes.error", "5");
+    dir.Write(L"x.errata", "6");
+    dir.Write(L"long-name.errors", "7");
     DeleteFilesByMask(dir.path() + L"*.err");
     EXPECT_EQ(dir.Read(L"one.err"), "<missing>");
     EXPECT_EQ(dir.Read(L"two.ERR"), "<missing>");
     EXPECT_EQ(dir.Read(L"keep.txt"), "3");
     EXPECT_EQ(dir.Read(L"keep.err.txt"), "4");
+    EXPECT_EQ(dir.Read(L"notes.error"), "5");
+    EXPECT_EQ(dir.Read(L"x.errata"), "6");
+    EXPECT_EQ(dir.Read(L"long-name.errors"), "7");
     DeleteFilesByMask(dir.path() + L"*.none");  // matches nothing, does nothing
 }
 

@@ -9,6 +9,7 @@
 #include "tools/db/provider_list.h"
 #include "tools/environment.h"
 #include "tools/error.h"
+#include "tools/file_mask.h"
 #include "tools/win/db/data_providers_resource.h"
 #include "tools/win/messages_win.h"
 #include "tools/win/registry.h"
@@ -35,6 +36,9 @@ using UniqueGdiObject = UniqueHandle<HGDIOBJ, GdiObjectTraits>;
 struct DialogState {
     DataProvidersDialogData& data;
     UniqueGdiObject listFont;
+    // The file last added or opened for editing: the user comes back from the
+    // editor to it, so it stays selected when the list is refilled.
+    std::optional<std::wstring> touched;
 };
 
 HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_DP_LISTBOX1); }
@@ -53,7 +57,9 @@ std::wstring DefaultName(const DataProvidersDialogData& data) {
     return db::DefaultProviderName(ReadSetting(kSection, data.IniTextPosision));
 }
 
-void FillProviderList(HWND dialog, const std::wstring& selectName) {
+// Refills the list from the data-link folder and selects the row of
+// `selectName`, else the row of `otherwise`, else none.
+void FillProviderList(HWND dialog, const std::wstring& selectName, const std::wstring& otherwise = L"") {
     HWND list = List(dialog);
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
     std::vector<std::wstring> rows;
@@ -61,11 +67,13 @@ void FillProviderList(HWND dialog, const std::wstring& selectName) {
     UniqueFind entries(FindFirstFileW((Env().dataLinksPath + L"*.udl").c_str(), &entry));
     if (entries) {
         do {
-            rows.emplace_back(entry.cFileName);
+            // Only long names count: "clinic.udlx" matches by its short name.
+            if (LongNameFitsMask(entry.cFileName, L"*.udl")) rows.emplace_back(entry.cFileName);
         } while (FindNextFileW(entries.get(), &entry));
     }
     for (const std::wstring& row : rows) SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
-    const std::optional<size_t> selected = db::FindProviderRow(rows, selectName);
+    std::optional<size_t> selected = db::FindProviderRow(rows, selectName);
+    if (!selected && !otherwise.empty()) selected = db::FindProviderRow(rows, otherwise);
     SendMessageW(list, LB_SETCURSEL, selected ? static_cast<WPARAM>(*selected) : static_cast<WPARAM>(-1), 0);
 }
 
@@ -145,13 +153,15 @@ void AddProvider(HWND dialog, DialogState& state) {
         }
     }
     file.reset();
+    state.touched = fileName;
     state.data.openEditor(dialog, path);
     FillProviderList(dialog, fileName);
 }
 
-void DeleteProvider(HWND dialog, const std::wstring& row) {
+void DeleteProvider(HWND dialog, DialogState& state, const std::wstring& row) {
     if (AskYesNo(L"Radera DataProvider-filen " + row) != IDYES) return;
     DeleteFileW((Env().dataLinksPath + row).c_str());
+    state.touched.reset();
     FillProviderList(dialog, L"");
 }
 
@@ -177,10 +187,13 @@ void Command(HWND dialog, DialogState& state, int id, int code) {
             AddProvider(dialog, state);
             break;
         case IDC_DP_BITBTN5:
-            if (const auto row = SelectedRow(dialog)) state.data.openEditor(dialog, Env().dataLinksPath + *row);
+            if (const auto row = SelectedRow(dialog)) {
+                state.touched = *row;
+                state.data.openEditor(dialog, Env().dataLinksPath + *row);
+            }
             break;
         case IDC_DP_BITBTN6:
-            if (const auto row = SelectedRow(dialog)) DeleteProvider(dialog, *row);
+            if (const auto row = SelectedRow(dialog)) DeleteProvider(dialog, state, *row);
             break;
         case IDC_DP_LISTBOX1:
             if (code == LBN_DBLCLK) Command(dialog, state, IDC_DP_BITBTN5, BN_CLICKED);
@@ -215,8 +228,11 @@ INT_PTR CALLBACK DataProvidersProc(HWND dialog, UINT message, WPARAM wParam, LPA
             return TRUE;
         }
         case WM_ACTIVATE:
-            // Each activation rebuilds the list and selects the default file.
-            if (state && LOWORD(wParam) != WA_INACTIVE) FillProviderList(dialog, DefaultName(state->data));
+            // Each activation rebuilds the list (the editor may have added or
+            // changed files) and selects the file the user last added or
+            // edited, else the default file.
+            if (state && LOWORD(wParam) != WA_INACTIVE)
+                FillProviderList(dialog, state->touched.value_or(L""), DefaultName(state->data));
             return FALSE;
         case WM_COMMAND:
             if (!state) return FALSE;

@@ -4,6 +4,7 @@
 
 #include "tools/error.h"
 #include "tools/text.h"
+#include "tools/win/db/odbc_data_sources.h"
 
 namespace tolmar::win::odbc {
 namespace {
@@ -34,6 +35,21 @@ std::wstring Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
         text += L"[" + std::wstring(reinterpret_cast<const wchar_t*>(state)) + L"] " + Trim(message);
     }
     return text;
+}
+
+std::vector<std::wstring> DiagnosticStates(SQLSMALLINT handleType, SQLHANDLE handle) {
+    std::vector<std::wstring> states;
+    if (handle == SQL_NULL_HANDLE) return states;
+    for (SQLSMALLINT record = 1; record <= 64; ++record) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR message[2] = {};
+        SQLSMALLINT length = 0;
+        const SQLRETURN r = SQLGetDiagRecW(handleType, handle, record, state, &native, message, 2, &length);
+        if (!SQL_SUCCEEDED(r)) break;
+        states.emplace_back(reinterpret_cast<const wchar_t*>(state));
+    }
+    return states;
 }
 
 void Check(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, std::string_view call) {
@@ -86,8 +102,15 @@ Connection Connection::Open(const std::wstring& connectionString) {
     SQLHANDLE dbc = SQL_NULL_HANDLE;
     Check(SQLAllocHandle(SQL_HANDLE_DBC, c.env_->get(), &dbc), SQL_HANDLE_ENV, c.env_->get(), "SQLAllocHandle");
     UniqueDbc owned(dbc);
-    Check(SQLDriverConnectW(dbc, nullptr, Sql(connectionString), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
-          SQL_HANDLE_DBC, dbc, "SQLDriverConnectW");
+    const SQLRETURN connected =
+        SQLDriverConnectW(dbc, nullptr, Sql(connectionString), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(connected)) {
+        // A data source of the suite's 32-bit programs that this program
+        // cannot see: said plainly instead of "data source name not found".
+        if (const auto text = OtherBitnessFailureText(connectionString, DiagnosticStates(SQL_HANDLE_DBC, dbc)))
+            throw Error(*text);
+    }
+    Check(connected, SQL_HANDLE_DBC, dbc, "SQLDriverConnectW");
     c.dbc_ = std::move(owned);
     return c;
 }

@@ -44,6 +44,9 @@ using UniqueStmt = UniqueHandle<SQLHANDLE, StmtTraits>;
 // "\r"; "" when the handle has none.
 std::wstring Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
 
+// The SQLSTATEs of a handle's diagnostic records, in order.
+std::vector<std::wstring> DiagnosticStates(SQLSMALLINT handleType, SQLHANDLE handle);
+
 // Nothing when `result` is a success; otherwise throws Error with the
 // handle's diagnostics (or, when it has none, the failed call and its code).
 void Check(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, std::string_view call);
@@ -78,7 +81,10 @@ public:
     Connection& operator=(Connection&& other) noexcept;
     ~Connection() { Close(); }
 
-    // Throws Error with the driver's diagnostics when it cannot connect.
+    // Throws Error with the driver's diagnostics when it cannot connect, or
+    // with a plain explanation when the connection names a data source (or
+    // its driver) that exists only for programs of the other bitness
+    // (tools/db/odbc_data_sources.h).
     static Connection Open(const std::wstring& connectionString);
 
     bool connected() const { return static_cast<bool>(dbc_); }
