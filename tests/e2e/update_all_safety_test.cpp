@@ -15,41 +15,8 @@ using namespace e2e::upd;
 
 constexpr Ms kSmallRun{30000};
 
-struct Clinic {
-    explicit Clinic(Engine engine, const std::wstring& schema = L"schema.sql")
-        : table(engine, data, schema), dataLink(WriteDataLink(data, L"klinik.udl", OdbcDataLink(table.odbcString()))) {}
-
-    Register reg;
-    TempFolder data{L"tolmar-safe"};
-    PatientTable table;
-    std::wstring dataLink;
-};
-
-RunOptions UpdateAll(const std::wstring& dataLink) { return {.args = {L"UPDATE_ALL", dataLink}}; }
-
-::testing::AssertionResult Start(ProgramRun& run, const Register& reg) {
-    if (!run.folder().WriteFile(L"tolmar.ini", RegisterIni(reg.Endpoint())))
-        return ::testing::AssertionFailure() << "tolmar.ini could not be written";
-    return run.Start();
-}
-
-std::optional<std::string> ErrorsFile(ProgramRun& run) { return run.folder().ReadFile(ErrorsFileName()); }
-
-Row Patient(int nr, std::wstring personnr, Row columns = {}) {
-    columns[L"PATIENTNR"] = std::to_wstring(nr);
-    columns[L"PERSONNR"] = std::move(personnr);
-    return columns;
-}
-
 const Row kOutdated = {{L"F_RNAMN", L"Gammal"}, {L"EFTERNAMN", L"Gammal"}, {L"ADRESS", L"Gammal väg 1"},
                        {L"POSTNR", L"111 11"}, {L"ORT", L"GAMLESTAD"}, {L"KON", L"K"}};
-
-// A register document of the PO family for the `result` injection.
-std::wstring PoDocument(const std::vector<std::pair<std::wstring, std::wstring>>& tags) {
-    std::wstring doc = L"<?xml version=\"1.0\" encoding=\"utf-8\"?><PopulationManager><PersonInfo>";
-    for (const auto& [tag, text] : tags) doc += L"<" + tag + L">" + text + L"</" + tag + L">";
-    return doc + L"</PersonInfo><Relation></Relation></PopulationManager>";
-}
 
 const std::vector<std::pair<std::wstring, std::wstring>> kNewPerson = {
     {L"PO_FNAME", L"Ny"},         {L"PO_NAME", L"Ny"},        {L"PO_DNAME", L"1"}, {L"PO_LNAME", L"Person"},
@@ -68,7 +35,7 @@ TEST(UpdateAllSafety, AnAnswerThatNamesNoOneNeverOverwritesARow) {
     const std::vector<Row> before = {Patient(1, L"194501011234", kOutdated), Patient(2, L"197503034567", kOutdated)};
     s.table.Insert(before);
 
-    ProgramRun run(UpdateAll(s.dataLink));
+    ProgramRun run(UpdateAll(s));
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(SameRows(s.table.Rows(), before));
@@ -93,7 +60,7 @@ TEST(UpdateAllSafety, AFailedClosingCommitIsALine) {
                                      Patient(2, L"197503034567", With(kOutdated, {{L"EPOST", L"vid-commit"}}))};
     s.table.Insert(before);
 
-    ProgramRun run(UpdateAll(s.dataLink));
+    ProgramRun run(UpdateAll(s));
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {Text(L"Antal poster redigerade: 2"),
@@ -125,7 +92,7 @@ TEST_P(UpdateAllLegacyTable, RefusedDerivedValuesAndSharedKeysLoseNothing) {
     };
     s.table.Insert(before);
 
-    ProgramRun run(UpdateAll(s.dataLink));
+    ProgramRun run(UpdateAll(s));
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     const Line shared = Text(L"Det gick inte att uppdatera! Fel: PATIENTNR 4 finns på flera rader i KUNDER; ingen "
@@ -155,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(UpdateAll, UpdateAllLegacyTable, ::testing::Values(Engi
 TEST(UpdateAllSafety, AnUnreadableListSettingIsNotReplaced) {
     Clinic s(Engine::Sqlite);
     s.table.Insert({Patient(1, L"194501011234", kOutdated)});
-    ProgramRun run(UpdateAll(s.dataLink));
+    ProgramRun run(UpdateAll(s));
     const std::wstring path = run.registry().KeyPath(L"Tolmar");
     const std::wstring longSql = L"SELECT PATIENTNR FROM KUNDER WHERE PATIENTNR IN (" + std::wstring(1100, L' ') + L"1)";
     ASSERT_TRUE(reg::WriteString(HKEY_CURRENT_USER, path, L"KunderSQL", longSql));
@@ -183,7 +150,7 @@ TEST(UpdateAllSafety, ALongDataLinkLineIsReadWhole) {
     const std::wstring odbc = L"Driver={SQLite3};Description=" + std::wstring(240, L'x') + L";" +
                               s.table.odbcString().substr(std::wstring(L"Driver={SQLite3};").size());
     const std::wstring link = WriteDataLink(s.data, L"lang.udl", OdbcDataLink(odbc));
-    ProgramRun run(UpdateAll(link));
+    ProgramRun run({.args = {L"UPDATE_ALL", link}});
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {Text(L"Antal poster redigerade: 1")}));
@@ -198,13 +165,13 @@ TEST(UpdateAllSafety, ASecondRunOnTheSameDatabaseRefusesToStart) {
     Clinic s(Engine::Sqlite);
     s.table.Insert({Patient(1, L"194501011234", kOutdated), Patient(2, L"197503034567", kOutdated)});
     s.reg.Inject(L"ok | delay=4000 | pnr=194501011234");
-    ProgramRun first(UpdateAll(s.dataLink));
+    ProgramRun first(UpdateAll(s));
     ASSERT_TRUE(Start(first, s.reg));
     ASSERT_TRUE(WaitUntil([&] { return s.reg.RequestCount() >= 1 || !first.process().Running(); }, kSmallRun));
     ASSERT_TRUE(first.process().Running()) << first.log().Dump();
 
     // Another working folder, another data link to the same database.
-    ProgramRun second(UpdateAll(WriteDataLink(s.data, L"samma.udl", OdbcDataLink(s.table.odbcString()))));
+    ProgramRun second({.args = {L"UPDATE_ALL", WriteDataLink(s.data, L"samma.udl", OdbcDataLink(s.table.odbcString()))}});
     ASSERT_TRUE(Start(second, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(second, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(second),
@@ -238,7 +205,7 @@ TEST_P(UpdateAllLocks, ALockHeldElsewhereIsWaitedForABoundedTime) {
     OdbcConnection holder(s.table.odbcString());
     holder.ExecuteAndHold(L"UPDATE KUNDER SET EPOST = 'låst' WHERE PATIENTNR = 1");
 
-    ProgramRun run(UpdateAll(link));
+    ProgramRun run({.args = {L"UPDATE_ALL", link}});
     const auto started = Clock::now();
     ASSERT_TRUE(Start(run, s.reg));
     const bool ended = WaitUntil([&] { return !run.process().Running(); }, Ms(55000));

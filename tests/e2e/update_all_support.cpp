@@ -662,6 +662,35 @@ std::vector<std::wstring> ErrorsFiles(const TempFolder& folder) {
 
 // ---- running the program ----------------------------------------------------------------------------------
 
+Clinic::Clinic(Engine engine, const std::wstring& schema)
+    : table(engine, data, schema), dataLink(WriteDataLink(data, L"klinik.udl", OdbcDataLink(table.odbcString()))) {}
+
+RunOptions UpdateAll(const Clinic& clinic, std::vector<std::wstring> options) {
+    RunOptions run{.args = {L"UPDATE_ALL", clinic.dataLink}};
+    for (std::wstring& option : options) run.args.push_back(std::move(option));
+    return run;
+}
+
+Row Patient(int nr, std::wstring personnr, Row columns) {
+    columns[L"PATIENTNR"] = std::to_wstring(nr);
+    columns[L"PERSONNR"] = std::move(personnr);
+    return columns;
+}
+
+std::wstring PoDocument(const std::vector<std::pair<std::wstring, std::wstring>>& tags) {
+    std::wstring doc = L"<?xml version=\"1.0\" encoding=\"utf-8\"?><PopulationManager><PersonInfo>";
+    for (const auto& [tag, text] : tags) doc += L"<" + tag + L">" + text + L"</" + tag + L">";
+    return doc + L"</PersonInfo><Relation></Relation></PopulationManager>";
+}
+
+::testing::AssertionResult Start(ProgramRun& run, const Register& reg) {
+    if (!run.folder().WriteFile(L"tolmar.ini", RegisterIni(reg.Endpoint())))
+        return ::testing::AssertionFailure() << "tolmar.ini could not be written";
+    return run.Start();
+}
+
+std::optional<std::string> ErrorsFile(ProgramRun& run) { return run.folder().ReadFile(ErrorsFileName()); }
+
 ::testing::AssertionResult EndsWithoutBoxes(ProgramRun& run, Ms timeout, std::optional<DWORD> exitCode) {
     const Outcome out = run.Finish(IDOK, timeout);
     auto failure = ::testing::AssertionFailure();

@@ -188,7 +188,36 @@ inline Line Text(std::wstring text) { return {Lit(std::move(text))}; }
 // page without a byte-order mark.
 ::testing::AssertionResult ErrorsFileHolds(const std::optional<std::string>& bytes, const std::vector<Line>& lines);
 
+// ---- a clinic: a patient table, its data link and the register -------------------------------
+
+// A patient table in a folder of its own with the data link to it, and the
+// register simulator, clean for this test.
+struct Clinic {
+    explicit Clinic(Engine engine, const std::wstring& schema = L"schema.sql");
+
+    Register reg;
+    TempFolder data{L"tolmar-upd"};
+    PatientTable table;
+    std::wstring dataLink;
+};
+
+// "UPDATE_ALL" with the clinic's data link, and any options after it.
+RunOptions UpdateAll(const Clinic& clinic, std::vector<std::wstring> options = {});
+
+// A KUNDER row with its key and personal number.
+Row Patient(int nr, std::wstring personnr, Row columns = {});
+
+// A register document of the PO family for the simulator's `result` injection.
+std::wstring PoDocument(const std::vector<std::pair<std::wstring, std::wstring>>& tags);
+
 // ---- running the program ----------------------------------------------------------------
+
+// Writes "tolmar.ini" for the register into the run's folder, then starts it.
+::testing::AssertionResult Start(ProgramRun& run, const Register& reg);
+
+// The run's errors file, if it wrote one.
+std::optional<std::string> ErrorsFile(ProgramRun& run);
+
 
 // Waits for the program to end on its own without showing anything, with
 // `exitCode` when given; the failure names what it showed instead.

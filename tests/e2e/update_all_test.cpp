@@ -15,37 +15,9 @@ using namespace e2e::upd;
 
 constexpr Ms kSmallRun{30000};
 
-// A patient table in a folder of its own with the data link to it, and the
-// register simulator, clean for this test.
-struct Clinic {
-    explicit Clinic(Engine engine, const std::wstring& schema = L"schema.sql")
-        : table(engine, data, schema), dataLink(WriteDataLink(data, L"klinik.udl", OdbcDataLink(table.odbcString()))) {}
-
-    Register reg;
-    TempFolder data{L"tolmar-upd"};
-    PatientTable table;
-    std::wstring dataLink;
-};
-
 std::wstring Upper(std::wstring text) {
     CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
     return text;
-}
-
-RunOptions UpdateAll(const Clinic& s) { return {.args = {L"UPDATE_ALL", s.dataLink}}; }
-
-::testing::AssertionResult Start(ProgramRun& run, const Clinic& s) {
-    if (!run.folder().WriteFile(L"tolmar.ini", RegisterIni(s.reg.Endpoint())))
-        return ::testing::AssertionFailure() << "tolmar.ini could not be written";
-    return run.Start();
-}
-
-std::optional<std::string> ErrorsFile(ProgramRun& run) { return run.folder().ReadFile(ErrorsFileName()); }
-
-Row Patient(int nr, std::wstring personnr, Row columns = {}) {
-    columns[L"PATIENTNR"] = std::to_wstring(nr);
-    columns[L"PERSONNR"] = std::move(personnr);
-    return columns;
 }
 
 // Personal numbers whose lookups the fixture answers with its own fault.
@@ -54,13 +26,6 @@ const std::wstring kFaultWithHeader = L"190002020000";
 const Line kFaultWithHeaderLine = Text(
     L"Ett fel uppstod vid sökning av personnummer 190002020000; Fel: -400, "
     L"Registret är inte tillgängligt\r\nFel i PopmWs.GetPerson: Databasen svarar inte");
-
-// A register document of the PO family for the `result` injection.
-std::wstring PoDocument(const std::vector<std::pair<std::wstring, std::wstring>>& tags) {
-    std::wstring doc = L"<?xml version=\"1.0\" encoding=\"utf-8\"?><PopulationManager><PersonInfo>";
-    for (const auto& [tag, text] : tags) doc += L"<" + tag + L">" + text + L"</" + tag + L">";
-    return doc + L"</PersonInfo><Relation></Relation></PopulationManager>";
-}
 
 // ---- the rows and the errors file of an ordinary run -----------------------------
 
@@ -133,7 +98,7 @@ TEST_P(UpdateAllRows, RowsTakeTheRegistersDataAndTheErrorsFileNamesEveryOtherOut
     s.table.Insert(before);
 
     ProgramRun run(UpdateAll(s));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
 
     const auto& b = before;
@@ -223,7 +188,7 @@ TEST_P(UpdateAllBatches, TwoHundredFiftySavedRowsAreCommittedAfterRows101And202A
     s.table.Insert(patients);
 
     ProgramRun run(UpdateAll(s));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     auto committed = [&] {
         return std::stoi(
             s.table.sql().Scalar(L"SELECT COUNT(*) FROM KUNDER WHERE KONTROLLNR IS NOT NULL").value_or(L"-1"));
@@ -272,7 +237,7 @@ TEST_P(UpdateAllFailedSaves, TenFailedSavesAreToleratedTheEleventhStopsTheRun) {
     s.table.Insert(patients);
 
     ProgramRun run(UpdateAll(s));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
 
     const bool stops = c.refused > 10;
@@ -333,7 +298,7 @@ TEST(UpdateAllLookups, NotFoundAndFailedLookupsNeverStopTheRunAndNothingSavedCou
     s.table.Insert(patients);
 
     ProgramRun run(UpdateAll(s));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), lines));
     EXPECT_TRUE(SameRows(s.table.Rows(), patients));
@@ -352,7 +317,7 @@ TEST(UpdateAllListQuery, TheSettingChoosesThePatientsAndTheirOrder) {
     ProgramRun run(UpdateAll(s));
     ASSERT_TRUE(reg::WriteString(HKEY_CURRENT_USER, run.registry().KeyPath(L"Tolmar"), L"KunderSQL",
                                  L"SELECT PATIENTNR FROM KUNDER WHERE KON = 'K' ORDER BY PATIENTNR DESC"));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {Text(L"Antal poster redigerade: 3")}));
     EXPECT_EQ(s.reg.LookedUpNumbers(), (std::vector<std::wstring>{L"199002023333", L"197503034567", L"194501011234"}));
@@ -365,7 +330,7 @@ TEST(UpdateAllListQuery, AListQueryThatFailsIsTheOnlyLine) {
     ProgramRun run(UpdateAll(s));
     ASSERT_TRUE(reg::WriteString(HKEY_CURRENT_USER, run.registry().KeyPath(L"Tolmar"), L"KunderSQL",
                                  L"SELECT PATIENTNR FROM PATIENTER_SAKNAS"));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {{Lit(L"Det gick inte att öppna tabellen KunderAll! Fel: "),
                                                    AnyOrNone(), Lit(L"PATIENTER_SAKNAS"), AnyOrNone()}}));
@@ -384,7 +349,7 @@ TEST(UpdateAllTableShape, WithoutTheOptionalColumnsRowsAreStillSaved) {
     s.table.Insert(before);
 
     ProgramRun run(UpdateAll(s));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {Text(L"Antal poster redigerade: 2")}));
     const std::vector<Row> after = {
@@ -411,7 +376,7 @@ TEST(UpdateAllTableShape, WithoutTel3notTheRunStopsAtTheFirstRowToSave) {
     s.table.Insert(before);
 
     ProgramRun run(UpdateAll(s));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {{Lit(L"Det gick inte att öppna tabellen Kunder! Fel: "), AnyOrNone(),
                                                    Lit(L"TEL3NOT"), AnyOrNone()},
@@ -549,7 +514,7 @@ TEST(UpdateAllRegisterFaults, FaultsAndDroppedConnectionsMidRunLoseNothing) {
     s.table.Insert(before);
 
     ProgramRun run(UpdateAll(s));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     // No answer in this run carried the register's error header.
     const std::wstring noHeader = L"\r\nFel i .: ";
@@ -595,7 +560,7 @@ TEST(UpdateAllPostgres, TheServerEndingTheSessionMidRunKeepsTheCommittedBatch) {
     s.reg.Inject(L"ok | delay=2000 | pnr=196003038888");
 
     ProgramRun run(UpdateAll(s));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(WaitUntil([&] { return s.reg.RequestCount() >= 105 || !run.process().Running(); }, Ms(60000)));
     ASSERT_TRUE(run.process().Running()) << run.log().Dump();
     ASSERT_EQ(s.table.TerminateOtherSessions(), 1) << "the program's session was not found";
@@ -621,7 +586,7 @@ TEST(UpdateAllPostgres, AnotherUsersEditDuringTheRunIsNotOverwritten) {
     s.reg.Inject(L"ok | delay=1500 | pnr=195512127777");
 
     ProgramRun run(UpdateAll(s));
-    ASSERT_TRUE(Start(run, s));
+    ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(WaitUntil([&] { return s.reg.RequestCount() >= 2 || !run.process().Running(); }, kSmallRun));
     ASSERT_TRUE(run.process().Running()) << run.log().Dump();
     s.table.sql().Execute(L"UPDATE KUNDER SET EFTERNAMN = 'Holm-Åkesson', TEL1 = '070-111 22' WHERE PATIENTNR = 2");

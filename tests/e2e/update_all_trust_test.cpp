@@ -16,28 +16,6 @@ using namespace e2e::upd;
 
 constexpr Ms kSmallRun{30000};
 
-struct Clinic {
-    explicit Clinic(Engine engine)
-        : table(engine, data), dataLink(WriteDataLink(data, L"klinik.udl", OdbcDataLink(table.odbcString()))) {}
-
-    Register reg;
-    TempFolder data{L"tolmar-trust"};
-    PatientTable table;
-    std::wstring dataLink;
-};
-
-::testing::AssertionResult Start(ProgramRun& run, const Register& reg) {
-    if (!run.folder().WriteFile(L"tolmar.ini", RegisterIni(reg.Endpoint())))
-        return ::testing::AssertionFailure() << "tolmar.ini could not be written";
-    return run.Start();
-}
-
-Row Patient(int nr, std::wstring personnr, Row columns = {}) {
-    columns[L"PATIENTNR"] = std::to_wstring(nr);
-    columns[L"PERSONNR"] = std::move(personnr);
-    return columns;
-}
-
 // The file name beside the errors file: Beside(L"changes") is "changes <date>.csv".
 std::wstring Beside(const std::wstring& prefix) {
     std::wstring name = ErrorsFileName();  // "errors <date>.txt"
@@ -80,7 +58,7 @@ TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
     const std::vector<Row> before = OutOfDate();
     s.table.Insert(before);
 
-    ProgramRun preview({.args = {L"UPDATE_ALL", s.dataLink, L"/Preview"}});
+    ProgramRun preview(UpdateAll(s, {L"/Preview"}));
     ASSERT_TRUE(Start(preview, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(preview, kSmallRun, 0));
     EXPECT_TRUE(SameRows(s.table.Rows(), before));
@@ -91,7 +69,7 @@ TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
     EXPECT_FALSE(preview.folder().Exists(Beside(L"changes"))) << "a preview wrote a change journal";
 
     // The real run, in the same working folder as a scheduled task would be.
-    ProgramRun run({.args = {L"UPDATE_ALL", s.dataLink}});
+    ProgramRun run(UpdateAll(s));
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 0));
     const auto journal = run.folder().ReadFile(Beside(L"changes"));
@@ -141,7 +119,7 @@ TEST(UpdateAllJournal, AKilledRunLeavesExactlyTheCommittedBatchesInTheJournal) {
         patients.push_back(Patient(i, i == 104 ? L"196003038888" : L"194501011234", {{L"EFTERNAMN", L"Gammal"}}));
     s.table.Insert(patients);
     s.reg.Inject(L"ok | delay=20000 | pnr=196003038888");
-    ProgramRun run({.args = {L"UPDATE_ALL", s.dataLink}});
+    ProgramRun run(UpdateAll(s));
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(WaitUntil([&] { return s.reg.RequestCount() >= 104 || !run.process().Running(); }, Ms(60000)));
     ASSERT_TRUE(run.process().Running()) << run.log().Dump();
@@ -192,7 +170,7 @@ TEST(UpdateAllUndo, AFileThatIsNotAJournalIsRefused) {
     Clinic s(Engine::Sqlite);
     const std::vector<Row> before = OutOfDate();
     s.table.Insert(before);
-    ProgramRun run({.args = {L"UPDATE_ALL", s.dataLink, L"/UNDO:annan.csv"}});
+    ProgramRun run(UpdateAll(s, {L"/UNDO:annan.csv"}));
     ASSERT_TRUE(run.folder().WriteFile(L"annan.csv", kJournalHead + "\"t\",\"1\",\"p\",\"LOSENORD\",\"a\",\"b\"\r\n"));
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 2));
