@@ -88,11 +88,10 @@ std::vector<std::vector<CsvField>> SplitCsv(std::string_view text) {
     return rows;
 }
 
-// Strict: text that does not come back byte for byte is not UTF-8.
 std::wstring Decoded(const std::string& utf8) {
-    std::wstring text = FromUtf8(utf8);
-    if (ToUtf8(text) != utf8) throw Error(L"text som inte \u00e4r UTF-8");
-    return text;
+    std::optional<std::wstring> text = DecodeUtf8Strict(utf8);
+    if (!text) throw Error(L"text som inte \u00e4r UTF-8");
+    return std::move(*text);
 }
 
 }  // namespace

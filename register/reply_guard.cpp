@@ -8,18 +8,6 @@ constexpr wchar_t kFieldSeparator = L'\u00a4';
 
 bool IsUnsafeChar(wchar_t c) { return c == kFieldSeparator || static_cast<unsigned long>(c) < 0x20; }
 
-void Put(std::wstring& out, char32_t c) {
-    if constexpr (sizeof(wchar_t) == 2) {
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (c >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-            return;
-        }
-    }
-    out += static_cast<wchar_t>(c);
-}
-
 }  // namespace
 
 unsigned long LookupDeadlineMs(std::optional<std::string_view> override) {
@@ -30,54 +18,6 @@ unsigned long LookupDeadlineMs(std::optional<std::string_view> override) {
         value = value * 10 + static_cast<unsigned long>(c - '0');
     }
     return value >= 1 && value <= kLookupDeadlineMs ? value : kLookupDeadlineMs;
-}
-
-std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes, std::size_t* badOffset) {
-    std::wstring out;
-    out.reserve(bytes.size());
-    std::size_t i = 0;
-    const auto fail = [&](std::size_t at) -> std::optional<std::wstring> {
-        if (badOffset) *badOffset = at;
-        return std::nullopt;
-    };
-    while (i < bytes.size()) {
-        const unsigned char b = static_cast<unsigned char>(bytes[i]);
-        if (b < 0x80) {
-            out += static_cast<wchar_t>(b);
-            ++i;
-            continue;
-        }
-        int extra;
-        char32_t c;
-        // The second byte's range rules out overlong forms, surrogates and
-        // code points above U+10FFFF (RFC 3629's table).
-        unsigned char low = 0x80, high = 0xBF;
-        if (b >= 0xC2 && b <= 0xDF) {
-            extra = 1;
-            c = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            extra = 2;
-            c = b & 0x0F;
-            if (b == 0xE0) low = 0xA0;
-            if (b == 0xED) high = 0x9F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            extra = 3;
-            c = b & 0x07;
-            if (b == 0xF0) low = 0x90;
-            if (b == 0xF4) high = 0x8F;
-        } else {
-            return fail(i);
-        }
-        for (int k = 1; k <= extra; ++k) {
-            if (i + k >= bytes.size()) return fail(i);
-            const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return fail(i);
-            c = (c << 6) | (next & 0x3F);
-        }
-        Put(out, c);
-        i += static_cast<std::size_t>(extra) + 1;
-    }
-    return out;
 }
 
 bool HasDoctype(std::wstring_view xml) {

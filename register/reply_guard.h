@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "tools/text.h"
+
 namespace tolmar {
 
 // One lookup, from the start of the call to the last byte of the reply, may
@@ -31,11 +33,7 @@ inline constexpr std::wstring_view kCutMark = L" [...texten avkortad]";
 // whole number from 1 to kLookupDeadlineMs leaves the shipped bound.
 unsigned long LookupDeadlineMs(std::optional<std::string_view> override);
 
-// Strict UTF-8: the decoded text, or nullopt for any byte sequence that is
-// not UTF-8 (a stray continuation byte, a truncated or overlong sequence, an
-// encoded surrogate, a code point above U+10FFFF, the bytes C0, C1, F5-FF).
-// On failure `badOffset` (when given) gets the offset of the first bad byte.
-std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes, std::size_t* badOffset = nullptr);
+// Strict UTF-8 decoding (DecodeUtf8Strict) is in tools/text.h.
 
 // Whether an XML text holds a document type declaration ("<!DOCTYPE",
 // letters in any case). SOAP forbids one, and the register's own answer

@@ -3,6 +3,8 @@
 // think of them, the code itself uses the standard 0-based offsets.
 #pragma once
 
+#include <optional>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,5 +53,11 @@ std::wstring ReplaceAll(std::wstring_view text, std::wstring_view from, std::wst
 // Conversions between UTF-8 and wide text (invalid sequences become U+FFFD).
 std::string ToUtf8(std::wstring_view text);
 std::wstring FromUtf8(std::string_view text);
+
+// Strict UTF-8: the decoded text, or nullopt for any byte sequence that is
+// not UTF-8 (a stray continuation byte, a truncated or overlong sequence, an
+// encoded surrogate, a code point above U+10FFFF, the bytes C0, C1, F5-FF).
+// On failure `badOffset` (when given) gets the offset of the first bad byte.
+std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes, std::size_t* badOffset = nullptr);
 
 }  // namespace tolmar
