@@ -100,6 +100,10 @@ RegisterSettings CurrentRegisterSettings(const std::wstring& iniFile) {
         (!stamp.exists || (cache->readAt > stamp.written && cache->readAt - stamp.written >= kSettledTicks)))
         return cache->settings;
     const ULONGLONG readAt = Now();
+    // The system keeps its own copy of a profile file, renewed only when the
+    // last-write time changes (Wine's does): flushed, so that an edit of
+    // another size in the same tick is read too.
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, iniFile.c_str());
     RegisterSettings settings = ReadRegisterSettings(iniFile);
     // The file may have changed while it was read: keep the stamp seen before.
     cache = Cache{iniFile, stamp, readAt, settings};

@@ -227,22 +227,36 @@ void OdbcPatientDatabase::BeginTransaction() {
 }
 
 // A driver may discard its prepared statements when a transaction ends
-// (SQL_CB_DELETE): each transaction prepares its own.
-void OdbcPatientDatabase::ForgetPreparedStatements() {
+// (SQL_CB_DELETE): each transaction prepares its own. They are freed only
+// once the transaction has ended: freeing one first may let a driver find
+// a lost connection and then report the commit that follows as done.
+void OdbcPatientDatabase::ForgetPreparedStatements() noexcept {
     if (prepared_) *prepared_ = PreparedStatements{};
 }
 
+namespace {
+template <class F>
+struct AtScopeEnd {
+    F f;
+    ~AtScopeEnd() { f(); }
+};
+template <class F>
+AtScopeEnd(F) -> AtScopeEnd<F>;
+}  // namespace
+
 void OdbcPatientDatabase::Commit() {
     if (!inTransaction_) throw Error(L"Ingen transaktion \u00e4r p\u00e5g\u00e5ende.");
-    ForgetPreparedStatements();
-    Open().EndTransaction(true);
+    odbc::Connection& connection = Open();
+    const AtScopeEnd forget{[this]() noexcept { ForgetPreparedStatements(); }};
+    connection.EndTransaction(true);
     inTransaction_ = false;
 }
 
 void OdbcPatientDatabase::Rollback() {
     if (!inTransaction_) throw Error(L"Ingen transaktion \u00e4r p\u00e5g\u00e5ende.");
-    ForgetPreparedStatements();
-    Open().EndTransaction(false);
+    odbc::Connection& connection = Open();
+    const AtScopeEnd forget{[this]() noexcept { ForgetPreparedStatements(); }};
+    connection.EndTransaction(false);
     inTransaction_ = false;
 }
 

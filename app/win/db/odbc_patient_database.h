@@ -44,7 +44,7 @@ public:
 
 private:
     odbc::Connection& Open();
-    void ForgetPreparedStatements();
+    void ForgetPreparedStatements() noexcept;
     const odbc::ColumnInfo& KeyColumn();
 
     std::shared_ptr<odbc::Connection> connection_;
