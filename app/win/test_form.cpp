@@ -99,7 +99,7 @@ INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
                     Button2Click(dialog);
                     return TRUE;
                 case IDC_BUTTON1:
-                    ShowXmlViewer(dialog, XmlStore().text);
+                    ShowXmlViewer(dialog, XmlStore().Text());
                     return TRUE;
                 case IDC_BITBTN1:
                     EndDialog(dialog, IDCANCEL);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -65,6 +66,23 @@ void SetTimeouts(HINTERNET handle, DWORD remaining) {
         InternetSetOptionW(handle, option, &timeout, sizeof(timeout));
 }
 
+// The process's one WinINet session, opened at the first exchange and kept
+// until the process ends: opening one for every lookup cost more than the
+// rest of the program's own work for it. Time-outs are set on each
+// exchange's own handles, never on the shared session. Deliberately not
+// closed: a worker that outlived its caller's deadline may still use it at
+// exit, and the system frees it with the process.
+HINTERNET Session(DWORD& error) {
+    static std::mutex guard;
+    static HINTERNET session = nullptr;
+    std::lock_guard lock(guard);
+    if (!session) {
+        session = InternetOpenW(L"tolmar07", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (!session) error = GetLastError();
+    }
+    return session;
+}
+
 // Returns false with x.error (or x.own, x.timedOut) set on a failure.
 bool Perform(Transfer& x) {
     auto failed = [&x](DWORD code) {
@@ -72,10 +90,10 @@ bool Perform(Transfer& x) {
         if (code == ERROR_INTERNET_TIMEOUT || x.Remaining() == 0) x.timedOut = true;
         return false;
     };
-    UniqueInternet session(InternetOpenW(L"tolmar07", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) return failed(GetLastError());
-    SetTimeouts(session.get(), x.Remaining());
-    UniqueInternet connection(InternetConnectW(session.get(), x.host.c_str(), x.port, nullptr, nullptr,
+    DWORD sessionError = 0;
+    const HINTERNET session = Session(sessionError);
+    if (!session) return failed(sessionError);
+    UniqueInternet connection(InternetConnectW(session, x.host.c_str(), x.port, nullptr, nullptr,
                                                INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection) return failed(GetLastError());
     SetTimeouts(connection.get(), x.Remaining());

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <exception>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 #include "register/person_answer.h"
@@ -23,12 +25,39 @@ std::wstring Profile(const std::wstring& file, const wchar_t* key, const wchar_t
     return buffer.data();
 }
 
+ULONGLONG Ticks(const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+// What identifies one version of the settings file: its size and last-write
+// time, or its absence.
+struct FileStamp {
+    bool exists = false;
+    ULONGLONG size = 0, written = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::wstring& file) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return {};
+    return {true, (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, Ticks(data.ftLastWriteTime)};
+}
+
+ULONGLONG Now() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return Ticks(now);
+}
+
 LastErrorTexts CurrentLastErrors() {
     const LastErrorStrings& e = LastErrors();
     return {e.LastErrorModule, e.LastErrorFunction, e.LastErrorDescription};
 }
 
 }  // namespace
+
+std::wstring ReturnedXmlStore::Text() const {
+    if (errorText) return *errorText;
+    return document ? XmlOf(document.get()) : std::wstring();
+}
 
 ReturnedXmlStore& XmlStore() {
     static ReturnedXmlStore store;
@@ -50,8 +79,39 @@ RegisterSettings ReadRegisterSettings(const std::wstring& iniFile) {
     return s;
 }
 
+RegisterSettings CurrentRegisterSettings(const std::wstring& iniFile) {
+    // A file system stamps a write with a coarse clock (a tick of several
+    // ms, seconds on some shares): an edit of the same size in the same tick
+    // as the read would look unchanged. The values are therefore taken from
+    // the cache only once the file's last write lies safely before the read
+    // that filled it.
+    constexpr ULONGLONG kSettledTicks = 2ull * 10'000'000;  // 2 s in 100 ns units
+    struct Cache {
+        std::wstring file;
+        FileStamp stamp;
+        ULONGLONG readAt = 0;
+        RegisterSettings settings;
+    };
+    static std::mutex guard;
+    static std::optional<Cache> cache;
+    const FileStamp stamp = StampOf(iniFile);
+    std::lock_guard lock(guard);
+    if (cache && cache->file == iniFile && cache->stamp == stamp &&
+        (!stamp.exists || (cache->readAt > stamp.written && cache->readAt - stamp.written >= kSettledTicks)))
+        return cache->settings;
+    const ULONGLONG readAt = Now();
+    // The system keeps its own copy of a profile file, renewed only when the
+    // last-write time changes (Wine's does): flushed, so that an edit of
+    // another size in the same tick is read too.
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, iniFile.c_str());
+    RegisterSettings settings = ReadRegisterSettings(iniFile);
+    // The file may have changed while it was read: keep the stamp seen before.
+    cache = Cache{iniFile, stamp, readAt, settings};
+    return settings;
+}
+
 void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& errms) {
-    const RegisterSettings settings = ReadRegisterSettings(Env().appPath + L"tolmar.ini");
+    const RegisterSettings settings = CurrentRegisterSettings(Env().appPath + L"tolmar.ini");
     const BoundedText<kSexCapacity> sex = record.Sex;  // written only by a successful read
     const auto number = record.PersonalNumber;
     record = PersonRecord{};
@@ -79,7 +139,7 @@ void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& 
         } else if (!LoadXmlText(store.document.get(), R, reason)) {
             throw Error(CutRegisterText(reason));
         }
-        store.text = XmlOf(store.document.get());
+        store.errorText.reset();
 
         PersonAnswer answer = ReadPersonAnswer(std::move(R), workingText);
         if (answer.ReturnCode == ReturnCode::Failure) throw Error(answer.failure);
@@ -92,7 +152,7 @@ void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& 
         const std::wstring message = MessageOf(e);
         returnCode = ReturnCode::Failure;
         errms = ComposeErrms(message, CurrentLastErrors());
-        XmlStore().text = ComposeStoreErrorText(workingText, message, CurrentLastErrors());
+        XmlStore().errorText = ComposeStoreErrorText(workingText, message, CurrentLastErrors());
     }
 }
 

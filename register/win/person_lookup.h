@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "register/person_record.h"
@@ -12,9 +13,12 @@ namespace tolmar::win {
 
 // The last answer document of any lookup, or its error text; shown by the
 // test mode's XML viewer.
+// Its text is written out of the document only when it is asked for: most
+// answers are never shown.
 struct ReturnedXmlStore {
     ComPtr<IXMLDOMDocument2> document;
-    std::wstring text;
+    std::optional<std::wstring> errorText;  // set: the last lookup failed
+    std::wstring Text() const;
 };
 ReturnedXmlStore& XmlStore();
 
@@ -23,12 +27,18 @@ ReturnedXmlStore& XmlStore();
 void ReleaseLookupDocuments();
 
 // The register settings of "tolmar.ini" (section PopulationManager) in the
-// working folder, read afresh at every lookup.
+// working folder, as every lookup finds it.
 struct RegisterSettings {
     std::wstring logId, logPwd, logAddr;
     bool flagOtherArchive = false;  // the FlagOtherArchve value is not "0"
 };
 RegisterSettings ReadRegisterSettings(const std::wstring& iniFile);
+// The same, read again only when the file's size or last-write time (or its
+// existence) changed since the last read, or when that read came so soon
+// after a write that the file system's coarse time stamp could hide a
+// further edit: an edit takes effect at the next lookup. Reading the four
+// values costs far more than a lookup's other work on a fast register.
+RegisterSettings CurrentRegisterSettings(const std::wstring& iniFile);
 
 // Looks PersonalNumber up. Every buffer is caller-owned and holds its
 // field's capacity + 1 characters (see person_record.h); values are cut to

@@ -1,6 +1,8 @@
 #include "app/win/db/odbc_patient_database.h"
 
 #include <algorithm>
+#include <exception>
+#include <map>
 #include <utility>
 
 #include "app/patient_sql.h"
@@ -9,7 +11,48 @@
 #include "tools/text.h"
 
 namespace tolmar::win {
+
+struct PreparedStatements {
+    // More distinct column sets than this in one transaction start the cache anew.
+    static constexpr size_t kMaxUpdates = 64;
+
+    std::optional<odbc::Statement> row;    // SELECT * FROM KUNDER WHERE PATIENTNR = ?
+    std::vector<odbc::ColumnInfo> rowColumns;  // described at its first execution
+    std::map<std::wstring, odbc::Statement> updates;  // by their SQL text
+};
+
 namespace {
+
+// A statement taken from the cache: its parameters and cursor forgotten on
+// the way in, its cursor closed on the way out. A statement whose use
+// failed leaves the cache, so that the next use prepares it afresh.
+template <class Drop>
+class Borrowed {
+public:
+    Borrowed(odbc::Statement& statement, Drop drop) : statement_(statement), drop_(std::move(drop)) {
+        statement_.Reset();
+    }
+    ~Borrowed() {
+        if (std::uncaught_exceptions() > exceptions_) {
+            drop_();
+            return;
+        }
+        try {
+            statement_.Reset();
+        } catch (...) {
+            drop_();
+        }
+    }
+    Borrowed(const Borrowed&) = delete;
+    Borrowed& operator=(const Borrowed&) = delete;
+    odbc::Statement* operator->() { return &statement_; }
+    odbc::Statement& operator*() { return statement_; }
+
+private:
+    odbc::Statement& statement_;
+    Drop drop_;
+    int exceptions_ = std::uncaught_exceptions();
+};
 
 constexpr const wchar_t* kKeyColumn = L"PATIENTNR";
 
@@ -58,10 +101,10 @@ public:
         std::optional<std::wstring> value;  // nullopt for NULL
     };
 
-    OdbcPatientRow(std::weak_ptr<odbc::Connection> connection, std::wstring quote, SqlDialect dialect,
-                   std::vector<Column> columns, size_t keyIndex)
-        : connection_(std::move(connection)), quote_(std::move(quote)), dialect_(dialect),
-          columns_(std::move(columns)), keyIndex_(keyIndex) {}
+    OdbcPatientRow(std::weak_ptr<odbc::Connection> connection, std::weak_ptr<PreparedStatements> prepared,
+                   std::wstring quote, SqlDialect dialect, std::vector<Column> columns, size_t keyIndex)
+        : connection_(std::move(connection)), prepared_(std::move(prepared)), quote_(std::move(quote)),
+          dialect_(dialect), columns_(std::move(columns)), keyIndex_(keyIndex) {}
 
     bool HasColumn(std::wstring_view column) const override { return Find(column).has_value(); }
 
@@ -86,7 +129,8 @@ public:
                 sets.emplace_back(index, value);
         }
         const std::shared_ptr<odbc::Connection> connection = connection_.lock();
-        if (!connection || !connection->connected())
+        const std::shared_ptr<PreparedStatements> prepared = prepared_.lock();
+        if (!connection || !connection->connected() || !prepared)
             throw Error(L"Anslutningen till databasen \u00e4r st\u00e4ngd; raden kan inte sparas.");
 
         std::vector<ChangedColumn> changed;
@@ -96,14 +140,27 @@ public:
         const odbc::ColumnInfo& key = columns_[keyIndex_].info;
         const std::optional<std::wstring>& keyValue = columns_[keyIndex_].value;
 
-        odbc::Statement update(*connection);
-        for (const auto& [index, value] : sets) BindFor(update, columns_[index].info, value);
-        BindFor(update, key, keyValue);
-        BindFor(update, key, keyValue);
-        for (const auto& [index, value] : sets)
-            if (columns_[index].value) BindFor(update, columns_[index].info, columns_[index].value);
-        update.ExecuteDirect(OptimisticUpdateSql(changed, key.name, quote_, dialect_));
-        if (update.RowCount() == 0) {
+        const std::wstring sql = OptimisticUpdateSql(changed, key.name, quote_, dialect_);
+        auto found = prepared->updates.find(sql);
+        if (found == prepared->updates.end()) {
+            if (prepared->updates.size() >= PreparedStatements::kMaxUpdates) prepared->updates.clear();
+            odbc::Statement statement(*connection);
+            statement.Prepare(sql);
+            found = prepared->updates.emplace(sql, std::move(statement)).first;
+        }
+        SQLLEN rows = 0;
+        {
+            PreparedStatements& cache = *prepared;
+            Borrowed update(found->second, [&cache, &sql] { cache.updates.erase(sql); });
+            for (const auto& [index, value] : sets) BindFor(*update, columns_[index].info, value);
+            BindFor(*update, key, keyValue);
+            BindFor(*update, key, keyValue);
+            for (const auto& [index, value] : sets)
+                if (columns_[index].value) BindFor(*update, columns_[index].info, columns_[index].value);
+            update->Execute();
+            rows = update->RowCount();
+        }
+        if (rows == 0) {
             // Nothing matched: the key is on more than one row now, or the
             // row was changed (or deleted) by someone else.
             if (RowsWithKey(*connection, quote_, key, keyValue) > 1) throw DuplicateKeyError(keyValue.value_or(L""));
@@ -127,6 +184,7 @@ private:
     }
 
     std::weak_ptr<odbc::Connection> connection_;
+    std::weak_ptr<PreparedStatements> prepared_;
     std::wstring quote_;
     SqlDialect dialect_;
     std::vector<Column> columns_;
@@ -135,7 +193,11 @@ private:
 
 }  // namespace
 
+OdbcPatientDatabase::OdbcPatientDatabase() = default;
+OdbcPatientDatabase::~OdbcPatientDatabase() { prepared_.reset(); }
+
 void OdbcPatientDatabase::Connect(const std::wstring& connectionString) {
+    prepared_.reset();
     connection_.reset();
     inTransaction_ = false;
     keyColumn_.reset();
@@ -150,6 +212,7 @@ void OdbcPatientDatabase::Connect(const std::wstring& connectionString) {
         set.ExecuteDirect(sql);
     }
     connection_ = std::move(connection);
+    prepared_ = std::make_shared<PreparedStatements>();
 }
 
 odbc::Connection& OdbcPatientDatabase::Open() {
@@ -163,15 +226,37 @@ void OdbcPatientDatabase::BeginTransaction() {
     inTransaction_ = true;
 }
 
+// A driver may discard its prepared statements when a transaction ends
+// (SQL_CB_DELETE): each transaction prepares its own. They are freed only
+// once the transaction has ended: freeing one first may let a driver find
+// a lost connection and then report the commit that follows as done.
+void OdbcPatientDatabase::ForgetPreparedStatements() noexcept {
+    if (prepared_) *prepared_ = PreparedStatements{};
+}
+
+namespace {
+template <class F>
+struct AtScopeEnd {
+    F f;
+    ~AtScopeEnd() { f(); }
+};
+template <class F>
+AtScopeEnd(F) -> AtScopeEnd<F>;
+}  // namespace
+
 void OdbcPatientDatabase::Commit() {
     if (!inTransaction_) throw Error(L"Ingen transaktion \u00e4r p\u00e5g\u00e5ende.");
-    Open().EndTransaction(true);
+    odbc::Connection& connection = Open();
+    const AtScopeEnd forget{[this]() noexcept { ForgetPreparedStatements(); }};
+    connection.EndTransaction(true);
     inTransaction_ = false;
 }
 
 void OdbcPatientDatabase::Rollback() {
     if (!inTransaction_) throw Error(L"Ingen transaktion \u00e4r p\u00e5g\u00e5ende.");
-    Open().EndTransaction(false);
+    odbc::Connection& connection = Open();
+    const AtScopeEnd forget{[this]() noexcept { ForgetPreparedStatements(); }};
+    connection.EndTransaction(false);
     inTransaction_ = false;
 }
 
@@ -198,21 +283,37 @@ const odbc::ColumnInfo& OdbcPatientDatabase::KeyColumn() {
 
 std::unique_ptr<PatientRow> OdbcPatientDatabase::OpenPatient(const std::wstring& patientKey) {
     const odbc::ColumnInfo key = KeyColumn();
-    odbc::Statement query(Open());
-    query.MakeForwardOnlyReadOnly();
-    BindFor(query, key, patientKey);
-    query.ExecuteDirect(L"SELECT * FROM KUNDER WHERE PATIENTNR = ?");
-    std::vector<OdbcPatientRow::Column> columns(static_cast<size_t>(query.ColumnCount()));
+    odbc::Connection& connection = Open();
+    PreparedStatements& prepared = *prepared_;
+    if (!prepared.row) {
+        odbc::Statement statement(connection);
+        statement.MakeForwardOnlyReadOnly();
+        statement.Prepare(L"SELECT * FROM KUNDER WHERE PATIENTNR = ?");
+        prepared.row = std::move(statement);
+        prepared.rowColumns.clear();
+    }
+    Borrowed query(*prepared.row, [&prepared] {
+        prepared.row.reset();
+        prepared.rowColumns.clear();
+    });
+    BindFor(*query, key, patientKey);
+    query->Execute();
+    // The shape of the prepared statement's rows is read once.
+    if (prepared.rowColumns.empty()) {
+        const auto count = static_cast<size_t>(query->ColumnCount());
+        for (size_t i = 0; i < count; ++i) prepared.rowColumns.push_back(query->Describe(static_cast<SQLUSMALLINT>(i + 1)));
+    }
+    std::vector<OdbcPatientRow::Column> columns(prepared.rowColumns.size());
     std::optional<size_t> keyIndex;
     for (size_t i = 0; i < columns.size(); ++i) {
-        columns[i].info = query.Describe(static_cast<SQLUSMALLINT>(i + 1));
+        columns[i].info = prepared.rowColumns[i];
         if (!keyIndex && UpperLocale(columns[i].info.name) == kKeyColumn) keyIndex = i;
     }
     if (!keyIndex) throw Error(L"Tabellen KUNDER saknar kolumnen PATIENTNR.");
-    if (!query.Fetch()) return nullptr;
-    for (size_t i = 0; i < columns.size(); ++i) columns[i].value = query.Text(static_cast<SQLUSMALLINT>(i + 1));
-    if (query.Fetch()) throw DuplicateKeyError(patientKey);
-    return std::make_unique<OdbcPatientRow>(connection_, quote_, dialect_, std::move(columns), *keyIndex);
+    if (!query->Fetch()) return nullptr;
+    for (size_t i = 0; i < columns.size(); ++i) columns[i].value = query->Text(static_cast<SQLUSMALLINT>(i + 1));
+    if (query->Fetch()) throw DuplicateKeyError(patientKey);
+    return std::make_unique<OdbcPatientRow>(connection_, prepared_, quote_, dialect_, std::move(columns), *keyIndex);
 }
 
 }  // namespace tolmar::win

@@ -16,10 +16,19 @@
 
 namespace tolmar::win {
 
+// The statements a run executes for every patient, prepared once: the row
+// SELECT, and the optimistic UPDATE of each set of changed columns.
+struct PreparedStatements;
+
 class OdbcPatientDatabase final : public PatientDatabase {
 public:
     // How long a statement waits for a lock that someone else holds.
     static constexpr std::chrono::seconds kLockWait{30};
+
+    OdbcPatientDatabase();
+    ~OdbcPatientDatabase() override;
+    OdbcPatientDatabase(const OdbcPatientDatabase&) = delete;
+    OdbcPatientDatabase& operator=(const OdbcPatientDatabase&) = delete;
 
     // Throws Error with the driver's diagnostics when it cannot connect; an
     // earlier connection is closed first (an open transaction rolled back).
@@ -35,9 +44,13 @@ public:
 
 private:
     odbc::Connection& Open();
+    void ForgetPreparedStatements() noexcept;
     const odbc::ColumnInfo& KeyColumn();
 
     std::shared_ptr<odbc::Connection> connection_;
+    // The statements prepared on connection_ (freed before it: declared
+    // after it), dropped at every commit and rollback.
+    std::shared_ptr<PreparedStatements> prepared_;
     std::wstring quote_;  // the driver's identifier quote
     SqlDialect dialect_ = SqlDialect::Generic;
     bool inTransaction_ = false;

@@ -178,6 +178,46 @@ TEST_P(DbEngine, ASaveNeverOverwritesAnotherConnectionsEdit) {
     EXPECT_EQ(Stored(4, L"EFTERNAMN"), L"Annan");
 }
 
+// The row SELECT and each set of changed columns' UPDATE are prepared once
+// and executed again for the next row, also after a save that matched no
+// row, and afresh after a commit or a rollback.
+TEST_P(DbEngine, PreparedStatementsServeRowAfterRow) {
+    database_.BeginTransaction();
+    for (int patient = 1; patient <= 10; ++patient) {
+        if (patient == 6) {
+            database_.Commit();
+            database_.BeginTransaction();
+        }
+        std::unique_ptr<PatientRow> row = database_.OpenPatient(std::to_wstring(patient));
+        ASSERT_NE(row, nullptr) << patient;
+        if (patient == 3) {
+            // A stale copy of the row: its save matches nothing, and the same
+            // statement then serves the fresh copy.
+            std::unique_ptr<PatientRow> fresh = database_.OpenPatient(L"3");
+            ASSERT_NE(fresh, nullptr);
+            fresh->Save({{L"TEL2", L"070-3"}, {L"ADRESS", L"Väg 3"}});
+            EXPECT_EQ(ErrorText([&] { row->Save({{L"TEL2", L"070-x"}, {L"ADRESS", L"Väg x"}}); }),
+                      kRowNotLocatedText);
+            continue;
+        }
+        row->Save({{L"TEL2", L"070-" + std::to_wstring(patient)}, {L"ADRESS", L"Väg " + std::to_wstring(patient)}});
+    }
+    database_.Rollback();  // patients 6 to 10 are not saved
+    database_.BeginTransaction();
+    std::unique_ptr<PatientRow> row = database_.OpenPatient(L"7");
+    ASSERT_NE(row, nullptr);
+    EXPECT_NE(row->Text(L"ADRESS"), L"Väg 7");
+    row->Save({{L"TEL2", L"070-77"}, {L"ADRESS", L"Väg 77"}});
+    database_.Commit();
+    for (int patient = 1; patient <= 10; ++patient) {
+        const bool saved = patient <= 5 || patient == 7;
+        const std::wstring expected = patient == 7 ? L"Väg 77" : L"Väg " + std::to_wstring(patient);
+        EXPECT_EQ(Stored(patient, L"ADRESS") == expected, saved) << patient;
+    }
+    EXPECT_EQ(Stored(3, L"TEL2"), L"070-3");
+    EXPECT_EQ(Stored(7, L"TEL2"), L"070-77");
+}
+
 TEST_P(DbEngine, CommitIsSeenAndRollbackIsNotSeenByAnotherConnection) {
     EXPECT_FALSE(database_.InTransaction());
     database_.BeginTransaction();

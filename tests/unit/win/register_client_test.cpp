@@ -2,6 +2,8 @@
 // register simulator that scripts/test starts. The simulator checks every
 // request's shape and answers a malformed one with a fault, so each good
 // answer here also proves the wire format.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include "register/person_record.h"
@@ -11,6 +13,7 @@
 #include "tools/environment.h"
 #include "tools/error.h"
 #include "tools/text.h"
+#include "tools/win/unique.h"
 #include "win_test_support.h"
 
 using namespace tolmar;
@@ -84,7 +87,7 @@ TEST_F(RegisterClient, LookupOfEachFamily) {
     EXPECT_EQ(RegisterSim::LastRequestValue("user"), "clinic");
     EXPECT_EQ(RegisterSim::LastRequestValue("password"), "secret");
     // The store holds the answer document as written back by the parser.
-    EXPECT_NE(XmlStore().text.find(L"PersonInfo"), std::wstring::npos);
+    EXPECT_NE(XmlStore().Text().find(L"PersonInfo"), std::wstring::npos);
 
     const Outcome dead = Lookup(L"193212129876");
     ASSERT_EQ(dead.code, 0);
@@ -121,6 +124,61 @@ TEST_F(RegisterClient, NoIniFileCallsTheDefaultEndpointWithAnEmptyLogin) {
         << ToUtf8(out.errms);
     EXPECT_EQ(ReadRegisterSettings(dir_.File(L"tolmar.ini")).logId, L"");
     EXPECT_FALSE(ReadRegisterSettings(dir_.File(L"tolmar.ini")).flagOtherArchive);
+}
+
+// The settings file is read again only when its size or last-write time
+// changed, or when it was written so shortly before the last read that a
+// coarse time stamp could hide an edit.
+TEST_F(RegisterClient, SettingsFileIsReadAgainOnlyWhenItChanged) {
+    const std::wstring ini = dir_.File(L"tolmar.ini");
+    auto stamp = [&ini](ULONGLONG ticks) {
+        tolmar::win::UniqueKernelHandle file(
+            CreateFileW(ini.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        const FILETIME t{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+        ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &t));
+    };
+    FILETIME nowTime{};
+    GetSystemTimeAsFileTime(&nowTime);
+    const ULONGLONG now = (static_cast<ULONGLONG>(nowTime.dwHighDateTime) << 32) | nowTime.dwLowDateTime;
+    const ULONGLONG anHourAgo = now - 3600ull * 10'000'000;
+
+    WriteIni("LOG_ID=aaaa\r\n");
+    stamp(anHourAgo);
+    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"aaaa");
+    // Same size, same time: taken as unchanged.
+    WriteIni("LOG_ID=bbbb\r\n");
+    stamp(anHourAgo);
+    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"aaaa");
+    // Another time, or another size: read again.
+    stamp(anHourAgo + 10'000'000);
+    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"bbbb");
+    WriteIni("LOG_ID=cc\r\n");
+    stamp(anHourAgo + 10'000'000);
+    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"cc");
+    // Written just now: an edit of the same size in the same tick is still seen.
+    WriteIni("LOG_ID=dd\r\n");
+    stamp(now);
+    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"dd");
+    WriteIni("LOG_ID=ee\r\n");
+    stamp(now);
+    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"ee");
+    // Gone, and back.
+    ASSERT_TRUE(DeleteFileW(ini.c_str()));
+    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"");
+    WriteIni("LOG_ID=ff\r\n");
+    stamp(anHourAgo);
+    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"ff");
+}
+
+TEST_F(RegisterClient, AnEditOfTheSettingsTakesEffectAtTheNextLookup) {
+    const std::string address = "LOG_ADDR=" + ToUtf8(RegisterSim::Endpoint()) + "\r\n";
+    for (const char* user : {"clinic1", "clinic2", "clinic3"}) {
+        WriteIni("LOG_ID=" + std::string(user) + "\r\n" + address);  // each the same size, written at once
+        ASSERT_EQ(Lookup(L"194501011234").code, 0);
+        EXPECT_EQ(RegisterSim::LastRequestValue("user"), user);
+    }
 }
 
 TEST_F(RegisterClient, FailuresAndTheirTexts) {
@@ -161,17 +219,17 @@ TEST_F(RegisterClient, StoreTextAfterFailures) {
     Outcome out = Lookup(L"194501011234");
     ASSERT_EQ(out.code, -400);
     const std::wstring tail = L"inte xml\r\n" + out.errms;
-    EXPECT_EQ(XmlStore().text, tail);
+    EXPECT_EQ(XmlStore().Text(), tail);
 
     RegisterSim::Inject("empty-result");
     out = Lookup(L"194501011234");
     EXPECT_EQ(out.code, -359);
-    EXPECT_EQ(XmlStore().text, L"");
+    EXPECT_EQ(XmlStore().Text(), L"");
 
     // A failed call: the store begins with an empty working text.
     RegisterSim::Inject("http|status=404");
     out = Lookup(L"194501011234");
-    EXPECT_EQ(XmlStore().text, L"\r\n" + out.errms);
+    EXPECT_EQ(XmlStore().Text(), L"\r\n" + out.errms);
 }
 
 TEST_F(RegisterClient, ErrorHeaderMembersOutliveTheReplyThatSentThem) {

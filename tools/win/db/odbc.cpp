@@ -181,6 +181,24 @@ void Statement::ExecuteDirect(const std::wstring& sql) {
     Check(r, SQL_HANDLE_STMT, stmt_.get(), "SQLExecDirectW");
 }
 
+void Statement::Prepare(const std::wstring& sql) {
+    Check(SQLPrepareW(stmt_.get(), Sql(sql), SQL_NTS), SQL_HANDLE_STMT, stmt_.get(), "SQLPrepareW");
+}
+
+void Statement::Execute() {
+    const SQLRETURN r = SQLExecute(stmt_.get());
+    if (r == SQL_NO_DATA) return;  // a searched UPDATE or DELETE that touched no row
+    Check(r, SQL_HANDLE_STMT, stmt_.get(), "SQLExecute");
+}
+
+void Statement::Reset() {
+    // Closing a statement that has no open cursor is no error.
+    Check(SQLFreeStmt(stmt_.get(), SQL_CLOSE), SQL_HANDLE_STMT, stmt_.get(), "SQLFreeStmt");
+    Check(SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS), SQL_HANDLE_STMT, stmt_.get(), "SQLFreeStmt");
+    texts_.clear();
+    lengths_.clear();
+}
+
 SQLLEN Statement::RowCount() {
     SQLLEN count = 0;
     Check(SQLRowCount(stmt_.get(), &count), SQL_HANDLE_STMT, stmt_.get(), "SQLRowCount");

@@ -127,6 +127,12 @@ public:
                   SQLSMALLINT decimalDigits = 0);
 
     void ExecuteDirect(const std::wstring& sql);
+    // A statement prepared once and executed many times: Prepare, then for
+    // each execution BindText its parameters anew and Execute; Reset closes
+    // the last execution's cursor and forgets its parameters.
+    void Prepare(const std::wstring& sql);
+    void Execute();
+    void Reset();
     SQLLEN RowCount();
     SQLSMALLINT ColumnCount();
     ColumnInfo Describe(SQLUSMALLINT column);
