@@ -3,6 +3,21 @@
 #include "tools/text.h"
 
 namespace tolmar {
+namespace {
+
+// A whole number from `low` to `high`, digits only.
+std::optional<unsigned> Count(const std::optional<std::wstring>& value, unsigned low, unsigned high) {
+    if (!value || value->empty() || value->size() > 6) return std::nullopt;
+    unsigned n = 0;
+    for (wchar_t c : *value) {
+        if (c < L'0' || c > L'9') return std::nullopt;
+        n = n * 10 + static_cast<unsigned>(c - L'0');
+    }
+    if (n < low || n > high) return std::nullopt;
+    return n;
+}
+
+}  // namespace
 
 bool IsOptionParameter(std::wstring_view parameter) { return parameter.starts_with(L'/'); }
 
@@ -26,6 +41,14 @@ StartOptions ParseStartOptions(const std::vector<std::wstring>& parameters) {
             else
                 options.undoFile = Trim(*value);
             undoSeen = true;
+        } else if (name == L"PARALLEL" || name == L"RATE") {
+            std::optional<unsigned>& field = name == L"PARALLEL" ? options.parallel : options.ratePerSecond;
+            const std::optional<unsigned> n =
+                Count(value, 1, name == L"PARALLEL" ? kMaxParallel : kMaxRatePerSecond);
+            if (!n || field)
+                options.malformed.push_back(p);
+            else
+                field = n;
         } else if (name == L"PREVIEW" || name == L"UNATTENDED") {
             options.malformed.push_back(p);  // these take no value
         } else {

@@ -14,10 +14,15 @@ struct StartOptions {
     bool preview = false;                  // /preview: decide, write nothing
     std::optional<std::wstring> undoFile;  // /undo:<change journal>
     bool unattended = false;               // /unattended: no box, no dialog
+    std::optional<unsigned> parallel;      // /parallel:N, lookups in flight (kMaxParallel at most)
+    std::optional<unsigned> ratePerSecond; // /rate:R, lookups started a second at most
     std::vector<std::wstring> unknown;     // options this program does not know, as given
     // An option was given whose value is missing or that was given twice.
     std::vector<std::wstring> malformed;
 };
+
+inline constexpr unsigned kMaxParallel = 16;
+inline constexpr unsigned kMaxRatePerSecond = 10000;
 
 // Whether a start parameter is an option (it begins with "/").
 bool IsOptionParameter(std::wstring_view parameter);
@@ -30,6 +35,8 @@ inline constexpr std::wstring_view kOptionsHelpText =
     L"\r\rTill UPDATE_ALL kan dessa val läggas:\r"
     L"/preview - Visar vad en uppdatering skulle ändra, utan att ändra något\r"
     L"/undo:<ändringslogg> - Återställer de ändringar som ändringsloggen visar\r"
-    L"/unattended - Visar inga rutor eller dialoger (för schemalagda körningar)";
+    L"/unattended - Visar inga rutor eller dialoger (för schemalagda körningar)\r"
+    L"/parallel:<1-16> - Gör så många uppslagningar i registret samtidigt (registrets ägare måste godta lasten)\r"
+    L"/rate:<antal> - Startar högst så många uppslagningar i registret per sekund";
 
 }  // namespace tolmar

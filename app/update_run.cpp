@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
 
 #include "tools/error.h"
 #include "tools/messages.h"
@@ -160,7 +161,7 @@ public:
         if (!Connect(*connection)) return outcome_;
         if (!Claim()) return outcome_;
         // From here on the closing always runs.
-        if (Begin() && ListPatients() && OpenJournal()) {
+        if (Begin() && ListPatients() && OpenJournal() && StartScheduler()) {
             view_.SetHourglass(true);
             view_.SetCaption(L"Inloggad...");
             view_.SetHourglass(false);
@@ -171,6 +172,8 @@ public:
             view_.AddLine(CountLine());
         }
         Close();
+        // Lookups still in flight end here, their answers unused.
+        scheduler_.reset();
         return outcome_;
     }
 
@@ -273,6 +276,68 @@ private:
         }
     }
 
+    // Lookups ahead of the run, when asked for.
+    bool StartScheduler() {
+        const SchedulerSettings& s = ctx_.scheduling;
+        if (ctx_.mode == RunMode::Undo || !ctx_.concurrentLookup || !ctx_.waiter ||
+            (s.workers <= 1 && s.ratePerSecond == 0))
+            return true;
+        try {
+            scheduler_ = std::make_unique<LookupScheduler>(
+                s, [this] { return ctx_.concurrentLookup->NewWorker(); }, *ctx_.waiter);
+            window_ = 2 * static_cast<size_t>(std::max(1u, s.workers));
+            return true;
+        } catch (const std::exception& e) {
+            view_.SetHourglass(false);
+            Stop(MessageOf(e));
+            return false;
+        }
+    }
+
+    // Queues the lookups of the patients from `index` on, up to the window
+    // ahead. Their numbers are read here as the rows stand now; the row is
+    // read again at its turn, and a number changed meanwhile is looked up
+    // anew. A row that cannot be read now waits for its turn, which says why.
+    void LookAhead(size_t index) {
+        for (size_t i = std::max(index, nextAhead_); i < keys_.size() && i < index + window_; ++i) {
+            nextAhead_ = i + 1;
+            std::wstring number;
+            try {
+                if (std::unique_ptr<PatientRow> row = db_.OpenPatient(keys_[i])) number = Number(row->Text(L"PERSONNR"));
+            } catch (const std::exception&) {
+                continue;
+            }
+            if (number.size() != kPersonalNumberLengthForRun) continue;
+            const std::uint64_t ticket = nextTicket_++;
+            scheduler_->Submit(ticket, number);
+            ahead_.emplace(i, Ahead{ticket, std::move(number)});
+        }
+    }
+
+    // The lookup of the patient at `index` made ahead, or made now when the
+    // number is not the one looked up; false when the register has been
+    // given up (the run stops).
+    bool TakeLookup(size_t index, const std::wstring& number, std::int32_t& code, std::wstring& errms) {
+        std::uint64_t ticket = 0;
+        auto it = ahead_.find(index);
+        if (it != ahead_.end() && it->second.number == number) {
+            ticket = it->second.ticket;
+        } else {
+            if (it != ahead_.end()) scheduler_->Forget(it->second.ticket);
+            ticket = nextTicket_++;
+            scheduler_->Submit(ticket, number);
+        }
+        if (it != ahead_.end()) ahead_.erase(it);
+        std::optional<LookupAttempt> attempt = scheduler_->Take(ticket);
+        if (!attempt) {
+            view_.SetHourglass(false);
+            Stop(RegisterGivenUpText(ctx_.scheduling.giveUpAfter));
+            return false;
+        }
+        ctx_.concurrentLookup->Finish(*attempt, person_, code, errms);
+        return true;
+    }
+
     // The journal must be writable before anything is saved.
     bool OpenJournal() {
         if (!ctx_.journal) return true;
@@ -317,6 +382,7 @@ private:
                 view_.ProcessPendingMessages();
                 if (!CommitBatchIfDue()) return;
                 handle(item);
+                if (outcome_.stopped) return;
                 if (failedSaves_ > kMaxFailedSaves) {
                     Stop(L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!");
                     return;
@@ -333,7 +399,10 @@ private:
     }
 
     void Loop() {
-        ForEachRow(keys_, [this](const std::wstring& key) { HandlePatient(key); }, [this] { return lookupsStarted_; });
+        size_t index = 0;
+        ForEachRow(
+            keys_, [this, &index](const std::wstring& key) { HandlePatient(key, index++); },
+            [this] { return lookupsStarted_; });
     }
 
     // After 101 rows saved since the last commit: commit and begin anew.
@@ -358,7 +427,8 @@ private:
         }
     }
 
-    void HandlePatient(const std::wstring& key) {
+    void HandlePatient(const std::wstring& key, size_t index) {
+        if (scheduler_) LookAhead(index);
         // A row deleted since the list was read has no personal number.
         std::unique_ptr<PatientRow> row;
         try {
@@ -379,7 +449,10 @@ private:
         view_.SetCaption(L"S\u00f6ker efter " + number);
         std::int32_t code = ReturnCode::Failure;
         std::wstring errms;
-        ctx_.lookup.LookUp(person_, code, errms);
+        if (!scheduler_)
+            ctx_.lookup.LookUp(person_, code, errms);
+        else if (!TakeLookup(index, number, code, errms))
+            return;
         view_.SetHourglass(false);
         if (code == ReturnCode::NotFound) {
             view_.SetCaption(L"Fann inte person!");
@@ -545,11 +618,27 @@ private:
     std::vector<JournalRecord> pending_;  // the records of the batch not yet committed
     PersonRecord person_;  // its buffers serve every patient
     int savedSinceCommit_ = 0, savedInRun_ = 0, failedSaves_ = 0, lookupsStarted_ = 0;
+    // Lookups ahead: the patients queued, by their place in the list.
+    struct Ahead {
+        std::uint64_t ticket;
+        std::wstring number;
+    };
+    std::unique_ptr<LookupScheduler> scheduler_;
+    std::map<size_t, Ahead> ahead_;
+    size_t window_ = 0, nextAhead_ = 0;
+    std::uint64_t nextTicket_ = 1;
     bool anySaved_ = false;
     RunOutcome outcome_;
 };
 
 }  // namespace
+
+std::wstring RegisterGivenUpText(std::chrono::milliseconds giveUpAfter) {
+    const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(giveUpAfter).count();
+    const std::wstring span = minutes >= 1 ? std::to_wstring(minutes) + L" minuter"
+                                           : std::to_wstring(giveUpAfter.count() / 1000) + L" sekunder";
+    return L"Varje uppslagning i registret har misslyckats under " + span + L". Avbryter uppdatering!";
+}
 
 int ExitCodeOf(const RunOutcome& outcome) { return outcome.stopped ? 2 : outcome.problems ? 1 : 0; }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/journal.h"
+#include "app/lookup_scheduler.h"
 #include "app/patient_database.h"
 #include "register/person_record.h"
 #include "tools/settings.h"
@@ -40,6 +41,19 @@ public:
     // Fills the output fields of `person` from its PersonalNumber; returnCode
     // 0 found, -359 not found, other: failure with errms.
     virtual void LookUp(PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) = 0;
+};
+
+// Lookups made ahead on worker threads (see LookupScheduler): the workers
+// make the attempts, and Finish takes each into the run's thread in patient
+// order, as LookUp would have left it (return code, errms, the last-error
+// strings).
+class ConcurrentLookup {
+public:
+    virtual ~ConcurrentLookup() = default;
+    // Called on the worker thread that will use it.
+    virtual std::unique_ptr<LookupWorker> NewWorker() = 0;
+    virtual void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& returnCode,
+                        std::wstring& errms) = 0;
 };
 
 // A prepared connection: the connection string (as the data-link file and
@@ -102,11 +116,20 @@ struct UpdateRunContext {
     std::function<std::vector<JournalRecord>()> readUndoJournal;
     // The local date and time for the journal's records.
     std::function<std::wstring()> now;
+    // Lookups ahead of the run: used when `concurrentLookup` and `waiter`
+    // are given and the settings ask for more than one worker or a rate cap;
+    // otherwise every lookup is made in turn through `lookup`.
+    ConcurrentLookup* concurrentLookup = nullptr;
+    Waiter* waiter = nullptr;
+    SchedulerSettings scheduling;
 };
 
 inline constexpr std::wstring_view kAnotherRunText =
     L"En annan uppdatering av samma databas p\u00e5g\u00e5r redan. Den h\u00e4r uppdateringen avbryts utan att "
     L"n\u00e5got har \u00e4ndrats; f\u00f6rs\u00f6k igen n\u00e4r den andra \u00e4r klar.";
+
+// The run stops when the register has failed every lookup for the scheduler's giveUpAfter.
+std::wstring RegisterGivenUpText(std::chrono::milliseconds giveUpAfter);
 
 // The list query's design-time SQL, used (and stored as "KunderSQL") when
 // the setting is empty.

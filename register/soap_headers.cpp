@@ -21,22 +21,44 @@ LastErrorStrings& LastErrors() {
     return strings;
 }
 
+namespace {
+// The capture of the calling thread, if any.
+thread_local LastErrorChanges* t_capture = nullptr;
+
+void Store(std::wstring LastErrorStrings::*string, std::optional<std::wstring> LastErrorChanges::*change,
+           const std::wstring& value) {
+    if (t_capture)
+        (*t_capture).*change = value;
+    else
+        LastErrors().*string = value;
+}
+}  // namespace
+
+void LastErrorChanges::ApplyTo(LastErrorStrings& strings) const {
+    if (function) strings.LastErrorFunction = *function;
+    if (module) strings.LastErrorModule = *module;
+    if (description) strings.LastErrorDescription = *description;
+}
+
+LastErrorCapture::LastErrorCapture(LastErrorChanges& changes) : previous_(t_capture) { t_capture = &changes; }
+LastErrorCapture::~LastErrorCapture() { t_capture = previous_; }
+
 void HeaderErrorInfo2::SetFunctionName(std::wstring_view v) {
     functionName_ = v;
     functionNameSpecified_ = true;
-    LastErrors().LastErrorFunction = functionName_;
+    Store(&LastErrorStrings::LastErrorFunction, &LastErrorChanges::function, functionName_);
 }
 
 void HeaderErrorInfo2::SetModuleName(std::wstring_view v) {
     moduleName_ = v;
     moduleNameSpecified_ = true;
-    LastErrors().LastErrorModule = moduleName_;
+    Store(&LastErrorStrings::LastErrorModule, &LastErrorChanges::module, moduleName_);
 }
 
 void HeaderErrorInfo2::SetDescription(std::wstring_view v) {
     description_ = v;
     descriptionSpecified_ = true;
-    LastErrors().LastErrorDescription = description_;
+    Store(&LastErrorStrings::LastErrorDescription, &LastErrorChanges::description, description_);
 }
 
 }  // namespace tolmar

@@ -29,6 +29,28 @@ struct LastErrorStrings {
 };
 LastErrorStrings& LastErrors();
 
+// What the error headers of one lookup's replies set of the three strings
+// (nullopt: left as it was). A lookup made on another thread records its
+// headers here, and the run takes them into LastErrors() in patient order,
+// so that the strings read as if every lookup had been made in turn.
+struct LastErrorChanges {
+    std::optional<std::wstring> function, module, description;
+    void ApplyTo(LastErrorStrings& strings) const;
+};
+
+// While one lives, the error headers read on its thread are recorded in
+// `changes` instead of being stored in LastErrors().
+class LastErrorCapture {
+public:
+    explicit LastErrorCapture(LastErrorChanges& changes);
+    ~LastErrorCapture();
+    LastErrorCapture(const LastErrorCapture&) = delete;
+    LastErrorCapture& operator=(const LastErrorCapture&) = delete;
+
+private:
+    LastErrorChanges* previous_;
+};
+
 // Schema type "HeaderErrorInfo". Assigning FunctionName, ModuleName or
 // Description also stores the value in the matching last-error string.
 class HeaderErrorInfo2 : public SoapHeader {

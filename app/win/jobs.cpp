@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <optional>
 
@@ -14,6 +15,7 @@
 #include "app/win/main_form.h"
 #include "app/win/test_form.h"
 #include "register/person_record.h"
+#include "register/win/http_transport.h"
 #include "register/win/person_lookup.h"
 #include "tools/environment.h"
 #include "tools/error.h"
@@ -122,11 +124,60 @@ private:
     std::optional<bool> hourglass_;     // unknown until first set
 };
 
-class RegisterLookup final : public PersonLookup {
+// The lookups of one worker thread: its own COM apartment (multithreaded:
+// the thread has no window to pump) and its own XML documents, released
+// before the apartment ends.
+class RegisterLookupWorker final : public LookupWorker {
+public:
+    LookupAttempt Attempt(const std::wstring& personalNumber) override { return AttemptLookup(personalNumber); }
+
+private:
+    // The apartment first: the documents end before it does.
+    struct Apartment {
+        Apartment() {
+            const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            if (FAILED(hr)) {
+                wchar_t code[16];
+                swprintf(code, 16, L"%08lX", static_cast<unsigned long>(hr));
+                throw Error(L"COM kunde inte startas f\u00f6r uppslagningarna i registret (fel 0x" +
+                            std::wstring(code) + L").");
+            }
+        }
+        ~Apartment() { CoUninitialize(); }
+        Apartment(const Apartment&) = delete;
+        Apartment& operator=(const Apartment&) = delete;
+    } apartment_;
+    LookupThreadScope documents_;
+};
+
+class RegisterLookup final : public PersonLookup, public ConcurrentLookup {
 public:
     void LookUp(PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) override {
         LookUpPerson(person, returnCode, errms);
     }
+    std::unique_ptr<LookupWorker> NewWorker() override { return std::make_unique<RegisterLookupWorker>(); }
+    void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& returnCode,
+                std::wstring& errms) override {
+        FinishLookup(attempt, person, returnCode, errms);
+    }
+};
+
+// The run's thread waits for the lookups ahead with its window answering:
+// woken by an attempt that is ready or by a message for the window.
+class MessageWaiter final : public Waiter {
+public:
+    MessageWaiter() : ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+        if (!ready_) throw Error(L"Det gick inte att skapa en h\u00e4ndelse (fel " + std::to_wstring(GetLastError()) + L").");
+    }
+    void Notify() override { SetEvent(ready_.get()); }
+    void Wait() override {
+        const HANDLE ready = ready_.get();
+        if (MsgWaitForMultipleObjectsEx(1, &ready, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 + 1)
+            win::ProcessPendingMessages();
+    }
+
+private:
+    UniqueKernelHandle ready_;
 };
 
 // One update run at a time for a database: a named mutex that the run
@@ -204,6 +255,20 @@ RunOutcome UpdateAllPatients(TolmarForm& form, const StartOptions& options) {
         context.readUndoJournal = [undoPath] { return ReadJournalFile(undoPath); };
     }
     context.now = LocalTimeText;
+
+    // Lookups ahead on worker threads, when asked for; a back-off spares a
+    // failing register the calls of every worker.
+    std::optional<MessageWaiter> waiter;
+    context.scheduling.workers = options.parallel.value_or(1);
+    context.scheduling.ratePerSecond = options.ratePerSecond.value_or(0);
+    context.scheduling.backOff = context.scheduling.workers > 1;
+    if (context.scheduling.workers > 1 || context.scheduling.ratePerSecond > 0) {
+        waiter.emplace();
+        context.waiter = &*waiter;
+        context.concurrentLookup = &lookup;
+        // Only slower, not wrong, when WinINet does not take it.
+        AllowConnectionsPerServer(context.scheduling.workers);
+    }
     return RunUpdateAll(context);
 }
 

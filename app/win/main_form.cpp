@@ -182,7 +182,8 @@ void TolmarForm::Dispatch() {
     try {
         const std::vector<std::wstring> parameters = StartParameters();
         const StartRequest request = ParseStartParameter(parameters.empty() ? std::wstring() : parameters[0]);
-        const bool anyOption = options_.preview || options_.undoFile || options_.unattended;
+        const bool anyOption = options_.preview || options_.undoFile || options_.unattended || options_.parallel ||
+                               options_.ratePerSecond;
         const bool optionsValid = options_.unknown.empty() && options_.malformed.empty() &&
                                   !(options_.preview && options_.undoFile) &&
                                   (!anyOption || request.job == Job::UpdateAll);

@@ -173,6 +173,14 @@ DWORD WINAPI Worker(void* parameter) {
 
 }  // namespace
 
+bool AllowConnectionsPerServer(unsigned long count) {
+    DWORD value = count;
+    bool taken = true;
+    for (DWORD option : {INTERNET_OPTION_MAX_CONNS_PER_SERVER, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER})
+        taken = InternetSetOptionW(nullptr, option, &value, sizeof(value)) && taken;
+    return taken;
+}
+
 unsigned long LookupDeadlineMsFromEnvironment() {
     wchar_t value[32] = {};
     const DWORD n = GetEnvironmentVariableW(L"TOLMAR_REGISTER_DEADLINE_MS", value, 32);

@@ -44,6 +44,12 @@ private:
     unsigned long deadlineMs_;
 };
 
+// Lets WinINet keep `count` connections to one server open at a time (the
+// whole process), so that that many lookups in flight do not queue behind
+// its small default. Call before the first exchange. False when WinINet
+// does not take it: the lookups then only wait longer for a connection.
+bool AllowConnectionsPerServer(unsigned long count);
+
 // The lookup's deadline: kLookupDeadlineMs, or a shorter one from the
 // environment variable TOLMAR_REGISTER_DEADLINE_MS, which the end-to-end
 // tests set so that a register that never answers costs them seconds, not

@@ -59,9 +59,19 @@ std::wstring ReturnedXmlStore::Text() const {
     return document ? XmlOf(document.get()) : std::wstring();
 }
 
-ReturnedXmlStore& XmlStore() {
-    static ReturnedXmlStore store;
-    return store;
+namespace {
+// The process's store (the main thread's), or a worker thread's own while
+// its scope lives.
+ReturnedXmlStore g_store;
+thread_local ReturnedXmlStore* t_store = nullptr;
+}  // namespace
+
+ReturnedXmlStore& XmlStore() { return t_store ? *t_store : g_store; }
+
+LookupThreadScope::LookupThreadScope() : previous_(t_store) { t_store = &store_; }
+LookupThreadScope::~LookupThreadScope() {
+    t_store = previous_;
+    store_.document.reset();
 }
 
 void ReleaseLookupDocuments() {
@@ -110,14 +120,13 @@ RegisterSettings CurrentRegisterSettings(const std::wstring& iniFile) {
     return settings;
 }
 
-void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& errms) {
+LookupAttempt AttemptLookup(const std::wstring& personalNumber) {
     const RegisterSettings settings = CurrentRegisterSettings(Env().appPath + L"tolmar.ini");
-    const BoundedText<kSexCapacity> sex = record.Sex;  // written only by a successful read
-    const auto number = record.PersonalNumber;
-    record = PersonRecord{};
-    record.PersonalNumber = number;
-    record.Sex = sex;
+    PersonRecord asked;
+    asked.PersonalNumber = personalNumber;  // cut to its field as the caller's buffer would be
 
+    LookupAttempt attempt;
+    LastErrorCapture capture(attempt.lastErrors);
     std::wstring workingText;
     try {
         Login login;
@@ -125,10 +134,11 @@ void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& 
         login.SetPassword(settings.logPwd);
         std::unique_ptr<WsPopManSoap> proxy = GetWsPopManSoap(false, settings.logAddr);
         if (!proxy) throw Error(L"Registrets tj\u00e4nst kunde inte n\u00e5s p\u00e5 " + settings.logAddr);
-        std::wstring R = proxy->GetPerson(login, record.PersonalNumber.str(), settings.flagOtherArchive);
+        std::wstring R = proxy->GetPerson(login, asked.PersonalNumber.str(), settings.flagOtherArchive);
         workingText = R;
 
-        // The store's one document lives for the whole run; each answer replaces its content.
+        // The store's one document (this thread's) lives for the whole run;
+        // each answer replaces its content.
         ReturnedXmlStore& store = XmlStore();
         if (!store.document) store.document = NewXmlDocument();
         std::wstring reason;
@@ -143,17 +153,38 @@ void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& 
 
         PersonAnswer answer = ReadPersonAnswer(std::move(R), workingText);
         if (answer.ReturnCode == ReturnCode::Failure) throw Error(answer.failure);
-        returnCode = answer.ReturnCode;
-        if (returnCode == ReturnCode::Found) {
-            answer.Record.PersonalNumber = record.PersonalNumber;
-            record = std::move(answer.Record);
-        }
+        attempt.returnCode = answer.ReturnCode;
+        if (attempt.returnCode == ReturnCode::Found) attempt.record = std::move(answer.Record);
     } catch (const std::exception& e) {
-        const std::wstring message = MessageOf(e);
-        returnCode = ReturnCode::Failure;
-        errms = ComposeErrms(message, CurrentLastErrors());
-        XmlStore().errorText = ComposeStoreErrorText(workingText, message, CurrentLastErrors());
+        attempt.returnCode = ReturnCode::Failure;
+        attempt.failure = MessageOf(e);
+        attempt.workingText = std::move(workingText);
+        attempt.registerUnreachable = dynamic_cast<const RegisterUnreachable*>(&e) != nullptr;
     }
+    return attempt;
+}
+
+void FinishLookup(LookupAttempt& attempt, PersonRecord& record, std::int32_t& returnCode, std::wstring& errms) {
+    // The headers count from here on, as if the lookup had been made now.
+    attempt.lastErrors.ApplyTo(LastErrors());
+    const BoundedText<kSexCapacity> sex = record.Sex;  // written only by a successful read
+    const auto number = record.PersonalNumber;
+    record = PersonRecord{};
+    record.PersonalNumber = number;
+    record.Sex = sex;
+    returnCode = attempt.returnCode;
+    if (returnCode == ReturnCode::Found) {
+        record = std::move(attempt.record);
+        record.PersonalNumber = number;
+    } else if (returnCode == ReturnCode::Failure) {
+        errms = ComposeErrms(attempt.failure, CurrentLastErrors());
+        XmlStore().errorText = ComposeStoreErrorText(attempt.workingText, attempt.failure, CurrentLastErrors());
+    }
+}
+
+void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& errms) {
+    LookupAttempt attempt = AttemptLookup(record.PersonalNumber.str());
+    FinishLookup(attempt, record, returnCode, errms);
 }
 
 void wpm_GetPerson(const wchar_t* PersonalNumber, wchar_t* FirstName, wchar_t* MiddleName, wchar_t* Surname,

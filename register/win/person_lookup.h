@@ -6,13 +6,15 @@
 #include <optional>
 #include <string>
 
+#include "register/lookup_attempt.h"
 #include "register/person_record.h"
+#include "register/win/ws_pop_man.h"
 #include "register/win/xml_dom.h"
 
 namespace tolmar::win {
 
-// The last answer document of any lookup, or its error text; shown by the
-// test mode's XML viewer.
+// The last answer document of any lookup on the calling thread, or its error
+// text; the main thread's is shown by the test mode's XML viewer.
 // Its text is written out of the document only when it is asked for: most
 // answers are never shown.
 struct ReturnedXmlStore {
@@ -22,8 +24,24 @@ struct ReturnedXmlStore {
 };
 ReturnedXmlStore& XmlStore();
 
-// Releases the XML documents the lookups keep (the store's and the reply
-// parser's); called before COM is shut down.
+// A worker thread's own store and reply parser while it lives (see
+// ReplyParserScope); made inside the thread's COM initialisation, ended
+// before it.
+class LookupThreadScope {
+public:
+    LookupThreadScope();
+    ~LookupThreadScope();
+    LookupThreadScope(const LookupThreadScope&) = delete;
+    LookupThreadScope& operator=(const LookupThreadScope&) = delete;
+
+private:
+    ReplyParserScope parser_;
+    ReturnedXmlStore store_;
+    ReturnedXmlStore* previous_;
+};
+
+// Releases the XML documents the calling thread's lookups keep (the store's
+// and the reply parser's); called before COM is shut down on that thread.
 void ReleaseLookupDocuments();
 
 // The register settings of "tolmar.ini" (section PopulationManager) in the
@@ -49,7 +67,15 @@ void wpm_GetPerson(const wchar_t* PersonalNumber, wchar_t* FirstName, wchar_t* M
                    std::wstring& errms);
 
 // The same with a record: fills every output field of `record` from its
-// PersonalNumber.
+// PersonalNumber. It is AttemptLookup and FinishLookup in one.
 void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& errms);
+
+// The lookup itself, on any thread with COM initialised: the answer, or why
+// it failed, with the error headers of the replies recorded, not stored.
+LookupAttempt AttemptLookup(const std::wstring& personalNumber);
+// Takes an attempt into the calling thread as LookUpPerson leaves a lookup:
+// the last-error strings, return code, errms, record and the store's error
+// text. Attempts taken in patient order read as if made one after another.
+void FinishLookup(LookupAttempt& attempt, PersonRecord& record, std::int32_t& returnCode, std::wstring& errms);
 
 }  // namespace tolmar::win

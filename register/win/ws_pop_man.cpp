@@ -108,15 +108,28 @@ std::wstring WsdlEndpoint(const std::wstring& location) {
 }  // namespace
 
 namespace {
-// One parser document serves every reply of the program's one thread.
+// One parser document serves every reply on its thread: the process's on
+// the main thread, a scope's own on a worker. (A thread_local object with a
+// destructor is avoided: the MinGW runtime's thread-exit destructors crash
+// in a statically linked program.)
 ComPtr<IXMLDOMDocument2> g_replyParser;
+thread_local ComPtr<IXMLDOMDocument2>* t_replyParser = nullptr;
+
+ComPtr<IXMLDOMDocument2>& ReplyParser() { return t_replyParser ? *t_replyParser : g_replyParser; }
 }  // namespace
 
-void ReleaseReplyParser() { g_replyParser.reset(); }
+void ReleaseReplyParser() { ReplyParser().reset(); }
+
+ReplyParserScope::ReplyParserScope() : previous_(t_replyParser) { t_replyParser = &parser_; }
+ReplyParserScope::~ReplyParserScope() {
+    t_replyParser = previous_;
+    parser_.reset();
+}
 
 std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operation) {
-    if (!g_replyParser) g_replyParser = NewXmlDocument();
-    IXMLDOMDocument2* doc = g_replyParser.get();
+    ComPtr<IXMLDOMDocument2>& parser = ReplyParser();
+    if (!parser) parser = NewXmlDocument();
+    IXMLDOMDocument2* doc = parser.get();
     // Nothing the register sends reaches the parser unchecked: its size, its
     // encoding (strict UTF-8, nothing replaced) and no DTD.
     if (body.size() > kMaxReplyBytes) throw Error(ReplyTooLargeText());
@@ -165,11 +178,16 @@ std::wstring WsPopManSoap::Call(std::wstring_view operation, const std::vector<A
     const OperationInfo* info = FindOperation(operation);
     if (!info) throw Error(L"Ok\u00e4nd operation: " + std::wstring(operation));
     const std::string envelope = BuildRequestEnvelope(operation, arguments);
-    const HttpReply reply = transport_->Post(ContentTypeOf(operation), envelope, ActionOf(operation));
+    HttpReply reply;
+    try {
+        reply = transport_->Post(ContentTypeOf(operation), envelope, ActionOf(operation));
+    } catch (const Error& e) {
+        throw RegisterUnreachable(e.message());
+    }
     if (reply.status >= 300 && reply.status != 500) {
         wchar_t code[32];
         std::swprintf(code, 32, L"%lu", reply.status);
-        throw Error(reply.statusText + L" (" + code + L") - '" + transport_->url() + L"'");
+        throw RegisterUnreachable(reply.statusText + L" (" + code + L") - '" + transport_->url() + L"'");
     }
     return ReadSoapReply(reply.body, *info);
 }

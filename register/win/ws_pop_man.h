@@ -9,8 +9,18 @@
 
 #include "register/soap_request.h"
 #include "register/win/http_transport.h"
+#include "register/win/xml_dom.h"
+#include "tools/error.h"
 
 namespace tolmar::win {
+
+// A call that got no SOAP reply at all: no connection, the deadline passed,
+// an HTTP status that carries none. The message is the caller's text as for
+// any failed call.
+class RegisterUnreachable : public Error {
+public:
+    using Error::Error;
+};
 
 class WsPopManSoap {
 public:
@@ -45,8 +55,24 @@ private:
 // result element's text. Throws Error on a fault or an unreadable reply.
 std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operation);
 
-// Releases the document ReadSoapReply keeps between replies (before COM ends).
+// Releases the document ReadSoapReply keeps between replies on the calling
+// thread (before COM ends).
 void ReleaseReplyParser();
+
+// While one lives, ReadSoapReply on its thread uses a document of the
+// scope's own (a worker thread's), released when it ends; without one, the
+// process's. Make it inside the thread's COM initialisation.
+class ReplyParserScope {
+public:
+    ReplyParserScope();
+    ~ReplyParserScope();
+    ReplyParserScope(const ReplyParserScope&) = delete;
+    ReplyParserScope& operator=(const ReplyParserScope&) = delete;
+
+private:
+    ComPtr<IXMLDOMDocument2> parser_;
+    ComPtr<IXMLDOMDocument2>* previous_;
+};
 
 // A proxy for the address (the endpoint URL, or with useWsdl the location of
 // a WSDL document whose service WsPopMan, port WsPopManSoap12, names the

@@ -1,21 +1,23 @@
 #include "register/win/xml_dom.h"
 
+#include <optional>
+
 #include "tools/error.h"
 
 namespace tolmar::win {
 
 ComPtr<IXMLDOMDocument2> NewXmlDocument() {
-    // The class id is looked up in the registry once per process.
-    static CLSID clsid;
-    static bool known = false;
-    if (!known) {
-        if (FAILED(CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &clsid)))
-            throw Error(L"XML-tolken MSXML 6 finns inte p\u00e5 datorn.");
-        known = true;
-    }
+    // The class id is looked up in the registry once per process (by
+    // whichever thread comes first).
+    static const std::optional<CLSID> clsid = []() -> std::optional<CLSID> {
+        CLSID id;
+        if (FAILED(CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &id))) return std::nullopt;
+        return id;
+    }();
+    if (!clsid) throw Error(L"XML-tolken MSXML 6 finns inte p\u00e5 datorn.");
     ComPtr<IXMLDOMDocument2> doc;
     const HRESULT hr =
-        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IXMLDOMDocument2), doc.put_void());
+        CoCreateInstance(*clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IXMLDOMDocument2), doc.put_void());
     if (FAILED(hr) || !doc) throw Error(L"XML-tolken MSXML 6 kunde inte startas.");
     doc->put_async(VARIANT_FALSE);
     doc->put_validateOnParse(VARIANT_FALSE);

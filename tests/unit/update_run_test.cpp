@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "app/update_run.h"
 #include "fake_registry.h"
@@ -26,6 +28,9 @@ struct FakeTable {
     std::set<std::wstring> duplicatedOnSave;    // keys found shared only when saved
     std::set<std::wstring> refusedColumns;      // columns whose values the database refuses
     std::set<std::wstring> failAlways;          // rows whose every save fails
+    // A save of the first key gives the row of the second key a new personal
+    // number (as a trigger might).
+    std::map<std::wstring, std::pair<std::wstring, std::wstring>> renumberOnSave;
     int saveCalls = 0;
     bool failFinalCommitOnly = false;
     std::vector<std::wstring> events;           // begin, commit, rollback, save:<key>
@@ -63,6 +68,8 @@ public:
             if (table_.refusedColumns.count(change.first))
                 throw Error(L"[22007] invalid date value for " + change.first);
         for (const auto& [column, value] : changes) table_.rows[key_][column] = value.value_or(L"");
+        if (auto it = table_.renumberOnSave.find(key_); it != table_.renumberOnSave.end())
+            table_.rows[it->second.first][L"PERSONNR"] = it->second.second;
         table_.events.push_back(L"save:" + key_);
     }
 
@@ -116,11 +123,45 @@ struct Answer {
     std::wstring errms;
 };
 
-class FakeLookup : public PersonLookup {
+class FakeLookup : public PersonLookup, public ConcurrentLookup {
 public:
     std::map<std::wstring, Answer> answers;  // by number; missing: not found
-    std::vector<std::wstring> asked;
+    std::vector<std::wstring> asked;         // in the order the answers were taken
+    std::mutex mutex;
+    std::vector<std::wstring> called;        // in the order the lookups were made (any thread)
+    std::set<std::thread::id> callers;
+
     void LookUp(PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
+        {
+            std::lock_guard lock(mutex);
+            called.push_back(person.PersonalNumber.str());
+        }
+        Reply(person, code, errms);
+    }
+
+    // Lookups ahead: the worker makes the call, Finish gives the answer.
+    class Worker : public LookupWorker {
+    public:
+        explicit Worker(FakeLookup& l) : l_(l) {}
+        LookupAttempt Attempt(const std::wstring& number) override {
+            std::lock_guard lock(l_.mutex);
+            l_.called.push_back(number);
+            l_.callers.insert(std::this_thread::get_id());
+            LookupAttempt a;
+            a.record.PersonalNumber = number;  // Finish answers from the table
+            return a;
+        }
+
+    private:
+        FakeLookup& l_;
+    };
+    std::unique_ptr<LookupWorker> NewWorker() override { return std::make_unique<Worker>(*this); }
+    void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
+        EXPECT_EQ(attempt.record.PersonalNumber.str(), person.PersonalNumber.str()) << "an answer for another patient";
+        Reply(person, code, errms);
+    }
+
+    void Reply(PersonRecord& person, std::int32_t& code, std::wstring& errms) {
         asked.push_back(person.PersonalNumber.str());
         auto it = answers.find(person.PersonalNumber.str());
         if (it == answers.end()) {
@@ -208,6 +249,9 @@ struct Harness {
     FakeJournal journal;
     std::vector<JournalRecord> undo;
     RunOutcome outcome;
+    // Lookups ahead on this many workers; 0: every lookup in turn.
+    unsigned workers = 0;
+    CondvarWaiter waiter;
 
     void Run() {
         UpdateRunContext ctx{view, db, lookup, settings,
@@ -228,6 +272,11 @@ struct Harness {
         ctx.journal = &journal;
         ctx.readUndoJournal = [this] { return undo; };
         ctx.now = [] { return std::wstring(L"2026-12-10 06:41:07"); };
+        if (workers) {
+            ctx.concurrentLookup = &lookup;
+            ctx.waiter = &waiter;
+            ctx.scheduling.workers = workers;
+        }
         outcome = RunUpdateAll(ctx);
     }
     // n patients whose rows all differ from the register (the street changed).
@@ -807,4 +856,72 @@ TEST(UpdateRunExitCodes, EachKindOfEnding) {
         h.Run();
         EXPECT_EQ(ExitCodeOf(h.outcome), 2);
     }
+}
+
+// The same table and register, run with every lookup in turn and with eight
+// lookups ahead on worker threads: the same lines, saves, commits, rows and
+// journal.
+TEST(UpdateRunAhead, LookupsAheadLeaveWhatLookupsInTurnLeave) {
+    auto scenario = [](Harness& h) {
+        h.AddPatients(260);
+        h.lookup.answers.erase(L"195000051234");  // not found
+        h.lookup.answers[L"195000091234"] = {-400, {}, L"Service Unavailable (503) - 'http://x'\r\nFel i .: "};
+        h.table.rows[L"12"][L"PERSONNR"] = L"19500012";  // a bad number
+        h.table.conflictOnSave = {L"20", L"40"};           // saves that fail
+        h.table.duplicated = {L"30"};
+        h.table.rows.erase(L"33");                          // gone since the list was read
+        // Saving row 50 renumbers row 52 to a person the register knows otherwise.
+        h.table.renumberOnSave[L"50"] = {L"52", L"194501011234"};
+        h.lookup.answers[L"194501011234"].person = Person(L"Lisa", L"Holm", L"Torget 1", L"90325", L"UME\u00c5");
+    };
+    Harness inTurn, ahead;
+    scenario(inTurn);
+    scenario(ahead);
+    ahead.workers = 8;
+    inTurn.Run();
+    ahead.Run();
+
+    EXPECT_EQ(ahead.view.lines, inTurn.view.lines);
+    EXPECT_EQ(ahead.table.events, inTurn.table.events);
+    EXPECT_EQ(ahead.table.rows, inTurn.table.rows);
+    EXPECT_EQ(ahead.journal.appends.size(), inTurn.journal.appends.size());
+    const std::vector<JournalRecord> aheadRecords = ahead.journal.All(), inTurnRecords = inTurn.journal.All();
+    EXPECT_EQ(aheadRecords.size(), inTurnRecords.size());
+    for (size_t i = 0; i < std::min(aheadRecords.size(), inTurnRecords.size()); ++i) {
+        const JournalRecord& a = aheadRecords[i];
+        const JournalRecord& b = inTurnRecords[i];
+        EXPECT_TRUE(a.patientKey == b.patientKey && a.column == b.column && a.oldValue == b.oldValue &&
+                    a.newValue == b.newValue)
+            << "journal record " << i;
+    }
+    EXPECT_EQ(ahead.lookup.asked, inTurn.lookup.asked);
+    EXPECT_EQ(ahead.view.counts, inTurn.view.counts);
+    EXPECT_EQ(ExitCodeOf(ahead.outcome), ExitCodeOf(inTurn.outcome));
+    // The renumbered row was looked up again under its new number, and saved with it.
+    EXPECT_EQ(ahead.table.rows[L"52"][L"EFTERNAMN"], L"Holm");
+    // The lookups were made on the workers, several of them.
+    EXPECT_FALSE(ahead.lookup.callers.count(std::this_thread::get_id()));
+    EXPECT_GT(ahead.lookup.callers.size(), 1u);
+    EXPECT_TRUE(inTurn.lookup.callers.empty());
+}
+
+TEST(UpdateRunAhead, TheEleventhFailedSaveStopsAtTheSamePatientAndNothingAfterItIsSaved) {
+    Harness inTurn, ahead;
+    for (Harness* h : {&inTurn, &ahead}) {
+        h->AddPatients(60);
+        for (int i = 1; i <= 11; ++i) h->table.conflictOnSave.insert(std::to_wstring(i * 2));  // rows 2, 4, ..., 22
+    }
+    ahead.workers = 8;
+    inTurn.Run();
+    ahead.Run();
+    ASSERT_FALSE(inTurn.view.lines.empty());
+    EXPECT_EQ(inTurn.view.lines[inTurn.view.lines.size() - 2],
+              L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!");
+    EXPECT_EQ(ahead.view.lines, inTurn.view.lines);
+    EXPECT_EQ(ahead.table.events, inTurn.table.events);
+    EXPECT_EQ(ahead.table.rows, inTurn.table.rows);
+    EXPECT_EQ(ahead.table.rows[L"23"][L"ADRESS"], L"Gamla v\u00e4gen 1");  // after the stop: untouched
+    // Lookups beyond the stop may have been made; their answers were not used.
+    EXPECT_EQ(ahead.lookup.asked, inTurn.lookup.asked);
+    EXPECT_GE(ahead.lookup.called.size(), inTurn.lookup.called.size());
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "register/person_record.h"
 #include "register/soap_headers.h"
 #include "register/win/person_lookup.h"
@@ -241,6 +243,70 @@ TEST_F(RegisterClient, ErrorHeaderMembersOutliveTheReplyThatSentThem) {
     const Outcome out = Lookup(L"194501011234");
     EXPECT_EQ(out.code, -400);
     EXPECT_EQ(out.errms, L"Tj\u00e4nsten svarar inte\r\nFel i PopMan.GetPerson: Databasen ligger nere");
+}
+
+// Lookups made on other threads and taken here in patient order leave the
+// texts that lookups made here one after another leave: each attempt's error
+// headers count only once it is taken.
+TEST_F(RegisterClient, AttemptsMadeElsewhereReadAsIfMadeInTurn) {
+    UseSimulator();
+    const std::wstring first = L"194501011234", second = L"195001011111";
+    RegisterSim::Inject("ok|FunctionName=GetPerson|ModuleName=PopMan|Description=Allt v\u00e4l|pnr=194501011234");
+    RegisterSim::Inject("soap-fault|reason=Tj\u00e4nsten svarar inte|Description=Databasen ligger nere|pnr=195001011111");
+    // The second lookup is made first, on another thread; this thread's
+    // strings stay as they were until the attempts are taken.
+    LookupAttempt attempts[2];
+    for (int i : {1, 0}) {
+        std::thread worker([&, i] {
+            ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+            {
+                LookupThreadScope documents;
+                attempts[i] = AttemptLookup(i == 0 ? first : second);
+            }
+            CoUninitialize();
+        });
+        worker.join();
+    }
+    EXPECT_EQ(LastErrors().LastErrorModule, L"");
+    EXPECT_EQ(LastErrors().LastErrorDescription, L"");
+    EXPECT_FALSE(attempts[1].registerUnreachable);  // a fault is an answer
+
+    Outcome out[2];
+    for (int i : {0, 1}) {
+        out[i].person.PersonalNumber = i == 0 ? first : second;
+        FinishLookup(attempts[i], out[i].person, out[i].code, out[i].errms);
+    }
+    EXPECT_EQ(out[0].code, 0);
+    EXPECT_EQ(out[0].person.PersonalNumber.str(), first);
+    EXPECT_FALSE(out[0].person.Surname.str().empty());
+    EXPECT_EQ(out[1].code, -400);
+    EXPECT_EQ(out[1].errms, L"Tj\u00e4nsten svarar inte\r\nFel i PopMan.GetPerson: Databasen ligger nere");
+    // This thread's store: the failed call's text (no working text, the call itself failed).
+    EXPECT_EQ(XmlStore().Text(), L"\r\n" + out[1].errms);
+
+    // The same two in turn here.
+    LastErrors() = {};
+    const Outcome inTurn0 = Lookup(first), inTurn1 = Lookup(second);
+    EXPECT_EQ(inTurn1.errms, out[1].errms);
+    EXPECT_EQ(inTurn0.person.Surname.str(), out[0].person.Surname.str());
+}
+
+// Only a call that got no SOAP reply at all counts as the register being
+// out of reach (for the back-off of lookups ahead).
+TEST_F(RegisterClient, AttemptsTellAnUnreachableRegisterFromAnAnswer) {
+    UseSimulator();
+    struct Case {
+        const char* inject;
+        bool unreachable;
+    } cases[] = {{"http|status=503", true}, {"drop", true}, {"soap-fault|reason=Nej", false},
+                 {"notxml", false},         {"empty-result", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.inject);
+        RegisterSim::Inject(c.inject);
+        const LookupAttempt a = AttemptLookup(L"194501011234");
+        EXPECT_EQ(a.returnCode == ReturnCode::Failure && a.registerUnreachable, c.unreachable) << ToUtf8(a.failure);
+        RegisterSim::Reset();
+    }
 }
 
 TEST_F(RegisterClient, SingleOtherChildIsTakenAsTheResult) {
