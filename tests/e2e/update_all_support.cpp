@@ -584,7 +584,10 @@ long long Register::RequestCount() const {
     return found->second;
 }
 
-std::vector<std::wstring> Register::LookedUpNumbers() const {
+std::vector<std::wstring> Register::LookedUpNumbers() const { return RequestValues(L"sPnr"); }
+
+std::vector<std::wstring> Register::RequestValues(const std::wstring& field) const {
+    const std::wstring key = field + L"=";
     const HttpAnswer answer = Http(L"GET", base_ + L"/control/requests");
     if (answer.status != 200) Fail("the simulator's request record answered " + std::to_string(answer.status));
     std::vector<std::wstring> numbers;
@@ -596,12 +599,34 @@ std::vector<std::wstring> Register::LookedUpNumbers() const {
         while (start <= text.size()) {
             size_t end = text.find(L'\t', start);
             if (end == std::wstring::npos) end = text.size();
-            const std::wstring_view field(text.data() + start, end - start);
-            if (field.starts_with(L"sPnr=")) numbers.push_back(Unescape(field.substr(5)));
+            const std::wstring_view value(text.data() + start, end - start);
+            if (value.starts_with(key)) numbers.push_back(Unescape(value.substr(key.size())));
             start = end + 1;
         }
     }
     return numbers;
+}
+
+// ---- the change journal ---------------------------------------------------------------------------------
+
+std::wstring Beside(const std::wstring& prefix) {
+    std::wstring name = ErrorsFileName();  // "errors <date>.txt"
+    return prefix + name.substr(6, name.size() - 6 - 4) + L".csv";
+}
+
+std::vector<std::string> RowsWithoutTime(const std::string& file) {
+    std::vector<std::string> rows;
+    std::string body = file.substr(std::min(file.size(), kJournalHead.size()));
+    size_t at = 0;
+    while (at < body.size()) {
+        const size_t end = body.find("\r\n", at);
+        const std::string row = body.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        const size_t comma = row.find(',');
+        rows.push_back(comma == std::string::npos ? row : row.substr(comma + 1));
+        if (end == std::string::npos) break;
+        at = end + 2;
+    }
+    return rows;
 }
 
 // ---- the errors file ----------------------------------------------------------------------------------

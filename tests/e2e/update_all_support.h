@@ -153,6 +153,9 @@ public:
     long long RequestCount() const;
     // The sPnr of every recorded GetPerson, in order.
     std::vector<std::wstring> LookedUpNumbers() const;
+    // The value of `field` ("sPnr", "user", ...) of every recorded request
+    // that has it, in order.
+    std::vector<std::wstring> RequestValues(const std::wstring& field) const;
 
 private:
     std::wstring base_;
@@ -169,6 +172,17 @@ inline const std::wstring kGetPersonAction = L"http://popman.mirell.example/HCW/
 std::wstring ErrorsFileName();
 // The names of the errors files in the folder.
 std::vector<std::wstring> ErrorsFiles(const TempFolder& folder);
+
+// ---- the change journal ------------------------------------------------------------------
+
+// The file name beside the errors file: Beside(L"changes") is "changes <date>.csv".
+std::wstring Beside(const std::wstring& prefix);
+
+inline const std::string kJournalHead =
+    "\xEF\xBB\xBFTid,PATIENTNR,PERSONNR,Kolumn,Gammalt v\xC3\xA4rde,Nytt v\xC3\xA4rde\r\n";
+
+// The rows of a journal without their time (the first field), in order.
+std::vector<std::string> RowsWithoutTime(const std::string& file);
 
 // One expected line of the errors file: literal text, with `Any()` for a
 // part the driver or the platform words (one or more characters, which may

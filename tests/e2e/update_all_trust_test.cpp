@@ -16,30 +16,6 @@ using namespace e2e::upd;
 
 constexpr Ms kSmallRun{30000};
 
-// The file name beside the errors file: Beside(L"changes") is "changes <date>.csv".
-std::wstring Beside(const std::wstring& prefix) {
-    std::wstring name = ErrorsFileName();  // "errors <date>.txt"
-    return prefix + name.substr(6, name.size() - 6 - 4) + L".csv";
-}
-
-const std::string kJournalHead = "\xEF\xBB\xBFTid,PATIENTNR,PERSONNR,Kolumn,Gammalt v\xC3\xA4rde,Nytt v\xC3\xA4rde\r\n";
-
-// The rows of a journal without their time (the first field), in order.
-std::vector<std::string> RowsWithoutTime(const std::string& file) {
-    std::vector<std::string> rows;
-    std::string body = file.substr(std::min(file.size(), kJournalHead.size()));
-    size_t at = 0;
-    while (at < body.size()) {
-        const size_t end = body.find("\r\n", at);
-        const std::string row = body.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        const size_t comma = row.find(',');
-        rows.push_back(comma == std::string::npos ? row : row.substr(comma + 1));
-        if (end == std::string::npos) break;
-        at = end + 2;
-    }
-    return rows;
-}
-
 // Patients of the register's fixture, each out of date in several columns.
 std::vector<Row> OutOfDate() {
     const Row old = {{L"F_RNAMN", L"Gammal"}, {L"EFTERNAMN", L"Gammal, \"Gamle\""}, {L"ADRESS", L"Gammal väg 1"},
