@@ -105,8 +105,8 @@ struct UpdateRunContext {
 };
 
 inline constexpr std::wstring_view kAnotherRunText =
-    L"En annan uppdatering av samma databas p\u00e5g\u00e5r redan. Den h\u00e4r uppdateringen avbryts utan att "
-    L"n\u00e5got har \u00e4ndrats; f\u00f6rs\u00f6k igen n\u00e4r den andra \u00e4r klar.";
+    L"En annan uppdatering av samma databas pågår redan. Den här uppdateringen avbryts utan att "
+    L"något har ändrats; försök igen när den andra är klar.";
 
 // The list query's design-time SQL, used (and stored as "KunderSQL") when
 // the setting is empty.

@@ -34,7 +34,7 @@ struct PersonAnswer {
 //  - The fields are cut out of P (tags matched without regard to case, their
 //    text copied as it stands, character references included); the cn family
 //    folds its status code into PostTown, both families fold a secrecy mark
-//    "J" into PostTown ("SEKRETESS M\u00c4RKT") and empty the address lines and
+//    "J" into PostTown ("SEKRETESS MÄRKT") and empty the address lines and
 //    postal code; FirstName, MiddleName, Surname, Address1, Address2,
 //    PostNumber, PostTown and Status are trimmed; Sex, Relation and AllaNamn
 //    are kept as they stand. Only then are the values cut to the capacities.

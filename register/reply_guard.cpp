@@ -4,7 +4,7 @@ namespace tolmar {
 
 namespace {
 
-constexpr wchar_t kFieldSeparator = L'\u00a4';
+constexpr wchar_t kFieldSeparator = L'¤';
 
 bool IsUnsafeChar(wchar_t c) { return c == kFieldSeparator || static_cast<unsigned long>(c) < 0x20; }
 
@@ -61,22 +61,22 @@ std::wstring CutRegisterText(std::wstring_view text) {
 }
 
 std::wstring ReplyTooLargeText() {
-    return L"Svaret fr\u00e5n registret \u00e4r st\u00f6rre \u00e4n " + std::to_wstring(kMaxReplyBytes / (1024 * 1024)) +
+    return L"Svaret från registret är större än " + std::to_wstring(kMaxReplyBytes / (1024 * 1024)) +
            L" MB och tas inte emot.";
 }
 
 std::wstring ReplyNotUtf8Text(std::size_t badOffset) {
-    return L"Svaret fr\u00e5n registret \u00e4r inte giltig UTF-8 (byte " + std::to_wstring(badOffset) +
+    return L"Svaret från registret är inte giltig UTF-8 (byte " + std::to_wstring(badOffset) +
            L") och tas inte emot.";
 }
 
 std::wstring ReplyHasDoctypeText() {
-    return L"Svaret fr\u00e5n registret inneh\u00e5ller en dokumenttypsdeklaration (DOCTYPE) och tas inte emot.";
+    return L"Svaret från registret innehåller en dokumenttypsdeklaration (DOCTYPE) och tas inte emot.";
 }
 
 std::wstring DeadlinePassedText(unsigned long deadlineMs) {
     const unsigned long seconds = (deadlineMs + 999) / 1000;
-    return L"Registret svarade inte f\u00e4rdigt inom " + std::to_wstring(seconds) + L" s";
+    return L"Registret svarade inte färdigt inom " + std::to_wstring(seconds) + L" s";
 }
 
 }  // namespace tolmar

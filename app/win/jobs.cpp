@@ -144,8 +144,8 @@ public:
             if (mutex_) break;
         }
         if (!mutex_)
-            throw Error(L"Det gick inte att skapa sp\u00e4rren mot samtidiga uppdateringar av databasen (fel " +
-                        std::to_wstring(GetLastError()) + L"). Inget har \u00e4ndrats.");
+            throw Error(L"Det gick inte att skapa spärren mot samtidiga uppdateringar av databasen (fel " +
+                        std::to_wstring(GetLastError()) + L"). Inget har ändrats.");
         if (GetLastError() == ERROR_ALREADY_EXISTS) {
             mutex_.reset();
             return false;

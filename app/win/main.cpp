@@ -64,7 +64,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     {
         tolmar::win::TolmarForm form;
         if (!form.Create(tolmar::ApplicationWindow())) {
-            MessageBoxW(nullptr, L"Huvudf\u00f6nstret kunde inte skapas.", std::wstring(tolmar::kApplicationTitle).c_str(),
+            MessageBoxW(nullptr, L"Huvudfönstret kunde inte skapas.", std::wstring(tolmar::kApplicationTitle).c_str(),
                         MB_OK | MB_ICONERROR);
             exitCode = 1;
         } else {

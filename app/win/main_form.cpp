@@ -27,8 +27,8 @@ constexpr int kLabel2Height = 13;
 
 // Twelve spaces, the first sentence, 34 spaces, the second: the spaces break
 // the label into its two visual lines.
-const std::wstring kLabel1Caption = std::wstring(12, L' ') + L"S\u00f6ker efter personer i Mirell." +
-                                    std::wstring(34, L' ') + L"V\u00e4nta...";
+const std::wstring kLabel1Caption = std::wstring(12, L' ') + L"Söker efter personer i Mirell." +
+                                    std::wstring(34, L' ') + L"Vänta...";
 constexpr const wchar_t* kVersionCaption = L"Version: 1.00.4 Websvc";
 
 constexpr const wchar_t* kKunderSqlOrg = L"SELECT PATIENTNR, PERSONNR FROM KUNDER ORDER BY PERSONNR";
@@ -213,7 +213,7 @@ void TolmarForm::Dispatch() {
         ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
         exitCode_ = 2;
     } catch (...) {
-        ShowError(std::wstring(kDispatchFailurePrefix) + L"Ok\u00e4nt fel.");
+        ShowError(std::wstring(kDispatchFailurePrefix) + L"Okänt fel.");
         exitCode_ = 2;
     }
     if (writeErrorsFile) {
@@ -247,7 +247,7 @@ int TolmarForm::PersonLookup(const std::wstring& number, bool numberValid) {
     }
     ProcessPendingMessages();
     HourglassCursor hourglass;
-    SetCaption(L"S\u00f6ker...");
+    SetCaption(L"Söker...");
     return LookUpPersonForHost(*this, number);
 }
 

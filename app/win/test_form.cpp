@@ -29,8 +29,8 @@ struct PersonField {
 };
 
 const PersonField kPersonFields[] = {
-    {IDC_KONEDIT, L"K\u00f6n:", 27, 73, [](const PersonRecord& r) -> const std::wstring& { return r.Sex.str(); }},
-    {IDC_FNAMNEDIT, L"F\u00f6rnamn:", 50, 289, [](const PersonRecord& r) -> const std::wstring& { return r.FirstName.str(); }},
+    {IDC_KONEDIT, L"Kön:", 27, 73, [](const PersonRecord& r) -> const std::wstring& { return r.Sex.str(); }},
+    {IDC_FNAMNEDIT, L"Förnamn:", 50, 289, [](const PersonRecord& r) -> const std::wstring& { return r.FirstName.str(); }},
     {IDC_EDTALLAFORNAMN, L"Alla fnamn:", 74, 289, [](const PersonRecord& r) -> const std::wstring& { return r.AllaNamn.str(); }},
     {IDC_MELLANNAMNEDIT, L"Mellan:", 97, 289, [](const PersonRecord& r) -> const std::wstring& { return r.MiddleName.str(); }},
     {IDC_ENAMNEDIT, L"Efternamn:", 120, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Surname.str(); }},
@@ -67,7 +67,7 @@ void LayOutTestForm(HWND dialog) {
     PlaceControl(dialog, IDC_BEVEL1, 8, 392, 369, 2);
     PlaceControl(dialog, IDC_BUTTON1, 15, 403, 75, kButtonHeight);
     PlaceControl(dialog, IDC_BITBTN1, 288, 403, 75, kButtonHeight);
-    SetDlgItemTextW(dialog, IDC_BITBTN3, L"&S\u00f6k");
+    SetDlgItemTextW(dialog, IDC_BITBTN3, L"&Sök");
     SetDlgItemTextW(dialog, IDC_BITBTN1, L"&Avsluta");
     SetDlgItemTextW(dialog, IDC_EDTLOGIN, L"<Not defined>");
 }

@@ -32,7 +32,7 @@ std::wstring NetworkErrorText(DWORD code) {
                            1024, nullptr);
     std::wstring text(buffer, n);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-    if (text.empty()) text = L"N\u00e4tverksfel " + std::to_wstring(code);
+    if (text.empty()) text = L"Nätverksfel " + std::to_wstring(code);
     return text;
 }
 

@@ -126,12 +126,12 @@ std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operati
     if (HasDoctype(*text)) throw Error(ReplyHasDoctypeText());
     std::wstring reason;
     if (!LoadXmlText(doc, *text, reason))
-        throw Error(L"Svaret fr\u00e5n registret \u00e4r inget SOAP-meddelande: " + CutRegisterText(reason));
+        throw Error(L"Svaret från registret är inget SOAP-meddelande: " + CutRegisterText(reason));
     ComPtr<IXMLDOMElement> root;
     doc->get_documentElement(root.put());
     ComPtr<IXMLDOMNode> envelope = root.query<IXMLDOMNode>();
     if (!envelope || !IsElement(envelope.get(), kSoap12EnvelopeNamespace, L"Envelope"))
-        throw Error(L"Svaret fr\u00e5n registret \u00e4r inget SOAP 1.2-kuvert.");
+        throw Error(L"Svaret från registret är inget SOAP 1.2-kuvert.");
 
     ComPtr<IXMLDOMNode> bodyElement;
     for (auto& part : ElementChildren(envelope.get())) {
@@ -145,7 +145,7 @@ std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operati
             break;
         }
     }
-    if (!bodyElement) throw Error(L"Svaret fr\u00e5n registret saknar SOAP-kropp.");
+    if (!bodyElement) throw Error(L"Svaret från registret saknar SOAP-kropp.");
 
     std::vector<ComPtr<IXMLDOMNode>> content = ElementChildren(bodyElement.get());
     for (auto& element : content)
@@ -163,7 +163,7 @@ std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operati
 
 std::wstring WsPopManSoap::Call(std::wstring_view operation, const std::vector<Argument>& arguments) {
     const OperationInfo* info = FindOperation(operation);
-    if (!info) throw Error(L"Ok\u00e4nd operation: " + std::wstring(operation));
+    if (!info) throw Error(L"Okänd operation: " + std::wstring(operation));
     const std::string envelope = BuildRequestEnvelope(operation, arguments);
     const HttpReply reply = transport_->Post(ContentTypeOf(operation), envelope, ActionOf(operation));
     if (reply.status >= 300 && reply.status != 500) {

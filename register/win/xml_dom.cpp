@@ -10,7 +10,7 @@ ComPtr<IXMLDOMDocument2> NewXmlDocument() {
     static bool known = false;
     if (!known) {
         if (FAILED(CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &clsid)))
-            throw Error(L"XML-tolken MSXML 6 finns inte p\u00e5 datorn.");
+            throw Error(L"XML-tolken MSXML 6 finns inte på datorn.");
         known = true;
     }
     ComPtr<IXMLDOMDocument2> doc;
@@ -44,7 +44,7 @@ bool LoadXmlText(IXMLDOMDocument2* doc, std::wstring_view text, std::wstring& re
         while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L' '))
             reason.pop_back();
     }
-    if (reason.empty()) reason = L"Texten \u00e4r inte ett v\u00e4lformat XML-dokument.";
+    if (reason.empty()) reason = L"Texten är inte ett välformat XML-dokument.";
     return false;
 }
 

@@ -16,10 +16,10 @@ const PersonFields kJohanssonFields = {
     L"Anna Maria",                                          // edtAllafornamn
     L"Persson",                                             // mellannamnedit
     L"Johansson Persson",                                   // enamnedit: last name and middle name
-    L"V\u00e4stra Esplanaden 14",                           // adressedit: street line
+    L"Västra Esplanaden 14",                           // adressedit: street line
     L"c/o Nilsson",                                         // coadressedit
     L"903 26",                                              // postnredit
-    L"UME\u00c5",                                           // ortedit
+    L"UMEÅ",                                           // ortedit
     L"<Rel><RelPnr>200501019999</RelPnr><RelTyp>B</RelTyp></Rel>",  // edtRelation, raw
     L"",                                                    // statusedit: the PO family has none
 };
@@ -28,8 +28,8 @@ const PersonFields kJohanssonFields = {
 constexpr const wchar_t* kJohanssonDocumentPart =
     L"<PersonInfo><PO_PNR>197503034567</PO_PNR><PO_FNAME>Anna Maria</PO_FNAME><PO_NAME>Maria</PO_NAME>"
     L"<PO_DNAME>20</PO_DNAME><PO_MNAME>Persson</PO_MNAME><PO_LNAME>Johansson</PO_LNAME>"
-    L"<PO_FO_CO>c/o Nilsson</PO_FO_CO><PO_FO_ADDR1>14</PO_FO_ADDR1><PO_FO_ADDR2>V\u00e4stra Esplanaden</PO_FO_ADDR2>"
-    L"<PO_FO_ZCODE>903 26</PO_FO_ZCODE><PO_FO_CITY>UME\u00c5</PO_FO_CITY><PO_SEX>K</PO_SEX><PO_SECRET>N</PO_SECRET>"
+    L"<PO_FO_CO>c/o Nilsson</PO_FO_CO><PO_FO_ADDR1>14</PO_FO_ADDR1><PO_FO_ADDR2>Västra Esplanaden</PO_FO_ADDR2>"
+    L"<PO_FO_ZCODE>903 26</PO_FO_ZCODE><PO_FO_CITY>UMEÅ</PO_FO_CITY><PO_SEX>K</PO_SEX><PO_SECRET>N</PO_SECRET>"
     L"</PersonInfo><Relation><Rel><RelPnr>200501019999</RelPnr><RelTyp>B</RelTyp></Rel></Relation>";
 
 std::string Describe(const std::optional<PersonFields>& fields) {
@@ -94,7 +94,7 @@ TEST(TestMode, AFoundPersonFillsEveryFieldAndLaterFailuresLeaveThem) {
     // The lookup's error text: no working text (the call failed), the
     // fault's Reason, and the empty last-error strings.
     ASSERT_TRUE(testForm->ViewXml(xml));
-    EXPECT_PRED_FORMAT2(SameText, xml, L"\r\nRegistret \u00e4r st\u00e4ngt\r\nFel i .: ");
+    EXPECT_PRED_FORMAT2(SameText, xml, L"\r\nRegistret är stängt\r\nFel i .: ");
 
     const auto requests = RegisterSim::Requests();
     ASSERT_TRUE(requests);

@@ -168,7 +168,7 @@ std::wstring ReadIniValue(const std::wstring& fileName, const std::wstring& sect
             GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(), size, fileName.c_str());
         if (got + 1 < size) return std::wstring(buffer.data(), got);
         if (size >= kLargest)
-            throw Error(L"V\u00e4rdet " + key + L" i " + fileName + L" \u00e4r f\u00f6r l\u00e5ngt f\u00f6r att l\u00e4sas.");
+            throw Error(L"Värdet " + key + L" i " + fileName + L" är för långt för att läsas.");
     }
 }
 

@@ -19,7 +19,7 @@ using tolmar::win::DataProvidersDialogData;
 
 namespace {
 
-const std::wstring kNoSelection = L"V\u00e4lj en DataProvider f\u00f6rst!";
+const std::wstring kNoSelection = L"Välj en DataProvider först!";
 
 std::vector<std::wstring> Sorted(std::vector<std::wstring> rows) {
     std::sort(rows.begin(), rows.end());

@@ -178,7 +178,7 @@ TEST(ErrorsFileWin, AnsiTextWithCrLfOverwritingAnEarlierRun) {
     const std::wstring date = ShortDateToday();
     std::wstring expectedName = L"errors " + ReplaceAll(date, L"/", L"") + L".txt";
     dir.Write(expectedName, "an earlier run's much longer content\r\n");
-    const std::wstring path = WriteErrorsFile(dir.path(), {L"Personen 19121212-1212 hittades inte", L"\u00c5sa \u00e4r h\u00e4r"});
+    const std::wstring path = WriteErrorsFile(dir.path(), {L"Personen 19121212-1212 hittades inte", L"Åsa är här"});
     EXPECT_EQ(path, dir.File(expectedName));
     EXPECT_EQ(path.find(L'/'), std::wstring::npos);
     // Swedish letters in the ANSI code page (1252 here), no byte-order mark.

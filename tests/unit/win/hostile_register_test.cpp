@@ -135,7 +135,7 @@ TEST(HostileRegisterBounds, ATrickleEndsAtSixtySeconds) {
     const auto start = Clock::now();
     const std::wstring error = PostError(transport);
     const double took = SecondsSince(start);
-    EXPECT_EQ(error.rfind(L"Registret svarade inte f\u00e4rdigt inom 60 s - URL:", 0), 0u) << ToUtf8(error);
+    EXPECT_EQ(error.rfind(L"Registret svarade inte färdigt inom 60 s - URL:", 0), 0u) << ToUtf8(error);
     EXPECT_GE(took, 59.5);
     EXPECT_LT(took, 63.0);
 }

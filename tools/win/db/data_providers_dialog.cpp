@@ -24,7 +24,7 @@ constexpr int kClientHeight = 250;
 constexpr int kRowHeight = 17;
 constexpr int kListFontHeight = 13;  // Tahoma 10 point
 constexpr const wchar_t* kSection = L"DataProvider";
-constexpr const wchar_t* kNoSelectionText = L"V\u00e4lj en DataProvider f\u00f6rst!";
+constexpr const wchar_t* kNoSelectionText = L"Välj en DataProvider först!";
 
 struct GdiObjectTraits {
     static HGDIOBJ Invalid() { return nullptr; }
@@ -106,8 +106,8 @@ void LayOut(HWND dialog) {
         {IDC_DP_LABEL1, 2, 82, 205, 13},    {IDC_DP_LISTBOX1, 2, 96, 205, 114},
     };
     for (const Place& p : places) MoveWindow(GetDlgItem(dialog, p.id), p.x, p.y, p.w, p.h, FALSE);
-    SetDlgItemTextW(dialog, IDC_DP_BITBTN3, L"V\u00e4lj som standard");
-    SetDlgItemTextW(dialog, IDC_DP_BITBTN4, L"L\u00e4gg till...");
+    SetDlgItemTextW(dialog, IDC_DP_BITBTN3, L"Välj som standard");
+    SetDlgItemTextW(dialog, IDC_DP_BITBTN4, L"Lägg till...");
 }
 
 void DrawRow(const DRAWITEMSTRUCT& item, const DialogState& state) {
@@ -290,7 +290,7 @@ INT_PTR ShowDataProvidersDialog(HWND owner, DataProvidersDialogData& data) {
     const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DATAPROVIDERS), owner,
                                            DataProvidersProc, reinterpret_cast<LPARAM>(&state));
     if (result == -1)
-        throw Error(L"Dialogen f\u00f6r DataProviders kunde inte visas: " + SystemErrorTextShort(GetLastError()));
+        throw Error(L"Dialogen för DataProviders kunde inte visas: " + SystemErrorTextShort(GetLastError()));
     return result == IDOK ? IDOK : IDCANCEL;
 }
 
