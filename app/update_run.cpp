@@ -258,9 +258,9 @@ private:
         }
         try {
             // A stored list that cannot be read is an error, never "every patient".
-            std::wstring sql = ctx_.settings.ReadDefaultStrict(L"Tolmar", L"KunderSQL", L"");
+            std::wstring sql = ctx_.settings.ReadDefaultStrict(kTolmarSection, kKunderSqlKey, L"");
             if (sql.empty()) {
-                ctx_.settings.Write(L"Tolmar", L"KunderSQL", JoinTrimmedLines(kKunderAllDesignSql));
+                ctx_.settings.Write(kTolmarSection, kKunderSqlKey, JoinTrimmedLines(kKunderAllDesignSql));
                 sql = kKunderAllDesignSql[0] + L"\r\n" + kKunderAllDesignSql[1];
             }
             keys_ = db_.PatientKeys(sql);

@@ -1,3 +1,7 @@
+// register/ is the population register: the regional register of persons
+// that the program looks patients up in (SOAP, played in tests by
+// register-sim), never the Windows registry (that is tools/win/registry.*).
+//
 // Reading the register's answer to GetPerson into a person record, and the
 // error texts of a failed lookup. Nothing here talks to the register or the
 // platform: the lookup itself (settings, SOAP call, XML check, returned-XML

@@ -14,11 +14,10 @@ std::wstring Settings::KeyPath(std::wstring_view section) const {
 
 void Settings::Write(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
     const std::wstring path = KeyPath(section);
-    const bool userOk = registry_.WriteString(RegRoot::CurrentUser, path, key, value);
-    const bool machineOk = registry_.WriteString(RegRoot::LocalMachine, path, key, value);
-    if (!machineOk && userOk)
-        registry_.WriteString(RegRoot::CurrentUser, kMachineWriteErrorKey, kMachineWriteErrorValue,
-                              registry_.LastError());
+    const RegistryWriteResult user = registry_.WriteString(RegRoot::CurrentUser, path, key, value);
+    const RegistryWriteResult machine = registry_.WriteString(RegRoot::LocalMachine, path, key, value);
+    if (!machine.written && user.written)
+        registry_.WriteString(RegRoot::CurrentUser, kMachineWriteErrorKey, kMachineWriteErrorValue, machine.failure);
 }
 
 std::wstring Settings::Read(std::wstring_view section, std::wstring_view key) const {

@@ -65,7 +65,7 @@ public:
     WindowRunView& operator=(const WindowRunView&) = delete;
 
     void ClearLines() override { form_.ClearProgressList(); }
-    void AddLine(std::wstring_view line) override { form_.addText(line); }
+    void AddLine(std::wstring_view line) override { form_.AddProgressLine(line); }
     void SetCaption(std::wstring_view caption) override {
         caption_ = caption;
         ShowWhenDue();

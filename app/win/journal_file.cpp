@@ -3,19 +3,14 @@
 #include <windows.h>
 
 #include "tools/error.h"
+#include "tools/text.h"
 #include "tools/win/system_text.h"
 
 namespace tolmar::win {
 namespace {
 
-std::wstring FilePart(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 [[noreturn]] void ThrowFileError(const std::wstring& path, const wchar_t* what) {
-    const DWORD code = GetLastError();
-    throw Error(std::wstring(what) + L" " + path + L": " + SystemErrorTextShort(code));
+    ThrowLastError([&] { return std::wstring(what) + L" " + path + L": "; });
 }
 
 }  // namespace
@@ -27,7 +22,7 @@ FileJournal::~FileJournal() {
     if (remove) DeleteFileW(path_.c_str());
 }
 
-std::wstring FileJournal::Name() const { return FilePart(path_); }
+std::wstring FileJournal::Name() const { return FileNamePart(path_, kSlash); }
 
 void FileJournal::Open() {
     const DWORD disposition = kind_ == Kind::Replace ? CREATE_ALWAYS : OPEN_ALWAYS;

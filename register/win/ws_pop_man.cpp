@@ -84,7 +84,7 @@ bool LoadWsdl(IXMLDOMDocument2* doc, const std::wstring& location) {
             return false;
         }
     }
-    UniqueVariant source{std::wstring_view(location)};
+    const UniqueVariant source = UniqueVariant::Text(location);
     VARIANT_BOOL ok = VARIANT_FALSE;
     return SUCCEEDED(doc->load(source.get(), &ok)) && ok == VARIANT_TRUE;
 }
@@ -93,10 +93,10 @@ std::wstring WsdlEndpoint(const std::wstring& location) {
     ComPtr<IXMLDOMDocument2> doc = NewXmlDocument();
     doc->put_resolveExternals(VARIANT_FALSE);
     if (!LoadWsdl(doc.get(), location)) return {};
-    doc->setProperty(UniqueBstr(L"SelectionLanguage").get(), UniqueVariant(std::wstring_view(L"XPath")).get());
+    doc->setProperty(UniqueBstr(L"SelectionLanguage").get(), UniqueVariant::Text(L"XPath").get());
     doc->setProperty(UniqueBstr(L"SelectionNamespaces").get(),
-                     UniqueVariant(std::wstring_view(L"xmlns:wsdl='http://schemas.xmlsoap.org/wsdl/' "
-                                                     L"xmlns:soap12='http://schemas.xmlsoap.org/wsdl/soap12/'"))
+                     UniqueVariant::Text(L"xmlns:wsdl='http://schemas.xmlsoap.org/wsdl/' "
+                                         L"xmlns:soap12='http://schemas.xmlsoap.org/wsdl/soap12/'")
                          .get());
     const std::wstring query = L"/wsdl:definitions/wsdl:service[@name='" + std::wstring(kWsdlService) +
                                L"']/wsdl:port[@name='" + std::wstring(kWsdlPort) + L"']/soap12:address/@location";

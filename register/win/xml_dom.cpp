@@ -23,11 +23,7 @@ ComPtr<IXMLDOMDocument2> NewXmlDocument() {
     // MSXML 6 prohibits a DTD by default; said again, although the replies
     // are refused before parsing when they hold one (not every MSXML honours
     // this property).
-    VARIANT prohibit;
-    VariantInit(&prohibit);
-    prohibit.vt = VT_BOOL;
-    prohibit.boolVal = VARIANT_TRUE;
-    doc->setProperty(UniqueBstr(L"ProhibitDTD").get(), prohibit);
+    doc->setProperty(UniqueBstr(L"ProhibitDTD").get(), UniqueVariant::Bool(true).get());
     return doc;
 }
 

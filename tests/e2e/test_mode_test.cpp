@@ -11,16 +11,16 @@ using namespace e2e;
 // The PO person of the simulator's example register with the most fields set.
 constexpr const wchar_t* kJohansson = L"197503034567";
 const PersonFields kJohanssonFields = {
-    L"K",                                                   // konedit: Sex
-    L"Maria",                                               // fnamnEdit: the marked given name
-    L"Anna Maria",                                          // edtAllafornamn
+    L"K",                                                   // sex
+    L"Maria",                                               // first name: the marked given name
+    L"Anna Maria",                                          // all first names
     L"Persson",                                             // mellannamnedit
     L"Johansson Persson",                                   // enamnedit: last name and middle name
     L"Västra Esplanaden 14",                           // adressedit: street line
     L"c/o Nilsson",                                         // coadressedit
     L"903 26",                                              // postnredit
     L"UMEÅ",                                           // ortedit
-    L"<Rel><RelPnr>200501019999</RelPnr><RelTyp>B</RelTyp></Rel>",  // edtRelation, raw
+    L"<Rel><RelPnr>200501019999</RelPnr><RelTyp>B</RelTyp></Rel>",  // relation, raw
     L"",                                                    // statusedit: the PO family has none
 };
 
@@ -44,8 +44,8 @@ TEST(TestMode, BeforeAnySearchNothingIsDefinedTheViewerIsEmptyAndEscEnds) {
     ProgramRun run({.args = {L"TEST_MODE"}});
     auto testForm = StartTestForm(run);
     ASSERT_TRUE(testForm);
-    EXPECT_EQ(testForm->Text(form::kEdtLogin), form::kNotDefined);
-    EXPECT_EQ(testForm->Text(form::kEdit1), L"");
+    EXPECT_EQ(testForm->Text(form::kReturnCode), form::kNotDefined);
+    EXPECT_EQ(testForm->Text(form::kPersonalNumber), L"");
     const auto fields = testForm->Fields();
     EXPECT_EQ(fields, PersonFields(std::size(form::kPersonFields), L"")) << Describe(fields);
 
@@ -152,7 +152,7 @@ TEST(DISABLED_Pictures, TestFormWithAFoundPersonAndTheViewer) {
     // The viewer opens with all of its text selected; a reader's click at its
     // start clears that.
     DWORD_PTR ignored = 0;
-    ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(*viewer, form::kViewerMemo), EM_SETSEL, 0, 0, SMTO_ABORTIFHUNG, 2000,
+    ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(*viewer, form::kViewerText), EM_SETSEL, 0, 0, SMTO_ABORTIFHUNG, 2000,
                                     &ignored));
     ASSERT_TRUE(TakePicture(L"xml-viewer", *viewer));
     ASSERT_TRUE(testForm->CloseViewer(*viewer));

@@ -12,6 +12,35 @@ TEST(Text, TrimAndBlankUseCodesUpToSpace) {
     EXPECT_FALSE(IsBlank(L" \u00a0"));  // a no-break space is not blank
 }
 
+// Each kind of path keeps its own separators: a data-link setting splits at
+// "\" and ":", the module path also at "/", a journal path at "\" and "/".
+TEST(Text, FileNameAndFolderPartTable) {
+    struct Case {
+        const wchar_t* path;
+        std::wstring_view separators;
+        const wchar_t* file;
+        const wchar_t* folder;
+    };
+    const Case cases[] = {
+        {L"C:\\Links\\Klinik.UDL", kBackslashOrColon, L"Klinik.UDL", L"C:\\Links\\"},
+        {L"D:klinik.udl", kBackslashOrColon, L"klinik.udl", L"D:"},
+        {L"C:/links/klinik.udl", kBackslashOrColon, L"/links/klinik.udl", L"C:"},
+        {L"C:/links/klinik.udl", kSlashOrColon, L"klinik.udl", L"C:/links/"},
+        {L"C:\\Apps\\tolmar07.exe", kSlashOrColon, L"tolmar07.exe", L"C:\\Apps\\"},
+        {L"C:changes.csv", kSlash, L"C:changes.csv", L""},
+        {L"..\\logs/changes.csv", kSlash, L"changes.csv", L"..\\logs/"},
+        {L"klinik.udl", kBackslashOrColon, L"klinik.udl", L""},
+        {L"C:\\links\\", kBackslashOrColon, L"", L"C:\\links\\"},
+        {L"", kSlashOrColon, L"", L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.path) + " split at " + ToUtf8(c.separators));
+        EXPECT_EQ(FileNamePart(c.path, c.separators), c.file);
+        EXPECT_EQ(FolderPart(c.path, c.separators), c.folder);
+        EXPECT_EQ(FolderPart(c.path, c.separators) + FileNamePart(c.path, c.separators), c.path);
+    }
+}
+
 struct ExtractCase {
     const wchar_t* text;
     const wchar_t* start;

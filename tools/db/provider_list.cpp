@@ -22,11 +22,6 @@ bool IsDeviceName(std::wstring_view fileName) {
 
 }  // namespace
 
-std::wstring FileNamePart(std::wstring_view path) {
-    const size_t cut = path.find_last_of(L"\\:");
-    return std::wstring(cut == std::wstring_view::npos ? path : path.substr(cut + 1));
-}
-
 bool SameProviderName(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() && UpperLocale(a) == UpperLocale(b);
 }

@@ -1,10 +1,32 @@
-// Move-only owners of the Win32 handles the program uses, one type per kind,
-// in the manner of WIL's unique_* types.
+// Owners of every Win32 and COM resource the program uses, one move-only type
+// per kind, in the manner of WIL's unique_* types: whatever the path out of a
+// scope, the resource is given back exactly once.
+//
+//   UniqueHkey          HKEY                  RegCloseKey
+//   UniqueFind          FindFirstFile handle  FindClose
+//   UniqueFile          file handle           CloseHandle (INVALID_HANDLE_VALUE is none)
+//   UniqueKernelHandle  thread, event, mutex  CloseHandle (nullptr is none)
+//   UniqueGlobalAtom    global atom           GlobalDeleteAtom
+//   UniqueCoTaskMem     COM task memory       CoTaskMemFree (shell item lists and the like)
+//   UniqueLocalMem      LocalAlloc memory     LocalFree (CommandLineToArgvW, security descriptors)
+//   UniqueInternet      WinINet handle        InternetCloseHandle
+//   UniqueGdiObject     font, brush, pen      DeleteObject
+//   UniqueWindow        window                DestroyWindow
+//   ComPtr<T>           COM interface         Release
+//   UniqueBstr          BSTR                  SysFreeString
+//   UniqueVariant       VARIANT               VariantClear
+//   ScopedComInit       COM on this thread    CoUninitialize, when CoInitializeEx succeeded
+//   ScopeExit           any call at the end of a scope
 #pragma once
 
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
+#include <wininet.h>
 
+#include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace tolmar::win {
@@ -70,10 +92,174 @@ struct GlobalAtomTraits {
 };
 using UniqueGlobalAtom = UniqueHandle<ATOM, GlobalAtomTraits>;
 
-struct PidlTraits {
+struct CoTaskMemTraits {
     static void* Invalid() { return nullptr; }
     static void Close(void* p) { CoTaskMemFree(p); }
 };
-using UniqueCoTaskMem = UniqueHandle<void*, PidlTraits>;
+using UniqueCoTaskMem = UniqueHandle<void*, CoTaskMemTraits>;
+
+struct LocalMemTraits {
+    static HLOCAL Invalid() { return nullptr; }
+    static void Close(HLOCAL p) { LocalFree(p); }
+};
+using UniqueLocalMem = UniqueHandle<HLOCAL, LocalMemTraits>;
+
+struct InternetTraits {
+    static HINTERNET Invalid() { return nullptr; }
+    static void Close(HINTERNET h) { InternetCloseHandle(h); }
+};
+using UniqueInternet = UniqueHandle<HINTERNET, InternetTraits>;
+
+struct GdiObjectTraits {
+    static HGDIOBJ Invalid() { return nullptr; }
+    static void Close(HGDIOBJ h) { DeleteObject(h); }
+};
+using UniqueGdiObject = UniqueHandle<HGDIOBJ, GdiObjectTraits>;
+
+struct WindowTraits {
+    static HWND Invalid() { return nullptr; }
+    static void Close(HWND h) { DestroyWindow(h); }
+};
+using UniqueWindow = UniqueHandle<HWND, WindowTraits>;
+
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        if (this != &other) reset(std::exchange(other.p_, nullptr));
+        return *this;
+    }
+    ~ComPtr() { reset(); }
+
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    T** put() {
+        reset();
+        return &p_;
+    }
+    void** put_void() { return reinterpret_cast<void**>(put()); }
+    void reset(T* p = nullptr) {
+        if (p_) p_->Release();
+        p_ = p;
+    }
+
+    template <typename U>
+    ComPtr<U> query() const {
+        ComPtr<U> out;
+        if (p_) p_->QueryInterface(__uuidof(U), out.put_void());
+        return out;
+    }
+
+private:
+    T* p_ = nullptr;
+};
+
+class UniqueBstr {
+public:
+    UniqueBstr() = default;
+    explicit UniqueBstr(std::wstring_view text)
+        : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    UniqueBstr(const UniqueBstr&) = delete;
+    UniqueBstr& operator=(const UniqueBstr&) = delete;
+    UniqueBstr(UniqueBstr&& other) noexcept : b_(std::exchange(other.b_, nullptr)) {}
+    UniqueBstr& operator=(UniqueBstr&& other) noexcept {
+        if (this != &other) {
+            SysFreeString(b_);
+            b_ = std::exchange(other.b_, nullptr);
+        }
+        return *this;
+    }
+    ~UniqueBstr() { SysFreeString(b_); }
+
+    BSTR get() const { return b_; }
+    BSTR* put() {
+        SysFreeString(b_);
+        b_ = nullptr;
+        return &b_;
+    }
+    std::wstring str() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
+
+private:
+    BSTR b_ = nullptr;
+};
+
+// A VARIANT made only by the named factories, so that a string can never
+// turn into a VT_BOOL through the pointer-to-bool conversion.
+class UniqueVariant {
+public:
+    UniqueVariant() { VariantInit(&v_); }
+    static UniqueVariant Text(std::wstring_view text) {
+        UniqueVariant v;
+        v.v_.vt = VT_BSTR;
+        v.v_.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        return v;
+    }
+    static UniqueVariant Bool(bool value) {
+        UniqueVariant v;
+        v.v_.vt = VT_BOOL;
+        v.v_.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+        return v;
+    }
+    UniqueVariant(const UniqueVariant&) = delete;
+    UniqueVariant& operator=(const UniqueVariant&) = delete;
+    UniqueVariant(UniqueVariant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
+    UniqueVariant& operator=(UniqueVariant&& other) noexcept {
+        if (this != &other) {
+            VariantClear(&v_);
+            v_ = other.v_;
+            VariantInit(&other.v_);
+        }
+        return *this;
+    }
+    ~UniqueVariant() { VariantClear(&v_); }
+
+    VARIANT& get() { return v_; }
+    const VARIANT& get() const { return v_; }
+    VARIANT* put() {
+        VariantClear(&v_);
+        return &v_;
+    }
+
+private:
+    VARIANT v_;
+};
+static_assert(!std::is_constructible_v<UniqueVariant, const wchar_t*>, "a string must not become a VT_BOOL");
+static_assert(!std::is_constructible_v<UniqueVariant, bool>, "a VARIANT is made by its named factories");
+static_assert(!std::is_constructible_v<UniqueVariant, std::wstring_view>, "a VARIANT is made by its named factories");
+
+// COM on the calling thread for as long as this object lives. Declare it
+// before every COM object it guards: they are destroyed first, so none is
+// released after COM has ended.
+class ScopedComInit {
+public:
+    explicit ScopedComInit(DWORD model) : result_(CoInitializeEx(nullptr, model)) {}
+    ScopedComInit(const ScopedComInit&) = delete;
+    ScopedComInit& operator=(const ScopedComInit&) = delete;
+    ~ScopedComInit() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    HRESULT result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
+
+// Runs `atExit` when the scope ends, on every path.
+template <typename F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F atExit) : atExit_(std::move(atExit)) {}
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    ~ScopeExit() { atExit_(); }
+
+private:
+    F atExit_;
+};
 
 }  // namespace tolmar::win

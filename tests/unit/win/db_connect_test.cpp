@@ -126,7 +126,7 @@ TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
                    missing = ui.BoxText(box);
                    ui.Answer(box, IDOK);
                    HWND dialog = ui.WaitForWindow(L"DataProviders");
-                   HWND list = GetDlgItem(dialog, IDC_DP_LISTBOX1);
+                   HWND list = GetDlgItem(dialog, IDC_DP_LIST);
                    const std::vector<std::wstring> rows = ui.Rows(list);
                    ui.Select(list, static_cast<int>(std::find(rows.begin(), rows.end(), L"b.udl") - rows.begin()));
                    ui.Click(dialog, IDOK);

@@ -4,6 +4,7 @@
 #include "tools/db/provider_list.h"
 #include "tools/environment.h"
 #include "tools/error.h"
+#include "tools/text.h"
 #include "tools/win/db/data_providers_dialog.h"
 #include "tools/win/db/odbc.h"
 #include "tools/win/files.h"
@@ -72,7 +73,7 @@ bool ConnectDatabase(const std::wstring& userId, const std::wstring& password) {
 }
 
 std::wstring ChooseDataProvider(const std::wstring& settingKey) {
-    std::wstring result = db::FileNamePart(Env().dataProviderFile);
+    std::wstring result = FileNamePart(Env().dataProviderFile, kBackslashOrColon);
     // Nobody is there to choose in an unattended run: as if cancelled.
     if (TellUnattended(L"Ingen datalänkfil (.udl) kunde väljas: i obevakat läge visas ingen dialog. "
                        L"Ange datalänkfilen på kommandoraden eller som standard."))
