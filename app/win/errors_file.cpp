@@ -30,9 +30,9 @@ std::wstring WriteErrorsFile(const std::wstring& appPath, const std::vector<std:
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    ThrowLastErrorIf(!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-                         written != bytes.size(),
-                     [&] { return L"Felfilen " + path + L" kunde inte skrivas: "; });
+    const bool wrote = file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                       written == bytes.size();
+    ThrowLastErrorIf(!wrote, [&] { return L"Felfilen " + path + L" kunde inte skrivas: "; });
     return path;
 }
 

@@ -62,65 +62,29 @@ private:
     T value_ = Traits::Invalid();
 };
 
-struct HkeyTraits {
-    static HKEY Invalid() { return nullptr; }
-    static void Close(HKEY k) { RegCloseKey(k); }
+// The traits of a handle kind, in the manner of WIL's unique_any: the
+// function that gives the handle back, and which value means "none".
+template <typename T, auto CloseFunction>
+struct NullIsNone {
+    static T Invalid() { return T{}; }
+    static void Close(T value) { CloseFunction(value); }
 };
-using UniqueHkey = UniqueHandle<HKEY, HkeyTraits>;
-
-struct FindTraits {
+template <auto CloseFunction>
+struct InvalidHandleValueIsNone {
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { FindClose(h); }
+    static void Close(HANDLE value) { CloseFunction(value); }
 };
-using UniqueFind = UniqueHandle<HANDLE, FindTraits>;
 
-struct FileTraits {
-    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { CloseHandle(h); }
-};
-using UniqueFile = UniqueHandle<HANDLE, FileTraits>;
-
-struct KernelHandleTraits {
-    static HANDLE Invalid() { return nullptr; }
-    static void Close(HANDLE h) { CloseHandle(h); }
-};
-using UniqueKernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
-
-struct GlobalAtomTraits {
-    static ATOM Invalid() { return 0; }
-    static void Close(ATOM a) { GlobalDeleteAtom(a); }
-};
-using UniqueGlobalAtom = UniqueHandle<ATOM, GlobalAtomTraits>;
-
-struct CoTaskMemTraits {
-    static void* Invalid() { return nullptr; }
-    static void Close(void* p) { CoTaskMemFree(p); }
-};
-using UniqueCoTaskMem = UniqueHandle<void*, CoTaskMemTraits>;
-
-struct LocalMemTraits {
-    static HLOCAL Invalid() { return nullptr; }
-    static void Close(HLOCAL p) { LocalFree(p); }
-};
-using UniqueLocalMem = UniqueHandle<HLOCAL, LocalMemTraits>;
-
-struct InternetTraits {
-    static HINTERNET Invalid() { return nullptr; }
-    static void Close(HINTERNET h) { InternetCloseHandle(h); }
-};
-using UniqueInternet = UniqueHandle<HINTERNET, InternetTraits>;
-
-struct GdiObjectTraits {
-    static HGDIOBJ Invalid() { return nullptr; }
-    static void Close(HGDIOBJ h) { DeleteObject(h); }
-};
-using UniqueGdiObject = UniqueHandle<HGDIOBJ, GdiObjectTraits>;
-
-struct WindowTraits {
-    static HWND Invalid() { return nullptr; }
-    static void Close(HWND h) { DestroyWindow(h); }
-};
-using UniqueWindow = UniqueHandle<HWND, WindowTraits>;
+using UniqueHkey = UniqueHandle<HKEY, NullIsNone<HKEY, RegCloseKey>>;
+using UniqueFind = UniqueHandle<HANDLE, InvalidHandleValueIsNone<FindClose>>;
+using UniqueFile = UniqueHandle<HANDLE, InvalidHandleValueIsNone<CloseHandle>>;
+using UniqueKernelHandle = UniqueHandle<HANDLE, NullIsNone<HANDLE, CloseHandle>>;
+using UniqueGlobalAtom = UniqueHandle<ATOM, NullIsNone<ATOM, GlobalDeleteAtom>>;
+using UniqueCoTaskMem = UniqueHandle<void*, NullIsNone<void*, CoTaskMemFree>>;
+using UniqueLocalMem = UniqueHandle<HLOCAL, NullIsNone<HLOCAL, LocalFree>>;
+using UniqueInternet = UniqueHandle<HINTERNET, NullIsNone<HINTERNET, InternetCloseHandle>>;
+using UniqueGdiObject = UniqueHandle<HGDIOBJ, NullIsNone<HGDIOBJ, DeleteObject>>;
+using UniqueWindow = UniqueHandle<HWND, NullIsNone<HWND, DestroyWindow>>;
 
 template <typename T>
 class ComPtr {
