@@ -29,15 +29,15 @@ StartRequest ParseStartParameter(std::wstring_view parameter1);
 
 inline constexpr std::wstring_view kApplicationTitle = L"Norvena AB, Tolmar";
 inline constexpr std::wstring_view kHelpText =
-    L"Giltiga startparametrar \u00e4r:\r\r"
-    L"PERSONNR:########-#### - D\u00e4r # \u00e4r personnumret\r"
-    L"UPDATE_ALL - G\u00f6r en komplett uppdatering av den valda databasen\r"
-    L"TEST_MODE - Startar programmet i testl\u00e4ge";
+    L"Giltiga startparametrar är:\r\r"
+    L"PERSONNR:########-#### - Där # är personnumret\r"
+    L"UPDATE_ALL - Gör en komplett uppdatering av den valda databasen\r"
+    L"TEST_MODE - Startar programmet i testläge";
 inline constexpr std::wstring_view kInvalidNumberText =
     L"Felaktigt personnummer!\r\r"
-    L"Kontrollera att personnumret inneh\u00e5ller 12 tecken och inga bindestreck!";
+    L"Kontrollera att personnumret innehåller 12 tecken och inga bindestreck!";
 inline constexpr std::wstring_view kDispatchFailurePrefix =
-    L"Det gick inte att s\u00f6ka i befolkningsregistret!\r\r";
+    L"Det gick inte att söka i befolkningsregistret!\r\r";
 
 // The errors file of an update run: appPath + "errors " + date + ".txt", the
 // date in the user's short format with every "/" removed.

@@ -7,7 +7,7 @@ namespace tolmar {
 namespace {
 
 constexpr std::wstring_view kHeaderFields[] = {L"Tid",     L"PATIENTNR",     L"PERSONNR",
-                                               L"Kolumn", L"Gammalt v\u00e4rde", L"Nytt v\u00e4rde"};
+                                               L"Kolumn", L"Gammalt värde", L"Nytt värde"};
 
 constexpr std::wstring_view kColumns[] = {L"F_RNAMN", L"EFTERNAMN", L"ADRESS",     L"COADRESS",
                                           L"POSTNR",  L"ORT",       L"KON",        L"TEL3NOT",
@@ -69,14 +69,14 @@ std::vector<std::vector<CsvField>> SplitCsv(std::string_view text) {
             endField();
             ++i;
         } else if (c == '\r' || c == '\n') {
-            if (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n')) throw Error(L"en ensam CR utanf\u00f6r citattecken");
+            if (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n')) throw Error(L"en ensam CR utanför citattecken");
             endField();
             rows.push_back(std::move(row));
             row = {};
             i += c == '\r' ? 2 : 1;
         } else {
             if (field.quoted) throw Error(L"text efter ett avslutande citattecken");
-            if (c == '"') throw Error(L"ett citattecken mitt i ett f\u00e4lt");
+            if (c == '"') throw Error(L"ett citattecken mitt i ett fält");
             field.text += c;
             ++i;
         }
@@ -90,7 +90,7 @@ std::vector<std::vector<CsvField>> SplitCsv(std::string_view text) {
 
 std::wstring Decoded(const std::string& utf8) {
     std::optional<std::wstring> text = DecodeUtf8Strict(utf8);
-    if (!text) throw Error(L"text som inte \u00e4r UTF-8");
+    if (!text) throw Error(L"text som inte är UTF-8");
     return std::move(*text);
 }
 
@@ -120,9 +120,9 @@ bool IsJournalColumn(std::wstring_view column) {
 }
 
 std::vector<JournalRecord> ReadJournal(std::string_view bytes) {
-    const std::wstring refusal = L"Filen \u00e4r ingen \u00e4ndringslogg fr\u00e5n tolmar07: ";
-    if (bytes.size() > kMaxJournalBytes) throw Error(refusal + L"den \u00e4r st\u00f6rre \u00e4n 256 MB.");
-    if (!bytes.starts_with(kUtf8Bom)) throw Error(refusal + L"den b\u00f6rjar inte med UTF-8-m\u00e4rket.");
+    const std::wstring refusal = L"Filen är ingen ändringslogg från tolmar07: ";
+    if (bytes.size() > kMaxJournalBytes) throw Error(refusal + L"den är större än 256 MB.");
+    if (!bytes.starts_with(kUtf8Bom)) throw Error(refusal + L"den börjar inte med UTF-8-märket.");
     bytes.remove_prefix(kUtf8Bom.size());
     std::vector<std::vector<CsvField>> rows;
     try {
@@ -131,16 +131,16 @@ std::vector<JournalRecord> ReadJournal(std::string_view bytes) {
         throw Error(refusal + e.message() + L".");
     }
     if (rows.empty() || rows[0].size() != std::size(kHeaderFields))
-        throw Error(refusal + L"rubrikraden saknas eller \u00e4r en annan.");
+        throw Error(refusal + L"rubrikraden saknas eller är en annan.");
     for (size_t i = 0; i < std::size(kHeaderFields); ++i)
-        if (rows[0][i].text != ToUtf8(kHeaderFields[i])) throw Error(refusal + L"rubrikraden \u00e4r en annan.");
+        if (rows[0][i].text != ToUtf8(kHeaderFields[i])) throw Error(refusal + L"rubrikraden är en annan.");
 
     std::vector<JournalRecord> records;
     for (size_t r = 1; r < rows.size(); ++r) {
         const std::wstring where = L"rad " + std::to_wstring(r + 1) + L": ";
         const auto& f = rows[r];
         if (f.size() != std::size(kHeaderFields))
-            throw Error(refusal + where + L"den har " + std::to_wstring(f.size()) + L" f\u00e4lt, inte 6.");
+            throw Error(refusal + where + L"den har " + std::to_wstring(f.size()) + L" fält, inte 6.");
         JournalRecord record;
         try {
             record.time = Decoded(f[0].text);

@@ -69,7 +69,7 @@ std::optional<LookupAttempt> LookupScheduler::Take(std::uint64_t ticket) {
         {
             std::lock_guard lock(mutex_);
             if (!outstanding_.count(ticket))
-                throw Error(L"Uppslagning " + std::to_wstring(ticket) + L" har inte beg\u00e4rts.");
+                throw Error(L"Uppslagning " + std::to_wstring(ticket) + L" har inte begärts.");
             if (auto it = done_.find(ticket); it != done_.end()) {
                 LookupAttempt attempt = std::move(it->second);
                 done_.erase(it);
@@ -138,7 +138,7 @@ void LookupScheduler::Work() {
     } catch (const std::exception& e) {
         setupFailure = MessageOf(e);
     }
-    if (!worker && setupFailure.empty()) setupFailure = L"Uppslagningen i registret kunde inte f\u00f6rberedas.";
+    if (!worker && setupFailure.empty()) setupFailure = L"Uppslagningen i registret kunde inte förberedas.";
 
     std::unique_lock lock(mutex_);
     for (;;) {

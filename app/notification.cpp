@@ -16,11 +16,11 @@ std::wstring NotificationRecord(std::wstring_view number, const PersonRecord& p)
 }
 
 std::wstring NotFoundText(std::wstring_view number) {
-    return L"Kunde inte hitta n\u00e5gon person med personnummer " + std::wstring(number) + L"!";
+    return L"Kunde inte hitta någon person med personnummer " + std::wstring(number) + L"!";
 }
 
 std::wstring LookupFailedText(int returnCode, std::wstring_view errms) {
-    return L"Ett fel uppstod vid s\u00f6kning av person!\r\rFel: " + std::to_wstring(returnCode) + L"\r" +
+    return L"Ett fel uppstod vid sökning av person!\r\rFel: " + std::to_wstring(returnCode) + L"\r" +
            std::wstring(errms);
 }
 

@@ -9,7 +9,7 @@
 
 namespace tolmar {
 
-inline constexpr wchar_t kFieldSeparator = L'\u00a4';  // "¤", after every field
+inline constexpr wchar_t kFieldSeparator = L'¤';  // "¤", after every field
 inline constexpr std::wstring_view kUpdateActivePatientMessage = L"UPDATE_ACTIVE_PATIENT";
 inline constexpr size_t kAtomTextLimit = 255;
 
@@ -17,20 +17,20 @@ inline constexpr size_t kAtomTextLimit = 255;
 inline constexpr std::wstring_view kJournalHostClasses[] = {L"TPagesDlg", L"TBokora", L"TfrmBokora"};
 
 inline constexpr std::wstring_view kNoVimlaText =
-    L"Kunde inte finna Vimla!\r\rKontrollera att Vimla k\u00f6rs p\u00e5 datorn!";
+    L"Kunde inte finna Vimla!\r\rKontrollera att Vimla körs på datorn!";
 inline constexpr std::wstring_view kNoTorvikText =
-    L"Kunde inte finna Torvik32/Anvik32!\r\rKontrollera att Torvik32/Anvik32 k\u00f6rs p\u00e5 datorn!";
+    L"Kunde inte finna Torvik32/Anvik32!\r\rKontrollera att Torvik32/Anvik32 körs på datorn!";
 inline constexpr std::wstring_view kNoAtomText = L"Det gick inte att skapa meddelandet!";
 inline constexpr std::wstring_view kHostDidNotAnswerText =
     L"Journalprogrammet svarade inte och tog inte emot personuppgifterna!\r\r"
-    L"Kontrollera att journalprogrammet fungerar och f\u00f6rs\u00f6k igen.";
+    L"Kontrollera att journalprogrammet fungerar och försök igen.";
 inline constexpr std::wstring_view kHostTooSlowText =
     L"Journalprogrammet svarade inte i tid!\r\r"
-    L"Det kan fortfarande ta emot personuppgifterna n\u00e4r det svarar igen. Kontrollera att r\u00e4tt person "
-    L"visas i journalprogrammet innan du forts\u00e4tter.";
+    L"Det kan fortfarande ta emot personuppgifterna när det svarar igen. Kontrollera att rätt person "
+    L"visas i journalprogrammet innan du fortsätter.";
 inline constexpr std::wstring_view kNoRegisteredMessageText =
-    L"Det uppstod ett fel n\u00e4r kopplingen till Tolmar gjordes!\r\r"
-    L"Kopplingen till Tolmar kan d\u00e4rf\u00f6r fungera d\u00e5ligt. Starta om Windows.";
+    L"Det uppstod ett fel när kopplingen till Tolmar gjordes!\r\r"
+    L"Kopplingen till Tolmar kan därför fungera dåligt. Starta om Windows.";
 
 // number, FirstName, Surname, Address2, Address1, PostNumber, PostTown,
 // Status, Sex: each followed by "¤".

@@ -25,7 +25,7 @@ class DuplicateKeyError : public Error {
 public:
     explicit DuplicateKeyError(std::wstring_view key)
         : Error(L"PATIENTNR " + std::wstring(key) +
-                L" finns p\u00e5 flera rader i KUNDER; ingen av dem \u00e4ndras.") {}
+                L" finns på flera rader i KUNDER; ingen av dem ändras.") {}
 };
 
 // A column and the value to write into it (nullopt: NULL).

@@ -182,9 +182,9 @@ private:
         const std::wstring n = std::to_wstring(savedInRun_);
         switch (ctx_.mode) {
             case RunMode::Preview:
-                return L"F\u00f6rhandsgranskning: " + n + L" poster skulle redigeras. Inget har \u00e4ndrats i databasen.";
+                return L"Förhandsgranskning: " + n + L" poster skulle redigeras. Inget har ändrats i databasen.";
             case RunMode::Undo:
-                return L"Antal poster \u00e5terst\u00e4llda: " + n;
+                return L"Antal poster återställda: " + n;
             case RunMode::Update:
                 break;
         }
@@ -208,8 +208,8 @@ private:
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
-            Stop(L"Det gick inte att \u00e5terst\u00e4lla fr\u00e5n \u00e4ndringsloggen! Fel: " + MessageOf(e) +
-                 L" Inget har \u00e4ndrats.");
+            Stop(L"Det gick inte att återställa från ändringsloggen! Fel: " + MessageOf(e) +
+                 L" Inget har ändrats.");
             return false;
         }
     }
@@ -223,7 +223,7 @@ private:
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
             Stop(L"Det gick inte att ansluta till databasen " + connection.serverName + L": " +
-                 connection.databaseName + L" med anv\u00e4ndarnamnet " + connection.userName + L"\r\r" + MessageOf(e));
+                 connection.databaseName + L" med användarnamnet " + connection.userName + L"\r\r" + MessageOf(e));
             return false;
         }
     }
@@ -261,9 +261,9 @@ private:
         }
         try {
             // A stored list that cannot be read is an error, never "every patient".
-            std::wstring sql = ctx_.settings.ReadDefaultStrict(L"Tolmar", L"KunderSQL", L"");
+            std::wstring sql = ctx_.settings.ReadDefaultStrict(kTolmarSection, kKunderSqlKey, L"");
             if (sql.empty()) {
-                ctx_.settings.Write(L"Tolmar", L"KunderSQL", JoinTrimmedLines(kKunderAllDesignSql));
+                ctx_.settings.Write(kTolmarSection, kKunderSqlKey, JoinTrimmedLines(kKunderAllDesignSql));
                 sql = kKunderAllDesignSql[0] + L"\r\n" + kKunderAllDesignSql[1];
             }
             keys_ = db_.PatientKeys(sql);
@@ -271,7 +271,7 @@ private:
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
-            Stop(L"Det gick inte att \u00f6ppna tabellen KunderAll! Fel: " + MessageOf(e));
+            Stop(L"Det gick inte att öppna tabellen KunderAll! Fel: " + MessageOf(e));
             return false;
         }
     }
@@ -345,7 +345,7 @@ private:
             ctx_.journal->Open();
             return true;
         } catch (const std::exception& e) {
-            Stop(L"Det gick inte att skriva \u00e4ndringsloggen " + ctx_.journal->Name() + L"! Fel: " + MessageOf(e) +
+            Stop(L"Det gick inte att skriva ändringsloggen " + ctx_.journal->Name() + L"! Fel: " + MessageOf(e) +
                  L" Inget har sparats.");
             return false;
         }
@@ -364,7 +364,7 @@ private:
             return true;
         } catch (const std::exception& e) {
             pending_.clear();
-            Stop(L"Det gick inte att skriva \u00e4ndringsloggen " + ctx_.journal->Name() + L"! Fel: " + MessageOf(e) +
+            Stop(L"Det gick inte att skriva ändringsloggen " + ctx_.journal->Name() + L"! Fel: " + MessageOf(e) +
                  L" Uppdateringen avbryts; de sparade raderna finns i databasen men inte i loggen.");
             return false;
         }
@@ -384,12 +384,12 @@ private:
                 handle(item);
                 if (outcome_.stopped) return;
                 if (failedSaves_ > kMaxFailedSaves) {
-                    Stop(L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!");
+                    Stop(L"Antal felaktiga poster större än 10. Avbryter uppdatering!");
                     return;
                 }
             } catch (const std::exception& e) {
                 view_.SetHourglass(false);
-                Stop(L"Det gick inte att \u00f6ppna tabellen Kunder! Fel: " + MessageOf(e));
+                Stop(L"Det gick inte att öppna tabellen Kunder! Fel: " + MessageOf(e));
                 return;
             }
             view_.StepProgress();
@@ -446,7 +446,7 @@ private:
         }
         ++lookupsStarted_;
         person_.PersonalNumber = number;
-        view_.SetCaption(L"S\u00f6ker efter " + number);
+        view_.SetCaption(L"Söker efter " + number);
         std::int32_t code = ReturnCode::Failure;
         std::wstring errms;
         if (!scheduler_)
@@ -456,10 +456,10 @@ private:
         view_.SetHourglass(false);
         if (code == ReturnCode::NotFound) {
             view_.SetCaption(L"Fann inte person!");
-            Problem(L"Kunde inte hitta n\u00e5gon person med personnummer " + number + L"!");
+            Problem(L"Kunde inte hitta någon person med personnummer " + number + L"!");
         } else if (code != ReturnCode::Found) {
             view_.SetCaption(L"Fel: " + std::to_wstring(code));
-            Problem(L"Ett fel uppstod vid s\u00f6kning av personnummer " + number + L"; Fel: " + std::to_wstring(code) +
+            Problem(L"Ett fel uppstod vid sökning av personnummer " + number + L"; Fel: " + std::to_wstring(code) +
                     L", " + errms);
         } else {
             view_.SetCaption(L"Person funnen, sparar data...");
@@ -472,7 +472,7 @@ private:
         if (!decision.differs) return;
         // Setting a column the table lacks is no failed save: it stops the run.
         for (const auto& change : decision.changes)
-            if (!row.HasColumn(change.first)) throw Error(L"KUNDER saknar f\u00e4ltet " + change.first);
+            if (!row.HasColumn(change.first)) throw Error(L"KUNDER saknar fältet " + change.first);
         const std::vector<ColumnValue> changes = AsValues(decision.changes);
         if (ctx_.mode == RunMode::Preview) {
             // What the save would write; nothing reaches the database.
@@ -558,23 +558,23 @@ private:
 
     void Restore(const UndoGroup& group) {
         const std::wstring who = L"PATIENTNR " + group.key + L" (" + group.number + L")";
-        view_.SetCaption(L"\u00c5terst\u00e4ller " + group.number);
+        view_.SetCaption(L"Återställer " + group.number);
         std::unique_ptr<PatientRow> row;
         try {
             row = db_.OpenPatient(group.key);
         } catch (const DuplicateKeyError& e) {
-            Problem(L"Det gick inte att \u00e5terst\u00e4lla " + who + L"! Fel: " + e.message());
+            Problem(L"Det gick inte att återställa " + who + L"! Fel: " + e.message());
             return;
         }
         if (!row) {
-            Problem(L"Det gick inte att \u00e5terst\u00e4lla " + who + L": raden finns inte l\u00e4ngre.");
+            Problem(L"Det gick inte att återställa " + who + L": raden finns inte längre.");
             return;
         }
         std::vector<ColumnValue> changes;
         for (const JournalRecord* r : group.records) {
             if (!row->HasColumn(r->column) || row->Value(r->column) != r->newValue) {
-                Problem(L"Det gick inte att \u00e5terst\u00e4lla " + who + L": kolumnen " + r->column +
-                        L" har \u00e4ndrats sedan " + group.time + L". Raden l\u00e4mnas som den \u00e4r.");
+                Problem(L"Det gick inte att återställa " + who + L": kolumnen " + r->column +
+                        L" har ändrats sedan " + group.time + L". Raden lämnas som den är.");
                 return;
             }
             changes.emplace_back(r->column, r->oldValue);
@@ -586,7 +586,7 @@ private:
             pending_.insert(pending_.end(), records.begin(), records.end());
             Saved();
         } catch (const std::exception& e) {
-            Problem(L"Det gick inte att \u00e5terst\u00e4lla " + who + L"! Fel: " + MessageOf(e));
+            Problem(L"Det gick inte att återställa " + who + L"! Fel: " + MessageOf(e));
             ++failedSaves_;
         }
     }

@@ -21,16 +21,19 @@
 
 namespace tolmar {
 
-// The main window as the run uses it.
+// The progress window as the run uses it.
 class UpdateRunView {
 public:
     virtual ~UpdateRunView() = default;
+    // Empties the run's lines (the errors file is written from them).
     virtual void ClearLines() = 0;
-    virtual void AddLine(std::wstring_view line) = 0;         // addText
+    // Appends one line of the run: an event that becomes a line of the errors file.
+    virtual void AddLine(std::wstring_view line) = 0;
     virtual void SetCaption(std::wstring_view caption) = 0;   // and repaint
     virtual void StartProgress(size_t maximum) = 0;           // position 0
     virtual void StepProgress() = 0;
-    virtual void SetCounts(std::wstring_view text) = 0;       // Label2, repainted
+    // Shows the running counts in the status text under the caption, repainted at once.
+    virtual void SetCounts(std::wstring_view text) = 0;
     virtual void ProcessPendingMessages() = 0;
     virtual void SetHourglass(bool on) = 0;
 };
@@ -125,8 +128,8 @@ struct UpdateRunContext {
 };
 
 inline constexpr std::wstring_view kAnotherRunText =
-    L"En annan uppdatering av samma databas p\u00e5g\u00e5r redan. Den h\u00e4r uppdateringen avbryts utan att "
-    L"n\u00e5got har \u00e4ndrats; f\u00f6rs\u00f6k igen n\u00e4r den andra \u00e4r klar.";
+    L"En annan uppdatering av samma databas pågår redan. Den här uppdateringen avbryts utan att "
+    L"något har ändrats; försök igen när den andra är klar.";
 
 // The run stops when the register has failed every lookup for the scheduler's giveUpAfter.
 std::wstring RegisterGivenUpText(std::chrono::milliseconds giveUpAfter);

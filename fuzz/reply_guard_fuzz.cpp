@@ -14,7 +14,7 @@ using namespace tolmar;
 
 namespace {
 
-bool IsUnsafe(wchar_t c) { return c == L'\u00a4' || static_cast<unsigned long>(c) < 0x20; }
+bool IsUnsafe(wchar_t c) { return c == L'¤' || static_cast<unsigned long>(c) < 0x20; }
 
 // "<!DOCTYPE" with its letters in any case, the slow way.
 bool ModelHasDoctype(std::wstring_view text) {

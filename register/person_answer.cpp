@@ -49,9 +49,9 @@ const wchar_t* StatusTownText(std::wstring_view code) {
 }
 
 constexpr wchar_t kNoPersonText[] =
-    L"Registrets svar inneh\u00f6ll ingen person: elementet PersonInfo saknar b\u00e5de efternamn och f\u00f6rnamn.";
+    L"Registrets svar innehöll ingen person: elementet PersonInfo saknar både efternamn och förnamn.";
 
-constexpr wchar_t kSecretTown[] = L"SEKRETESS M\u00c4RKT";
+constexpr wchar_t kSecretTown[] = L"SEKRETESS MÄRKT";
 constexpr wchar_t kDeceased[] = L"AV";
 
 // The record while it is being built: plain texts, cut to the capacities only

@@ -1,3 +1,7 @@
+// register/ is the population register: the regional register of persons
+// that the program looks patients up in (SOAP, played in tests by
+// register-sim), never the Windows registry (that is tools/win/registry.*).
+//
 // Reading the register's answer to GetPerson into a person record, and the
 // error texts of a failed lookup. Nothing here talks to the register or the
 // platform: the lookup itself (settings, SOAP call, XML check, returned-XML
@@ -34,7 +38,7 @@ struct PersonAnswer {
 //  - The fields are cut out of P (tags matched without regard to case, their
 //    text copied as it stands, character references included); the cn family
 //    folds its status code into PostTown, both families fold a secrecy mark
-//    "J" into PostTown ("SEKRETESS M\u00c4RKT") and empty the address lines and
+//    "J" into PostTown ("SEKRETESS MÄRKT") and empty the address lines and
 //    postal code; FirstName, MiddleName, Surname, Address1, Address2,
 //    PostNumber, PostTown and Status are trimmed; Sex, Relation and AllaNamn
 //    are kept as they stand. Only then are the values cut to the capacities.

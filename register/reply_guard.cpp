@@ -4,7 +4,7 @@ namespace tolmar {
 
 namespace {
 
-constexpr wchar_t kFieldSeparator = L'\u00a4';
+constexpr wchar_t kFieldSeparator = L'¤';
 
 bool IsUnsafeChar(wchar_t c) { return c == kFieldSeparator || static_cast<unsigned long>(c) < 0x20; }
 
@@ -60,23 +60,39 @@ std::wstring CutRegisterText(std::wstring_view text) {
     return std::wstring(text.substr(0, keep)) + std::wstring(kCutMark);
 }
 
+std::optional<std::wstring> ContentLengthRefusal(std::wstring_view value) {
+    const std::wstring digits = Trim(value);
+    if (digits.empty()) return std::nullopt;
+    for (wchar_t c : digits)
+        if (c < L'0' || c > L'9')
+            return L"Svaret från registret har en ogiltig längd (Content-Length: \"" + CutRegisterText(digits) +
+                   L"\") och tas inte emot.";
+    const size_t first = digits.find_first_not_of(L'0');
+    if (first == std::wstring::npos) return std::nullopt;
+    if (digits.size() - first > 12) return ReplyTooLargeText();
+    unsigned long long length = 0;
+    for (size_t i = first; i < digits.size(); ++i) length = length * 10 + static_cast<unsigned>(digits[i] - L'0');
+    if (length > kMaxReplyBytes) return ReplyTooLargeText();
+    return std::nullopt;
+}
+
 std::wstring ReplyTooLargeText() {
-    return L"Svaret fr\u00e5n registret \u00e4r st\u00f6rre \u00e4n " + std::to_wstring(kMaxReplyBytes / (1024 * 1024)) +
+    return L"Svaret från registret är större än " + std::to_wstring(kMaxReplyBytes / (1024 * 1024)) +
            L" MB och tas inte emot.";
 }
 
 std::wstring ReplyNotUtf8Text(std::size_t badOffset) {
-    return L"Svaret fr\u00e5n registret \u00e4r inte giltig UTF-8 (byte " + std::to_wstring(badOffset) +
+    return L"Svaret från registret är inte giltig UTF-8 (byte " + std::to_wstring(badOffset) +
            L") och tas inte emot.";
 }
 
 std::wstring ReplyHasDoctypeText() {
-    return L"Svaret fr\u00e5n registret inneh\u00e5ller en dokumenttypsdeklaration (DOCTYPE) och tas inte emot.";
+    return L"Svaret från registret innehåller en dokumenttypsdeklaration (DOCTYPE) och tas inte emot.";
 }
 
 std::wstring DeadlinePassedText(unsigned long deadlineMs) {
     const unsigned long seconds = (deadlineMs + 999) / 1000;
-    return L"Registret svarade inte f\u00e4rdigt inom " + std::to_wstring(seconds) + L" s";
+    return L"Registret svarade inte färdigt inom " + std::to_wstring(seconds) + L" s";
 }
 
 }  // namespace tolmar

@@ -56,6 +56,11 @@ bool IsCleanNumber(std::wstring_view number);
 // (never half a surrogate pair) followed by kCutMark.
 std::wstring CutRegisterText(std::wstring_view text);
 
+// Whether a reply may be read by its Content-Length header's value: nullopt
+// when it may (no value, or a number within kMaxReplyBytes), else the
+// refusal: a length over the limit, or one that is no number at all.
+std::optional<std::wstring> ContentLengthRefusal(std::wstring_view value);
+
 // The failure texts of the guards (Swedish, in the program's voice).
 std::wstring ReplyTooLargeText();
 std::wstring ReplyNotUtf8Text(std::size_t badOffset);

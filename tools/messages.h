@@ -14,11 +14,11 @@ enum class BoxKind { Information, Warning, Confirmation };
 inline constexpr std::wstring_view kRowNotLocatedText =
     L"Row cannot be located for updating. Some values may have been changed since it was last read";
 inline constexpr std::wstring_view kRowNotLocatedTextSv =
-    L"Det gick inte att hitta raden f\u00f6r uppdatering. Vissa v\u00e4rden kan ha \u00e4ndrats sedan den l\u00e4stes sist";
+    L"Det gick inte att hitta raden för uppdatering. Vissa värden kan ha ändrats sedan den lästes sist";
 inline constexpr std::wstring_view kConcurrencyAdvice =
-    L"Uppgifterna kan ha \u00e4ndrats av en annan anv\u00e4ndare.\r"
-    L"Om m\u00f6jligt, kopiera dina \u00e4ndringar till klippbordet.\r\r"
-    L"Tryck sedan \u00c5ngra f\u00f6r att se de aktuella uppgifterna.";
+    L"Uppgifterna kan ha ändrats av en annan användare.\r"
+    L"Om möjligt, kopiera dina ändringar till klippbordet.\r\r"
+    L"Tryck sedan Ångra för att se de aktuella uppgifterna.";
 
 // Name of the message that asks the suite's progress window to step back.
 inline constexpr std::wstring_view kInactivateProgressMessageName = L"NV_INACTIVATE_PROGRESSAPP";

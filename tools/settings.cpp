@@ -14,11 +14,10 @@ std::wstring Settings::KeyPath(std::wstring_view section) const {
 
 void Settings::Write(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
     const std::wstring path = KeyPath(section);
-    const bool userOk = registry_.WriteString(RegRoot::CurrentUser, path, key, value);
-    const bool machineOk = registry_.WriteString(RegRoot::LocalMachine, path, key, value);
-    if (!machineOk && userOk)
-        registry_.WriteString(RegRoot::CurrentUser, kMachineWriteErrorKey, kMachineWriteErrorValue,
-                              registry_.LastError());
+    const RegistryWriteResult user = registry_.WriteString(RegRoot::CurrentUser, path, key, value);
+    const RegistryWriteResult machine = registry_.WriteString(RegRoot::LocalMachine, path, key, value);
+    if (!machine.written && user.written)
+        registry_.WriteString(RegRoot::CurrentUser, kMachineWriteErrorKey, kMachineWriteErrorValue, machine.failure);
 }
 
 std::wstring Settings::Read(std::wstring_view section, std::wstring_view key) const {
@@ -39,10 +38,10 @@ std::wstring Settings::ReadDefaultStrict(std::wstring_view section, std::wstring
     const std::wstring path = KeyPath(section);
     for (const RegRoot root : {RegRoot::CurrentUser, RegRoot::LocalMachine}) {
         if (registry_.IsTooLong(root, path, key))
-            throw Error(L"Inst\u00e4llningen " + std::wstring(key) + L" i " +
+            throw Error(L"Inställningen " + std::wstring(key) + L" i " +
                         (root == RegRoot::CurrentUser ? L"HKEY_CURRENT_USER\\" : L"HKEY_LOCAL_MACHINE\\") + path +
-                        L" \u00e4r l\u00e4ngre \u00e4n " + std::to_wstring(kRegistryTextLimit) +
-                        L" tecken och kan inte l\u00e4sas. R\u00e4tta den eller ta bort den.");
+                        L" är längre än " + std::to_wstring(kRegistryTextLimit) +
+                        L" tecken och kan inte läsas. Rätta den eller ta bort den.");
         const std::wstring v = registry_.ReadString(root, path, key);
         if (!IsBlank(v)) return v;
     }

@@ -70,6 +70,16 @@ void SetConnectionStringValue(std::wstring& cs, std::wstring_view name, std::wst
     }
 }
 
+std::wstring FileNamePart(std::wstring_view path, std::wstring_view separators) {
+    const size_t cut = path.find_last_of(separators);
+    return std::wstring(cut == std::wstring_view::npos ? path : path.substr(cut + 1));
+}
+
+std::wstring FolderPart(std::wstring_view path, std::wstring_view separators) {
+    const size_t cut = path.find_last_of(separators);
+    return cut == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, cut + 1));
+}
+
 std::wstring ReplaceAll(std::wstring_view text, std::wstring_view from, std::wstring_view to) {
     std::wstring out;
     size_t pos = 0;

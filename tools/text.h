@@ -47,6 +47,21 @@ std::wstring JoinTrimmedLines(const std::vector<std::wstring>& lines);
 void SetConnectionStringValue(std::wstring& connectionString, std::wstring_view name,
                               std::wstring_view value);
 
+// The characters a path is split at, for the three kinds of path the
+// program takes apart: a data-link setting or file ("\" and a drive's ":"),
+// the program's own module path (also "/"), a journal path ("\" and "/").
+inline constexpr std::wstring_view kBackslashOrColon = L"\\:";
+inline constexpr std::wstring_view kSlashOrColon = L"\\/:";
+inline constexpr std::wstring_view kSlash = L"\\/";
+
+// The file-name part of a path: what follows the last of `separators` (the
+// whole path when it holds none).
+std::wstring FileNamePart(std::wstring_view path, std::wstring_view separators);
+
+// The folder part of a path: up to and with the last of `separators` (""
+// when it holds none).
+std::wstring FolderPart(std::wstring_view path, std::wstring_view separators);
+
 // Replaces every occurrence of `from` by `to` (from must not be empty).
 std::wstring ReplaceAll(std::wstring_view text, std::wstring_view from, std::wstring_view to);
 

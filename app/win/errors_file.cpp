@@ -12,7 +12,7 @@ namespace tolmar::win {
 std::wstring ShortDateToday() {
     wchar_t buffer[128] = {};
     int n = GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, buffer, 128, nullptr);
-    if (n <= 0) throw Error(L"Dagens datum kunde inte formateras: " + SystemErrorTextShort(GetLastError()));
+    ThrowLastErrorIf(n <= 0, L"Dagens datum kunde inte formateras: ");
     return buffer;
 }
 
@@ -30,11 +30,9 @@ std::wstring WriteErrorsFile(const std::wstring& appPath, const std::vector<std:
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size()) {
-        const DWORD code = GetLastError();
-        throw Error(L"Felfilen " + path + L" kunde inte skrivas: " + SystemErrorTextShort(code));
-    }
+    const bool wrote = file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                       written == bytes.size();
+    ThrowLastErrorIf(!wrote, [&] { return L"Felfilen " + path + L" kunde inte skrivas: "; });
     return path;
 }
 

@@ -67,7 +67,7 @@ public:
     WindowRunView& operator=(const WindowRunView&) = delete;
 
     void ClearLines() override { form_.ClearProgressList(); }
-    void AddLine(std::wstring_view line) override { form_.addText(line); }
+    void AddLine(std::wstring_view line) override { form_.AddProgressLine(line); }
     void SetCaption(std::wstring_view caption) override {
         caption_ = caption;
         ShowWhenDue();
@@ -129,24 +129,18 @@ private:
 // before the apartment ends.
 class RegisterLookupWorker final : public LookupWorker {
 public:
+    RegisterLookupWorker() {
+        if (FAILED(com_.result())) {
+            wchar_t code[16];
+            swprintf(code, 16, L"%08lX", static_cast<unsigned long>(com_.result()));
+            throw Error(L"COM kunde inte startas för uppslagningarna i registret (fel 0x" + std::wstring(code) + L").");
+        }
+    }
     LookupAttempt Attempt(const std::wstring& personalNumber) override { return AttemptLookup(personalNumber); }
 
 private:
     // The apartment first: the documents end before it does.
-    struct Apartment {
-        Apartment() {
-            const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            if (FAILED(hr)) {
-                wchar_t code[16];
-                swprintf(code, 16, L"%08lX", static_cast<unsigned long>(hr));
-                throw Error(L"COM kunde inte startas f\u00f6r uppslagningarna i registret (fel 0x" +
-                            std::wstring(code) + L").");
-            }
-        }
-        ~Apartment() { CoUninitialize(); }
-        Apartment(const Apartment&) = delete;
-        Apartment& operator=(const Apartment&) = delete;
-    } apartment_;
+    ScopedComInit com_{COINIT_MULTITHREADED};
     LookupThreadScope documents_;
 };
 
@@ -167,7 +161,7 @@ public:
 class MessageWaiter final : public Waiter {
 public:
     MessageWaiter() : ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-        if (!ready_) throw Error(L"Det gick inte att skapa en h\u00e4ndelse (fel " + std::to_wstring(GetLastError()) + L").");
+        if (!ready_) throw Error(L"Det gick inte att skapa en händelse (fel " + std::to_wstring(GetLastError()) + L").");
     }
     void Notify() override { SetEvent(ready_.get()); }
     void Wait() override {
@@ -195,8 +189,8 @@ public:
             if (mutex_) break;
         }
         if (!mutex_)
-            throw Error(L"Det gick inte att skapa sp\u00e4rren mot samtidiga uppdateringar av databasen (fel " +
-                        std::to_wstring(GetLastError()) + L"). Inget har \u00e4ndrats.");
+            throw Error(L"Det gick inte att skapa spärren mot samtidiga uppdateringar av databasen (fel " +
+                        std::to_wstring(GetLastError()) + L"). Inget har ändrats.");
         if (GetLastError() == ERROR_ALREADY_EXISTS) {
             mutex_.reset();
             return false;

@@ -2,7 +2,6 @@
 // register. One start parameter selects one job; the program then ends.
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 
 #include <string>
 
@@ -10,6 +9,7 @@
 #include "app/win/main_form.h"
 #include "register/win/person_lookup.h"
 #include "tools/win/messages_win.h"
+#include "tools/win/unique.h"
 
 namespace {
 
@@ -56,15 +56,19 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS};
     InitCommonControlsEx(&controls);
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-
-    tolmar::SetApplicationWindow(CreateApplicationWindow(instance));
+    // COM for the whole run. The objects declared after it are destroyed
+    // before it, in reverse order: the application window, then the lookup's
+    // XML documents (COM objects, which must go before COM ends).
+    const tolmar::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
+    const tolmar::win::ScopeExit lookupDocuments(tolmar::win::ReleaseLookupDocuments);
+    const tolmar::win::UniqueWindow application(CreateApplicationWindow(instance));
+    tolmar::SetApplicationWindow(application.get());
 
     int exitCode = 0;
     {
         tolmar::win::TolmarForm form;
         if (!form.Create(tolmar::ApplicationWindow())) {
-            MessageBoxW(nullptr, L"Huvudf\u00f6nstret kunde inte skapas.", std::wstring(tolmar::kApplicationTitle).c_str(),
+            MessageBoxW(nullptr, L"Huvudfönstret kunde inte skapas.", std::wstring(tolmar::kApplicationTitle).c_str(),
                         MB_OK | MB_ICONERROR);
             exitCode = 1;
         } else {
@@ -78,13 +82,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
             }
-            form.FormDestroy();
+            form.OnExit();
             exitCode = form.ExitCode();
         }
     }
-
-    if (HWND app = tolmar::ApplicationWindow()) DestroyWindow(app);
-    tolmar::win::ReleaseLookupDocuments();
-    if (SUCCEEDED(com)) CoUninitialize();
     return exitCode;
 }

@@ -21,14 +21,14 @@ namespace {
 
 constexpr int kClientWidth = 183;
 constexpr int kClientHeight = 107;
-constexpr int kPanel1Width = 73;
-constexpr int kPanel2Height = 18;
-constexpr int kLabel2Height = 13;
+constexpr int kTextPanelWidth = 73;
+constexpr int kProgressPanelHeight = 18;
+constexpr int kStatusTextHeight = 13;
 
 // Twelve spaces, the first sentence, 34 spaces, the second: the spaces break
 // the label into its two visual lines.
-const std::wstring kLabel1Caption = std::wstring(12, L' ') + L"S\u00f6ker efter personer i Mirell." +
-                                    std::wstring(34, L' ') + L"V\u00e4nta...";
+const std::wstring kSearchingText = std::wstring(12, L' ') + L"Söker efter personer i Mirell." +
+                                    std::wstring(34, L' ') + L"Vänta...";
 constexpr const wchar_t* kVersionCaption = L"Version: 1.00.4 Websvc";
 
 constexpr const wchar_t* kKunderSqlOrg = L"SELECT PATIENTNR, PERSONNR FROM KUNDER ORDER BY PERSONNR";
@@ -87,7 +87,7 @@ bool TolmarForm::Create(HWND owner) {
         if (!RegisterClassExW(&wc)) return false;
         registered = true;
     }
-    hwnd_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_TOLMARFORM), owner, DialogProc,
+    hwnd_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS_WINDOW), owner, DialogProc,
                                reinterpret_cast<LPARAM>(this));
     return hwnd_ != nullptr;
 }
@@ -105,19 +105,19 @@ INT_PTR CALLBACK TolmarForm::DialogProc(HWND hwnd, UINT message, WPARAM wParam, 
             SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
             self->hwnd_ = hwnd;
             self->LayOut();
-            self->FormCreate();
+            self->OnCreate();
             return TRUE;
         case WM_SHOWWINDOW:
-            if (self && wParam) self->FormShow();
+            if (self && wParam) self->OnFirstShow();
             return FALSE;
         case WM_TIMER:
-            if (self && wParam == kTimer1) self->Timer1Timer();
+            if (self && wParam == kStartTimer) self->OnStartTimer();
             return TRUE;
         case WM_CLOSE:
             // No close box; the window closes only when the dispatcher is done.
             return TRUE;
         case WM_DESTROY:
-            Animate_Stop(GetDlgItem(hwnd, IDC_ANIMATE1));
+            Animate_Stop(GetDlgItem(hwnd, IDC_SEARCH_ANIMATION));
             PostQuitMessage(0);
             return TRUE;
         default:
@@ -128,23 +128,24 @@ INT_PTR CALLBACK TolmarForm::DialogProc(HWND hwnd, UINT message, WPARAM wParam, 
 void TolmarForm::LayOut() {
     SizeClientCentred(hwnd_, kClientWidth, kClientHeight);
 
-    const int top = kClientHeight - kPanel2Height;
-    const int panel3Width = kClientWidth - kPanel1Width;
+    const int top = kClientHeight - kProgressPanelHeight;
+    const int statusPanelWidth = kClientWidth - kTextPanelWidth;
     auto place = [this](int id, int x, int y, int w, int h) { PlaceControl(hwnd_, id, x, y, w, h); };
-    place(IDC_PANEL1, 0, 0, kPanel1Width, top);
-    place(IDC_LABEL1, 5, 3, 63, 83);
-    place(IDC_LISTBOX1, 84, 32, 89, 41);  // outside Panel1's width: never visible
-    place(IDC_PANEL3, kPanel1Width, 0, panel3Width, top);
-    place(IDC_LABEL2, kPanel1Width + 1, 1, panel3Width - 2, kLabel2Height);
-    place(IDC_ANIMATE1, kPanel1Width + 1, 1 + kLabel2Height, panel3Width - 2, top - kLabel2Height - 2);
-    place(IDC_PANEL2, 0, top, kClientWidth, kPanel2Height);
-    place(IDC_PROGRESSBAR1, 0, top, kClientWidth, kPanel2Height);
+    place(IDC_TEXT_PANEL, 0, 0, kTextPanelWidth, top);
+    place(IDC_SEARCHING_TEXT, 5, 3, 63, 83);
+    place(IDC_PROGRESS_LINES, 84, 32, 89, 41);  // outside the text panel's width: never visible
+    place(IDC_STATUS_PANEL, kTextPanelWidth, 0, statusPanelWidth, top);
+    place(IDC_STATUS_TEXT, kTextPanelWidth + 1, 1, statusPanelWidth - 2, kStatusTextHeight);
+    place(IDC_SEARCH_ANIMATION, kTextPanelWidth + 1, 1 + kStatusTextHeight, statusPanelWidth - 2,
+          top - kStatusTextHeight - 2);
+    place(IDC_PROGRESS_PANEL, 0, top, kClientWidth, kProgressPanelHeight);
+    place(IDC_PROGRESS_BAR, 0, top, kClientWidth, kProgressPanelHeight);
 
-    SetDlgItemTextW(hwnd_, IDC_LABEL1, kLabel1Caption.c_str());
-    SetDlgItemTextW(hwnd_, IDC_LABEL2, kVersionCaption);
+    SetDlgItemTextW(hwnd_, IDC_SEARCHING_TEXT, kSearchingText.c_str());
+    SetDlgItemTextW(hwnd_, IDC_STATUS_TEXT, kVersionCaption);
 }
 
-void TolmarForm::FormCreate() {
+void TolmarForm::OnCreate() {
     firstShow_ = true;
     // Options come first: an unattended run shows no box from here on.
     try {
@@ -156,9 +157,9 @@ void TolmarForm::FormCreate() {
     }
     try {
         InitEnvironment();
-        WriteSetting(L"Tolmar", L"KunderSQLOrg", kKunderSqlOrg);
-        WriteSetting(L"Tolmar", L"KunderSQLAktiva", kKunderSqlAktiva);
-        HWND animation = GetDlgItem(hwnd_, IDC_ANIMATE1);
+        WriteSetting(kTolmarSection, kKunderSqlOrgKey, kKunderSqlOrg);
+        WriteSetting(kTolmarSection, kKunderSqlAktivaKey, kKunderSqlAktiva);
+        HWND animation = GetDlgItem(hwnd_, IDC_SEARCH_ANIMATION);
         if (Animate_OpenEx(animation, GetModuleHandleW(L"shell32.dll"), MAKEINTRESOURCEW(kFindFolderAnimation)))
             Animate_Play(animation, 0, kAnimationStopFrame - 1, -1);
     } catch (const std::exception& e) {
@@ -166,14 +167,14 @@ void TolmarForm::FormCreate() {
     }
 }
 
-void TolmarForm::FormShow() {
+void TolmarForm::OnFirstShow() {
     if (!firstShow_) return;
     firstShow_ = false;
-    SetTimer(hwnd_, kTimer1, kTimer1IntervalMs, nullptr);
+    SetTimer(hwnd_, kStartTimer, kStartDelayMs, nullptr);
 }
 
-void TolmarForm::Timer1Timer() {
-    KillTimer(hwnd_, kTimer1);
+void TolmarForm::OnStartTimer() {
+    KillTimer(hwnd_, kStartTimer);
     Dispatch();
 }
 
@@ -214,7 +215,7 @@ void TolmarForm::Dispatch() {
         ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
         exitCode_ = 2;
     } catch (...) {
-        ShowError(std::wstring(kDispatchFailurePrefix) + L"Ok\u00e4nt fel.");
+        ShowError(std::wstring(kDispatchFailurePrefix) + L"Okänt fel.");
         exitCode_ = 2;
     }
     if (writeErrorsFile) {
@@ -236,7 +237,7 @@ void TolmarForm::TellLine(std::wstring_view text) {
     // A box's lines joined with CR become one line of the file.
     const std::wstring line = ReplaceAll(text, L"\r", L" ");
     if (linesToList_ && hwnd_)
-        addText(line);
+        AddProgressLine(line);
     else
         earlyLines_.push_back(line);
 }
@@ -248,7 +249,7 @@ int TolmarForm::PersonLookup(const std::wstring& number, bool numberValid) {
     }
     ProcessPendingMessages();
     HourglassCursor hourglass;
-    SetCaption(L"S\u00f6ker...");
+    SetCaption(L"Söker...");
     return LookUpPersonForHost(*this, number);
 }
 
@@ -257,7 +258,7 @@ void TolmarForm::Close() {
     hwnd_ = nullptr;
 }
 
-void TolmarForm::FormDestroy() {
+void TolmarForm::OnExit() {
     try {
         DeleteFilesByMask(Env().appPath + L"*.err");
     } catch (...) {
@@ -265,8 +266,8 @@ void TolmarForm::FormDestroy() {
     }
 }
 
-void TolmarForm::addText(std::wstring_view text) {
-    HWND list = GetDlgItem(hwnd_, IDC_LISTBOX1);
+void TolmarForm::AddProgressLine(std::wstring_view text) {
+    HWND list = GetDlgItem(hwnd_, IDC_PROGRESS_LINES);
     const std::wstring line(text);
     LRESULT index = SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
     if (index >= 0) SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
@@ -274,7 +275,7 @@ void TolmarForm::addText(std::wstring_view text) {
 
 std::vector<std::wstring> TolmarForm::ProgressLines() const {
     std::vector<std::wstring> lines;
-    HWND list = GetDlgItem(hwnd_, IDC_LISTBOX1);
+    HWND list = GetDlgItem(hwnd_, IDC_PROGRESS_LINES);
     const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
@@ -286,7 +287,7 @@ std::vector<std::wstring> TolmarForm::ProgressLines() const {
     return lines;
 }
 
-void TolmarForm::ClearProgressList() { SendMessageW(GetDlgItem(hwnd_, IDC_LISTBOX1), LB_RESETCONTENT, 0, 0); }
+void TolmarForm::ClearProgressList() { SendMessageW(GetDlgItem(hwnd_, IDC_PROGRESS_LINES), LB_RESETCONTENT, 0, 0); }
 
 void TolmarForm::SetCaption(std::wstring_view caption) {
     SetWindowTextW(hwnd_, std::wstring(caption).c_str());
@@ -294,10 +295,10 @@ void TolmarForm::SetCaption(std::wstring_view caption) {
 }
 
 void TolmarForm::SetStatusText(std::wstring_view text) {
-    SetDlgItemTextW(hwnd_, IDC_LABEL2, std::wstring(text).c_str());
-    UpdateWindow(GetDlgItem(hwnd_, IDC_LABEL2));
+    SetDlgItemTextW(hwnd_, IDC_STATUS_TEXT, std::wstring(text).c_str());
+    UpdateWindow(GetDlgItem(hwnd_, IDC_STATUS_TEXT));
 }
 
-HWND TolmarForm::ProgressBar() const { return GetDlgItem(hwnd_, IDC_PROGRESSBAR1); }
+HWND TolmarForm::ProgressBar() const { return GetDlgItem(hwnd_, IDC_PROGRESS_BAR); }
 
 }  // namespace tolmar::win

@@ -15,27 +15,30 @@ namespace tolmar::win {
 
 class TolmarForm {
 public:
+    // The window class the suite and the tests find the progress window by.
     static constexpr const wchar_t* kClassName = L"TTolmarForm";
-    static constexpr UINT_PTR kTimer1 = 1;
-    static constexpr UINT kTimer1IntervalMs = 500;
+    // The timer that runs the job once the window has first been shown.
+    static constexpr UINT_PTR kStartTimer = 1;
+    static constexpr UINT kStartDelayMs = 500;
 
     // Registers the window class (once) and creates the window, which runs
-    // FormCreate. False when the window could not be made.
+    // OnCreate. False when the window could not be made.
     bool Create(HWND owner);
     void Show();
     HWND hwnd() const { return hwnd_; }
 
     // Appends a line to the progress list and selects it.
-    void addText(std::wstring_view text);
+    void AddProgressLine(std::wstring_view text);
     std::vector<std::wstring> ProgressLines() const;
     void ClearProgressList();
 
     void SetCaption(std::wstring_view caption);
-    void SetStatusText(std::wstring_view text);  // Label2
+    // The text under the caption: the version, during a run its counts.
+    void SetStatusText(std::wstring_view text);
     HWND ProgressBar() const;
 
-    // Runs when the application ends: removes "*.err" from AppPath.
-    void FormDestroy();
+    // Runs when the program ends: removes "*.err" from AppPath.
+    void OnExit();
 
     // The process's exit code, as the job left it: 0 done, 1 done with some
     // failures, 2 stopped or could not start.
@@ -43,10 +46,10 @@ public:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    void FormCreate();
+    void OnCreate();
     void LayOut();
-    void FormShow();
-    void Timer1Timer();
+    void OnFirstShow();
+    void OnStartTimer();
     void Dispatch();
     int PersonLookup(const std::wstring& number, bool numberValid);
     void Close();

@@ -29,17 +29,17 @@ struct PersonField {
 };
 
 const PersonField kPersonFields[] = {
-    {IDC_KONEDIT, L"K\u00f6n:", 27, 73, [](const PersonRecord& r) -> const std::wstring& { return r.Sex.str(); }},
-    {IDC_FNAMNEDIT, L"F\u00f6rnamn:", 50, 289, [](const PersonRecord& r) -> const std::wstring& { return r.FirstName.str(); }},
-    {IDC_EDTALLAFORNAMN, L"Alla fnamn:", 74, 289, [](const PersonRecord& r) -> const std::wstring& { return r.AllaNamn.str(); }},
-    {IDC_MELLANNAMNEDIT, L"Mellan:", 97, 289, [](const PersonRecord& r) -> const std::wstring& { return r.MiddleName.str(); }},
-    {IDC_ENAMNEDIT, L"Efternamn:", 120, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Surname.str(); }},
-    {IDC_ADRESSEDIT, L"Adress:", 143, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Address2.str(); }},
-    {IDC_COADRESSEDIT, L"Co Adress:", 166, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Address1.str(); }},
-    {IDC_POSTNREDIT, L"Postnr:", 189, 89, [](const PersonRecord& r) -> const std::wstring& { return r.PostNumber.str(); }},
-    {IDC_ORTEDIT, L"Ort:", 212, 289, [](const PersonRecord& r) -> const std::wstring& { return r.PostTown.str(); }},
-    {IDC_EDTRELATION, L"Relation:", 235, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Relation.str(); }},
-    {IDC_STATUSEDIT, L"Status:", 272, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Status.str(); }},
+    {IDC_SEX, L"Kön:", 27, 73, [](const PersonRecord& r) -> const std::wstring& { return r.Sex.str(); }},
+    {IDC_FIRST_NAME, L"Förnamn:", 50, 289, [](const PersonRecord& r) -> const std::wstring& { return r.FirstName.str(); }},
+    {IDC_ALL_FIRST_NAMES, L"Alla fnamn:", 74, 289, [](const PersonRecord& r) -> const std::wstring& { return r.AllaNamn.str(); }},
+    {IDC_MIDDLE_NAME, L"Mellan:", 97, 289, [](const PersonRecord& r) -> const std::wstring& { return r.MiddleName.str(); }},
+    {IDC_SURNAME, L"Efternamn:", 120, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Surname.str(); }},
+    {IDC_ADDRESS, L"Adress:", 143, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Address2.str(); }},
+    {IDC_CO_ADDRESS, L"Co Adress:", 166, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Address1.str(); }},
+    {IDC_POST_NUMBER, L"Postnr:", 189, 89, [](const PersonRecord& r) -> const std::wstring& { return r.PostNumber.str(); }},
+    {IDC_TOWN, L"Ort:", 212, 289, [](const PersonRecord& r) -> const std::wstring& { return r.PostTown.str(); }},
+    {IDC_RELATION, L"Relation:", 235, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Relation.str(); }},
+    {IDC_STATUS, L"Status:", 272, 289, [](const PersonRecord& r) -> const std::wstring& { return r.Status.str(); }},
 };
 
 std::wstring TextOf(HWND dialog, int id) {
@@ -53,37 +53,37 @@ void LayOutTestForm(HWND dialog) {
     SizeClientCentred(dialog, kFormClientWidth, kFormClientHeight);
     int label = IDC_LABEL_FIRST;
     PlaceControl(dialog, label++, 16, 19, 60, kLabelHeight);
-    PlaceControl(dialog, IDC_EDTLOGIN, 80, 16, 201, kEditHeight);
+    PlaceControl(dialog, IDC_RETURN_CODE, 80, 16, 201, kEditHeight);
     PlaceControl(dialog, label++, 16, 51, 60, kLabelHeight);
-    PlaceControl(dialog, IDC_EDIT1, 80, 48, 201, kEditHeight);
-    PlaceControl(dialog, IDC_BITBTN3, 288, 46, 75, kButtonHeight);
-    PlaceControl(dialog, IDC_GROUPBOX1, kGroupLeft, kGroupTop, 369, 305);
+    PlaceControl(dialog, IDC_PERSONAL_NUMBER, 80, 48, 201, kEditHeight);
+    PlaceControl(dialog, IDC_SEARCH, 288, 46, 75, kButtonHeight);
+    PlaceControl(dialog, IDC_PERSON_GROUP, kGroupLeft, kGroupTop, 369, 305);
     for (const PersonField& f : kPersonFields) {
         const int labelId = label++;
         PlaceControl(dialog, labelId, kGroupLeft + 16, kGroupTop + f.top + 3, 56, kLabelHeight);
         SetDlgItemTextW(dialog, labelId, f.label);
         PlaceControl(dialog, f.id, kGroupLeft + 72, kGroupTop + f.top, f.width, kEditHeight);
     }
-    PlaceControl(dialog, IDC_BEVEL1, 8, 392, 369, 2);
-    PlaceControl(dialog, IDC_BUTTON1, 15, 403, 75, kButtonHeight);
-    PlaceControl(dialog, IDC_BITBTN1, 288, 403, 75, kButtonHeight);
-    SetDlgItemTextW(dialog, IDC_BITBTN3, L"&S\u00f6k");
-    SetDlgItemTextW(dialog, IDC_BITBTN1, L"&Avsluta");
-    SetDlgItemTextW(dialog, IDC_EDTLOGIN, L"<Not defined>");
+    PlaceControl(dialog, IDC_BUTTON_RULE, 8, 392, 369, 2);
+    PlaceControl(dialog, IDC_SHOW_XML, 15, 403, 75, kButtonHeight);
+    PlaceControl(dialog, IDC_QUIT, 288, 403, 75, kButtonHeight);
+    SetDlgItemTextW(dialog, IDC_SEARCH, L"&Sök");
+    SetDlgItemTextW(dialog, IDC_QUIT, L"&Avsluta");
+    SetDlgItemTextW(dialog, IDC_RETURN_CODE, L"<Not defined>");
 }
 
 // The search of "&Sök" (and Enter): the number exactly as typed.
-void Button2Click(HWND dialog) {
+void OnSearch(HWND dialog) {
     HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    SetDlgItemTextW(dialog, IDC_EDTLOGIN, L"");
+    SetDlgItemTextW(dialog, IDC_RETURN_CODE, L"");
     PersonRecord person;
-    person.PersonalNumber = TextOf(dialog, IDC_EDIT1);
+    person.PersonalNumber = TextOf(dialog, IDC_PERSONAL_NUMBER);
     std::int32_t returnCode = ReturnCode::Failure;
     std::wstring errms;
     LookUpPerson(person, returnCode, errms);
     if (returnCode == ReturnCode::Found)
         for (const PersonField& f : kPersonFields) SetDlgItemTextW(dialog, f.id, f.value(person).c_str());
-    SetDlgItemTextW(dialog, IDC_EDTLOGIN, std::to_wstring(returnCode).c_str());
+    SetDlgItemTextW(dialog, IDC_RETURN_CODE, std::to_wstring(returnCode).c_str());
     SetCursor(previous ? previous : LoadCursorW(nullptr, IDC_ARROW));
 }
 
@@ -91,17 +91,17 @@ INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     switch (message) {
         case WM_INITDIALOG:
             LayOutTestForm(dialog);
-            SetFocus(GetDlgItem(dialog, IDC_EDIT1));
+            SetFocus(GetDlgItem(dialog, IDC_PERSONAL_NUMBER));
             return FALSE;  // the focus is set
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
-                case IDC_BITBTN3:
-                    Button2Click(dialog);
+                case IDC_SEARCH:
+                    OnSearch(dialog);
                     return TRUE;
-                case IDC_BUTTON1:
+                case IDC_SHOW_XML:
                     ShowXmlViewer(dialog, XmlStore().Text());
                     return TRUE;
-                case IDC_BITBTN1:
+                case IDC_QUIT:
                     EndDialog(dialog, IDCANCEL);
                     return TRUE;
             }
@@ -115,17 +115,17 @@ INT_PTR CALLBACK XmlViewerProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     switch (message) {
         case WM_INITDIALOG: {
             SizeClientCentred(dialog, kViewerClientWidth, kViewerClientHeight);
-            PlaceControl(dialog, IDC_MEMO1, 0, 0, kViewerClientWidth, kViewerClientHeight);
+            PlaceControl(dialog, IDC_XML_TEXT, 0, 0, kViewerClientWidth, kViewerClientHeight);
             const auto* text = reinterpret_cast<const std::wstring*>(lParam);
-            SetDlgItemTextW(dialog, IDC_MEMO1, WithCrLf(*text).c_str());
+            SetDlgItemTextW(dialog, IDC_XML_TEXT, WithCrLf(*text).c_str());
             // The text opens at its start, not all selected.
-            HWND memo = GetDlgItem(dialog, IDC_MEMO1);
+            HWND memo = GetDlgItem(dialog, IDC_XML_TEXT);
             SetFocus(memo);
             SendMessageW(memo, EM_SETSEL, 0, 0);
             return FALSE;  // the focus is set
         }
         case WM_SIZE:
-            PlaceControl(dialog, IDC_MEMO1, 0, 0, LOWORD(lParam), HIWORD(lParam));
+            PlaceControl(dialog, IDC_XML_TEXT, 0, 0, LOWORD(lParam), HIWORD(lParam));
             InvalidateRect(dialog, nullptr, TRUE);
             return TRUE;
         case WM_COMMAND:

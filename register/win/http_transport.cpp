@@ -16,12 +16,6 @@
 namespace tolmar::win {
 namespace {
 
-struct InternetTraits {
-    static HINTERNET Invalid() { return nullptr; }
-    static void Close(HINTERNET h) { InternetCloseHandle(h); }
-};
-using UniqueInternet = UniqueHandle<HINTERNET, InternetTraits>;
-
 // WinINet's own texts live in wininet.dll's message table.
 std::wstring NetworkErrorText(DWORD code) {
     wchar_t buffer[1024] = {};
@@ -32,8 +26,20 @@ std::wstring NetworkErrorText(DWORD code) {
                            1024, nullptr);
     std::wstring text(buffer, n);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-    if (text.empty()) text = L"N\u00e4tverksfel " + std::to_wstring(code);
+    if (text.empty()) text = L"Nätverksfel " + std::to_wstring(code);
     return text;
+}
+
+// A failed WinINet (or system) call of an exchange, by its error code.
+struct NetworkFailure {
+    DWORD code;
+};
+
+// The one check of every WinINet call, as odbc::Check is of every ODBC call:
+// nothing when the call succeeded; otherwise throws NetworkFailure with the
+// calling thread's last error.
+void CheckNetwork(bool succeeded) {
+    if (!succeeded) throw NetworkFailure{GetLastError()};
 }
 
 // One exchange, shared by the caller and the worker thread that performs it:
@@ -72,30 +78,24 @@ void SetTimeouts(HINTERNET handle, DWORD remaining) {
 // exchange's own handles, never on the shared session. Deliberately not
 // closed: a worker that outlived its caller's deadline may still use it at
 // exit, and the system frees it with the process.
-HINTERNET Session(DWORD& error) {
+HINTERNET Session() {
     static std::mutex guard;
     static HINTERNET session = nullptr;
     std::lock_guard lock(guard);
     if (!session) {
         session = InternetOpenW(L"tolmar07", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        if (!session) error = GetLastError();
+        CheckNetwork(session != nullptr);
     }
     return session;
 }
 
-// Returns false with x.error (or x.own, x.timedOut) set on a failure.
-bool Perform(Transfer& x) {
-    auto failed = [&x](DWORD code) {
-        x.error = code;
-        if (code == ERROR_INTERNET_TIMEOUT || x.Remaining() == 0) x.timedOut = true;
-        return false;
-    };
-    DWORD sessionError = 0;
-    const HINTERNET session = Session(sessionError);
-    if (!session) return failed(sessionError);
+// Fills x.reply; throws NetworkFailure, or Error for a reply the program
+// refuses (its size).
+void Perform(Transfer& x) {
+    const HINTERNET session = Session();
     UniqueInternet connection(InternetConnectW(session, x.host.c_str(), x.port, nullptr, nullptr,
                                                INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection) return failed(GetLastError());
+    CheckNetwork(static_cast<bool>(connection));
     SetTimeouts(connection.get(), x.Remaining());
 
     const wchar_t* accept[] = {L"*/*", nullptr};
@@ -106,68 +106,67 @@ bool Perform(Transfer& x) {
     if (x.secure) flags |= INTERNET_FLAG_SECURE;  // certificate problems stay failures
     UniqueInternet request(
         HttpOpenRequestW(connection.get(), x.verb.c_str(), x.object.c_str(), nullptr, nullptr, accept, flags, 0));
-    if (!request) return failed(GetLastError());
+    CheckNetwork(static_cast<bool>(request));
     // On the request handle itself, before every wait: WinINet (Wine's at
     // least) does not carry the send and receive time-outs over from the
     // session, and honours them on the request.
     SetTimeouts(request.get(), x.Remaining());
 
-    if (!HttpSendRequestW(request.get(), x.headers.empty() ? nullptr : x.headers.c_str(),
-                          static_cast<DWORD>(x.headers.size()), x.body.empty() ? nullptr : x.body.data(),
-                          static_cast<DWORD>(x.body.size())))
-        return failed(GetLastError());
+    CheckNetwork(HttpSendRequestW(request.get(), x.headers.empty() ? nullptr : x.headers.c_str(),
+                                  static_cast<DWORD>(x.headers.size()), x.body.empty() ? nullptr : x.body.data(),
+                                  static_cast<DWORD>(x.body.size())));
 
     DWORD status = 0, size = sizeof(status);
-    if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
-        return failed(GetLastError());
+    CheckNetwork(
+        HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr));
     // A connection closed before any status line came back is no answer at all.
-    if (status == 0) return failed(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    if (status == 0) throw NetworkFailure{ERROR_HTTP_INVALID_SERVER_RESPONSE};
     x.reply.status = status;
     wchar_t statusText[512] = {};
     size = sizeof(statusText);
     if (HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_TEXT, statusText, &size, nullptr))
         x.reply.statusText = CutRegisterText(statusText);
     // Only a reply that is read as SOAP has its body read.
-    if (status >= 300 && status != 500) return true;
+    if (status >= 300 && status != 500) return;
 
     // A body announced larger than the limit is refused before any of it is read.
     wchar_t length[64] = {};
     size = sizeof(length);
-    if (HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH, length, &size, nullptr)) {
-        const std::wstring digits = Trim(length);
-        if (digits.size() > 12 || (!digits.empty() && std::stoull(digits) > kMaxReplyBytes)) {
-            x.own = ReplyTooLargeText();
-            return false;
-        }
-    }
+    if (HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH, length, &size, nullptr))
+        if (std::optional<std::wstring> refusal = ContentLengthRefusal(length)) throw Error(*refusal);
 
     // Data is taken as it arrives, so that a trickle is checked against the
     // deadline between its pieces instead of filling one large buffer.
     std::vector<char> chunk(16384);
     for (;;) {
         const DWORD remaining = x.Remaining();
-        if (remaining == 0) return failed(ERROR_INTERNET_TIMEOUT);
+        if (remaining == 0) throw NetworkFailure{ERROR_INTERNET_TIMEOUT};
         SetTimeouts(request.get(), remaining);
         DWORD available = 0;
-        if (!InternetQueryDataAvailable(request.get(), &available, 0, 0)) return failed(GetLastError());
+        CheckNetwork(InternetQueryDataAvailable(request.get(), &available, 0, 0));
         if (available == 0) break;
         DWORD got = 0;
         const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(chunk.size()));
-        if (!InternetReadFile(request.get(), chunk.data(), want, &got)) return failed(GetLastError());
+        CheckNetwork(InternetReadFile(request.get(), chunk.data(), want, &got));
         if (got == 0) break;
-        if (x.reply.body.size() + got > kMaxReplyBytes) {
-            x.own = ReplyTooLargeText();
-            return false;
-        }
+        if (x.reply.body.size() + got > kMaxReplyBytes) throw Error(ReplyTooLargeText());
         x.reply.body.append(chunk.data(), got);
     }
-    if (x.Remaining() == 0) return failed(ERROR_INTERNET_TIMEOUT);
-    return true;
+    if (x.Remaining() == 0) throw NetworkFailure{ERROR_INTERNET_TIMEOUT};
 }
 
 DWORD WINAPI Worker(void* parameter) {
     std::unique_ptr<std::shared_ptr<Transfer>> own(static_cast<std::shared_ptr<Transfer>*>(parameter));
-    Perform(**own);
+    Transfer& x = **own;
+    try {
+        Perform(x);
+    } catch (const NetworkFailure& failure) {
+        x.error = failure.code;
+        if (failure.code == ERROR_INTERNET_TIMEOUT || x.Remaining() == 0) x.timedOut = true;
+    } catch (const std::exception& refused) {
+        // Nothing may leave the thread: the caller reads what failed.
+        x.own = MessageOf(refused);
+    }
     return 0;
 }
 
@@ -214,14 +213,8 @@ HttpReply HttpTransport::Exchange(const wchar_t* verb, std::wstring_view headers
     parts.dwUrlPathLength = 4096;
     parts.lpszExtraInfo = extra;
     parts.dwExtraInfoLength = 4096;
-    if (!InternetCrackUrlW(url_.c_str(), 0, 0, &parts)) throw fail(NetworkErrorText(GetLastError()));
-
     auto x = std::make_shared<Transfer>();
     x->url = url_;
-    x->host = host;
-    x->object = std::wstring(path) + extra;
-    x->port = parts.nPort;
-    x->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
     x->verb = verb;
     x->headers = std::wstring(headers);
     x->body = body;
@@ -231,12 +224,19 @@ HttpReply HttpTransport::Exchange(const wchar_t* verb, std::wstring_view headers
     // deadline whatever WinINet waits for (name resolution, a proxy, a
     // WinINet that ignores a time-out); the thread ends by itself within its
     // own time-outs, which are what is left of the same deadline.
-    auto* parameter = new std::shared_ptr<Transfer>(x);
-    UniqueKernelHandle thread(CreateThread(nullptr, 0, Worker, parameter, 0, nullptr));
-    if (!thread) {
-        const DWORD error = GetLastError();
-        delete parameter;
-        throw fail(NetworkErrorText(error));
+    UniqueKernelHandle thread;
+    try {
+        CheckNetwork(InternetCrackUrlW(url_.c_str(), 0, 0, &parts));
+        x->host = host;
+        x->object = std::wstring(path) + extra;
+        x->port = parts.nPort;
+        x->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+        auto parameter = std::make_unique<std::shared_ptr<Transfer>>(x);
+        thread.reset(CreateThread(nullptr, 0, Worker, parameter.get(), 0, nullptr));
+        CheckNetwork(static_cast<bool>(thread));
+        parameter.release();  // the worker's now
+    } catch (const NetworkFailure& failure) {
+        throw fail(NetworkErrorText(failure.code));
     }
     if (WaitForSingleObject(thread.get(), x->Remaining() + 50) != WAIT_OBJECT_0) throw fail(DeadlinePassedText(deadlineMs_));
     if (x->own) throw fail(*x->own);

@@ -133,7 +133,7 @@ LookupAttempt AttemptLookup(const std::wstring& personalNumber) {
         login.SetUserName(settings.logId);
         login.SetPassword(settings.logPwd);
         std::unique_ptr<WsPopManSoap> proxy = GetWsPopManSoap(false, settings.logAddr);
-        if (!proxy) throw Error(L"Registrets tj\u00e4nst kunde inte n\u00e5s p\u00e5 " + settings.logAddr);
+        if (!proxy) throw Error(L"Registrets tjänst kunde inte nås på " + settings.logAddr);
         std::wstring R = proxy->GetPerson(login, asked.PersonalNumber.str(), settings.flagOtherArchive);
         workingText = R;
 

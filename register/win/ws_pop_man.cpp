@@ -84,7 +84,7 @@ bool LoadWsdl(IXMLDOMDocument2* doc, const std::wstring& location) {
             return false;
         }
     }
-    UniqueVariant source{std::wstring_view(location)};
+    const UniqueVariant source = UniqueVariant::Text(location);
     VARIANT_BOOL ok = VARIANT_FALSE;
     return SUCCEEDED(doc->load(source.get(), &ok)) && ok == VARIANT_TRUE;
 }
@@ -93,10 +93,10 @@ std::wstring WsdlEndpoint(const std::wstring& location) {
     ComPtr<IXMLDOMDocument2> doc = NewXmlDocument();
     doc->put_resolveExternals(VARIANT_FALSE);
     if (!LoadWsdl(doc.get(), location)) return {};
-    doc->setProperty(UniqueBstr(L"SelectionLanguage").get(), UniqueVariant(std::wstring_view(L"XPath")).get());
+    doc->setProperty(UniqueBstr(L"SelectionLanguage").get(), UniqueVariant::Text(L"XPath").get());
     doc->setProperty(UniqueBstr(L"SelectionNamespaces").get(),
-                     UniqueVariant(std::wstring_view(L"xmlns:wsdl='http://schemas.xmlsoap.org/wsdl/' "
-                                                     L"xmlns:soap12='http://schemas.xmlsoap.org/wsdl/soap12/'"))
+                     UniqueVariant::Text(L"xmlns:wsdl='http://schemas.xmlsoap.org/wsdl/' "
+                                         L"xmlns:soap12='http://schemas.xmlsoap.org/wsdl/soap12/'")
                          .get());
     const std::wstring query = L"/wsdl:definitions/wsdl:service[@name='" + std::wstring(kWsdlService) +
                                L"']/wsdl:port[@name='" + std::wstring(kWsdlPort) + L"']/soap12:address/@location";
@@ -139,12 +139,12 @@ std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operati
     if (HasDoctype(*text)) throw Error(ReplyHasDoctypeText());
     std::wstring reason;
     if (!LoadXmlText(doc, *text, reason))
-        throw Error(L"Svaret fr\u00e5n registret \u00e4r inget SOAP-meddelande: " + CutRegisterText(reason));
+        throw Error(L"Svaret från registret är inget SOAP-meddelande: " + CutRegisterText(reason));
     ComPtr<IXMLDOMElement> root;
     doc->get_documentElement(root.put());
     ComPtr<IXMLDOMNode> envelope = root.query<IXMLDOMNode>();
     if (!envelope || !IsElement(envelope.get(), kSoap12EnvelopeNamespace, L"Envelope"))
-        throw Error(L"Svaret fr\u00e5n registret \u00e4r inget SOAP 1.2-kuvert.");
+        throw Error(L"Svaret från registret är inget SOAP 1.2-kuvert.");
 
     ComPtr<IXMLDOMNode> bodyElement;
     for (auto& part : ElementChildren(envelope.get())) {
@@ -158,7 +158,7 @@ std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operati
             break;
         }
     }
-    if (!bodyElement) throw Error(L"Svaret fr\u00e5n registret saknar SOAP-kropp.");
+    if (!bodyElement) throw Error(L"Svaret från registret saknar SOAP-kropp.");
 
     std::vector<ComPtr<IXMLDOMNode>> content = ElementChildren(bodyElement.get());
     for (auto& element : content)
@@ -176,7 +176,7 @@ std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operati
 
 std::wstring WsPopManSoap::Call(std::wstring_view operation, const std::vector<Argument>& arguments) {
     const OperationInfo* info = FindOperation(operation);
-    if (!info) throw Error(L"Ok\u00e4nd operation: " + std::wstring(operation));
+    if (!info) throw Error(L"Okänd operation: " + std::wstring(operation));
     const std::string envelope = BuildRequestEnvelope(operation, arguments);
     HttpReply reply;
     try {

@@ -14,7 +14,7 @@ ComPtr<IXMLDOMDocument2> NewXmlDocument() {
         if (FAILED(CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &id))) return std::nullopt;
         return id;
     }();
-    if (!clsid) throw Error(L"XML-tolken MSXML 6 finns inte p\u00e5 datorn.");
+    if (!clsid) throw Error(L"XML-tolken MSXML 6 finns inte på datorn.");
     ComPtr<IXMLDOMDocument2> doc;
     const HRESULT hr =
         CoCreateInstance(*clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IXMLDOMDocument2), doc.put_void());
@@ -25,11 +25,7 @@ ComPtr<IXMLDOMDocument2> NewXmlDocument() {
     // MSXML 6 prohibits a DTD by default; said again, although the replies
     // are refused before parsing when they hold one (not every MSXML honours
     // this property).
-    VARIANT prohibit;
-    VariantInit(&prohibit);
-    prohibit.vt = VT_BOOL;
-    prohibit.boolVal = VARIANT_TRUE;
-    doc->setProperty(UniqueBstr(L"ProhibitDTD").get(), prohibit);
+    doc->setProperty(UniqueBstr(L"ProhibitDTD").get(), UniqueVariant::Bool(true).get());
     return doc;
 }
 
@@ -46,7 +42,7 @@ bool LoadXmlText(IXMLDOMDocument2* doc, std::wstring_view text, std::wstring& re
         while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L' '))
             reason.pop_back();
     }
-    if (reason.empty()) reason = L"Texten \u00e4r inte ett v\u00e4lformat XML-dokument.";
+    if (reason.empty()) reason = L"Texten är inte ett välformat XML-dokument.";
     return false;
 }
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/win/com.h"
+#include "tools/win/unique.h"
 
 #if defined(__MINGW32__) && !defined(_MSC_VER)
 // mingw-w64's msxml2.h does not attach interface ids for __uuidof.

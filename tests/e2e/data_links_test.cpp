@@ -93,10 +93,10 @@ TEST(DataLinks, ABareDefaultNameIsFoundInThe32BitDataLinksFolder) {
 
     EXPECT_TRUE(ErrorsFileHolds(run.folder().ReadFile(ErrorsFileName()), {Text(L"Antal poster redigerade: 1")}));
     const std::vector<Row> after = {With(before[0], {{L"EFTERNAMN", L"Johansson Persson"},
-                                                     {L"ADRESS", L"V\u00e4stra Esplanaden 14"},
+                                                     {L"ADRESS", L"Västra Esplanaden 14"},
                                                      {L"COADRESS", L"c/o Nilsson"},
                                                      {L"POSTNR", L"903 26"},
-                                                     {L"ORT", L"UME\u00c5"},
+                                                     {L"ORT", L"UMEÅ"},
                                                      {L"KON", L"K"},
                                                      {L"TEL3NOT", L""}})};
     EXPECT_TRUE(SameRows(table.Rows(ComparedColumnsWithoutOptional()), after));
@@ -159,12 +159,12 @@ TEST(DataLinks, ADataSourceOnlyFor32BitProgramsIsNamedPlainly) {
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(
         run.folder().ReadFile(ErrorsFileName()),
-        {Text(L"Det gick inte att ansluta till databasen " + dsn + L":  med anv\u00e4ndarnamnet secret\r\r"
-              L"ODBC-datak\u00e4llan \"" + dsn + L"\" \u00e4r bara upplagd f\u00f6r 32-bitarsprogram (i "
-              L"ODBC-administrat\u00f6ren f\u00f6r 32 bitar). Det h\u00e4r programmet \u00e4r ett 64-bitarsprogram "
-              L"och ser inte den datak\u00e4llan.\r\rL\u00e4gg upp datak\u00e4llan i ODBC-administrat\u00f6ren "
-              L"f\u00f6r 64 bitar, eller l\u00e5t datal\u00e4nkfilen anv\u00e4nda en databasleverant\u00f6r eller "
-              L"ODBC-drivrutin som finns f\u00f6r 64-bitarsprogram.")}));
+        {Text(L"Det gick inte att ansluta till databasen " + dsn + L":  med användarnamnet secret\r\r"
+              L"ODBC-datakällan \"" + dsn + L"\" är bara upplagd för 32-bitarsprogram (i "
+              L"ODBC-administratören för 32 bitar). Det här programmet är ett 64-bitarsprogram "
+              L"och ser inte den datakällan.\r\rLägg upp datakällan i ODBC-administratören "
+              L"för 64 bitar, eller låt datalänkfilen använda en databasleverantör eller "
+              L"ODBC-drivrutin som finns för 64-bitarsprogram.")}));
     EXPECT_EQ(reg.RequestCount(), 0);
 }
 

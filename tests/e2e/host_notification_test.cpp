@@ -12,21 +12,21 @@ namespace {
 
 using namespace e2e;
 
-const std::wstring kNoVimla = L"Kunde inte finna Vimla!\r\rKontrollera att Vimla k\u00f6rs p\u00e5 datorn!";
+const std::wstring kNoVimla = L"Kunde inte finna Vimla!\r\rKontrollera att Vimla körs på datorn!";
 const std::wstring kNoTorvik =
-    L"Kunde inte finna Torvik32/Anvik32!\r\rKontrollera att Torvik32/Anvik32 k\u00f6rs p\u00e5 datorn!";
+    L"Kunde inte finna Torvik32/Anvik32!\r\rKontrollera att Torvik32/Anvik32 körs på datorn!";
 const std::wstring kNoAtom = L"Det gick inte att skapa meddelandet!";
 const std::wstring kHostTooSlow =
     L"Journalprogrammet svarade inte i tid!\r\r"
-    L"Det kan fortfarande ta emot personuppgifterna n\u00e4r det svarar igen. Kontrollera att r\u00e4tt person "
-    L"visas i journalprogrammet innan du forts\u00e4tter.";
+    L"Det kan fortfarande ta emot personuppgifterna när det svarar igen. Kontrollera att rätt person "
+    L"visas i journalprogrammet innan du fortsätter.";
 constexpr const wchar_t* kUpdatingCaption = L"Uppdaterar...";
 
 // Anna Maria Lindqvist of the simulator's example register (cn family).
 constexpr const wchar_t* kLindqvistArg = L"PERSONNR:19450101-1234";
 const std::wstring kLindqvistRecord =
-    L"194501011234\u00a4Anna Maria\u00a4Lindqvist\u00a4Storgatan 12 B\u00a4c/o Berg 2019-04-01\u00a4903 25\u00a4"
-    L"UME\u00c5\u00a4\u00a4\u00a4";
+    L"194501011234¤Anna Maria¤Lindqvist¤Storgatan 12 B¤c/o Berg 2019-04-01¤903 25¤"
+    L"UMEÅ¤¤¤";
 
 // No other window of a host class may be there: the program takes the first
 // one it finds.
@@ -133,16 +133,16 @@ void PrintTo(const PersonCase& c, std::ostream* os) { *os << c.name; }
 const PersonCase kPersonCases[] = {
     {"OrdinaryCnFamily", kLindqvistArg, "194501011234", kLindqvistRecord},
     {"OrdinaryPoFamily", L"PERSONNR:19750303-4567", "197503034567",
-     L"197503034567\u00a4Maria\u00a4Johansson Persson\u00a4V\u00e4stra Esplanaden 14\u00a4c/o Nilsson\u00a4903 26\u00a4"
-     L"UME\u00c5\u00a4\u00a4K\u00a4"},
+     L"197503034567¤Maria¤Johansson Persson¤Västra Esplanaden 14¤c/o Nilsson¤903 26¤"
+     L"UMEÅ¤¤K¤"},
     // No address for the deceased and the protected: fields 4 to 6 are
     // empty, and field 7 holds the status text.
     {"Deceased", L"PERSONNR:19321212-9876", "193212129876",
-     L"193212129876\u00a4Karl Erik\u00a4\u00d6berg\u00a4\u00a4\u00a4\u00a4AVLIDEN\u00a4AV\u00a4\u00a4"},
+     L"193212129876¤Karl Erik¤Öberg¤¤¤¤AVLIDEN¤AV¤¤"},
     {"Protected", L"PERSONNR:19900202-3333", "199002023333",
-     L"199002023333\u00a4Maja\u00a4H\u00e5kansson\u00a4\u00a4\u00a4\u00a4SEKRETESS M\u00c4RKT\u00a4\u00a4\u00a4"},
+     L"199002023333¤Maja¤Håkansson¤¤¤¤SEKRETESS MÄRKT¤¤¤"},
     {"DeceasedAndProtected", L"PERSONNR:192808085555", "192808085555",
-     L"192808085555\u00a4Elsa\u00a4Berg\u00a4\u00a4\u00a4\u00a4SEKRETESS M\u00c4RKT\u00a4AV\u00a4\u00a4"},
+     L"192808085555¤Elsa¤Berg¤¤¤¤SEKRETESS MÄRKT¤AV¤¤"},
 };
 
 class PersonToHost : public ::testing::TestWithParam<PersonCase> {};
@@ -201,8 +201,8 @@ class RecordLength : public ::testing::TestWithParam<LengthCase> {};
 TEST_P(RecordLength, AtMost255CharactersReachTheHost) {
     const LengthCase& c = GetParam();
     const std::string first(78, 'F'), last(78, 'L'), town(c.townLength, 'T');
-    const std::wstring record = L"191111111111\u00a4" + std::wstring(78, L'F') + L"\u00a4" + std::wstring(78, L'L') +
-                                L"\u00a4\u00a4\u00a4\u00a4" + std::wstring(c.townLength, L'T') + L"\u00a4\u00a4\u00a4";
+    const std::wstring record = L"191111111111¤" + std::wstring(78, L'F') + L"¤" + std::wstring(78, L'L') +
+                                L"¤¤¤¤" + std::wstring(c.townLength, L'T') + L"¤¤¤";
     ASSERT_EQ(record.size(), c.delivered ? 255u : 256u);
 
     SimulatorSession sim;
@@ -305,7 +305,7 @@ TEST(DISABLED_Pictures, ProgressWindowWithTheLookupsMessage) {
     ASSERT_TRUE(run.Start());
     const auto box = run.WaitForBox();
     ASSERT_TRUE(box) << run.log().Dump();
-    EXPECT_EQ(box->text, L"Kunde inte hitta n\u00e5gon person med personnummer 190001010000!");
+    EXPECT_EQ(box->text, L"Kunde inte hitta någon person med personnummer 190001010000!");
     const HWND main = run.MainWindow();
     RECT window{}, message{};
     ASSERT_TRUE(GetWindowRect(main, &window));

@@ -161,30 +161,30 @@ std::optional<PersonFields> TestForm::Fields() const {
 }
 
 ::testing::AssertionResult TestForm::SetNumber(const std::wstring& number) {
-    HWND edit = GetDlgItem(hwnd_, form::kEdit1);
-    if (!edit) return ::testing::AssertionFailure() << "the form has no Edit1";
+    HWND edit = GetDlgItem(hwnd_, form::kPersonalNumber);
+    if (!edit) return ::testing::AssertionFailure() << "the form has no personal-number field";
     if (!SendBounded(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(number.c_str())))
-        return ::testing::AssertionFailure() << "Edit1 did not take WM_SETTEXT";
-    const auto now = Text(form::kEdit1);
+        return ::testing::AssertionFailure() << "the personal-number field did not take WM_SETTEXT";
+    const auto now = Text(form::kPersonalNumber);
     if (now != number)
-        return ::testing::AssertionFailure() << "Edit1 reads " << Shown(now) << " after setting " << Printable(number);
+        return ::testing::AssertionFailure() << "the personal-number field reads " << Shown(now) << " after setting " << Printable(number);
     return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult TestForm::TypeNumber(const std::wstring& number) {
     if (auto emptied = SetNumber(L""); !emptied) return emptied;
-    HWND edit = GetDlgItem(hwnd_, form::kEdit1);
+    HWND edit = GetDlgItem(hwnd_, form::kPersonalNumber);
     for (wchar_t c : number)
         if (!PostMessageW(edit, WM_CHAR, c, 1))
             return ::testing::AssertionFailure() << "WM_CHAR could not be posted (error " << GetLastError() << ")";
     std::optional<std::wstring> now;
-    if (!WaitUntil([&] { return (now = Text(form::kEdit1)) == number; }, kCloseTimeout, {run_.process().handle()}))
-        return ::testing::AssertionFailure() << "Edit1 reads " << Shown(now) << " after typing " << Printable(number);
+    if (!WaitUntil([&] { return (now = Text(form::kPersonalNumber)) == number; }, kCloseTimeout, {run_.process().handle()}))
+        return ::testing::AssertionFailure() << "the personal-number field reads " << Shown(now) << " after typing " << Printable(number);
     return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult TestForm::PostKey(UINT key) {
-    HWND edit = GetDlgItem(hwnd_, form::kEdit1);
+    HWND edit = GetDlgItem(hwnd_, form::kPersonalNumber);
     const UINT scan = MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
     if (!PostMessageW(edit, WM_KEYDOWN, key, 1 | (static_cast<LPARAM>(scan) << 16)) ||
         !PostMessageW(edit, WM_KEYUP, key, 1 | (static_cast<LPARAM>(scan) << 16) | (3LL << 30)))
@@ -193,14 +193,14 @@ std::optional<PersonFields> TestForm::Fields() const {
 }
 
 ::testing::AssertionResult TestForm::Search(SearchBy how, std::wstring& code, Ms timeout) {
-    // edtLogin is emptied when a search starts and shows the code when it
+    // The return-code field is emptied when a search starts and shows the code when it
     // ends; both writes clear the control's modified flag. Setting the flag
     // first thus tells a finished search from the code of the one before.
-    HWND login = GetDlgItem(hwnd_, form::kEdtLogin);
-    if (!login) return ::testing::AssertionFailure() << "the form has no edtLogin";
-    SendBounded(login, EM_SETMODIFY, TRUE);
-    if (SendBounded(login, EM_GETMODIFY) != std::optional<LRESULT>(TRUE))
-        return ::testing::AssertionFailure() << "edtLogin's modified flag could not be set";
+    HWND returnCode = GetDlgItem(hwnd_, form::kReturnCode);
+    if (!returnCode) return ::testing::AssertionFailure() << "the form has no return-code field";
+    SendBounded(returnCode, EM_SETMODIFY, TRUE);
+    if (SendBounded(returnCode, EM_GETMODIFY) != std::optional<LRESULT>(TRUE))
+        return ::testing::AssertionFailure() << "the return-code field's modified flag could not be set";
     if (how == SearchBy::Enter) {
         if (auto posted = PostKey(VK_RETURN); !posted) return posted;
     } else if (!PostMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(form::kSearch, BN_CLICKED),
@@ -210,15 +210,15 @@ std::optional<PersonFields> TestForm::Fields() const {
     std::optional<std::wstring> shown;
     const bool done = WaitUntil(
         [&] {
-            const auto modified = SendBounded(login, EM_GETMODIFY);
+            const auto modified = SendBounded(returnCode, EM_GETMODIFY);
             if (!modified || *modified) return false;
-            shown = Text(form::kEdtLogin);
+            shown = Text(form::kReturnCode);
             return shown && !shown->empty();
         },
         timeout, {run_.process().handle()});
     if (!done)
         return ::testing::AssertionFailure() << "the search did not end within " << timeout.count()
-                                             << " ms; edtLogin reads " << Shown(Text(form::kEdtLogin))
+                                             << " ms; the return-code field reads " << Shown(Text(form::kReturnCode))
                                              << (run_.process().Running() ? "" : " (the program has ended)");
     code = *shown;
     return ::testing::AssertionSuccess();
@@ -246,7 +246,7 @@ std::optional<HWND> TestForm::OpenViewer(Ms timeout) {
     const auto viewer = OpenViewer(timeout);
     if (!viewer) return ::testing::AssertionFailure() << "\"XML...\" opened no viewer";
     const auto caption = TextOf(*viewer);
-    const auto memo = TextOf(GetDlgItem(*viewer, form::kViewerMemo));
+    const auto memo = TextOf(GetDlgItem(*viewer, form::kViewerText));
     auto closed = CloseViewer(*viewer);
     if (caption != form::kViewerCaption)
         return ::testing::AssertionFailure() << "the viewer's caption is " << Shown(caption);

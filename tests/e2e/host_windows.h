@@ -105,23 +105,23 @@ bool GlobalAtomExists(const std::wstring& name);
 
 namespace form {
 // Control ids of the test form and the viewer, as the program's resources lay them out.
-inline constexpr int kEdtLogin = 2001;
-inline constexpr int kEdit1 = 2002;
+inline constexpr int kReturnCode = 2001;
+inline constexpr int kPersonalNumber = 2002;
 inline constexpr int kSearch = IDOK;     // "&Sök", the default button
 inline constexpr int kXml = 2006;        // "XML..."
 inline constexpr int kClose = IDCANCEL;  // "&Avsluta", the cancel button
-inline constexpr int kKonedit = 2010;
-inline constexpr int kFnamnEdit = 2011;
-inline constexpr int kEdtAllafornamn = 2012;
-inline constexpr int kMellannamnedit = 2013;
-inline constexpr int kEnamnedit = 2014;
-inline constexpr int kAdressedit = 2015;
-inline constexpr int kCoadressedit = 2016;
-inline constexpr int kPostnredit = 2017;
-inline constexpr int kOrtedit = 2018;
-inline constexpr int kEdtRelation = 2019;
-inline constexpr int kStatusedit = 2020;
-inline constexpr int kViewerMemo = 3001;
+inline constexpr int kSex = 2010;
+inline constexpr int kFirstName = 2011;
+inline constexpr int kAllFirstNames = 2012;
+inline constexpr int kMiddleName = 2013;
+inline constexpr int kSurname = 2014;
+inline constexpr int kAddress = 2015;
+inline constexpr int kCoAddress = 2016;
+inline constexpr int kPostNumber = 2017;
+inline constexpr int kTown = 2018;
+inline constexpr int kRelation = 2019;
+inline constexpr int kStatus = 2020;
+inline constexpr int kViewerText = 3001;
 
 inline const std::wstring kCaption = L"Norvena AB <--> Mirell - Ver 1.00.4";
 inline const std::wstring kViewerCaption = L"Returnerad XML-data";
@@ -133,10 +133,10 @@ struct PersonField {
     const char* name;
 };
 inline constexpr PersonField kPersonFields[] = {
-    {kKonedit, "konedit"},         {kFnamnEdit, "fnamnEdit"},     {kEdtAllafornamn, "edtAllafornamn"},
-    {kMellannamnedit, "mellannamnedit"}, {kEnamnedit, "enamnedit"}, {kAdressedit, "adressedit"},
-    {kCoadressedit, "coadressedit"}, {kPostnredit, "postnredit"}, {kOrtedit, "ortedit"},
-    {kEdtRelation, "edtRelation"}, {kStatusedit, "statusedit"},
+    {kSex, "sex"},           {kFirstName, "first name"}, {kAllFirstNames, "all first names"},
+    {kMiddleName, "middle name"}, {kSurname, "surname"},   {kAddress, "address"},
+    {kCoAddress, "c/o address"}, {kPostNumber, "post number"}, {kTown, "town"},
+    {kRelation, "relation"}, {kStatus, "status"},
 };
 }  // namespace form
 
@@ -155,16 +155,17 @@ public:
     // Every person field; nullopt when one cannot be read.
     std::optional<PersonFields> Fields() const;
 
-    // Replaces the number in Edit1 (WM_SETTEXT), or types it key by key
+    // Replaces the number in the personal-number field (WM_SETTEXT), or types it key by key
     // (posted WM_CHAR) after emptying the field.
     ::testing::AssertionResult SetNumber(const std::wstring& number);
     ::testing::AssertionResult TypeNumber(const std::wstring& number);
-    // Starts a search with Enter in Edit1 or with the "&Sök" button and
-    // waits until it ends; `code` gets what edtLogin then shows.
+    // Starts a search with Enter in the personal-number field or with the
+    // "&Sök" button and waits until it ends; `code` gets what the return-code
+    // field then shows.
     ::testing::AssertionResult Search(SearchBy how, std::wstring& code, Ms timeout = kBoxTimeout);
     // Opens "XML...", reads the viewer (caption checked) and closes it again.
     ::testing::AssertionResult ViewXml(std::wstring& text, Ms timeout = kBoxTimeout);
-    // Esc in Edit1.
+    // Esc in the personal-number field.
     ::testing::AssertionResult PressEsc();
 
     // The viewer while open, for pictures: "XML..." clicked, the viewer found.

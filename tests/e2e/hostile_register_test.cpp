@@ -45,7 +45,7 @@ const std::string kForgingDocument = hostile::CnDocument({{"cn_fname", "Anna\xC2
                                                           {"cn_fo_zcode", "903 25"},
                                                           {"cn_fo_city", "UME\xC3\x85\xC2\xA4" "AV\xC2\xA4K"}});
 const std::wstring kCleanRecord =
-    L"194501011234\u00a4Anna Evil\u00a4Lind qvist\u00a4Stor gatan 1\u00a4\u00a4903 25\u00a4UME\u00c5 AV K\u00a4\u00a4\u00a4";
+    L"194501011234¤Anna Evil¤Lind qvist¤Stor gatan 1¤¤903 25¤UMEÅ AV K¤¤¤";
 
 std::string LolEnvelope() {
     std::string lol = "<?xml version=\"1.0\"?><!DOCTYPE soap:Envelope [<!ENTITY lol \"lollollollollollollollol\">]>"
@@ -248,7 +248,7 @@ TEST(HostileStartParameter, ASeparatorInTheNumberIsAnInvalidNumber) {
     HostLog hosts;
     FakeHost host(hosts, kPagesDlg);
     ASSERT_TRUE(host.ok());
-    ProgramRun run({.args = {L"PERSONNR:19450101-12\u00a44"}});
+    ProgramRun run({.args = {L"PERSONNR:19450101-12¤4"}});
     ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", e2e::RegisterIni{.logAddr = Utf8(reg.Endpoint())}.Text()));
     ASSERT_TRUE(run.Start());
     run.Finish(IDOK, kBound);

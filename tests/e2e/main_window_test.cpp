@@ -7,9 +7,10 @@ namespace {
 
 using namespace e2e;
 
-constexpr int kListBox1 = 1003;
-constexpr int kLabel1 = 1002;
-constexpr int kLabel2 = 1007;
+// Control ids of the progress window, as the program's resources lay them out.
+constexpr int kProgressLinesId = 1003;
+constexpr int kSearchingTextId = 1002;
+constexpr int kStatusTextId = 1007;
 
 TEST(MainWindow, PropertiesWhileTheHelpBoxIsOpen) {
     ProgramRun run;
@@ -45,14 +46,14 @@ TEST(MainWindow, PropertiesWhileTheHelpBoxIsOpen) {
     EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION) << std::hex << style;
     EXPECT_EQ(style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0) << std::hex << style;
 
-    const auto label2 = TextOf(GetDlgItem(main, kLabel2));
-    ASSERT_TRUE(label2) << "no Label2";
-    EXPECT_PRED_FORMAT2(SameText, *label2, texts::kVersion);
-    const auto label1 = TextOf(GetDlgItem(main, kLabel1));
-    ASSERT_TRUE(label1) << "no Label1";
-    EXPECT_PRED_FORMAT2(SameText, *label1, texts::kLabel1);
-    const HWND list = GetDlgItem(main, kListBox1);
-    ASSERT_NE(list, nullptr) << "no ListBox1";
+    const auto statusText = TextOf(GetDlgItem(main, kStatusTextId));
+    ASSERT_TRUE(statusText) << "no status text";
+    EXPECT_PRED_FORMAT2(SameText, *statusText, texts::kVersion);
+    const auto searchingText = TextOf(GetDlgItem(main, kSearchingTextId));
+    ASSERT_TRUE(searchingText) << "no searching text";
+    EXPECT_PRED_FORMAT2(SameText, *searchingText, texts::kSearchingText);
+    const HWND list = GetDlgItem(main, kProgressLinesId);
+    ASSERT_NE(list, nullptr) << "no progress list";
     EXPECT_EQ(ClassOf(list), L"ListBox");
     EXPECT_FALSE(IsWindowVisible(list)) << "the progress list is never visible";
 

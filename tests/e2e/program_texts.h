@@ -29,7 +29,7 @@ inline const std::wstring kApplicationTitle = L"Norvena AB, Tolmar";
 inline const std::wstring kMainCaption = L"Loggar in...";
 inline const std::wstring kSearchingCaption = L"Söker...";
 inline const std::wstring kVersion = L"Version: 1.00.4 Websvc";
-inline const std::wstring kLabel1 =
+inline const std::wstring kSearchingText =
     std::wstring(12, L' ') + L"Söker efter personer i Mirell." + std::wstring(34, L' ') + L"Vänta...";
 
 inline const std::wstring kDeleteFailed = L"An error occured while deleting: ";

@@ -1,5 +1,5 @@
 // Register lookups through the real program: the operator's test form shows
-// the lookup's code in edtLogin and, behind "XML...", the answer document or
+// the lookup's code in the return-code field and, behind "XML...", the answer document or
 // the error text the lookup composed. The register is the simulator, with
 // its example persons and injected faults.
 #include "harness.h"
@@ -66,20 +66,20 @@ std::wstring ErrorTail(const std::wstring& endpoint) {
 
 const LookupCase kLookupCases[] = {
     {"CnFamily", L"194501011234", "", std::nullopt, L"0",
-     {{form::kFnamnEdit, L"Anna Maria"}, {form::kEnamnedit, L"Lindqvist"}, {form::kAdressedit, L"Storgatan 12 B"},
-      {form::kCoadressedit, L"c/o Berg 2019-04-01"}, {form::kOrtedit, L"UME\u00c5"}, {form::kKonedit, L""}},
+     {{form::kFirstName, L"Anna Maria"}, {form::kSurname, L"Lindqvist"}, {form::kAddress, L"Storgatan 12 B"},
+      {form::kCoAddress, L"c/o Berg 2019-04-01"}, {form::kTown, L"UMEÅ"}, {form::kSex, L""}},
      {.holds = L"<PersonInfo><cn_pnr>194501011234</cn_pnr><cn_fname>Anna Maria</cn_fname><cn_lname>Lindqvist"}},
     {"PoFamily", L"197503034567", "", std::nullopt, L"0",
-     {{form::kFnamnEdit, L"Maria"}, {form::kEnamnedit, L"Johansson Persson"}, {form::kKonedit, L"K"},
-      {form::kStatusedit, L""}},
+     {{form::kFirstName, L"Maria"}, {form::kSurname, L"Johansson Persson"}, {form::kSex, L"K"},
+      {form::kStatus, L""}},
      {.holds = L"<PersonInfo><PO_PNR>197503034567</PO_PNR><PO_FNAME>Anna Maria</PO_FNAME>"}},
-    {"NotFound", L"190001010000", "", std::nullopt, L"-359", {{form::kFnamnEdit, L""}},
+    {"NotFound", L"190001010000", "", std::nullopt, L"-359", {{form::kFirstName, L""}},
      {.holds = L"<PopulationManager><Message>Ingen person hittades</Message></PopulationManager>"}},
     // A failed call leaves no working text: the error text starts with a line break.
-    {"Http404", L"190003030000", "", std::nullopt, L"-400", {{form::kFnamnEdit, L""}},
+    {"Http404", L"190003030000", "", std::nullopt, L"-400", {{form::kFirstName, L""}},
      {.exact = L"\r\nNot Found (404) - '{endpoint}'\r\nFel i .: "}},
     {"FaultWithReasonAndErrorHeader", L"190002020000", "", std::nullopt, L"-400", {},
-     {.exact = L"\r\nRegistret \u00e4r inte tillg\u00e4ngligt\r\nFel i PopmWs.GetPerson: Databasen svarar inte"}},
+     {.exact = L"\r\nRegistret är inte tillgängligt\r\nFel i PopmWs.GetPerson: Databasen svarar inte"}},
     // Without a Reason the fault's Detail element, as XML, is the message.
     {"FaultWithoutReason", L"194501011234", "soap-fault | detail=<Fel>utan orsak</Fel>", std::nullopt, L"-400", {},
      {.starts = L"\r\n<", .holds = L"<Fel>utan orsak</Fel>", .ends = L"Detail>\r\nFel i .: "}},
@@ -150,12 +150,12 @@ TEST(RegisterLookupErrorHeader, MembersNotSentAgainKeepTheirEarlierValues) {
     const Step steps[] = {
         // A fault whose header sets module, function and description.
         {L"190002020000", L"-400",
-         L"\r\nRegistret \u00e4r inte tillg\u00e4ngligt\r\nFel i PopmWs.GetPerson: Databasen svarar inte"},
+         L"\r\nRegistret är inte tillgängligt\r\nFel i PopmWs.GetPerson: Databasen svarar inte"},
         // A good answer whose header sets Description only.
         {L"190006060000", L"0", std::nullopt},
         // HTTP 404: no header at all.
         {L"190003030000", L"-400",
-         L"\r\nNot Found (404) - '{endpoint}'\r\nFel i PopmWs.GetPerson: Adressen \u00e4r under utredning"},
+         L"\r\nNot Found (404) - '{endpoint}'\r\nFel i PopmWs.GetPerson: Adressen är under utredning"},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(Utf8(step.number));

@@ -4,23 +4,10 @@
 #include <wininet.h>
 
 #include "harness.h"
+#include "tools/win/unique.h"
 
 namespace e2e {
 namespace {
-
-class NetHandle {
-public:
-    explicit NetHandle(HINTERNET h) : h_(h) {}
-    ~NetHandle() {
-        if (h_) InternetCloseHandle(h_);
-    }
-    NetHandle(const NetHandle&) = delete;
-    NetHandle& operator=(const NetHandle&) = delete;
-    HINTERNET get() const { return h_; }
-
-private:
-    HINTERNET h_;
-};
 
 constexpr const char* kNoSimulator =
     "TOLMAR_REGISTER_SIM is not set: these tests need the register simulator "
@@ -43,11 +30,11 @@ struct Reply {
     const std::wstring host = base.substr(hostStart + 3, colon - hostStart - 3);
     const INTERNET_PORT port = static_cast<INTERNET_PORT>(_wtoi(base.c_str() + colon + 1));
     constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
-    NetHandle session(InternetOpenW(L"tolmar-e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    NetHandle connection(session.get() ? InternetConnectW(session.get(), host.c_str(), port, nullptr, nullptr,
+    const tolmar::win::UniqueInternet session(InternetOpenW(L"tolmar-e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    const tolmar::win::UniqueInternet connection(session.get() ? InternetConnectW(session.get(), host.c_str(), port, nullptr, nullptr,
                                                           INTERNET_SERVICE_HTTP, 0, 0)
                                        : nullptr);
-    NetHandle request(connection.get()
+    const tolmar::win::UniqueInternet request(connection.get()
                           ? HttpOpenRequestW(connection.get(), verb, path.c_str(), nullptr, nullptr, nullptr, kFlags, 0)
                           : nullptr);
     std::string payload(body);

@@ -11,16 +11,16 @@ using namespace e2e;
 // The PO person of the simulator's example register with the most fields set.
 constexpr const wchar_t* kJohansson = L"197503034567";
 const PersonFields kJohanssonFields = {
-    L"K",                                                   // konedit: Sex
-    L"Maria",                                               // fnamnEdit: the marked given name
-    L"Anna Maria",                                          // edtAllafornamn
+    L"K",                                                   // sex
+    L"Maria",                                               // first name: the marked given name
+    L"Anna Maria",                                          // all first names
     L"Persson",                                             // mellannamnedit
     L"Johansson Persson",                                   // enamnedit: last name and middle name
-    L"V\u00e4stra Esplanaden 14",                           // adressedit: street line
+    L"Västra Esplanaden 14",                           // adressedit: street line
     L"c/o Nilsson",                                         // coadressedit
     L"903 26",                                              // postnredit
-    L"UME\u00c5",                                           // ortedit
-    L"<Rel><RelPnr>200501019999</RelPnr><RelTyp>B</RelTyp></Rel>",  // edtRelation, raw
+    L"UMEÅ",                                           // ortedit
+    L"<Rel><RelPnr>200501019999</RelPnr><RelTyp>B</RelTyp></Rel>",  // relation, raw
     L"",                                                    // statusedit: the PO family has none
 };
 
@@ -28,8 +28,8 @@ const PersonFields kJohanssonFields = {
 constexpr const wchar_t* kJohanssonDocumentPart =
     L"<PersonInfo><PO_PNR>197503034567</PO_PNR><PO_FNAME>Anna Maria</PO_FNAME><PO_NAME>Maria</PO_NAME>"
     L"<PO_DNAME>20</PO_DNAME><PO_MNAME>Persson</PO_MNAME><PO_LNAME>Johansson</PO_LNAME>"
-    L"<PO_FO_CO>c/o Nilsson</PO_FO_CO><PO_FO_ADDR1>14</PO_FO_ADDR1><PO_FO_ADDR2>V\u00e4stra Esplanaden</PO_FO_ADDR2>"
-    L"<PO_FO_ZCODE>903 26</PO_FO_ZCODE><PO_FO_CITY>UME\u00c5</PO_FO_CITY><PO_SEX>K</PO_SEX><PO_SECRET>N</PO_SECRET>"
+    L"<PO_FO_CO>c/o Nilsson</PO_FO_CO><PO_FO_ADDR1>14</PO_FO_ADDR1><PO_FO_ADDR2>Västra Esplanaden</PO_FO_ADDR2>"
+    L"<PO_FO_ZCODE>903 26</PO_FO_ZCODE><PO_FO_CITY>UMEÅ</PO_FO_CITY><PO_SEX>K</PO_SEX><PO_SECRET>N</PO_SECRET>"
     L"</PersonInfo><Relation><Rel><RelPnr>200501019999</RelPnr><RelTyp>B</RelTyp></Rel></Relation>";
 
 std::string Describe(const std::optional<PersonFields>& fields) {
@@ -44,8 +44,8 @@ TEST(TestMode, BeforeAnySearchNothingIsDefinedTheViewerIsEmptyAndEscEnds) {
     ProgramRun run({.args = {L"TEST_MODE"}});
     auto testForm = StartTestForm(run);
     ASSERT_TRUE(testForm);
-    EXPECT_EQ(testForm->Text(form::kEdtLogin), form::kNotDefined);
-    EXPECT_EQ(testForm->Text(form::kEdit1), L"");
+    EXPECT_EQ(testForm->Text(form::kReturnCode), form::kNotDefined);
+    EXPECT_EQ(testForm->Text(form::kPersonalNumber), L"");
     const auto fields = testForm->Fields();
     EXPECT_EQ(fields, PersonFields(std::size(form::kPersonFields), L"")) << Describe(fields);
 
@@ -94,7 +94,7 @@ TEST(TestMode, AFoundPersonFillsEveryFieldAndLaterFailuresLeaveThem) {
     // The lookup's error text: no working text (the call failed), the
     // fault's Reason, and the empty last-error strings.
     ASSERT_TRUE(testForm->ViewXml(xml));
-    EXPECT_PRED_FORMAT2(SameText, xml, L"\r\nRegistret \u00e4r st\u00e4ngt\r\nFel i .: ");
+    EXPECT_PRED_FORMAT2(SameText, xml, L"\r\nRegistret är stängt\r\nFel i .: ");
 
     const auto requests = RegisterSim::Requests();
     ASSERT_TRUE(requests);
@@ -152,7 +152,7 @@ TEST(DISABLED_Pictures, TestFormWithAFoundPersonAndTheViewer) {
     // The viewer opens with all of its text selected; a reader's click at its
     // start clears that.
     DWORD_PTR ignored = 0;
-    ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(*viewer, form::kViewerMemo), EM_SETSEL, 0, 0, SMTO_ABORTIFHUNG, 2000,
+    ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(*viewer, form::kViewerText), EM_SETSEL, 0, 0, SMTO_ABORTIFHUNG, 2000,
                                     &ignored));
     ASSERT_TRUE(TakePicture(L"xml-viewer", *viewer));
     ASSERT_TRUE(testForm->CloseViewer(*viewer));

@@ -9,6 +9,8 @@
 #include <regex>
 #include <sstream>
 
+#include "tools/win/unique.h"
+
 namespace e2e::upd {
 namespace {
 
@@ -190,13 +192,6 @@ std::wstring Literal(const std::wstring& column, const Value& value) {
 
 // ---- HTTP to the simulator ---------------------------------------------------------
 
-struct InternetHandle {
-    HINTERNET h = nullptr;
-    ~InternetHandle() {
-        if (h) InternetCloseHandle(h);
-    }
-};
-
 struct HttpAnswer {
     DWORD status = 0;
     std::string body;
@@ -212,31 +207,31 @@ HttpAnswer Http(const std::wstring& method, const std::wstring& url, const std::
     parts.lpszExtraInfo = extra;
     parts.dwExtraInfoLength = 2048;
     if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) Fail("not a URL: " + Utf8(url));
-    InternetHandle session{InternetOpenW(L"tolmar e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)};
-    if (!session.h) Fail("InternetOpenW failed: " + std::to_string(GetLastError()));
+    const tolmar::win::UniqueInternet session(InternetOpenW(L"tolmar e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!session.get()) Fail("InternetOpenW failed: " + std::to_string(GetLastError()));
     DWORD timeout = 10000;
     for (DWORD option :
          {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-        InternetSetOptionW(session.h, option, &timeout, sizeof timeout);
-    InternetHandle connection{
-        InternetConnectW(session.h, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0)};
-    if (!connection.h) Fail("cannot reach " + Utf8(url) + ": error " + std::to_string(GetLastError()));
+        InternetSetOptionW(session.get(), option, &timeout, sizeof timeout);
+    const tolmar::win::UniqueInternet connection(
+        InternetConnectW(session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection.get()) Fail("cannot reach " + Utf8(url) + ": error " + std::to_string(GetLastError()));
     const std::wstring object = std::wstring(path) + extra;
-    InternetHandle request{HttpOpenRequestW(
-        connection.h, method.c_str(), object.c_str(), nullptr, nullptr, nullptr,
+    const tolmar::win::UniqueInternet request(HttpOpenRequestW(
+        connection.get(), method.c_str(), object.c_str(), nullptr, nullptr, nullptr,
         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES,
-        0)};
-    if (!request.h) Fail("HttpOpenRequestW failed: " + std::to_string(GetLastError()));
+        0));
+    if (!request.get()) Fail("HttpOpenRequestW failed: " + std::to_string(GetLastError()));
     const std::wstring headers = L"Content-Type: text/plain; charset=utf-8\r\n";
-    if (!HttpSendRequestW(request.h, headers.c_str(), static_cast<DWORD>(headers.size()),
+    if (!HttpSendRequestW(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
                           const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
         Fail(Utf8(method) + " " + Utf8(url) + " failed: error " + std::to_string(GetLastError()));
     HttpAnswer answer;
     DWORD size = sizeof answer.status;
-    HttpQueryInfoW(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &answer.status, &size, nullptr);
+    HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &answer.status, &size, nullptr);
     char chunk[8192];
     DWORD got = 0;
-    while (InternetReadFile(request.h, chunk, sizeof chunk, &got) && got > 0) answer.body.append(chunk, got);
+    while (InternetReadFile(request.get(), chunk, sizeof chunk, &got) && got > 0) answer.body.append(chunk, got);
     return answer;
 }
 

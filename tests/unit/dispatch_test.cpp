@@ -23,7 +23,7 @@ TEST(Dispatch, StartParameterTable) {
         {L"xPERSONNR:19121212-1212", Job::PersonLookup, L"191212121212", true},
         {L"PersonNr:AbCd-efghijkl", Job::PersonLookup, L"AbCdefghijkl", true},  // number kept as typed
         // A "¤" or a control character would add or end a field of the host record.
-        {L"PERSONNR:19121212-12\u00a42", Job::PersonLookup, L"1912121212\u00a42", false},
+        {L"PERSONNR:19121212-12¤2", Job::PersonLookup, L"1912121212¤2", false},
         {L"PERSONNR:19121212-1\n12", Job::PersonLookup, L"191212121\n12", false},
         {L"PERSONNR:19121212-1\t12", Job::PersonLookup, L"191212121\t12", false},
         {L"TEST_MODE", Job::TestMode, L"", false},

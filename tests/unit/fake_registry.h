@@ -15,16 +15,12 @@ public:
     using Key = std::tuple<tolmar::RegRoot, std::wstring, std::wstring>;
     std::map<Key, std::wstring> values;
     bool machineWritable = true;
-    std::wstring lastError;
 
-    bool WriteString(tolmar::RegRoot root, std::wstring_view path, std::wstring_view name,
-                     std::wstring_view value) override {
-        if (root == tolmar::RegRoot::LocalMachine && !machineWritable) {
-            lastError = L"Access denied.\r\n";
-            return false;
-        }
+    tolmar::RegistryWriteResult WriteString(tolmar::RegRoot root, std::wstring_view path, std::wstring_view name,
+                                            std::wstring_view value) override {
+        if (root == tolmar::RegRoot::LocalMachine && !machineWritable) return {false, L"Access denied.\r\n"};
         values[{root, std::wstring(path), std::wstring(name)}] = std::wstring(value);
-        return true;
+        return {true, {}};
     }
     std::wstring ReadString(tolmar::RegRoot root, std::wstring_view path, std::wstring_view name) override {
         auto it = values.find({root, std::wstring(path), std::wstring(name)});
@@ -34,7 +30,6 @@ public:
         auto it = values.find({root, std::wstring(path), std::wstring(name)});
         return it != values.end() && it->second.size() > tolmar::kRegistryTextLimit;
     }
-    std::wstring LastError() const override { return lastError; }
 };
 
 }  // namespace tolmar::test

@@ -27,8 +27,8 @@ TEST(FileMask, LongNameFitsMask) {
         {L"err", L"*.err", false},
         {L"clinic.udlx", L"*.udl", false},
         {L"Klinik.UDL", L"*.udl", true},
-        {L"\u00e5tta.udl", L"*.udl", true},
-        {L"\u00c5TTA.udl", L"\u00e5tta.*", true},
+        {L"åtta.udl", L"*.udl", true},
+        {L"ÅTTA.udl", L"åtta.*", true},
         // the other wildcards
         {L"anything", L"*", true},
         {L"no-dot", L"*.*", true},

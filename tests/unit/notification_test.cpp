@@ -13,7 +13,7 @@ TEST(Notification, NineFieldsEachFollowedByTheSeparator) {
     p.Address2 = L"Storgatan 12 B";
     p.Address1 = L"c/o Berg";
     p.PostNumber = L"90325";
-    p.PostTown = L"UME\u00c5";
+    p.PostTown = L"UMEÅ";
     p.Status = L"";
     p.Sex = L"K";
     p.Relation = L"<Rel/>";
@@ -25,7 +25,7 @@ TEST(Notification, NineFieldsEachFollowedByTheSeparator) {
 TEST(Notification, DeceasedOrProtectedPersonsHaveConsecutiveSeparators) {
     PersonRecord p;
     p.FirstName = L"Karl";
-    p.Surname = L"\u00d6berg";
+    p.Surname = L"Öberg";
     p.PostTown = L"AVLIDEN";
     p.Status = L"AV";
     EXPECT_EQ(NotificationRecord(L"193212129876", p), FromUtf8("193212129876¤Karl¤Öberg¤¤¤¤AVLIDEN¤AV¤¤"));
@@ -43,7 +43,7 @@ TEST(Notification, OnlyTextsAfterASpaceTravelInAnAtom) {
     EXPECT_FALSE(SendsAtom(L"\tx"));
     EXPECT_TRUE(SendsAtom(L"  "));  // sorts after a single space
     EXPECT_TRUE(SendsAtom(L"!"));
-    EXPECT_TRUE(SendsAtom(L"1\u00a4"));
+    EXPECT_TRUE(SendsAtom(L"1¤"));
 }
 
 TEST(Notification, LookupOutcomeTexts) {

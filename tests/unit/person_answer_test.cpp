@@ -69,7 +69,7 @@ Expected Deceased(Expected e, std::wstring status) {
 }
 
 Expected Secret(Expected e) {
-    e.PostTown = L"SEKRETESS M\u00c4RKT";
+    e.PostTown = L"SEKRETESS MÄRKT";
     e.Address1.clear();
     e.Address2.clear();
     e.PostNumber.clear();
@@ -211,8 +211,8 @@ TEST(PersonAnswer, AnswerToRecordTable) {
         const PersonAnswer got = ReadPersonAnswer(c.answer);
         EXPECT_EQ(got.ReturnCode, c.returnCode);
         if (c.returnCode == ReturnCode::Failure)
-            EXPECT_EQ(ToUtf8(got.failure), "Registrets svar inneh\u00f6ll ingen person: elementet PersonInfo saknar "
-                                           "b\u00e5de efternamn och f\u00f6rnamn.");
+            EXPECT_EQ(ToUtf8(got.failure), "Registrets svar innehöll ingen person: elementet PersonInfo saknar "
+                                           "både efternamn och förnamn.");
         else
             EXPECT_EQ(ToUtf8(got.failure), "");
         ExpectRecord(got.Record, c.want);

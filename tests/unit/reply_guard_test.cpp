@@ -34,8 +34,8 @@ TEST(ReplyGuard, StrictUtf8AcceptsEveryWellFormedSequence) {
     const Case cases[] = {
         {"", L""},
         {"plain <a>&amp;</a>", L"plain <a>&amp;</a>"},
-        {"\xC3\x85", L"\u00c5"},                  // Å
-        {"\xC2\xA4", L"\u00a4"},                  // ¤, decoded (cleaned later, where values are made)
+        {"\xC3\x85", L"Å"},                  // Å
+        {"\xC2\xA4", L"¤"},                  // ¤, decoded (cleaned later, where values are made)
         {"\xE2\x82\xAC", L"\u20ac"},              // €
         {"\xED\x9F\xBF", L"\ud7ff"},              // last code point before the surrogates
         {"\xEE\x80\x80", L"\ue000"},              // first after them
@@ -113,8 +113,8 @@ TEST(ReplyGuard, DoctypeIsFoundInAnyCaseAndAnywhere) {
 }
 
 TEST(ReplyGuard, ValuesLoseEverySeparatorAndControlCharacter) {
-    EXPECT_EQ(CleanRegisterValue(L"Anna\u00a4Evil"), L"Anna Evil");
-    EXPECT_EQ(CleanRegisterValue(L"UME\u00c5\u00a4AV\u00a4K"), L"UME\u00c5 AV K");
+    EXPECT_EQ(CleanRegisterValue(L"Anna¤Evil"), L"Anna Evil");
+    EXPECT_EQ(CleanRegisterValue(L"UMEÅ¤AV¤K"), L"UMEÅ AV K");
     EXPECT_EQ(CleanRegisterValue(L"Lind\nqvist\r\t"), L"Lind qvist  ");
     EXPECT_EQ(CleanRegisterValue(std::wstring(L"a\0b\x1f" L"c", 5)), L"a b c");
     // Everything else stays: blanks, the first printable character, letters
@@ -124,7 +124,7 @@ TEST(ReplyGuard, ValuesLoseEverySeparatorAndControlCharacter) {
 
     EXPECT_TRUE(IsCleanNumber(L"194501011234"));
     EXPECT_TRUE(IsCleanNumber(L"abcdefghijkl"));
-    EXPECT_FALSE(IsCleanNumber(L"19450101\u00a4234"));
+    EXPECT_FALSE(IsCleanNumber(L"19450101¤234"));
     EXPECT_FALSE(IsCleanNumber(L"1945010\n1234"));
     EXPECT_FALSE(IsCleanNumber(std::wstring(L"19450101\0" L"234", 12)));
 }
@@ -133,10 +133,10 @@ TEST(ReplyGuard, ValuesLoseEverySeparatorAndControlCharacter) {
 // host record keeps its nine fields.
 TEST(ReplyGuard, AnswerValuesReachTheRecordClean) {
     const std::wstring R =
-        L"<PopulationManager><PersonInfo><cn_fname>Anna\u00a4Evil</cn_fname><cn_lname>Lind\nqvist\u00a4</cn_lname>"
-        L"<cn_fo_addr2>Storgatan\t</cn_fo_addr2><cn_fo_addr1>1\u00a4B</cn_fo_addr1>"
-        L"<cn_fo_zcode>903\r25</cn_fo_zcode><cn_fo_city>UME\u00c5\u00a4AV\u00a4K</cn_fo_city>"
-        L"<cn_su_code>\u00a4</cn_su_code></PersonInfo><Relation>R\u00a41\n</Relation></PopulationManager>";
+        L"<PopulationManager><PersonInfo><cn_fname>Anna¤Evil</cn_fname><cn_lname>Lind\nqvist¤</cn_lname>"
+        L"<cn_fo_addr2>Storgatan\t</cn_fo_addr2><cn_fo_addr1>1¤B</cn_fo_addr1>"
+        L"<cn_fo_zcode>903\r25</cn_fo_zcode><cn_fo_city>UMEÅ¤AV¤K</cn_fo_city>"
+        L"<cn_su_code>¤</cn_su_code></PersonInfo><Relation>R¤1\n</Relation></PopulationManager>";
     const PersonAnswer got = ReadPersonAnswer(R);
     ASSERT_EQ(got.ReturnCode, ReturnCode::Found);
     const PersonRecord& r = got.Record;
@@ -144,15 +144,15 @@ TEST(ReplyGuard, AnswerValuesReachTheRecordClean) {
     EXPECT_EQ(r.Surname, std::wstring_view(L"Lind qvist"));  // trimmed after cleaning
     EXPECT_EQ(r.Address2, std::wstring_view(L"Storgatan  1 B"));
     EXPECT_EQ(r.PostNumber, std::wstring_view(L"903 25"));
-    EXPECT_EQ(r.PostTown, std::wstring_view(L"UME\u00c5 AV K"));
+    EXPECT_EQ(r.PostTown, std::wstring_view(L"UMEÅ AV K"));
     EXPECT_EQ(r.Status, std::wstring_view(L""));
     EXPECT_EQ(r.Relation, std::wstring_view(L"R 1 "));  // not trimmed, but clean
     EXPECT_EQ(r.AllaNamn, std::wstring_view(L"Anna Evil"));
 
     const std::wstring record = NotificationRecord(L"194501011234", r);
     EXPECT_EQ(record,
-              L"194501011234\u00a4Anna Evil\u00a4Lind qvist\u00a4Storgatan  1 B\u00a4\u00a4903 25\u00a4"
-              L"UME\u00c5 AV K\u00a4\u00a4\u00a4");
+              L"194501011234¤Anna Evil¤Lind qvist¤Storgatan  1 B¤¤903 25¤"
+              L"UMEÅ AV K¤¤¤");
 }
 
 TEST(ReplyGuard, RegisterTextsAreCutAtASaneLengthAndMarked) {
@@ -188,6 +188,28 @@ TEST(ReplyGuard, DeadlineOverrideCanOnlyShortenTheBound) {
         {"99999999999", 60000}, {"0002000", 2000},
     };
     for (const Case& c : cases) EXPECT_EQ(LookupDeadlineMs(c.text), c.ms) << (c.text ? *c.text : "(none)");
-    EXPECT_EQ(DeadlinePassedText(60000), L"Registret svarade inte f\u00e4rdigt inom 60 s");
-    EXPECT_EQ(DeadlinePassedText(2500), L"Registret svarade inte f\u00e4rdigt inom 3 s");
+    EXPECT_EQ(DeadlinePassedText(60000), L"Registret svarade inte färdigt inom 60 s");
+    EXPECT_EQ(DeadlinePassedText(2500), L"Registret svarade inte färdigt inom 3 s");
+}
+
+TEST(ReplyGuard, ContentLengthIsANumberWithinTheLimitOrTheReplyIsRefused) {
+    const std::wstring limit = std::to_wstring(kMaxReplyBytes), over = std::to_wstring(kMaxReplyBytes + 1);
+    struct Case {
+        std::wstring value;
+        std::optional<std::wstring> refusal;
+    };
+    const std::wstring notANumber = L"Svaret från registret har en ogiltig längd (Content-Length: \"";
+    const Case cases[] = {
+        {L"", std::nullopt},
+        {L" 512 ", std::nullopt},
+        {limit, std::nullopt},
+        {L"000000000000000000000" + limit, std::nullopt},  // leading zeros are no size
+        {over, ReplyTooLargeText()},
+        {L"99999999999999999999999", ReplyTooLargeText()},  // beyond any integer type
+        {L"abc", notANumber + L"abc\") och tas inte emot."},
+        {L"-1", notANumber + L"-1\") och tas inte emot."},
+        {L"12 34", notANumber + L"12 34\") och tas inte emot."},
+        {L"0x10", notANumber + L"0x10\") och tas inte emot."},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ContentLengthRefusal(c.value), c.refusal) << ToUtf8(c.value);
 }

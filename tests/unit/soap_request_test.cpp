@@ -51,7 +51,7 @@ TEST(SoapRequest, GetPersonEnvelopeTable) {
     emptyUser.SetUserName(L"");
     Login escaped;
     escaped.SetUserName(L"a&b<c>d");
-    escaped.SetPassword(L"\u00e5\u00e4\u00f6");
+    escaped.SetPassword(L"åäö");
 
     struct Case {
         const char* name;

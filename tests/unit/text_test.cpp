@@ -12,6 +12,35 @@ TEST(Text, TrimAndBlankUseCodesUpToSpace) {
     EXPECT_FALSE(IsBlank(L" \u00a0"));  // a no-break space is not blank
 }
 
+// Each kind of path keeps its own separators: a data-link setting splits at
+// "\" and ":", the module path also at "/", a journal path at "\" and "/".
+TEST(Text, FileNameAndFolderPartTable) {
+    struct Case {
+        const wchar_t* path;
+        std::wstring_view separators;
+        const wchar_t* file;
+        const wchar_t* folder;
+    };
+    const Case cases[] = {
+        {L"C:\\Links\\Klinik.UDL", kBackslashOrColon, L"Klinik.UDL", L"C:\\Links\\"},
+        {L"D:klinik.udl", kBackslashOrColon, L"klinik.udl", L"D:"},
+        {L"C:/links/klinik.udl", kBackslashOrColon, L"/links/klinik.udl", L"C:"},
+        {L"C:/links/klinik.udl", kSlashOrColon, L"klinik.udl", L"C:/links/"},
+        {L"C:\\Apps\\tolmar07.exe", kSlashOrColon, L"tolmar07.exe", L"C:\\Apps\\"},
+        {L"C:changes.csv", kSlash, L"C:changes.csv", L""},
+        {L"..\\logs/changes.csv", kSlash, L"changes.csv", L"..\\logs/"},
+        {L"klinik.udl", kBackslashOrColon, L"klinik.udl", L""},
+        {L"C:\\links\\", kBackslashOrColon, L"", L"C:\\links\\"},
+        {L"", kSlashOrColon, L"", L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.path) + " split at " + ToUtf8(c.separators));
+        EXPECT_EQ(FileNamePart(c.path, c.separators), c.file);
+        EXPECT_EQ(FolderPart(c.path, c.separators), c.folder);
+        EXPECT_EQ(FolderPart(c.path, c.separators) + FileNamePart(c.path, c.separators), c.path);
+    }
+}
+
 struct ExtractCase {
     const wchar_t* text;
     const wchar_t* start;
@@ -48,7 +77,7 @@ TEST(Text, ExtractBetweenAndNoCaseTable) {
 }
 
 TEST(Text, ExtractBetweenNoCaseFoldsNonAsciiLetters) {
-    EXPECT_EQ(ExtractBetweenNoCase(L"<\u00e5>", L"</\u00e5>", L"<\u00c5>\u00f6</\u00c5>"), L"\u00f6");
+    EXPECT_EQ(ExtractBetweenNoCase(L"<å>", L"</å>", L"<Å>ö</Å>"), L"ö");
 }
 
 TEST(Text, JoinTrimmedLines) {
@@ -79,9 +108,9 @@ TEST(Text, SetConnectionStringValueTable) {
 }
 
 TEST(Text, Utf8RoundTripAndInvalidInput) {
-    const std::wstring sample = L"S\u00f6ker \u00a4 \u20ac";
+    const std::wstring sample = L"Söker ¤ €";
     EXPECT_EQ(FromUtf8(ToUtf8(sample)), sample);
-    EXPECT_EQ(ToUtf8(L"\u00e5"), "\xc3\xa5");
+    EXPECT_EQ(ToUtf8(L"å"), "\xc3\xa5");
     EXPECT_EQ(FromUtf8("a\xff" "b"), L"a\ufffdb");
     EXPECT_EQ(FromUtf8("\xe2\x82"), L"\ufffd\ufffd");  // truncated sequence
     EXPECT_EQ(FromUtf8("\xc0\x80"), L"\ufffd");        // overlong NUL

@@ -285,9 +285,9 @@ struct Harness {
             wchar_t pnr[16];
             swprintf(pnr, 16, L"1950%04d1234", i);
             const std::wstring key = std::to_wstring(i + 1);
-            table.Add(key, Row(pnr, L"Anna", L"Berg", L"Gamla v\u00e4gen 1", L"903 25", L"UME\u00c5"));
-            lookup.answers[pnr].person = Person(L"Anna", L"Berg", differ ? L"Nya v\u00e4gen 2" : L"Gamla v\u00e4gen 1",
-                                                L"90325", L"UME\u00c5");
+            table.Add(key, Row(pnr, L"Anna", L"Berg", L"Gamla vägen 1", L"903 25", L"UMEÅ"));
+            lookup.answers[pnr].person = Person(L"Anna", L"Berg", differ ? L"Nya vägen 2" : L"Gamla vägen 1",
+                                                L"90325", L"UMEÅ");
         }
     }
 };
@@ -303,78 +303,78 @@ TEST(UpdateRunDecision, CompareAndSaveTable) {
         std::vector<std::pair<std::wstring, std::wstring>> expectSome;  // changes that must be there
         std::vector<std::wstring> absent;                               // columns that must not change
     };
-    Columns noOptional = Row(L"194501011234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5");
+    Columns noOptional = Row(L"194501011234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ");
     noOptional.erase(L"KONTROLLNR");
     noOptional.erase(L"FODELSEDAG");
     Columns onlyCheck = noOptional;
     onlyCheck[L"KONTROLLNR"] = L"";
-    PersonRecord dead = Person(L"Karl", L"\u00d6berg", L"", L"", L"AVLIDEN", L"M");
+    PersonRecord dead = Person(L"Karl", L"Öberg", L"", L"", L"AVLIDEN", L"M");
     dead.Status = L"AV";
-    PersonRecord deadProtected = Person(L"Karl", L"\u00d6berg", L"", L"", L"SEKRETESS M\u00c4RKT", L"M");
+    PersonRecord deadProtected = Person(L"Karl", L"Öberg", L"", L"", L"SEKRETESS MÄRKT", L"M");
     deadProtected.Status = L"AV";
-    PersonRecord middleOnly = Person(L" ", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5");
+    PersonRecord middleOnly = Person(L" ", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ");
     middleOnly.MiddleName = L"Kim";
     const Case cases[] = {
-        {"equal row: nothing written", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
-         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), false, {}, {}},
+        {"equal row: nothing written", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ"), false, {}, {}},
         {"stored name is the second given name: kept, the rest updated",
-         Row(L"194501011234", L"Maria", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
-         Person(L"Anna Maria", L"Lind", L"Storgatan 1", L"90325", L"UME\u00c5"), true,
+         Row(L"194501011234", L"Maria", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ"),
+         Person(L"Anna Maria", L"Lind", L"Storgatan 1", L"90325", L"UMEÅ"), true,
          {{L"EFTERNAMN", L"Lind"}, {L"POSTNR", L"903 25"}}, {L"F_RNAMN"}},
         {"stored name not among the given names: replaced",
-         Row(L"194501011234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
-         Person(L"Anna Maria", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true,
+         Row(L"194501011234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ"),
+         Person(L"Anna Maria", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ"), true,
          {{L"F_RNAMN", L"Anna Maria"}}, {}},
         {"blank register first name: the middle name is taken",
-         Row(L"194501011234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"), middleOnly, true,
+         Row(L"194501011234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ"), middleOnly, true,
          {{L"F_RNAMN", L"Kim"}}, {}},
         {"trailing blank in the stored name counts as a difference but the name stays",
-         Row(L"194501011234", L"Anna ", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
-         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true, {{L"EFTERNAMN", L"Berg"}},
+         Row(L"194501011234", L"Anna ", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ"), true, {{L"EFTERNAMN", L"Berg"}},
          {L"F_RNAMN"}},
         {"empty stored first name: a difference, and filled",
-         Row(L"194501011234", L"", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
-         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true, {{L"F_RNAMN", L"Anna"}}, {}},
+         Row(L"194501011234", L"", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ"), true, {{L"F_RNAMN", L"Anna"}}, {}},
         {"a four-character post number is compared and stored unchanged",
-         Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
-         Person(L"Anna", L"Berg", L"Storgatan 1", L"9032", L"UME\u00c5"), true, {{L"POSTNR", L"9032"}}, {}},
+         Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"9032", L"UMEÅ"), true, {{L"POSTNR", L"9032"}}, {}},
         {"deceased: address emptied, ORT AVLIDEN, AKTIV F, status kept in TEL3NOT",
-         Row(L"193212129876", L"Karl", L"\u00d6berg", L"Kyrkv\u00e4gen 4", L"931 31", L"SKELLEFTE\u00c5", L"M"), dead,
+         Row(L"193212129876", L"Karl", L"Öberg", L"Kyrkvägen 4", L"931 31", L"SKELLEFTEÅ", L"M"), dead,
          true,
          {{L"ADRESS", L""}, {L"COADRESS", L""}, {L"POSTNR", L""}, {L"ORT", L"AVLIDEN"}, {L"AKTIV", L"F"},
           {L"TEL3NOT", L"AV"}, {L"KONTROLLNR", L"9876"}, {L"FODELSEDAG", L"1932-12-12"}},
          {}},
         {"no check-digit or birth-date columns: neither set", noOptional,
-         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true, {{L"F_RNAMN", L"Anna"}},
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ"), true, {{L"F_RNAMN", L"Anna"}},
          {L"KONTROLLNR", L"FODELSEDAG", L"AKTIV"}},
-        {"check digits but no birth date", onlyCheck, Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"),
+        {"check digits but no birth date", onlyCheck, Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ"),
          true, {{L"KONTROLLNR", L"1234"}}, {L"FODELSEDAG"}},
-        {"sex differs", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5", L"M"),
-         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5", L"K"), true, {{L"KON", L"K"}}, {}},
+        {"sex differs", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ", L"M"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ", L"K"), true, {{L"KON", L"K"}}, {}},
         // The register's silence on sex keeps the stored sex: not compared, not written.
         {"register without sex: no difference", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1", L"903 25",
-                                                      L"UME\u00c5", L"K"),
-         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5", L""), false, {}, {}},
+                                                      L"UMEÅ", L"K"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ", L""), false, {}, {}},
         {"register without sex: the rest saved, KON left", Row(L"194501011234", L"Anna", L"Berg", L"Storgatan 1",
-                                                                L"903 25", L"UME\u00c5", L"K"),
-         Person(L"Anna", L"Berg", L"Storgatan 9", L"90325", L"UME\u00c5", L" "), true, {{L"ADRESS", L"Storgatan 9"}},
+                                                                L"903 25", L"UMEÅ", L"K"),
+         Person(L"Anna", L"Berg", L"Storgatan 9", L"90325", L"UMEÅ", L" "), true, {{L"ADRESS", L"Storgatan 9"}},
          {L"KON"}},
         // Deceased is the register's status, whatever the town text shows.
-        {"deceased with protected identity: AKTIV F", Row(L"193212129876", L"Karl", L"\u00d6berg", L"", L"",
-                                                           L"SEKRETESS M\u00c4RKT", L"M"),
-         deadProtected, true, {{L"AKTIV", L"F"}, {L"ORT", L"SEKRETESS M\u00c4RKT"}}, {}},
+        {"deceased with protected identity: AKTIV F", Row(L"193212129876", L"Karl", L"Öberg", L"", L"",
+                                                           L"SEKRETESS MÄRKT", L"M"),
+         deadProtected, true, {{L"AKTIV", L"F"}, {L"ORT", L"SEKRETESS MÄRKT"}}, {}},
         {"deceased, protected, already inactive: nothing to write",
-         [] { auto r = Row(L"193212129876", L"Karl", L"\u00d6berg", L"", L"", L"SEKRETESS M\u00c4RKT", L"M");
+         [] { auto r = Row(L"193212129876", L"Karl", L"Öberg", L"", L"", L"SEKRETESS MÄRKT", L"M");
               r[L"AKTIV"] = L"F"; return r; }(),
          deadProtected, false, {}, {}},
         // A coordination number (day + 60) or an impossible date has no birth date.
         {"coordination number: check digits, no birth date",
-         Row(L"194501611234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
-         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true, {{L"KONTROLLNR", L"1234"}},
+         Row(L"194501611234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ"), true, {{L"KONTROLLNR", L"1234"}},
          {L"FODELSEDAG"}},
         {"29 February of a leap year is a date",
-         Row(L"200002291234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UME\u00c5"),
-         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UME\u00c5"), true, {{L"FODELSEDAG", L"2000-02-29"}},
+         Row(L"200002291234", L"Lisa", L"Berg", L"Storgatan 1", L"903 25", L"UMEÅ"),
+         Person(L"Anna", L"Berg", L"Storgatan 1", L"90325", L"UMEÅ"), true, {{L"FODELSEDAG", L"2000-02-29"}},
          {}},
     };
     for (const auto& c : cases) {
@@ -414,7 +414,7 @@ TEST(UpdateRun, CommitsEvery101SavedRowsAndReportsTheCount) {
     EXPECT_EQ(h.view.position, 250u);
     EXPECT_EQ(h.view.counts, L"250/250");
     EXPECT_EQ(h.db.connection, L"Driver=X;Provider=X");
-    EXPECT_EQ(h.table.rows[L"7"][L"ADRESS"], L"Nya v\u00e4gen 2");
+    EXPECT_EQ(h.table.rows[L"7"][L"ADRESS"], L"Nya vägen 2");
 }
 
 TEST(UpdateRun, NothingSavedRollsBack) {
@@ -441,8 +441,8 @@ TEST(UpdateRun, LookupOutcomesAndBadNumbersNeverStopTheRun) {
               (std::vector<std::wstring>{
                   L"Felaktigt personnummer: 19121212-1212",
                   L"Felaktigt personnummer: 1912121212",
-                  L"Kunde inte hitta n\u00e5gon person med personnummer 190001019999!",
-                  L"Ett fel uppstod vid s\u00f6kning av personnummer 194501011234; Fel: -400, Not Found (404) - "
+                  L"Kunde inte hitta någon person med personnummer 190001019999!",
+                  L"Ett fel uppstod vid sökning av personnummer 194501011234; Fel: -400, Not Found (404) - "
                   L"'http://x'\r\nFel i .: ",
                   L"Antal poster redigerade: 2"}));
     // Only the numbers that passed the length test were looked up, hyphen removed.
@@ -467,7 +467,7 @@ TEST(UpdateRun, TheEleventhFailedSaveStopsTheRun) {
         const std::wstring failLine = L"Det gick inte att uppdatera 195000021234! Fel: " + std::wstring(kRowNotLocatedText);
         EXPECT_EQ(h.view.lines.front(), failLine);
         const bool stopped = std::find(h.view.lines.begin(), h.view.lines.end(),
-                                       L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!") !=
+                                       L"Antal felaktiga poster större än 10. Avbryter uppdatering!") !=
                              h.view.lines.end();
         EXPECT_EQ(stopped, failures == 11);
         EXPECT_EQ(h.view.lines.size(), static_cast<size_t>(failures + 1 + (stopped ? 1 : 0)));
@@ -504,7 +504,7 @@ TEST(UpdateRun, StopsAndTheirLines) {
         h.table.failConnect = true;
         h.Run();
         EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att ansluta till databasen SRV: Kliniken med "
-                                                          L"anv\u00e4ndarnamnet sa\r\r[08001] server not found"});
+                                                          L"användarnamnet sa\r\r[08001] server not found"});
         EXPECT_TRUE(h.table.events.empty());
     }
     {
@@ -512,7 +512,7 @@ TEST(UpdateRun, StopsAndTheirLines) {
         h.unknownProvider = true;
         h.Run();
         EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att ansluta till databasen SRV: Kliniken med "
-                                                          L"anv\u00e4ndarnamnet sa\r\runknown provider in Provider=X"});
+                                                          L"användarnamnet sa\r\runknown provider in Provider=X"});
         EXPECT_EQ(h.db.connection, L"");
     }
     {
@@ -520,7 +520,7 @@ TEST(UpdateRun, StopsAndTheirLines) {
         h.table.failList = true;
         h.Run();
         EXPECT_EQ(h.view.lines,
-                  std::vector<std::wstring>{L"Det gick inte att \u00f6ppna tabellen KunderAll! Fel: [42S02] no such table"});
+                  std::vector<std::wstring>{L"Det gick inte att öppna tabellen KunderAll! Fel: [42S02] no such table"});
         EXPECT_EQ(h.table.events, (std::vector<std::wstring>{L"begin", L"rollback"}));
     }
     {
@@ -540,7 +540,7 @@ TEST(UpdateRun, StopsAndTheirLines) {
         h.lookup.answers[L"195000001234"].person.PostTown = L"AVLIDEN";
         h.Run();
         ASSERT_EQ(h.view.lines.size(), 2u);
-        EXPECT_EQ(h.view.lines[0].rfind(L"Det gick inte att \u00f6ppna tabellen Kunder! Fel: ", 0), 0u)
+        EXPECT_EQ(h.view.lines[0].rfind(L"Det gick inte att öppna tabellen Kunder! Fel: ", 0), 0u)
             << ToUtf8(h.view.lines[0]);
         EXPECT_EQ(h.view.lines[1], L"Antal poster redigerade: 0");
         EXPECT_EQ(h.table.events.back(), L"rollback");
@@ -579,13 +579,13 @@ TEST(UpdateRun, ARefusedDerivedColumnIsLeftOutAndTheRowSaved) {
     h.AddPatients(2);
     h.table.refusedColumns = {L"FODELSEDAG"};
     h.table.rows[L"2"][L"PERSONNR"] = L"194501011234";
-    h.lookup.answers[L"194501011234"].person = Person(L"Anna", L"Berg", L"Nya v\u00e4gen 2", L"90325", L"UME\u00c5");
+    h.lookup.answers[L"194501011234"].person = Person(L"Anna", L"Berg", L"Nya vägen 2", L"90325", L"UMEÅ");
     h.Run();
     EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Antal poster redigerade: 2"});
-    EXPECT_EQ(h.table.rows[L"2"][L"ADRESS"], L"Nya v\u00e4gen 2");
+    EXPECT_EQ(h.table.rows[L"2"][L"ADRESS"], L"Nya vägen 2");
     EXPECT_EQ(h.table.rows[L"2"][L"KONTROLLNR"], L"");  // left out with the birth date
     EXPECT_EQ(h.table.rows[L"2"][L"FODELSEDAG"], L"");
-    EXPECT_EQ(h.table.rows[L"1"][L"ADRESS"], L"Nya v\u00e4gen 2");  // no valid birth date: one save
+    EXPECT_EQ(h.table.rows[L"1"][L"ADRESS"], L"Nya vägen 2");  // no valid birth date: one save
     EXPECT_EQ(h.table.saveCalls, 3);
 }
 
@@ -611,8 +611,8 @@ TEST(UpdateRun, FailedSavesThatTheDerivedColumnsDoNotExplainAreNotRetriedInVain)
               (std::vector<std::wstring>{
                   L"Det gick inte att uppdatera 195000001234! Fel: " + std::wstring(kRowNotLocatedText),
                   L"Det gick inte att uppdatera 195000011234! Fel: [HY000] disk I/O error",
-                  L"Det gick inte att uppdatera 195000021234! Fel: PATIENTNR 3 finns p\u00e5 flera rader i KUNDER; "
-                  L"ingen av dem \u00e4ndras.",
+                  L"Det gick inte att uppdatera 195000021234! Fel: PATIENTNR 3 finns på flera rader i KUNDER; "
+                  L"ingen av dem ändras.",
                   L"Antal poster redigerade: 0"}));
     // None of these says a value was refused: each save is tried once.
     EXPECT_EQ(h.table.saveCalls, 3);
@@ -627,11 +627,11 @@ TEST(UpdateRun, ADuplicatedKeyIsLeftAlone) {
     for (int i = 1; i <= 11; ++i) h.table.duplicated.insert(std::to_wstring(i));
     h.Run();
     ASSERT_EQ(h.view.lines.size(), 12u);
-    EXPECT_EQ(h.view.lines[0], L"Det gick inte att uppdatera! Fel: PATIENTNR 1 finns p\u00e5 flera rader i KUNDER; "
-                               L"ingen av dem \u00e4ndras.");
+    EXPECT_EQ(h.view.lines[0], L"Det gick inte att uppdatera! Fel: PATIENTNR 1 finns på flera rader i KUNDER; "
+                               L"ingen av dem ändras.");
     EXPECT_EQ(h.view.lines[11], L"Antal poster redigerade: 2");
     EXPECT_EQ(h.lookup.asked, (std::vector<std::wstring>{L"195000111234", L"195000121234"}));
-    EXPECT_EQ(h.table.rows[L"1"][L"ADRESS"], L"Gamla v\u00e4gen 1");
+    EXPECT_EQ(h.table.rows[L"1"][L"ADRESS"], L"Gamla vägen 1");
 }
 
 // A stored list SQL that cannot be read is never replaced by "every patient".
@@ -643,7 +643,7 @@ TEST(UpdateRun, AnUnreadableListSettingStopsTheRunAndIsKept) {
     h.registry.values[{RegRoot::CurrentUser, path, L"KunderSQL"}] = tooLong;
     h.Run();
     ASSERT_EQ(h.view.lines.size(), 1u);
-    EXPECT_EQ(h.view.lines[0].rfind(L"Det gick inte att \u00f6ppna tabellen KunderAll! Fel: Inst\u00e4llningen KunderSQL", 0),
+    EXPECT_EQ(h.view.lines[0].rfind(L"Det gick inte att öppna tabellen KunderAll! Fel: Inställningen KunderSQL", 0),
               0u)
         << ToUtf8(h.view.lines[0]);
     EXPECT_EQ(h.table.listSql, L"");
@@ -703,7 +703,7 @@ TEST(UpdateRunJournal, CommittedBatchesAreJournalledColumnByColumn) {
     EXPECT_EQ(h.journal.appends[2].size(), records(202, 250));
     EXPECT_GT(records(101, 202), 202u);
     EXPECT_EQ(h.journal.appends[0][0], (JournalRecord{L"2026-12-10 06:41:07", L"1", L"195000001234", L"ADRESS",
-                                                      L"Gamla v\u00e4gen 1", L"Nya v\u00e4gen 2"}));
+                                                      L"Gamla vägen 1", L"Nya vägen 2"}));
     EXPECT_EQ(h.journal.appends[0][1].column, L"KONTROLLNR");
     EXPECT_EQ(ExitCodeOf(h.outcome), 0);
 }
@@ -729,7 +729,7 @@ TEST(UpdateRunJournal, AJournalThatCannotBeWrittenStopsTheRunBeforeAnySave) {
     h.AddPatients(3);
     h.journal.failOpen = true;
     h.Run();
-    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att skriva \u00e4ndringsloggen changes 20261210.csv! "
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att skriva ändringsloggen changes 20261210.csv! "
                                                       L"Fel: Access is denied. Inget har sparats."});
     EXPECT_EQ(h.table.saveCalls, 0);
     EXPECT_TRUE(h.lookup.asked.empty());
@@ -741,7 +741,7 @@ TEST(UpdateRunJournal, AJournalThatCannotBeWrittenStopsTheRunBeforeAnySave) {
     full.journal.failAppend = true;
     full.Run();
     ASSERT_GE(full.view.lines.size(), 1u);
-    EXPECT_EQ(full.view.lines[0].rfind(L"Det gick inte att skriva \u00e4ndringsloggen changes 20261210.csv! Fel: The disk "
+    EXPECT_EQ(full.view.lines[0].rfind(L"Det gick inte att skriva ändringsloggen changes 20261210.csv! Fel: The disk "
                                        L"is full.",
                                        0),
               0u);
@@ -754,8 +754,8 @@ TEST(UpdateRunJournal, AJournalThatCannotBeWrittenStopsTheRunBeforeAnySave) {
 TEST(UpdateRunPreview, ThePreviewListsWhatTheRunThenDoes) {
     Harness h;
     h.AddPatients(110);
-    h.table.Add(L"500", Row(L"193212129876", L"Karl", L"\u00d6berg", L"Kyrkv\u00e4gen 4", L"931 31", L"ORT", L"M"));
-    h.lookup.answers[L"193212129876"].person = Person(L"Karl", L"\u00d6berg", L"", L"", L"AVLIDEN", L"");
+    h.table.Add(L"500", Row(L"193212129876", L"Karl", L"Öberg", L"Kyrkvägen 4", L"931 31", L"ORT", L"M"));
+    h.lookup.answers[L"193212129876"].person = Person(L"Karl", L"Öberg", L"", L"", L"AVLIDEN", L"");
     h.lookup.answers[L"193212129876"].person.Status = L"AV";
     const auto before = h.table.rows;
     h.mode = RunMode::Preview;
@@ -763,8 +763,8 @@ TEST(UpdateRunPreview, ThePreviewListsWhatTheRunThenDoes) {
     EXPECT_EQ(h.table.saveCalls, 0);
     EXPECT_EQ(h.table.rows, before);
     EXPECT_EQ(h.table.Count(L"commit"), 0);
-    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"F\u00f6rhandsgranskning: 111 poster skulle redigeras. Inget har "
-                                                      L"\u00e4ndrats i databasen."});
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Förhandsgranskning: 111 poster skulle redigeras. Inget har "
+                                                      L"ändrats i databasen."});
     const std::vector<JournalRecord> previewed = h.journal.All();
 
     h.mode = RunMode::Update;
@@ -787,18 +787,18 @@ TEST(UpdateRunUndo, TheJournalIsPutBackExceptWhereTheRowChangedSince) {
     h.Run();
     const std::vector<JournalRecord> journal = h.journal.All();
     ASSERT_EQ(journal.size(), 8u);
-    h.table.rows[L"3"][L"ADRESS"] = L"Redigerad efter\u00e5t";  // someone edits row 3 in between
+    h.table.rows[L"3"][L"ADRESS"] = L"Redigerad efteråt";  // someone edits row 3 in between
 
     h.mode = RunMode::Undo;
     h.undo = journal;
     h.journal.appends.clear();
     h.Run();
     for (const char* key : {"1", "2", "4"}) EXPECT_EQ(h.table.rows[FromUtf8(key)], before.at(FromUtf8(key))) << key;
-    EXPECT_EQ(h.table.rows[L"3"][L"ADRESS"], L"Redigerad efter\u00e5t");
+    EXPECT_EQ(h.table.rows[L"3"][L"ADRESS"], L"Redigerad efteråt");
     EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{
-                                L"Det gick inte att \u00e5terst\u00e4lla PATIENTNR 3 (195000021234): kolumnen ADRESS har "
-                                L"\u00e4ndrats sedan 2026-12-10 06:41:07. Raden l\u00e4mnas som den \u00e4r.",
-                                L"Antal poster \u00e5terst\u00e4llda: 3"}));
+                                L"Det gick inte att återställa PATIENTNR 3 (195000021234): kolumnen ADRESS har "
+                                L"ändrats sedan 2026-12-10 06:41:07. Raden lämnas som den är.",
+                                L"Antal poster återställda: 3"}));
     // Newest first, and a journal of its own that an undo can undo again.
     const std::vector<JournalRecord> undone = h.journal.All();
     ASSERT_EQ(undone.size(), 6u);
@@ -814,11 +814,11 @@ TEST(UpdateRunUndo, AJournalThatCannotBeReadChangesNothing) {
     h.mode = RunMode::Undo;
     UpdateRunContext ctx{h.view, h.db, h.lookup, h.settings, [] { return std::optional<PreparedConnection>(); }, {}};
     ctx.mode = RunMode::Undo;
-    ctx.readUndoJournal = []() -> std::vector<JournalRecord> { throw Error(L"Filen \u00e4r ingen \u00e4ndringslogg."); };
+    ctx.readUndoJournal = []() -> std::vector<JournalRecord> { throw Error(L"Filen är ingen ändringslogg."); };
     const RunOutcome outcome = RunUpdateAll(ctx);
-    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att \u00e5terst\u00e4lla fr\u00e5n "
-                                                      L"\u00e4ndringsloggen! Fel: Filen \u00e4r ingen \u00e4ndringslogg. "
-                                                      L"Inget har \u00e4ndrats."});
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att återställa från "
+                                                      L"ändringsloggen! Fel: Filen är ingen ändringslogg. "
+                                                      L"Inget har ändrats."});
     EXPECT_TRUE(h.table.events.empty());
     EXPECT_EQ(ExitCodeOf(outcome), 2);
 }
@@ -872,7 +872,7 @@ TEST(UpdateRunAhead, LookupsAheadLeaveWhatLookupsInTurnLeave) {
         h.table.rows.erase(L"33");                          // gone since the list was read
         // Saving row 50 renumbers row 52 to a person the register knows otherwise.
         h.table.renumberOnSave[L"50"] = {L"52", L"194501011234"};
-        h.lookup.answers[L"194501011234"].person = Person(L"Lisa", L"Holm", L"Torget 1", L"90325", L"UME\u00c5");
+        h.lookup.answers[L"194501011234"].person = Person(L"Lisa", L"Holm", L"Torget 1", L"90325", L"UMEÅ");
     };
     Harness inTurn, ahead;
     scenario(inTurn);
@@ -916,11 +916,11 @@ TEST(UpdateRunAhead, TheEleventhFailedSaveStopsAtTheSamePatientAndNothingAfterIt
     ahead.Run();
     ASSERT_FALSE(inTurn.view.lines.empty());
     EXPECT_EQ(inTurn.view.lines[inTurn.view.lines.size() - 2],
-              L"Antal felaktiga poster st\u00f6rre \u00e4n 10. Avbryter uppdatering!");
+              L"Antal felaktiga poster större än 10. Avbryter uppdatering!");
     EXPECT_EQ(ahead.view.lines, inTurn.view.lines);
     EXPECT_EQ(ahead.table.events, inTurn.table.events);
     EXPECT_EQ(ahead.table.rows, inTurn.table.rows);
-    EXPECT_EQ(ahead.table.rows[L"23"][L"ADRESS"], L"Gamla v\u00e4gen 1");  // after the stop: untouched
+    EXPECT_EQ(ahead.table.rows[L"23"][L"ADRESS"], L"Gamla vägen 1");  // after the stop: untouched
     // Lookups beyond the stop may have been made; their answers were not used.
     EXPECT_EQ(ahead.lookup.asked, inTurn.lookup.asked);
     EXPECT_GE(ahead.lookup.called.size(), inTurn.lookup.called.size());

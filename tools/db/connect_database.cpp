@@ -26,7 +26,7 @@ bool ContainsUpper(std::wstring_view text, std::wstring_view upperNeedle) {
 
 std::wstring Decipher(const std::wstring& text, ConnectPlatform& platform) {
     CredentialCipher* cipher = CredentialCipherSlot().get();
-    if (!cipher) throw Error(L"Det finns ingen dekryptering f\u00f6r inloggningsuppgifterna.");
+    if (!cipher) throw Error(L"Det finns ingen dekryptering för inloggningsuppgifterna.");
     return platform.FromAnsi(cipher->Decipher(platform.ToAnsi(text)));
 }
 
@@ -44,8 +44,8 @@ void FindDataLink(Environment& env, ConnectPlatform& platform) {
     }
     if (!platform.FileExists(env.dataProviderFile)) {
         platform.ShowError(L"Kunde inte hitta den angivna DataProvider-filen \"" + env.dataProviderFile + L"\"!\r" +
-                           L"Kontrollera att filen finns i den aktuella katalogen och f\u00f6rs\u00f6k igen!\r\r" +
-                           L"V\u00e4lj databasanslutning i n\u00e4sta dialog");
+                           L"Kontrollera att filen finns i den aktuella katalogen och försök igen!\r\r" +
+                           L"Välj databasanslutning i nästa dialog");
         env.dataProviderFile = env.dataLinksPath + platform.ChooseDataProvider(std::wstring(kDefaultProviderKey));
     }
     env.providerPart = ProviderPartFromIni(platform.ReadIniValue(env.dataProviderFile, L"oledb", L"Provider"));

@@ -47,7 +47,7 @@ inline constexpr std::wstring_view kDataProviderSection = L"DataProvider";
 
 // The text before the failure's own message when ConnectDatabase fails.
 inline constexpr std::wstring_view kConnectFailurePrefix =
-    L"Det gick inte att h\u00e4mta anv\u00e4ndarnamn och l\u00f6senord till databasen!\r\r";
+    L"Det gick inte att hämta användarnamn och lösenord till databasen!\r\r";
 
 // A short-lived connection to the credentials table.
 class CredentialConnection {

@@ -136,10 +136,10 @@ std::wstring SqlServerString(std::wstring_view provider, const std::vector<Conne
                              const std::vector<std::wstring>& installedDrivers) {
     const std::wstring driver = ChooseSqlServerDriver(installedDrivers);
     if (driver.empty())
-        throw Error(L"Ingen ODBC-drivrutin f\u00f6r SQL Server \u00e4r installerad p\u00e5 datorn. Datal\u00e4nkfilens "
-                    L"databasleverant\u00f6r \"" +
+        throw Error(L"Ingen ODBC-drivrutin för SQL Server är installerad på datorn. Datalänkfilens "
+                    L"databasleverantör \"" +
                     std::wstring(provider) +
-                    L"\" kr\u00e4ver en (ODBC Driver for SQL Server, SQL Server Native Client eller SQL Server).");
+                    L"\" kräver en (ODBC Driver for SQL Server, SQL Server Native Client eller SQL Server).");
     std::wstring odbc = L"Driver={" + driver + L"}";
     if (const std::wstring* server = NonEmpty(pairs, L"Data Source")) Append(odbc, L"Server", *server);
     if (const std::wstring* database = NonEmpty(pairs, L"Initial Catalog")) Append(odbc, L"Database", *database);
@@ -171,8 +171,8 @@ std::wstring OdbcProviderString(std::wstring_view provider, const std::vector<Co
     } else if (const std::wstring* dataSource = NonEmpty(pairs, L"Data Source")) {
         odbc = L"DSN=" + OdbcValue(*dataSource);
     } else {
-        throw Error(L"Datal\u00e4nkfilen med databasleverant\u00f6ren \"" + std::wstring(provider) +
-                    L"\" anger varken en ODBC-anslutning (Extended Properties) eller en datak\u00e4lla (Data Source).");
+        throw Error(L"Datalänkfilen med databasleverantören \"" + std::wstring(provider) +
+                    L"\" anger varken en ODBC-anslutning (Extended Properties) eller en datakälla (Data Source).");
     }
     // The catalog and the login of the data link, where the ODBC string does
     // not name its own, as the ODBC provider passes them on.
@@ -259,13 +259,13 @@ std::wstring OdbcConnectionString(std::wstring_view oleDbString,
     const std::wstring* providerValue = FindValue(pairs, L"Provider");
     const std::wstring provider = providerValue ? Trim(*providerValue) : std::wstring();
     if (provider.empty())
-        throw Error(L"Datal\u00e4nkfilen anger ingen databasleverant\u00f6r (Provider).");
+        throw Error(L"Datalänkfilen anger ingen databasleverantör (Provider).");
     if (IsSqlServerProvider(provider)) return SqlServerString(provider, pairs, installedDrivers);
     if (IsOdbcProvider(provider)) return OdbcProviderString(provider, pairs);
-    throw Error(L"Databasleverant\u00f6ren \"" + provider +
-                L"\" i datal\u00e4nkfilen kan inte anv\u00e4ndas. Programmet n\u00e5r databasen med ODBC och "
-                L"kan anv\u00e4nda leverant\u00f6rerna f\u00f6r SQL Server (SQLOLEDB, SQLNCLI, MSOLEDBSQL) och "
-                L"f\u00f6r ODBC (MSDASQL).");
+    throw Error(L"Databasleverantören \"" + provider +
+                L"\" i datalänkfilen kan inte användas. Programmet når databasen med ODBC och "
+                L"kan använda leverantörerna för SQL Server (SQLOLEDB, SQLNCLI, MSOLEDBSQL) och "
+                L"för ODBC (MSDASQL).");
 }
 
 }  // namespace tolmar::db

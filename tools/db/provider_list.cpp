@@ -22,11 +22,6 @@ bool IsDeviceName(std::wstring_view fileName) {
 
 }  // namespace
 
-std::wstring FileNamePart(std::wstring_view path) {
-    const size_t cut = path.find_last_of(L"\\:");
-    return std::wstring(cut == std::wstring_view::npos ? path : path.substr(cut + 1));
-}
-
 bool SameProviderName(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() && UpperLocale(a) == UpperLocale(b);
 }
@@ -49,14 +44,14 @@ std::optional<std::wstring> ProviderNameProblem(std::wstring_view name) {
         if (c < 0x20 || std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos) badCharacter = true;
     if (badCharacter)
         return L"Namnet \"" + std::wstring(name) +
-               L"\" kan inte bli ett filnamn: det f\u00e5r inte inneh\u00e5lla n\u00e5got av tecknen "
+               L"\" kan inte bli ett filnamn: det får inte innehålla något av tecknen "
                L"\\ / : * ? \" < > | eller styrtecken.";
     if (IsDeviceName(fileName))
         return L"Namnet \"" + std::wstring(name) +
-               L"\" kan inte bli ett filnamn: CON, PRN, AUX, NUL, COM0\u2013COM9 och LPT0\u2013LPT9 \u00e4r "
-               L"reserverade f\u00f6r enheter i Windows.";
+               L"\" kan inte bli ett filnamn: CON, PRN, AUX, NUL, COM0–COM9 och LPT0–LPT9 är "
+               L"reserverade för enheter i Windows.";
     if (fileName.size() > kMaxFileNameLength)
-        return L"Namnet \"" + std::wstring(name) + L"\" \u00e4r f\u00f6r l\u00e5ngt f\u00f6r ett filnamn (h\u00f6gst " +
+        return L"Namnet \"" + std::wstring(name) + L"\" är för långt för ett filnamn (högst " +
                std::to_wstring(kMaxFileNameLength - kExtension.size()) + L" tecken).";
     return std::nullopt;
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/text.h"
+
 namespace tolmar::db {
 
 // Colours as 0x00BBGGRR, the layout of a Windows COLORREF.
@@ -18,12 +20,11 @@ inline constexpr Rgb kDefaultRowText = MakeRgb(0, 128, 0);              // green
 inline constexpr Rgb kSelectedRowBackground = MakeRgb(192, 192, 192);  // silver
 inline constexpr Rgb kRowBackground = MakeRgb(255, 255, 255);          // white
 
-// The file-name part of a path: the text after the last "\" or ":".
-std::wstring FileNamePart(std::wstring_view path);
-
 // The default provider's name out of the stored setting, which may be a bare
-// file name or a full path: its file-name part.
-inline std::wstring DefaultProviderName(std::wstring_view storedSetting) { return FileNamePart(storedSetting); }
+// file name or a full path: its file-name part (after the last "\" or ":").
+inline std::wstring DefaultProviderName(std::wstring_view storedSetting) {
+    return FileNamePart(storedSetting, kBackslashOrColon);
+}
 
 // Row texts and names compare without regard to case (the user's locale).
 bool SameProviderName(std::wstring_view a, std::wstring_view b);

@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "tools/db/connect_database.h"
 #include "tools/environment.h"
 #include "tools/error.h"
+#include "tools/text.h"
 #include "tools/win/registry.h"
 #include "tools/win/system_text.h"
 #include "tools/win/unique.h"
@@ -12,21 +14,11 @@
 namespace tolmar::win {
 namespace {
 
-std::wstring FileNamePart(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/:");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-std::wstring FolderPart(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/:");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
 std::wstring ExecutableName() {
     std::wstring buffer(32768, L'\0');
     DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     buffer.resize(n);
-    return FileNamePart(buffer);
+    return FileNamePart(buffer, kSlashOrColon);
 }
 
 // A 260-character directory query; throws `failure` when it yields 0.
@@ -102,7 +94,7 @@ bool GetSpecialFolderPath(int csidl, std::wstring& path) {
     return !path.empty();
 }
 
-bool InitEnvironment() {
+void InitEnvironment() {
     Environment& env = Env();
 
     // AppPath: the working folder (not the executable's), as the file system spells it.
@@ -113,7 +105,7 @@ bool InitEnvironment() {
     wchar_t full[32768] = {};
     DWORD fullLength = GetFullPathNameW(candidate.c_str(), 32768, full, nullptr);
     if (fullLength > 0 && fullLength < 32768) candidate = full;
-    env.appPath = WithTrailingBackslash(PathInStoredCase(FolderPart(candidate)));
+    env.appPath = WithTrailingBackslash(PathInStoredCase(FolderPart(candidate, kSlashOrColon)));
     env.appKey = AppKeyFromAppPath(env.appPath);
 
     env.windowsPath = QueryDirectory([](wchar_t* b) { return GetWindowsDirectoryW(b, MAX_PATH); },
@@ -126,7 +118,7 @@ bool InitEnvironment() {
     env.providerPart.clear();
     const FileProbe exists = [](const std::wstring& p) { return FileExists(p); };
     env.dataProviderFile =
-        DataProviderFromSetting(ReadSetting(L"DataProvider", L"DefaultDataProvider"), env.dataLinksPath, exists);
+        DataProviderFromSetting(ReadSetting(db::kDataProviderSection, db::kDefaultProviderKey), env.dataLinksPath, exists);
     env.dataProviderFile =
         DataProviderFromParameters(env.dataProviderFile, StartParameters(), env.appPath, env.dataLinksPath, exists);
     // A data-link file named relative to the working folder is read from
@@ -148,7 +140,6 @@ bool InitEnvironment() {
     } catch (...) {
         env.suiteDataPath.clear();
     }
-    return true;
 }
 
 }  // namespace tolmar::win

@@ -10,7 +10,7 @@ namespace tolmar::win {
 // parameters) and its connection string, and the suite's data folder.
 // Throws Error("Unable to get Current path" / "... Windows path" /
 // "... System32 path") when a directory query fails.
-bool InitEnvironment();
+void InitEnvironment();
 
 // The data-link folder as the suite's 32-bit programs see it:
 // <32-bit Common Files>\System\Ole DB\Data Links\ (the ordinary Common

@@ -13,8 +13,6 @@
 namespace tolmar::win {
 namespace {
 
-std::wstring g_lastRegistryError;
-
 std::wstring Formatted(const wchar_t* format, DWORD code) {
     wchar_t buffer[128];
     std::swprintf(buffer, 128, format, static_cast<int>(code));
@@ -66,11 +64,11 @@ bool MachineKeySecurity::BuildAcl() {
     return true;
 }
 
-bool WriteRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view valueName,
-                         std::wstring_view value) {
+RegistryWriteResult WriteRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view valueName,
+                                        std::wstring_view value) {
     if (keyPath.size() > kRegistryTextLimit || valueName.size() > kRegistryTextLimit ||
         value.size() > kRegistryTextLimit)
-        return false;
+        return {};
     const std::wstring path(keyPath), name(valueName), data(value);
 
     std::optional<MachineKeySecurity> security;
@@ -81,15 +79,17 @@ bool WriteRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view
     UniqueHkey key;
     LONG rc = RegCreateKeyExW(root, path.c_str(), 0, const_cast<wchar_t*>(L""), REG_OPTION_NON_VOLATILE,
                               access, attributes, key.put(), nullptr);
+    std::wstring creationFailure;
     if (rc != ERROR_SUCCESS) {
-        g_lastRegistryError = SystemErrorText(static_cast<DWORD>(rc));
+        creationFailure = SystemErrorText(static_cast<DWORD>(rc));
         rc = RegCreateKeyExW(root, path.c_str(), 0, const_cast<wchar_t*>(L""), REG_OPTION_NON_VOLATILE,
                              access, nullptr, key.put(), nullptr);
-        if (rc != ERROR_SUCCESS) return false;
+        if (rc != ERROR_SUCCESS) return {false, creationFailure};
     }
     rc = RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                         static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    return rc == ERROR_SUCCESS;
+    if (rc == ERROR_SUCCESS) return {true, {}};
+    return {false, creationFailure.empty() ? SystemErrorText(static_cast<DWORD>(rc)) : creationFailure};
 }
 
 std::wstring ReadRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view valueName) {
@@ -118,9 +118,7 @@ bool RegistryValueTooLong(HKEY root, std::wstring_view keyPath, std::wstring_vie
     return bytes > (kRegistryTextLimit + 1) * sizeof(wchar_t);
 }
 
-std::wstring LastRegistryError() { return g_lastRegistryError; }
-
-bool WindowsRegistry::WriteString(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName,
+RegistryWriteResult WindowsRegistry::WriteString(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName,
                                   std::wstring_view value) {
     return WriteRegistryString(RootHandle(root), keyPath, valueName, value);
 }
@@ -168,7 +166,7 @@ std::wstring ReadIniValue(const std::wstring& fileName, const std::wstring& sect
             GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(), size, fileName.c_str());
         if (got + 1 < size) return std::wstring(buffer.data(), got);
         if (size >= kLargest)
-            throw Error(L"V\u00e4rdet " + key + L" i " + fileName + L" \u00e4r f\u00f6r l\u00e5ngt f\u00f6r att l\u00e4sas.");
+            throw Error(L"Värdet " + key + L" i " + fileName + L" är för långt för att läsas.");
     }
 }
 

@@ -21,9 +21,11 @@ inline constexpr REGSAM kRegistryView = KEY_WOW64_32KEY;
 // Administrators and SYSTEM, read and write of values and sub-keys for every
 // authenticated user, so that any user can update the settings later without
 // being able to take the key over. Throws Error when that descriptor cannot
-// be prepared. Texts longer than 1024 characters are refused (false).
-bool WriteRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view valueName,
-                         std::wstring_view value);
+// be prepared. Texts longer than 1024 characters are refused (not written,
+// no system text). When the key cannot be created with that DACL, it is
+// created without; the failure text is then the first attempt's.
+RegistryWriteResult WriteRegistryString(HKEY root, std::wstring_view keyPath, std::wstring_view valueName,
+                                        std::wstring_view value);
 
 // The stored text up to 1024 characters; "" when the key or value cannot be
 // read or the value is longer.
@@ -31,9 +33,6 @@ std::wstring ReadRegistryString(HKEY root, std::wstring_view keyPath, std::wstri
 
 // Whether the value exists and holds more than 1024 characters.
 bool RegistryValueTooLong(HKEY root, std::wstring_view keyPath, std::wstring_view valueName);
-
-// The system's text for the last failed key creation; "" at start.
-std::wstring LastRegistryError();
 
 // The security attributes given to machine-wide keys that the program
 // creates: an explicit DACL granting full control to Administrators and
@@ -61,12 +60,11 @@ private:
 // The registry as the portable settings code sees it.
 class WindowsRegistry final : public RegistryAccess {
 public:
-    bool WriteString(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName,
-                     std::wstring_view value) override;
+    RegistryWriteResult WriteString(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName,
+                                    std::wstring_view value) override;
     std::wstring ReadString(RegRoot root, std::wstring_view keyPath,
                             std::wstring_view valueName) override;
     bool IsTooLong(RegRoot root, std::wstring_view keyPath, std::wstring_view valueName) override;
-    std::wstring LastError() const override { return LastRegistryError(); }
 };
 
 }  // namespace tolmar::win

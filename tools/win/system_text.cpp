@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "tools/win/unique.h"
+
 namespace tolmar::win {
 
 std::wstring SystemErrorText(DWORD code) {
@@ -34,10 +36,10 @@ bool DirectoryExists(const std::wstring& path) {
 std::vector<std::wstring> StartParameters() {
     int count = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    const UniqueLocalMem owner(argv);
     std::vector<std::wstring> parameters;
     if (!argv) return parameters;
     for (int i = 1; i < count; ++i) parameters.emplace_back(argv[i]);
-    LocalFree(argv);
     return parameters;
 }
 

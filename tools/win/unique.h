@@ -1,10 +1,32 @@
-// Move-only owners of the Win32 handles the program uses, one type per kind,
-// in the manner of WIL's unique_* types.
+// Owners of every Win32 and COM resource the program uses, one move-only type
+// per kind, in the manner of WIL's unique_* types: whatever the path out of a
+// scope, the resource is given back exactly once.
+//
+//   UniqueHkey          HKEY                  RegCloseKey
+//   UniqueFind          FindFirstFile handle  FindClose
+//   UniqueFile          file handle           CloseHandle (INVALID_HANDLE_VALUE is none)
+//   UniqueKernelHandle  thread, event, mutex  CloseHandle (nullptr is none)
+//   UniqueGlobalAtom    global atom           GlobalDeleteAtom
+//   UniqueCoTaskMem     COM task memory       CoTaskMemFree (shell item lists and the like)
+//   UniqueLocalMem      LocalAlloc memory     LocalFree (CommandLineToArgvW, security descriptors)
+//   UniqueInternet      WinINet handle        InternetCloseHandle
+//   UniqueGdiObject     font, brush, pen      DeleteObject
+//   UniqueWindow        window                DestroyWindow
+//   ComPtr<T>           COM interface         Release
+//   UniqueBstr          BSTR                  SysFreeString
+//   UniqueVariant       VARIANT               VariantClear
+//   ScopedComInit       COM on this thread    CoUninitialize, when CoInitializeEx succeeded
+//   ScopeExit           any call at the end of a scope
 #pragma once
 
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
+#include <wininet.h>
 
+#include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace tolmar::win {
@@ -40,40 +62,168 @@ private:
     T value_ = Traits::Invalid();
 };
 
-struct HkeyTraits {
-    static HKEY Invalid() { return nullptr; }
-    static void Close(HKEY k) { RegCloseKey(k); }
+// The traits of a handle kind, in the manner of WIL's unique_any: the
+// function that gives the handle back, and which value means "none".
+template <typename T, auto CloseFunction>
+struct NullIsNone {
+    static T Invalid() { return T{}; }
+    static void Close(T value) { CloseFunction(value); }
 };
-using UniqueHkey = UniqueHandle<HKEY, HkeyTraits>;
-
-struct FindTraits {
+template <auto CloseFunction>
+struct InvalidHandleValueIsNone {
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { FindClose(h); }
+    static void Close(HANDLE value) { CloseFunction(value); }
 };
-using UniqueFind = UniqueHandle<HANDLE, FindTraits>;
 
-struct FileTraits {
-    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { CloseHandle(h); }
-};
-using UniqueFile = UniqueHandle<HANDLE, FileTraits>;
+using UniqueHkey = UniqueHandle<HKEY, NullIsNone<HKEY, RegCloseKey>>;
+using UniqueFind = UniqueHandle<HANDLE, InvalidHandleValueIsNone<FindClose>>;
+using UniqueFile = UniqueHandle<HANDLE, InvalidHandleValueIsNone<CloseHandle>>;
+using UniqueKernelHandle = UniqueHandle<HANDLE, NullIsNone<HANDLE, CloseHandle>>;
+using UniqueGlobalAtom = UniqueHandle<ATOM, NullIsNone<ATOM, GlobalDeleteAtom>>;
+using UniqueCoTaskMem = UniqueHandle<void*, NullIsNone<void*, CoTaskMemFree>>;
+using UniqueLocalMem = UniqueHandle<HLOCAL, NullIsNone<HLOCAL, LocalFree>>;
+using UniqueInternet = UniqueHandle<HINTERNET, NullIsNone<HINTERNET, InternetCloseHandle>>;
+using UniqueGdiObject = UniqueHandle<HGDIOBJ, NullIsNone<HGDIOBJ, DeleteObject>>;
+using UniqueWindow = UniqueHandle<HWND, NullIsNone<HWND, DestroyWindow>>;
 
-struct KernelHandleTraits {
-    static HANDLE Invalid() { return nullptr; }
-    static void Close(HANDLE h) { CloseHandle(h); }
-};
-using UniqueKernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        if (this != &other) reset(std::exchange(other.p_, nullptr));
+        return *this;
+    }
+    ~ComPtr() { reset(); }
 
-struct GlobalAtomTraits {
-    static ATOM Invalid() { return 0; }
-    static void Close(ATOM a) { GlobalDeleteAtom(a); }
-};
-using UniqueGlobalAtom = UniqueHandle<ATOM, GlobalAtomTraits>;
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    T** put() {
+        reset();
+        return &p_;
+    }
+    void** put_void() { return reinterpret_cast<void**>(put()); }
+    void reset(T* p = nullptr) {
+        if (p_) p_->Release();
+        p_ = p;
+    }
 
-struct PidlTraits {
-    static void* Invalid() { return nullptr; }
-    static void Close(void* p) { CoTaskMemFree(p); }
+    template <typename U>
+    ComPtr<U> query() const {
+        ComPtr<U> out;
+        if (p_) p_->QueryInterface(__uuidof(U), out.put_void());
+        return out;
+    }
+
+private:
+    T* p_ = nullptr;
 };
-using UniqueCoTaskMem = UniqueHandle<void*, PidlTraits>;
+
+class UniqueBstr {
+public:
+    UniqueBstr() = default;
+    explicit UniqueBstr(std::wstring_view text)
+        : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    UniqueBstr(const UniqueBstr&) = delete;
+    UniqueBstr& operator=(const UniqueBstr&) = delete;
+    UniqueBstr(UniqueBstr&& other) noexcept : b_(std::exchange(other.b_, nullptr)) {}
+    UniqueBstr& operator=(UniqueBstr&& other) noexcept {
+        if (this != &other) {
+            SysFreeString(b_);
+            b_ = std::exchange(other.b_, nullptr);
+        }
+        return *this;
+    }
+    ~UniqueBstr() { SysFreeString(b_); }
+
+    BSTR get() const { return b_; }
+    BSTR* put() {
+        SysFreeString(b_);
+        b_ = nullptr;
+        return &b_;
+    }
+    std::wstring str() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
+
+private:
+    BSTR b_ = nullptr;
+};
+
+// A VARIANT made only by the named factories, so that a string can never
+// turn into a VT_BOOL through the pointer-to-bool conversion.
+class UniqueVariant {
+public:
+    UniqueVariant() { VariantInit(&v_); }
+    static UniqueVariant Text(std::wstring_view text) {
+        UniqueVariant v;
+        v.v_.vt = VT_BSTR;
+        v.v_.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        return v;
+    }
+    static UniqueVariant Bool(bool value) {
+        UniqueVariant v;
+        v.v_.vt = VT_BOOL;
+        v.v_.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+        return v;
+    }
+    UniqueVariant(const UniqueVariant&) = delete;
+    UniqueVariant& operator=(const UniqueVariant&) = delete;
+    UniqueVariant(UniqueVariant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
+    UniqueVariant& operator=(UniqueVariant&& other) noexcept {
+        if (this != &other) {
+            VariantClear(&v_);
+            v_ = other.v_;
+            VariantInit(&other.v_);
+        }
+        return *this;
+    }
+    ~UniqueVariant() { VariantClear(&v_); }
+
+    VARIANT& get() { return v_; }
+    const VARIANT& get() const { return v_; }
+    VARIANT* put() {
+        VariantClear(&v_);
+        return &v_;
+    }
+
+private:
+    VARIANT v_;
+};
+static_assert(!std::is_constructible_v<UniqueVariant, const wchar_t*>, "a string must not become a VT_BOOL");
+static_assert(!std::is_constructible_v<UniqueVariant, bool>, "a VARIANT is made by its named factories");
+static_assert(!std::is_constructible_v<UniqueVariant, std::wstring_view>, "a VARIANT is made by its named factories");
+
+// COM on the calling thread for as long as this object lives. Declare it
+// before every COM object it guards: they are destroyed first, so none is
+// released after COM has ended.
+class ScopedComInit {
+public:
+    explicit ScopedComInit(DWORD model) : result_(CoInitializeEx(nullptr, model)) {}
+    ScopedComInit(const ScopedComInit&) = delete;
+    ScopedComInit& operator=(const ScopedComInit&) = delete;
+    ~ScopedComInit() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    HRESULT result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
+
+// Runs `atExit` when the scope ends, on every path.
+template <typename F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F atExit) : atExit_(std::move(atExit)) {}
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    ~ScopeExit() { atExit_(); }
+
+private:
+    F atExit_;
+};
 
 }  // namespace tolmar::win

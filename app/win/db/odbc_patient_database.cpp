@@ -131,7 +131,7 @@ public:
         const std::shared_ptr<odbc::Connection> connection = connection_.lock();
         const std::shared_ptr<PreparedStatements> prepared = prepared_.lock();
         if (!connection || !connection->connected() || !prepared)
-            throw Error(L"Anslutningen till databasen \u00e4r st\u00e4ngd; raden kan inte sparas.");
+            throw Error(L"Anslutningen till databasen är stängd; raden kan inte sparas.");
 
         std::vector<ChangedColumn> changed;
         for (const auto& [index, value] : sets)
@@ -245,7 +245,7 @@ AtScopeEnd(F) -> AtScopeEnd<F>;
 }  // namespace
 
 void OdbcPatientDatabase::Commit() {
-    if (!inTransaction_) throw Error(L"Ingen transaktion \u00e4r p\u00e5g\u00e5ende.");
+    if (!inTransaction_) throw Error(L"Ingen transaktion är pågående.");
     odbc::Connection& connection = Open();
     const AtScopeEnd forget{[this]() noexcept { ForgetPreparedStatements(); }};
     connection.EndTransaction(true);
@@ -253,7 +253,7 @@ void OdbcPatientDatabase::Commit() {
 }
 
 void OdbcPatientDatabase::Rollback() {
-    if (!inTransaction_) throw Error(L"Ingen transaktion \u00e4r p\u00e5g\u00e5ende.");
+    if (!inTransaction_) throw Error(L"Ingen transaktion är pågående.");
     odbc::Connection& connection = Open();
     const AtScopeEnd forget{[this]() noexcept { ForgetPreparedStatements(); }};
     connection.EndTransaction(false);
@@ -265,7 +265,7 @@ std::vector<std::wstring> OdbcPatientDatabase::PatientKeys(const std::wstring& l
     list.MakeForwardOnlyReadOnly();
     list.ExecuteDirect(listSql);
     const SQLUSMALLINT column = list.FindColumn(kKeyColumn);
-    if (column == 0) throw Error(L"Fr\u00e5gan ger ingen kolumn PATIENTNR: " + listSql);
+    if (column == 0) throw Error(L"Frågan ger ingen kolumn PATIENTNR: " + listSql);
     std::vector<std::wstring> keys;
     while (list.Fetch()) keys.push_back(list.Text(column).value_or(L""));
     keys.shrink_to_fit();

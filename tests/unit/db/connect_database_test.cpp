@@ -114,8 +114,8 @@ Environment WithProviderPart(std::wstring providerPart) {
 
 std::wstring MissingFileText(const std::wstring& file) {
     return L"Kunde inte hitta den angivna DataProvider-filen \"" + file +
-           L"\"!\rKontrollera att filen finns i den aktuella katalogen och f\u00f6rs\u00f6k igen!\r\r"
-           L"V\u00e4lj databasanslutning i n\u00e4sta dialog";
+           L"\"!\rKontrollera att filen finns i den aktuella katalogen och försök igen!\r\r"
+           L"Välj databasanslutning i nästa dialog";
 }
 
 }  // namespace
@@ -243,7 +243,7 @@ TEST(DbCredentialsLookup, WindowsLoginThenSqlLoginThenDefault) {
         {"the Windows login opens but the query fails: no SQL login, default login",
          {{windows, {true, true}}, {sql, {true, false, L"2u", L"2p"}}}, true, {windows}, L"secret", L"tulo"},
         {"non-ASCII credentials pass through the 8-bit cipher",
-         {{windows, {true, false, L"\u00e5\u00e4\u00f6", L"x"}}}, true, {windows}, L"\u00f6\u00e4\u00e5", L"x"},
+         {{windows, {true, false, L"åäö", L"x"}}}, true, {windows}, L"öäå", L"x"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -371,7 +371,7 @@ TEST(DbConnectDatabase, FailuresAreShownAndReturnFalse) {
         ASSERT_EQ(platform.errors.size(), 2u);
         EXPECT_EQ(platform.errors[0], MissingFileText(L"C:\\x.udl"));
         EXPECT_EQ(platform.errors[1],
-                  L"Det gick inte att h\u00e4mta anv\u00e4ndarnamn och l\u00f6senord till databasen!\r\r"
+                  L"Det gick inte att hämta användarnamn och lösenord till databasen!\r\r"
                   L"the dialog could not be made");
         // what the steps before the failure set stays
         EXPECT_EQ(out.env.dataProviderFile, L"C:\\x.udl");

@@ -156,20 +156,20 @@ TEST(DbOdbcTranslation, OdbcProvider) {
 
 TEST(DbOdbcTranslation, RefusalsNameTheCause) {
     EXPECT_EQ(ErrorOf(L"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=k.mdb", kTypicalDrivers),
-              L"Databasleverant\u00f6ren \"Microsoft.Jet.OLEDB.4.0\" i datal\u00e4nkfilen kan inte anv\u00e4ndas. "
-              L"Programmet n\u00e5r databasen med ODBC och kan anv\u00e4nda leverant\u00f6rerna f\u00f6r SQL Server "
-              L"(SQLOLEDB, SQLNCLI, MSOLEDBSQL) och f\u00f6r ODBC (MSDASQL).");
+              L"Databasleverantören \"Microsoft.Jet.OLEDB.4.0\" i datalänkfilen kan inte användas. "
+              L"Programmet når databasen med ODBC och kan använda leverantörerna för SQL Server "
+              L"(SQLOLEDB, SQLNCLI, MSOLEDBSQL) och för ODBC (MSDASQL).");
     // names close to the known ones are not taken for them
     EXPECT_NE(ErrorOf(L"Provider=SQLOLEDBX", kTypicalDrivers).find(L"\"SQLOLEDBX\""), std::wstring::npos);
     EXPECT_NE(ErrorOf(L"Provider=MSDASQL.x;Data Source=k", kTypicalDrivers).find(L"\"MSDASQL.x\""),
               std::wstring::npos);
     // a chooser that was cancelled leaves "Provider=" alone
     EXPECT_EQ(ErrorOf(L"Provider=", kTypicalDrivers),
-              L"Datal\u00e4nkfilen anger ingen databasleverant\u00f6r (Provider).");
-    EXPECT_EQ(ErrorOf(L"", kTypicalDrivers), L"Datal\u00e4nkfilen anger ingen databasleverant\u00f6r (Provider).");
+              L"Datalänkfilen anger ingen databasleverantör (Provider).");
+    EXPECT_EQ(ErrorOf(L"", kTypicalDrivers), L"Datalänkfilen anger ingen databasleverantör (Provider).");
     // no SQL Server driver on the machine
     const std::wstring noDriver = ErrorOf(L"Provider=SQLOLEDB.1;Data Source=S", {L"PostgreSQL Unicode", L"SQLite3"});
-    EXPECT_EQ(noDriver.rfind(L"Ingen ODBC-drivrutin f\u00f6r SQL Server \u00e4r installerad", 0), 0u) << ToUtf8(noDriver);
+    EXPECT_EQ(noDriver.rfind(L"Ingen ODBC-drivrutin för SQL Server är installerad", 0), 0u) << ToUtf8(noDriver);
     EXPECT_NE(noDriver.find(L"\"SQLOLEDB.1\""), std::wstring::npos);
     // the ODBC provider with nothing to connect to
     EXPECT_NE(ErrorOf(L"Provider=MSDASQL.1;Extended Properties=\"  \";Data Source=", {}).find(L"\"MSDASQL.1\" anger varken"),

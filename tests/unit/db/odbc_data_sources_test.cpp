@@ -27,16 +27,16 @@ TEST(DbDataSources, MissingSourceOrDriverStates) {
 namespace {
 
 const std::wstring kMachineOnly32 =
-    L"ODBC-datak\u00e4llan \"Klinik\" \u00e4r bara upplagd f\u00f6r 32-bitarsprogram (i ODBC-administrat\u00f6ren "
-    L"f\u00f6r 32 bitar). Det h\u00e4r programmet \u00e4r ett 64-bitarsprogram och ser inte den datak\u00e4llan.\r\r"
-    L"L\u00e4gg upp datak\u00e4llan i ODBC-administrat\u00f6ren f\u00f6r 64 bitar, eller l\u00e5t datal\u00e4nkfilen "
-    L"anv\u00e4nda en databasleverant\u00f6r eller ODBC-drivrutin som finns f\u00f6r 64-bitarsprogram.";
+    L"ODBC-datakällan \"Klinik\" är bara upplagd för 32-bitarsprogram (i ODBC-administratören "
+    L"för 32 bitar). Det här programmet är ett 64-bitarsprogram och ser inte den datakällan.\r\r"
+    L"Lägg upp datakällan i ODBC-administratören för 64 bitar, eller låt datalänkfilen "
+    L"använda en databasleverantör eller ODBC-drivrutin som finns för 64-bitarsprogram.";
 const std::wstring kUserDriver32 =
-    L"ODBC-datak\u00e4llan \"Klinik\" anv\u00e4nder drivrutinen \"Gammal drivrutin\", som bara \u00e4r installerad "
-    L"f\u00f6r 32-bitarsprogram. Det h\u00e4r programmet \u00e4r ett 64-bitarsprogram och kan inte anv\u00e4nda "
-    L"den.\r\rInstallera drivrutinen f\u00f6r 64-bitarsprogram och l\u00e4gg upp datak\u00e4llan i "
-    L"ODBC-administrat\u00f6ren f\u00f6r 64 bitar, eller l\u00e5t datal\u00e4nkfilen anv\u00e4nda en "
-    L"databasleverant\u00f6r eller ODBC-drivrutin som finns f\u00f6r 64-bitarsprogram.";
+    L"ODBC-datakällan \"Klinik\" använder drivrutinen \"Gammal drivrutin\", som bara är installerad "
+    L"för 32-bitarsprogram. Det här programmet är ett 64-bitarsprogram och kan inte använda "
+    L"den.\r\rInstallera drivrutinen för 64-bitarsprogram och lägg upp datakällan i "
+    L"ODBC-administratören för 64 bitar, eller låt datalänkfilen använda en "
+    L"databasleverantör eller ODBC-drivrutin som finns för 64-bitarsprogram.";
 
 }  // namespace
 
@@ -63,6 +63,6 @@ TEST(DbDataSources, OtherBitnessText) {
     const std::optional<std::wstring> from32 =
         OtherBitnessDataSourceText(L"Klinik", {.systemOther = true}, 32);
     ASSERT_TRUE(from32);
-    EXPECT_NE(from32->find(L"bara upplagd f\u00f6r 64-bitarsprogram"), std::wstring::npos);
+    EXPECT_NE(from32->find(L"bara upplagd för 64-bitarsprogram"), std::wstring::npos);
     EXPECT_NE(from32->find(L"ett 32-bitarsprogram"), std::wstring::npos);
 }

@@ -17,7 +17,7 @@ TEST(DbProviderList, DefaultNameIsTheFilePartOfTheSetting) {
 }
 
 TEST(DbProviderList, RowsMatchWithoutRegardToCase) {
-    const std::vector<std::wstring> rows = {L"a.udl", L"\u00c5rsta.udl", L"Klinik.udl", L"klinik.UDL"};
+    const std::vector<std::wstring> rows = {L"a.udl", L"Årsta.udl", L"Klinik.udl", L"klinik.UDL"};
     struct Case {
         const wchar_t* setting;
         std::optional<size_t> row;
@@ -25,7 +25,7 @@ TEST(DbProviderList, RowsMatchWithoutRegardToCase) {
     const Case cases[] = {
         // a full path whose file part differs from a row only in letter case
         {L"C:\\Common\\Data Links\\KLINIK.udl", 2},  // the first equal row wins
-        {L"\u00e5rsta.UDL", 1},                       // non-ASCII letters fold too
+        {L"årsta.UDL", 1},                       // non-ASCII letters fold too
         {L"ERROR", std::nullopt},
         {L"", std::nullopt},
         {L"klinik", std::nullopt},
@@ -58,7 +58,7 @@ TEST(DbProviderList, RowPaintTable) {
 }
 
 TEST(DbProviderList, NewFileNames) {
-    for (const wchar_t* ok : {L"", L"Klinik", L"klinik 2", L"\u00c5rsta v\u00e5rdcentral", L"a.b", L"CONSOLE",
+    for (const wchar_t* ok : {L"", L"Klinik", L"klinik 2", L"Årsta vårdcentral", L"a.b", L"CONSOLE",
                               L"COM10", L"LPT10", L".hidden", L"x."}) {
         EXPECT_EQ(ProviderNameProblem(ok), std::nullopt) << ToUtf8(ok);
     }
@@ -67,11 +67,11 @@ TEST(DbProviderList, NewFileNames) {
         EXPECT_NE(ProviderNameProblem(bad), std::nullopt) << ToUtf8(bad);
     }
     EXPECT_EQ(*ProviderNameProblem(L"a?b"),
-              L"Namnet \"a?b\" kan inte bli ett filnamn: det f\u00e5r inte inneh\u00e5lla n\u00e5got av tecknen "
+              L"Namnet \"a?b\" kan inte bli ett filnamn: det får inte innehålla något av tecknen "
               L"\\ / : * ? \" < > | eller styrtecken.");
     EXPECT_NE(ProviderNameProblem(L"CON")->find(L"reserverade"), std::wstring::npos);
     // the file name, extension included, may have 255 characters
     EXPECT_EQ(ProviderNameProblem(std::wstring(251, L'x')), std::nullopt);
     ASSERT_NE(ProviderNameProblem(std::wstring(252, L'x')), std::nullopt);
-    EXPECT_NE(ProviderNameProblem(std::wstring(252, L'x'))->find(L"h\u00f6gst 251 tecken"), std::wstring::npos);
+    EXPECT_NE(ProviderNameProblem(std::wstring(252, L'x'))->find(L"högst 251 tecken"), std::wstring::npos);
 }

@@ -19,7 +19,7 @@ using tolmar::win::DataProvidersDialogData;
 
 namespace {
 
-const std::wstring kNoSelection = L"V\u00e4lj en DataProvider f\u00f6rst!";
+const std::wstring kNoSelection = L"Välj en DataProvider först!";
 
 std::vector<std::wstring> Sorted(std::vector<std::wstring> rows) {
     std::sort(rows.begin(), rows.end());
@@ -49,7 +49,7 @@ protected:
         driver.Run([&] { result = win::ShowDataProvidersDialog(driver.owner(), data_); },
                    [&](UiDriver& ui) {
                        HWND dialog = ui.WaitForWindow(L"DataProviders");
-                       script(ui, dialog, GetDlgItem(dialog, IDC_DP_LISTBOX1));
+                       script(ui, dialog, GetDlgItem(dialog, IDC_DP_LIST));
                    });
         return result;
     }
@@ -116,12 +116,12 @@ TEST_F(DbChooser, ListsTheFolderAndMarksTheDefaultGreen) {
         defaultUnselected = ReadRow(list, b);
         otherSelected = ReadRow(list, a);
         // "Välj som standard" moves the green mark to the selected row at once
-        ui.Click(dialog, IDC_DP_BITBTN3);
+        ui.Click(dialog, IDC_DP_SET_DEFAULT);
         ui.Settle(dialog);
         stored = ReadSetting(L"DataProvider", L"DefaultDataProvider");
         markedSelected = ReadRow(list, a);
         if (ui.Selection(list) != a) throw std::runtime_error("the selection moved");
-        ui.Click(dialog, IDC_DP_BITBTN2);
+        ui.Click(dialog, IDC_DP_CANCEL);
     });
 
     EXPECT_EQ(result, IDCANCEL);
@@ -218,7 +218,7 @@ TEST_F(DbChooser, ComingBackFromTheEditorKeepsTheFileJustAddedOrEdited) {
             SetForegroundWindow(dialog);
             ui.Settle(dialog);
         };
-        ui.Click(dialog, IDC_DP_BITBTN4);  // "Lägg till..."
+        ui.Click(dialog, IDC_DP_ADD);  // "Lägg till..."
         HWND input = ui.WaitForWindow(L"Ny DataProvider");
         ui.Type(input, IDC_NP_EDIT, L"ny");
         ui.Click(input, IDOK);
@@ -228,7 +228,7 @@ TEST_F(DbChooser, ComingBackFromTheEditorKeepsTheFileJustAddedOrEdited) {
 
         const std::vector<std::wstring> rows = ui.Rows(list);
         ui.Select(list, static_cast<int>(std::find(rows.begin(), rows.end(), L"b.udl") - rows.begin()));
-        ui.Click(dialog, IDC_DP_BITBTN5);  // "Redigera..."
+        ui.Click(dialog, IDC_DP_EDIT);  // "Redigera..."
         comeBack();
         afterEdit = selectedText();
         const std::vector<std::wstring> now = ui.Rows(list);
@@ -250,7 +250,7 @@ TEST_F(DbChooser, EveryActionNeedsASelectedRow) {
     std::vector<std::wstring> answers;
     const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
         rows = ui.Rows(list);
-        for (int button : {IDOK, IDC_DP_BITBTN3, IDC_DP_BITBTN5, IDC_DP_BITBTN6}) {
+        for (int button : {IDOK, IDC_DP_SET_DEFAULT, IDC_DP_EDIT, IDC_DP_DELETE}) {
             ui.Click(dialog, button);
             HWND box = ui.WaitForWindow(L"Information");
             answers.push_back(ui.BoxText(box));
@@ -271,7 +271,7 @@ TEST_F(DbChooser, AddCreatesOpensAndSelectsTheNewFile) {
     std::vector<std::wstring> rowsAfter;
     int selectedAfter = -2;
     const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
-        ui.Click(dialog, IDC_DP_BITBTN4);
+        ui.Click(dialog, IDC_DP_ADD);
         HWND input = ui.WaitForWindow(L"Ny DataProvider");
         caption = ui.Text(input);
         prompt = ui.ControlText(input, IDC_NP_PROMPT);
@@ -299,7 +299,7 @@ TEST_F(DbChooser, AddKeepsAnExistingFileAndRefusesBadNames) {
     std::vector<std::wstring> rows;
     const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
         auto add = [&](const std::wstring& name) {
-            ui.Click(dialog, IDC_DP_BITBTN4);
+            ui.Click(dialog, IDC_DP_ADD);
             HWND input = ui.WaitForWindow(L"Ny DataProvider");
             ui.Type(input, IDC_NP_EDIT, name);
             ui.Click(input, IDOK);
@@ -316,7 +316,7 @@ TEST_F(DbChooser, AddKeepsAnExistingFileAndRefusesBadNames) {
             ui.Answer(box, IDOK);
         }
         // the name box cancelled: nothing at all
-        ui.Click(dialog, IDC_DP_BITBTN4);
+        ui.Click(dialog, IDC_DP_ADD);
         HWND input = ui.WaitForWindow(L"Ny DataProvider");
         ui.Type(input, IDC_NP_EDIT, L"nytt");
         ui.Click(input, IDCANCEL);
@@ -342,19 +342,19 @@ TEST_F(DbChooser, EditOpensTheSelectedFileAndDeleteAsksFirst) {
     std::vector<std::wstring> rowsAfterNo, rowsAfterYes;
     int selectedAfterNo = -2, selectedAfterYes = -2;
     const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
-        ui.Click(dialog, IDC_DP_BITBTN5);  // "Redigera..."
+        ui.Click(dialog, IDC_DP_EDIT);  // "Redigera..."
         ui.Settle(dialog);
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_DP_LISTBOX1, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_DP_LIST, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
         ui.Settle(dialog);
 
-        ui.Click(dialog, IDC_DP_BITBTN6);  // "Radera", answered No
+        ui.Click(dialog, IDC_DP_DELETE);  // "Radera", answered No
         HWND box = ui.WaitForWindow(L"Confirm");
         question = ui.BoxText(box);
         ui.Answer(box, IDNO);
         rowsAfterNo = ui.Rows(list);
         selectedAfterNo = ui.Selection(list);
 
-        ui.Click(dialog, IDC_DP_BITBTN6);  // and Yes
+        ui.Click(dialog, IDC_DP_DELETE);  // and Yes
         ui.Answer(ui.WaitForWindow(L"Confirm"), IDYES);
         rowsAfterYes = ui.Rows(list);
         selectedAfterYes = ui.Selection(list);

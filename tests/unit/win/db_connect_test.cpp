@@ -126,7 +126,7 @@ TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
                    missing = ui.BoxText(box);
                    ui.Answer(box, IDOK);
                    HWND dialog = ui.WaitForWindow(L"DataProviders");
-                   HWND list = GetDlgItem(dialog, IDC_DP_LISTBOX1);
+                   HWND list = GetDlgItem(dialog, IDC_DP_LIST);
                    const std::vector<std::wstring> rows = ui.Rows(list);
                    ui.Select(list, static_cast<int>(std::find(rows.begin(), rows.end(), L"b.udl") - rows.begin()));
                    ui.Click(dialog, IDOK);
@@ -134,8 +134,8 @@ TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
 
     EXPECT_TRUE(connected);
     EXPECT_EQ(missing, L"Kunde inte hitta den angivna DataProvider-filen \"C:\\nowhere\\gone.udl\"!\r"
-                       L"Kontrollera att filen finns i den aktuella katalogen och f\u00f6rs\u00f6k igen!\r\r"
-                       L"V\u00e4lj databasanslutning i n\u00e4sta dialog");
+                       L"Kontrollera att filen finns i den aktuella katalogen och försök igen!\r\r"
+                       L"Välj databasanslutning i nästa dialog");
     EXPECT_EQ(Env().dataProviderFile, links_.File(L"b.udl"));
     EXPECT_EQ(Env().providerPart,
               L"Provider=SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B;Persist Security Info=True");
@@ -159,7 +159,7 @@ TEST_F(DbConnect, ACancelledChooserLeavesAStringTheConnectionRefuses) {
     EXPECT_EQ(Env().dataProviderFile, links_.File(L"gone.udl"));
     EXPECT_EQ(Env().providerPart, L"Provider=;Persist Security Info=True;User ID=secret;Password=tulo");
     EXPECT_EQ(ErrorText([] { OdbcConnectionString(Env().providerPart); }),
-              L"Datal\u00e4nkfilen anger ingen databasleverant\u00f6r (Provider).");
+              L"Datalänkfilen anger ingen databasleverantör (Provider).");
 }
 
 // The credentials lookup for real: an ODBC data source whose own login

@@ -94,31 +94,31 @@ TEST_P(DbEngine, PatientKeysFollowTheListQuery) {
               (std::vector<std::wstring>{L"9", L"4", L"3", L"5", L"1"}));
     EXPECT_TRUE(database_.PatientKeys(L"SELECT PATIENTNR FROM KUNDER WHERE 1 = 0").empty());
     EXPECT_EQ(ErrorText([&] { database_.PatientKeys(L"SELECT PERSONNR FROM KUNDER"); }),
-              L"Fr\u00e5gan ger ingen kolumn PATIENTNR: SELECT PERSONNR FROM KUNDER");
+              L"Frågan ger ingen kolumn PATIENTNR: SELECT PERSONNR FROM KUNDER");
 }
 
 TEST_P(DbEngine, OpenPatientAndSave) {
     std::unique_ptr<PatientRow> row = database_.OpenPatient(L"2");
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->Text(L"PERSONNR"), L"19321212-9876");
-    EXPECT_EQ(row->Text(L"efternamn"), L"\u00d6berg");  // columns without regard to case
-    EXPECT_EQ(row->Text(L"ORT"), L"SKELLEFTE\u00c5");
+    EXPECT_EQ(row->Text(L"efternamn"), L"Öberg");  // columns without regard to case
+    EXPECT_EQ(row->Text(L"ORT"), L"SKELLEFTEÅ");
     EXPECT_EQ(row->Text(L"COADRESS"), L"");
     EXPECT_TRUE(row->HasColumn(L"Tel3Not"));
     EXPECT_FALSE(row->HasColumn(L"NOSUCH"));
     EXPECT_EQ(ErrorText([&] { row->Text(L"NOSUCH"); }), L"Tabellen KUNDER saknar kolumnen NOSUCH.");
 
-    row->Save({{L"F_RNAMN", L"\u00c5sa"}, {L"EFTERNAMN", L"\u00c4ngstr\u00f6m-Berg"}, {L"ORT", L"AVLIDEN"},
+    row->Save({{L"F_RNAMN", L"Åsa"}, {L"EFTERNAMN", L"Ängström-Berg"}, {L"ORT", L"AVLIDEN"},
                {L"AKTIV", L"F"}});
-    EXPECT_EQ(Stored(2, L"F_RNAMN"), L"\u00c5sa");
-    EXPECT_EQ(Stored(2, L"EFTERNAMN"), L"\u00c4ngstr\u00f6m-Berg");
+    EXPECT_EQ(Stored(2, L"F_RNAMN"), L"Åsa");
+    EXPECT_EQ(Stored(2, L"EFTERNAMN"), L"Ängström-Berg");
     EXPECT_EQ(Stored(2, L"AKTIV"), L"F");
-    EXPECT_EQ(Stored(2, L"ADRESS"), L"Kyrkv\u00e4gen 4");  // unchanged columns stay
+    EXPECT_EQ(Stored(2, L"ADRESS"), L"Kyrkvägen 4");  // unchanged columns stay
     EXPECT_EQ(Stored(1, L"EFTERNAMN"), L"Lindqvist");        // other rows stay
     // the row now holds what was saved, so a second save compares with it
     EXPECT_EQ(row->Text(L"ORT"), L"AVLIDEN");
-    row->Save({{L"ORT", L"SKELLEFTE\u00c5"}});
-    EXPECT_EQ(Stored(2, L"ORT"), L"SKELLEFTE\u00c5");
+    row->Save({{L"ORT", L"SKELLEFTEÅ"}});
+    EXPECT_EQ(Stored(2, L"ORT"), L"SKELLEFTEÅ");
 
     // texts longer than one read of the driver, both ways
     std::wstring note;
@@ -160,20 +160,20 @@ TEST_P(DbEngine, ASaveNeverOverwritesAnotherConnectionsEdit) {
     ASSERT_NE(row, nullptr);
     Execute(other_, L"UPDATE KUNDER SET EFTERNAMN = 'Annan' WHERE PATIENTNR = 4");
     const std::wstring refused = ErrorText([&] {
-        row->Save({{L"F_RNAMN", L"Maja Lisa"}, {L"EFTERNAMN", L"H\u00e5kansson"}, {L"ADRESS", L"Ny v\u00e4g 1"}});
+        row->Save({{L"F_RNAMN", L"Maja Lisa"}, {L"EFTERNAMN", L"Håkansson"}, {L"ADRESS", L"Ny väg 1"}});
     });
     EXPECT_EQ(refused, kRowNotLocatedText);
     if (transaction) database_.Commit();
     EXPECT_EQ(Stored(4, L"EFTERNAMN"), L"Annan");
     EXPECT_EQ(Stored(4, L"F_RNAMN"), L"Maja");
-    EXPECT_EQ(Stored(4, L"ADRESS"), L"Bj\u00f6rkv\u00e4gen 9");
+    EXPECT_EQ(Stored(4, L"ADRESS"), L"Björkvägen 9");
 
     // a change to a column this save does not touch is no conflict
     std::unique_ptr<PatientRow> again = database_.OpenPatient(L"4");
     ASSERT_NE(again, nullptr);
     Execute(other_, L"UPDATE KUNDER SET TEL1 = '070-2' WHERE PATIENTNR = 4");
-    again->Save({{L"ADRESS", L"Ny v\u00e4g 1"}});
-    EXPECT_EQ(Stored(4, L"ADRESS"), L"Ny v\u00e4g 1");
+    again->Save({{L"ADRESS", L"Ny väg 1"}});
+    EXPECT_EQ(Stored(4, L"ADRESS"), L"Ny väg 1");
     EXPECT_EQ(Stored(4, L"TEL1"), L"070-2");
     EXPECT_EQ(Stored(4, L"EFTERNAMN"), L"Annan");
 }
@@ -222,24 +222,24 @@ TEST_P(DbEngine, CommitIsSeenAndRollbackIsNotSeenByAnotherConnection) {
     EXPECT_FALSE(database_.InTransaction());
     database_.BeginTransaction();
     EXPECT_TRUE(database_.InTransaction());
-    database_.OpenPatient(L"5")->Save({{L"ORT", L"V\u00c4NN\u00c4S"}});
-    EXPECT_EQ(Stored(5, L"ORT"), L"UME\u00c5");  // not yet committed
+    database_.OpenPatient(L"5")->Save({{L"ORT", L"VÄNNÄS"}});
+    EXPECT_EQ(Stored(5, L"ORT"), L"UMEÅ");  // not yet committed
     database_.Commit();
     EXPECT_FALSE(database_.InTransaction());
-    EXPECT_EQ(Stored(5, L"ORT"), L"V\u00c4NN\u00c4S");
+    EXPECT_EQ(Stored(5, L"ORT"), L"VÄNNÄS");
 
     database_.BeginTransaction();
-    database_.OpenPatient(L"5")->Save({{L"ORT", L"BYGDE\u00c5"}});
-    database_.OpenPatient(L"6")->Save({{L"ORT", L"BYGDE\u00c5"}});
+    database_.OpenPatient(L"5")->Save({{L"ORT", L"BYGDEÅ"}});
+    database_.OpenPatient(L"6")->Save({{L"ORT", L"BYGDEÅ"}});
     database_.Rollback();
     EXPECT_FALSE(database_.InTransaction());
-    EXPECT_EQ(Stored(5, L"ORT"), L"V\u00c4NN\u00c4S");
+    EXPECT_EQ(Stored(5, L"ORT"), L"VÄNNÄS");
     EXPECT_EQ(Stored(6, L"ORT"), L"ORTEN");
 
     // after a transaction, saves are committed at once again
-    database_.OpenPatient(L"6")->Save({{L"ORT", L"HOLM\u00d6N"}});
-    EXPECT_EQ(Stored(6, L"ORT"), L"HOLM\u00d6N");
-    EXPECT_EQ(ErrorText([&] { database_.Commit(); }), L"Ingen transaktion \u00e4r p\u00e5g\u00e5ende.");
+    database_.OpenPatient(L"6")->Save({{L"ORT", L"HOLMÖN"}});
+    EXPECT_EQ(Stored(6, L"ORT"), L"HOLMÖN");
+    EXPECT_EQ(ErrorText([&] { database_.Commit(); }), L"Ingen transaktion är pågående.");
 }
 
 TEST_P(DbEngine, ReconnectingEndsTheOldRowsAndTransaction) {
@@ -250,7 +250,7 @@ TEST_P(DbEngine, ReconnectingEndsTheOldRowsAndTransaction) {
     EXPECT_FALSE(database_.InTransaction());
     EXPECT_EQ(Stored(1, L"ORT"), L"UME");
     EXPECT_EQ(ErrorText([&] { row->Save({{L"ORT", L"Y"}}); }),
-              L"Anslutningen till databasen \u00e4r st\u00e4ngd; raden kan inte sparas.");
+              L"Anslutningen till databasen är stängd; raden kan inte sparas.");
     EXPECT_EQ(database_.OpenPatient(L"1")->Text(L"ORT"), L"UME");
 }
 

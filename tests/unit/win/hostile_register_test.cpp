@@ -135,7 +135,7 @@ TEST(HostileRegisterBounds, ATrickleEndsAtSixtySeconds) {
     const auto start = Clock::now();
     const std::wstring error = PostError(transport);
     const double took = SecondsSince(start);
-    EXPECT_EQ(error.rfind(L"Registret svarade inte f\u00e4rdigt inom 60 s - URL:", 0), 0u) << ToUtf8(error);
+    EXPECT_EQ(error.rfind(L"Registret svarade inte färdigt inom 60 s - URL:", 0), 0u) << ToUtf8(error);
     EXPECT_GE(took, 59.5);
     EXPECT_LT(took, 63.0);
 }
@@ -207,6 +207,24 @@ TEST_F(HostileLookup, RepliesOverTheLimitAreRefused) {
     const Outcome out = Lookup(fits.Endpoint());
     EXPECT_EQ(out.code, 0) << ToUtf8(out.errms);
     EXPECT_EQ(out.person.FirstName, std::wstring_view(L"Stor"));
+}
+
+// A length that is no number is refused like any malformed reply: before,
+// it ended the program.
+TEST_F(HostileLookup, ALengthThatIsNoNumberIsRefused) {
+    hostile::Register reg(hostile::Reply(
+        "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: abc\r\n"
+        "Connection: close\r\n\r\n" +
+        hostile::PaddedPersonReplyBody(hostile::CnDocument({{"cn_fname", "Ingen"}, {"cn_lname", "L\xC3\xA4ngd"}}),
+                                       0)));
+    ASSERT_TRUE(reg.ok());
+    const Outcome out = Lookup(reg.Endpoint());
+    EXPECT_EQ(out.code, -400);
+    EXPECT_EQ(out.errms.rfind(L"Svaret från registret har en ogiltig längd (Content-Length: \"abc\") och tas inte "
+                              L"emot. - URL:" + reg.Endpoint(),
+                              0),
+              0u)
+        << ToUtf8(out.errms);
 }
 
 TEST(HostileRegisterReplies, BytesThatAreNotUtf8AreRefused) {

@@ -85,7 +85,7 @@ TEST_F(RegisterClient, LookupOfEachFamily) {
     EXPECT_EQ(cn.person.FirstName, std::wstring_view(L"Anna Maria"));
     EXPECT_EQ(cn.person.Surname, std::wstring_view(L"Lindqvist"));
     EXPECT_EQ(cn.person.Address2, std::wstring_view(L"Storgatan 12 B"));
-    EXPECT_EQ(cn.person.PostTown, std::wstring_view(L"UME\u00c5"));
+    EXPECT_EQ(cn.person.PostTown, std::wstring_view(L"UMEÅ"));
     EXPECT_EQ(RegisterSim::LastRequestValue("user"), "clinic");
     EXPECT_EQ(RegisterSim::LastRequestValue("password"), "secret");
     // The store holds the answer document as written back by the parser.
@@ -194,12 +194,12 @@ TEST_F(RegisterClient, FailuresAndTheirTexts) {
     };
     const Case cases[] = {
         {"http|status=404", -400, L"Not Found (404) - '" + url + L"'\r\nFel i .: ", L""},
-        {"soap-fault|reason=Registret \u00e4r st\u00e4ngt", -400, L"Registret \u00e4r st\u00e4ngt\r\nFel i .: ", L""},
+        {"soap-fault|reason=Registret är stängt", -400, L"Registret är stängt\r\nFel i .: ", L""},
         {"soap-fault|detail=<why>kvot</why>", -400, L"<", L"<why>kvot</why>"},
         {"soap-fault", -400, L"<", L"Fault"},
         {"no-result|children=2", -400,
          L"SOAP Response Packet: element matching function return not found, received \"<", L"GetPersonResponse"},
-        {"http|status=500", -400, L"Svaret fr\u00e5n registret \u00e4r inget SOAP-meddelande", L""},
+        {"http|status=500", -400, L"Svaret från registret är inget SOAP-meddelande", L""},
         {"drop", -400, L"", L" - URL:" + url + L" - SOAPAction:" + std::wstring(kNamespace) + L"/GetPerson"},
         {"notxml", -400, L"", L"\r\nFel i .: "},
         {"empty-result", -359, L"<untouched>", L""},
@@ -236,13 +236,13 @@ TEST_F(RegisterClient, StoreTextAfterFailures) {
 
 TEST_F(RegisterClient, ErrorHeaderMembersOutliveTheReplyThatSentThem) {
     UseSimulator();
-    RegisterSim::Inject("ok|FunctionName=GetPerson|ModuleName=PopMan|Description=Allt v\u00e4l");
+    RegisterSim::Inject("ok|FunctionName=GetPerson|ModuleName=PopMan|Description=Allt väl");
     ASSERT_EQ(Lookup(L"194501011234").code, 0);
     // A later fault whose header sets only Description keeps the earlier module and function.
-    RegisterSim::Inject("soap-fault|reason=Tj\u00e4nsten svarar inte|Description=Databasen ligger nere");
+    RegisterSim::Inject("soap-fault|reason=Tjänsten svarar inte|Description=Databasen ligger nere");
     const Outcome out = Lookup(L"194501011234");
     EXPECT_EQ(out.code, -400);
-    EXPECT_EQ(out.errms, L"Tj\u00e4nsten svarar inte\r\nFel i PopMan.GetPerson: Databasen ligger nere");
+    EXPECT_EQ(out.errms, L"Tjänsten svarar inte\r\nFel i PopMan.GetPerson: Databasen ligger nere");
 }
 
 // Lookups made on other threads and taken here in patient order leave the
@@ -251,8 +251,8 @@ TEST_F(RegisterClient, ErrorHeaderMembersOutliveTheReplyThatSentThem) {
 TEST_F(RegisterClient, AttemptsMadeElsewhereReadAsIfMadeInTurn) {
     UseSimulator();
     const std::wstring first = L"194501011234", second = L"195001011111";
-    RegisterSim::Inject("ok|FunctionName=GetPerson|ModuleName=PopMan|Description=Allt v\u00e4l|pnr=194501011234");
-    RegisterSim::Inject("soap-fault|reason=Tj\u00e4nsten svarar inte|Description=Databasen ligger nere|pnr=195001011111");
+    RegisterSim::Inject("ok|FunctionName=GetPerson|ModuleName=PopMan|Description=Allt väl|pnr=194501011234");
+    RegisterSim::Inject("soap-fault|reason=Tjänsten svarar inte|Description=Databasen ligger nere|pnr=195001011111");
     // The second lookup is made first, on another thread; this thread's
     // strings stay as they were until the attempts are taken.
     LookupAttempt attempts[2];
@@ -280,7 +280,7 @@ TEST_F(RegisterClient, AttemptsMadeElsewhereReadAsIfMadeInTurn) {
     EXPECT_EQ(out[0].person.PersonalNumber.str(), first);
     EXPECT_FALSE(out[0].person.Surname.str().empty());
     EXPECT_EQ(out[1].code, -400);
-    EXPECT_EQ(out[1].errms, L"Tj\u00e4nsten svarar inte\r\nFel i PopMan.GetPerson: Databasen ligger nere");
+    EXPECT_EQ(out[1].errms, L"Tjänsten svarar inte\r\nFel i PopMan.GetPerson: Databasen ligger nere");
     // This thread's store: the failed call's text (no working text, the call itself failed).
     EXPECT_EQ(XmlStore().Text(), L"\r\n" + out[1].errms);
 

@@ -6,6 +6,7 @@
 
 #include "tools/text.h"
 #include "tools/win/registry.h"
+#include "tools/win/system_text.h"
 #include "tools/win/unique.h"
 #include "win_test_support.h"
 
@@ -79,8 +80,8 @@ TEST(RegistryWin, ValuesUpTo1024CharactersOnly) {
     EXPECT_TRUE(RegistryValueTooLong(HKEY_CURRENT_USER, path, L"long"));
     EXPECT_FALSE(RegistryValueTooLong(HKEY_CURRENT_USER, path, L"absent"));
     // Writes beyond the limit are refused rather than stored unreadable.
-    EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, path, L"w", std::wstring(1024, L'z')));
-    EXPECT_FALSE(WriteRegistryString(HKEY_CURRENT_USER, path, L"w2", std::wstring(1025, L'z')));
+    EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, path, L"w", std::wstring(1024, L'z')).written);
+    EXPECT_FALSE(WriteRegistryString(HKEY_CURRENT_USER, path, L"w2", std::wstring(1025, L'z')).written);
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, path, L"w2"), L"");
 }
 
@@ -155,7 +156,7 @@ TEST(RegistryWin, RefusedMachineWriteIsRecordedUnderErrorWritingToLocalMachine) 
 
     EXPECT_EQ(ReadSetting(L"Locked\\Inner", L"K"), L"v");  // the per-user copy counts
     const std::wstring recorded = ReadRegistryString(HKEY_CURRENT_USER, recordPath, L"ErrorMsg");
-    EXPECT_EQ(recorded, LastRegistryError());
+    EXPECT_EQ(recorded, SystemErrorText(ERROR_ACCESS_DENIED));
     EXPECT_NE(recorded.find(L"ccess"), std::wstring::npos) << "recorded: " << ToUtf8(recorded);
     // Leave the shared record as it was.
     if (before.empty())

@@ -115,13 +115,6 @@ public:
 };
 testing::Environment* const g_com = testing::AddGlobalTestEnvironment(new ComEnvironment);
 
-struct NetHandle {
-    HINTERNET h;
-    ~NetHandle() {
-        if (h) InternetCloseHandle(h);
-    }
-};
-
 }  // namespace
 
 std::wstring RegisterSim::BaseUrl() {
@@ -135,19 +128,20 @@ std::string RegisterSim::Http(const wchar_t* verb, const std::wstring& path, con
     if (base.empty()) throw std::runtime_error("TOLMAR_REGISTER_SIM is not set: run the tests with scripts/test");
     const size_t colon = base.rfind(L':');
     const INTERNET_PORT port = static_cast<INTERNET_PORT>(std::stoi(base.substr(colon + 1)));
-    NetHandle session{InternetOpenW(L"tolmar-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)};
-    NetHandle connection{InternetConnectW(session.h, L"127.0.0.1", port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0)};
-    NetHandle request{HttpOpenRequestW(connection.h, verb, path.c_str(), nullptr, nullptr, nullptr,
-                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)};
-    if (!request.h ||
-        !HttpSendRequestW(request.h, nullptr, 0, const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
+    const win::UniqueInternet session(InternetOpenW(L"tolmar-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    const win::UniqueInternet connection(
+        InternetConnectW(session.get(), L"127.0.0.1", port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    const win::UniqueInternet request(HttpOpenRequestW(connection.get(), verb, path.c_str(), nullptr, nullptr, nullptr,
+                                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    if (!request.get() ||
+        !HttpSendRequestW(request.get(), nullptr, 0, const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
         throw std::runtime_error("the register simulator does not answer its control endpoint");
     std::string reply;
     char chunk[8192];
     DWORD got = 0;
-    while (InternetReadFile(request.h, chunk, sizeof(chunk), &got) && got > 0) reply.append(chunk, got);
+    while (InternetReadFile(request.get(), chunk, sizeof(chunk), &got) && got > 0) reply.append(chunk, got);
     DWORD status = 0, size = sizeof(status);
-    HttpQueryInfoW(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+    HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
     if (status != 200) throw std::runtime_error("register simulator: " + reply);
     return reply;
 }

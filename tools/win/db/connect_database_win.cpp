@@ -4,6 +4,7 @@
 #include "tools/db/provider_list.h"
 #include "tools/environment.h"
 #include "tools/error.h"
+#include "tools/text.h"
 #include "tools/win/db/data_providers_dialog.h"
 #include "tools/win/db/odbc.h"
 #include "tools/win/files.h"
@@ -72,10 +73,10 @@ bool ConnectDatabase(const std::wstring& userId, const std::wstring& password) {
 }
 
 std::wstring ChooseDataProvider(const std::wstring& settingKey) {
-    std::wstring result = db::FileNamePart(Env().dataProviderFile);
+    std::wstring result = FileNamePart(Env().dataProviderFile, kBackslashOrColon);
     // Nobody is there to choose in an unattended run: as if cancelled.
-    if (TellUnattended(L"Ingen datal\u00e4nkfil (.udl) kunde v\u00e4ljas: i obevakat l\u00e4ge visas ingen dialog. "
-                       L"Ange datal\u00e4nkfilen p\u00e5 kommandoraden eller som standard."))
+    if (TellUnattended(L"Ingen datalänkfil (.udl) kunde väljas: i obevakat läge visas ingen dialog. "
+                       L"Ange datalänkfilen på kommandoraden eller som standard."))
         return result;
     win::DataProvidersDialogData data;
     data.IniTextPosision = settingKey;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "tools/db/connect_database.h"
 #include "tools/db/provider_list.h"
 #include "tools/environment.h"
 #include "tools/error.h"
@@ -23,14 +24,8 @@ constexpr int kClientWidth = 209;
 constexpr int kClientHeight = 250;
 constexpr int kRowHeight = 17;
 constexpr int kListFontHeight = 13;  // Tahoma 10 point
-constexpr const wchar_t* kSection = L"DataProvider";
-constexpr const wchar_t* kNoSelectionText = L"V\u00e4lj en DataProvider f\u00f6rst!";
-
-struct GdiObjectTraits {
-    static HGDIOBJ Invalid() { return nullptr; }
-    static void Close(HGDIOBJ h) { DeleteObject(h); }
-};
-using UniqueGdiObject = UniqueHandle<HGDIOBJ, GdiObjectTraits>;
+constexpr std::wstring_view kSection = db::kDataProviderSection;
+constexpr const wchar_t* kNoSelectionText = L"Välj en DataProvider först!";
 
 // What one showing of the dialog works with.
 struct DialogState {
@@ -41,7 +36,7 @@ struct DialogState {
     std::optional<std::wstring> touched;
 };
 
-HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_DP_LISTBOX1); }
+HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_DP_LIST); }
 
 std::wstring RowText(HWND list, int row) {
     const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
@@ -100,14 +95,14 @@ void LayOut(HWND dialog) {
         int id, x, y, w, h;
     };
     const Place places[] = {
-        {IDC_DP_PANEL1, 0, 212, 209, 38},   {IDC_DP_BITBTN1, 54, 218, 75, 25}, {IDC_DP_BITBTN2, 128, 218, 75, 25},
-        {IDC_DP_GROUPBOX1, 0, 0, 209, 212}, {IDC_DP_PANEL2, 2, 15, 205, 64},   {IDC_DP_BITBTN4, 7, 19, 97, 25},
-        {IDC_DP_BITBTN5, 109, 19, 93, 25},  {IDC_DP_BITBTN3, 7, 48, 97, 25},   {IDC_DP_BITBTN6, 109, 48, 93, 25},
-        {IDC_DP_LABEL1, 2, 82, 205, 13},    {IDC_DP_LISTBOX1, 2, 96, 205, 114},
+        {IDC_DP_BUTTON_PANEL, 0, 212, 209, 38},   {IDC_DP_OK, 54, 218, 75, 25}, {IDC_DP_CANCEL, 128, 218, 75, 25},
+        {IDC_DP_GROUP, 0, 0, 209, 212}, {IDC_DP_ACTION_PANEL, 2, 15, 205, 64},   {IDC_DP_ADD, 7, 19, 97, 25},
+        {IDC_DP_EDIT, 109, 19, 93, 25},  {IDC_DP_SET_DEFAULT, 7, 48, 97, 25},   {IDC_DP_DELETE, 109, 48, 93, 25},
+        {IDC_DP_LIST_LABEL, 2, 82, 205, 13},    {IDC_DP_LIST, 2, 96, 205, 114},
     };
     for (const Place& p : places) MoveWindow(GetDlgItem(dialog, p.id), p.x, p.y, p.w, p.h, FALSE);
-    SetDlgItemTextW(dialog, IDC_DP_BITBTN3, L"V\u00e4lj som standard");
-    SetDlgItemTextW(dialog, IDC_DP_BITBTN4, L"L\u00e4gg till...");
+    SetDlgItemTextW(dialog, IDC_DP_SET_DEFAULT, L"Välj som standard");
+    SetDlgItemTextW(dialog, IDC_DP_ADD, L"Lägg till...");
 }
 
 void DrawRow(const DRAWITEMSTRUCT& item, const DialogState& state) {
@@ -167,36 +162,36 @@ void DeleteProvider(HWND dialog, DialogState& state, const std::wstring& row) {
 
 void Command(HWND dialog, DialogState& state, int id, int code) {
     switch (id) {
-        case IDC_DP_BITBTN1:
+        case IDC_DP_OK:
             if (const auto row = SelectedRow(dialog)) {
                 Env().providerPart.clear();
                 state.data.chosen = *row;
                 EndDialog(dialog, IDOK);
             }
             break;
-        case IDC_DP_BITBTN2:
+        case IDC_DP_CANCEL:
             EndDialog(dialog, IDCANCEL);
             break;
-        case IDC_DP_BITBTN3:
+        case IDC_DP_SET_DEFAULT:
             if (const auto row = SelectedRow(dialog)) {
                 WriteSetting(kSection, state.data.IniTextPosision, *row);
                 RedrawWindow(List(dialog), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
             }
             break;
-        case IDC_DP_BITBTN4:
+        case IDC_DP_ADD:
             AddProvider(dialog, state);
             break;
-        case IDC_DP_BITBTN5:
+        case IDC_DP_EDIT:
             if (const auto row = SelectedRow(dialog)) {
                 state.touched = *row;
                 state.data.openEditor(dialog, Env().dataLinksPath + *row);
             }
             break;
-        case IDC_DP_BITBTN6:
+        case IDC_DP_DELETE:
             if (const auto row = SelectedRow(dialog)) DeleteProvider(dialog, state, *row);
             break;
-        case IDC_DP_LISTBOX1:
-            if (code == LBN_DBLCLK) Command(dialog, state, IDC_DP_BITBTN5, BN_CLICKED);
+        case IDC_DP_LIST:
+            if (code == LBN_DBLCLK) Command(dialog, state, IDC_DP_EDIT, BN_CLICKED);
             break;
     }
 }
@@ -215,14 +210,14 @@ INT_PTR CALLBACK DataProvidersProc(HWND dialog, UINT message, WPARAM wParam, LPA
             return TRUE;
         case WM_MEASUREITEM: {  // sent while the list is created, before WM_INITDIALOG
             auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-            if (measure->CtlID != IDC_DP_LISTBOX1) return FALSE;
+            if (measure->CtlID != IDC_DP_LIST) return FALSE;
             measure->itemHeight = kRowHeight;
             SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
             return TRUE;
         }
         case WM_DRAWITEM: {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-            if (!state || item->CtlID != IDC_DP_LISTBOX1) return FALSE;
+            if (!state || item->CtlID != IDC_DP_LIST) return FALSE;
             DrawRow(*item, *state);
             SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
             return TRUE;
@@ -289,8 +284,7 @@ INT_PTR ShowDataProvidersDialog(HWND owner, DataProvidersDialogData& data) {
     DialogState state{data, {}};
     const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DATAPROVIDERS), owner,
                                            DataProvidersProc, reinterpret_cast<LPARAM>(&state));
-    if (result == -1)
-        throw Error(L"Dialogen f\u00f6r DataProviders kunde inte visas: " + SystemErrorTextShort(GetLastError()));
+    ThrowLastErrorIf(result == -1, L"Dialogen för DataProviders kunde inte visas: ");
     return result == IDOK ? IDOK : IDCANCEL;
 }
 

@@ -6,17 +6,17 @@
 
 // The chooser `TfrmDataProviders`; "OK" and "Avbryt" are the dialog's own
 // IDOK and IDCANCEL, so that Enter and Esc reach them.
-#define IDC_DP_BITBTN1 IDOK
-#define IDC_DP_BITBTN2 IDCANCEL
-#define IDC_DP_PANEL1 4001
-#define IDC_DP_GROUPBOX1 4002
-#define IDC_DP_PANEL2 4003
-#define IDC_DP_BITBTN3 4004
-#define IDC_DP_BITBTN4 4005
-#define IDC_DP_BITBTN5 4006
-#define IDC_DP_BITBTN6 4007
-#define IDC_DP_LABEL1 4008
-#define IDC_DP_LISTBOX1 4009
+#define IDC_DP_OK IDOK
+#define IDC_DP_CANCEL IDCANCEL
+#define IDC_DP_BUTTON_PANEL 4001
+#define IDC_DP_GROUP 4002
+#define IDC_DP_ACTION_PANEL 4003
+#define IDC_DP_SET_DEFAULT 4004
+#define IDC_DP_ADD 4005
+#define IDC_DP_EDIT 4006
+#define IDC_DP_DELETE 4007
+#define IDC_DP_LIST_LABEL 4008
+#define IDC_DP_LIST 4009
 
 // The text-input box of "Lägg till...".
 #define IDC_NP_PROMPT 4101

@@ -63,7 +63,7 @@ void Check(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, std::stri
 Environment::Environment() {
     SQLHANDLE env = SQL_NULL_HANDLE;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
-        throw Error(L"ODBC-milj\u00f6n kunde inte skapas: finns ODBC-drivrutinshanteraren p\u00e5 datorn?");
+        throw Error(L"ODBC-miljön kunde inte skapas: finns ODBC-drivrutinshanteraren på datorn?");
     env_.reset(env);
     Check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0), SQL_HANDLE_ENV,
           env, "SQLSetEnvAttr");
@@ -151,7 +151,7 @@ std::wstring Connection::DbmsName() const {
 }
 
 Statement::Statement(const Connection& connection) {
-    if (!connection.connected()) throw Error(L"Ingen databasanslutning \u00e4r \u00f6ppen.");
+    if (!connection.connected()) throw Error(L"Ingen databasanslutning är öppen.");
     SQLHANDLE stmt = SQL_NULL_HANDLE;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, connection.get(), &stmt), SQL_HANDLE_DBC, connection.get(),
           "SQLAllocHandle");
