@@ -4,6 +4,9 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,6 +60,10 @@ struct Transfer {
     DWORD error = 0;                 // a WinINet or system error code
     std::optional<std::wstring> own; // a failure of the program's own (size)
     bool timedOut = false;
+    // Set by the worker when it has ended.
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
 
     DWORD Remaining() const {
         const ULONGLONG now = GetTickCount64();
@@ -155,20 +162,80 @@ void Perform(Transfer& x) {
     if (x.Remaining() == 0) throw NetworkFailure{ERROR_INTERNET_TIMEOUT};
 }
 
-DWORD WINAPI Worker(void* parameter) {
-    std::unique_ptr<std::shared_ptr<Transfer>> own(static_cast<std::shared_ptr<Transfer>*>(parameter));
-    Transfer& x = **own;
+// Performs one exchange and tells the caller it has ended. Nothing may
+// leave the thread: the caller reads what failed.
+void Run(Transfer& x) {
     try {
         Perform(x);
     } catch (const NetworkFailure& failure) {
         x.error = failure.code;
         if (failure.code == ERROR_INTERNET_TIMEOUT || x.Remaining() == 0) x.timedOut = true;
     } catch (const std::exception& refused) {
-        // Nothing may leave the thread: the caller reads what failed.
         x.own = MessageOf(refused);
     }
-    return 0;
+    {
+        std::lock_guard lock(x.mutex);
+        x.done = true;
+    }
+    x.ended.notify_all();
 }
+
+// The threads that perform the exchanges, each kept for a later one once
+// its exchange has ended: starting a thread costs about 4 ms under Wine,
+// more than all the rest of a lookup's own work. A thread whose caller
+// stopped waiting at the deadline ends its exchange within its own
+// time-outs and is kept too. As many threads as exchanges at one time are
+// made; they live until the process ends, and the pool with them (it is
+// deliberately never destroyed: its threads may still use it at exit).
+class ExchangeThreads {
+public:
+    // Hands `x` to a free thread, or to a new one when none is free; false
+    // (with the system's last error) when no thread could be started.
+    bool Start(std::shared_ptr<Transfer> x) {
+        std::unique_lock lock(mutex_);
+        if (idle_ > 0) {
+            --idle_;  // that thread is this exchange's
+            queue_.push_back(std::move(x));
+            lock.unlock();
+            ready_.notify_one();
+            return true;
+        }
+        lock.unlock();
+        auto first = std::make_unique<std::shared_ptr<Transfer>>(std::move(x));
+        UniqueKernelHandle thread(CreateThread(nullptr, 0, Loop, first.get(), 0, nullptr));
+        if (!thread) return false;
+        first.release();  // the thread's now
+        return true;
+    }
+
+private:
+    static DWORD WINAPI Loop(void* parameter) {
+        std::shared_ptr<Transfer> x = std::move(*std::unique_ptr<std::shared_ptr<Transfer>>(
+            static_cast<std::shared_ptr<Transfer>*>(parameter)));
+        ExchangeThreads& pool = Pool();
+        for (;;) {
+            Run(*x);
+            x.reset();
+            std::unique_lock lock(pool.mutex_);
+            ++pool.idle_;
+            pool.ready_.wait(lock, [&pool] { return !pool.queue_.empty(); });
+            x = std::move(pool.queue_.front());
+            pool.queue_.pop_front();
+        }
+    }
+
+public:
+    static ExchangeThreads& Pool() {
+        static ExchangeThreads& pool = *new ExchangeThreads;
+        return pool;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::shared_ptr<Transfer>> queue_;
+    unsigned idle_ = 0;  // threads waiting for an exchange and not yet promised one
+};
 
 }  // namespace
 
@@ -222,23 +289,24 @@ HttpReply HttpTransport::Exchange(const wchar_t* verb, std::wstring_view headers
 
     // The exchange runs on a thread of its own so that this call ends at the
     // deadline whatever WinINet waits for (name resolution, a proxy, a
-    // WinINet that ignores a time-out); the thread ends by itself within its
-    // own time-outs, which are what is left of the same deadline.
-    UniqueKernelHandle thread;
+    // WinINet that ignores a time-out); the thread ends the exchange by
+    // itself within its own time-outs, which are what is left of the same
+    // deadline.
     try {
         CheckNetwork(InternetCrackUrlW(url_.c_str(), 0, 0, &parts));
         x->host = host;
         x->object = std::wstring(path) + extra;
         x->port = parts.nPort;
         x->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-        auto parameter = std::make_unique<std::shared_ptr<Transfer>>(x);
-        thread.reset(CreateThread(nullptr, 0, Worker, parameter.get(), 0, nullptr));
-        CheckNetwork(static_cast<bool>(thread));
-        parameter.release();  // the worker's now
+        CheckNetwork(ExchangeThreads::Pool().Start(x));
     } catch (const NetworkFailure& failure) {
         throw fail(NetworkErrorText(failure.code));
     }
-    if (WaitForSingleObject(thread.get(), x->Remaining() + 50) != WAIT_OBJECT_0) throw fail(DeadlinePassedText(deadlineMs_));
+    {
+        std::unique_lock lock(x->mutex);
+        if (!x->ended.wait_for(lock, std::chrono::milliseconds(x->Remaining() + 50), [&x] { return x->done; }))
+            throw fail(DeadlinePassedText(deadlineMs_));
+    }
     if (x->own) throw fail(*x->own);
     if (x->timedOut) throw fail(DeadlinePassedText(deadlineMs_));
     if (x->error) throw fail(NetworkErrorText(x->error));
