@@ -62,7 +62,7 @@ struct Transfer {
 // deadline, at least 1 ms (0 would mean no time-out at all).
 void SetTimeouts(HINTERNET handle, DWORD remaining) {
     DWORD timeout = std::max<DWORD>(remaining, 1);
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+    for (DWORD option : {DWORD{INTERNET_OPTION_CONNECT_TIMEOUT}, DWORD{INTERNET_OPTION_SEND_TIMEOUT}, DWORD{INTERNET_OPTION_RECEIVE_TIMEOUT}})
         InternetSetOptionW(handle, option, &timeout, sizeof(timeout));
 }
 
