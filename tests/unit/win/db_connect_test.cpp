@@ -13,6 +13,7 @@
 #include "tools/win/db/connect_database_win.h"
 #include "tools/win/db/data_providers_resource.h"
 #include "tools/win/registry.h"
+#include "fake_cipher.h"
 #include "win_test_support.h"
 
 using namespace tolmar;
@@ -22,17 +23,6 @@ namespace odbc = tolmar::win::odbc;
 
 namespace {
 
-// Reverses the text: stands in for the suite's cipher of the stored login.
-class ReversingCipher final : public CredentialCipher {
-public:
-    std::string Decipher(const std::string& enciphered) override { return {enciphered.rbegin(), enciphered.rend()}; }
-};
-
-class CipherScope {
-public:
-    explicit CipherScope(std::unique_ptr<CredentialCipher> cipher) { CredentialCipherSlot() = std::move(cipher); }
-    ~CipherScope() { CredentialCipherSlot().reset(); }
-};
 
 // The environment as start-up leaves it when no data-link file was found:
 // a data-link folder of the test's own and no connection string yet.
