@@ -152,7 +152,7 @@ std::wstring FromUtf8(std::string_view s) {
     auto put = [&out](char32_t c) { Put(out, c); };
     while (i < s.size()) {
         const unsigned char b = static_cast<unsigned char>(s[i]);
-        int extra;
+        size_t extra;
         char32_t c;
         if (b < 0x80) { extra = 0; c = b; }
         else if ((b & 0xE0) == 0xC0) { extra = 1; c = b & 0x1F; }
@@ -160,7 +160,7 @@ std::wstring FromUtf8(std::string_view s) {
         else if ((b & 0xF8) == 0xF0) { extra = 3; c = b & 0x07; }
         else { put(0xFFFD); ++i; continue; }
         bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
+        for (size_t k = 1; k <= extra; ++k) {
             if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) { ok = false; break; }
             c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
         }
@@ -168,7 +168,7 @@ std::wstring FromUtf8(std::string_view s) {
         constexpr char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
         if (c < kMinimum[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
         put(c);
-        i += static_cast<size_t>(extra) + 1;
+        i += extra + 1;
     }
     return out;
 }
@@ -188,7 +188,7 @@ std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes, std::size_t
             ++i;
             continue;
         }
-        int extra;
+        std::size_t extra;
         char32_t c;
         // The second byte's range rules out overlong forms, surrogates and
         // code points above U+10FFFF (RFC 3629's table).
@@ -209,14 +209,14 @@ std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes, std::size_t
         } else {
             return fail(i);
         }
-        for (int k = 1; k <= extra; ++k) {
+        for (std::size_t k = 1; k <= extra; ++k) {
             if (i + k >= bytes.size()) return fail(i);
             const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
             if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return fail(i);
             c = (c << 6) | (next & 0x3F);
         }
         Put(out, c);
-        i += static_cast<std::size_t>(extra) + 1;
+        i += extra + 1;
     }
     return out;
 }

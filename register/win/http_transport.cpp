@@ -75,7 +75,7 @@ struct Transfer {
 // deadline, at least 1 ms (0 would mean no time-out at all).
 void SetTimeouts(HINTERNET handle, DWORD remaining) {
     DWORD timeout = std::max<DWORD>(remaining, 1);
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+    for (DWORD option : {DWORD{INTERNET_OPTION_CONNECT_TIMEOUT}, DWORD{INTERNET_OPTION_SEND_TIMEOUT}, DWORD{INTERNET_OPTION_RECEIVE_TIMEOUT}})
         InternetSetOptionW(handle, option, &timeout, sizeof(timeout));
 }
 
@@ -242,7 +242,7 @@ private:
 bool AllowConnectionsPerServer(unsigned long count) {
     DWORD value = count;
     bool taken = true;
-    for (DWORD option : {INTERNET_OPTION_MAX_CONNS_PER_SERVER, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER})
+    for (DWORD option : {DWORD{INTERNET_OPTION_MAX_CONNS_PER_SERVER}, DWORD{INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER}})
         taken = InternetSetOptionW(nullptr, option, &value, sizeof(value)) && taken;
     return taken;
 }

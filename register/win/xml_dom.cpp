@@ -37,8 +37,8 @@ bool LoadXmlText(IXMLDOMDocument2* doc, std::wstring_view text, std::wstring& re
     reason.clear();
     ComPtr<IXMLDOMParseError> error;
     if (SUCCEEDED(doc->get_parseError(error.put())) && error) {
-        UniqueBstr text;
-        if (SUCCEEDED(error->get_reason(text.put()))) reason = text.str();
+        UniqueBstr why;
+        if (SUCCEEDED(error->get_reason(why.put()))) reason = why.str();
         while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L' '))
             reason.pop_back();
     }

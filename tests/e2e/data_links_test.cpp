@@ -40,13 +40,12 @@ public:
         const std::wstring text =
             L"\ufeff[oledb]\r\n; Everything after this line is an OLE DB initstring\r\nProvider=" + afterProvider +
             L"\r\n";
-        HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + Utf8(path_));
+        const tolmar::win::UniqueFile file(
+            CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) throw std::runtime_error("cannot write " + Utf8(path_));
         DWORD written = 0;
-        const BOOL ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
-                                    nullptr);
-        CloseHandle(file);
-        if (!ok) throw std::runtime_error("cannot write " + Utf8(path_));
+        if (!::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr))
+            throw std::runtime_error("cannot write " + Utf8(path_));
     }
     ~DataLinkInFolder() {
         DeleteFileW(path_.c_str());
@@ -59,12 +58,6 @@ private:
     std::wstring path_;
     std::vector<std::wstring> made_;
 };
-
-Row Patient(int nr, std::wstring personnr, Row columns) {
-    columns[L"PATIENTNR"] = std::to_wstring(nr);
-    columns[L"PERSONNR"] = std::move(personnr);
-    return columns;
-}
 
 // "DefaultDataProvider" holds a bare file name, as the suite's installations
 // store it, and the file lies in the 32-bit programs' data-link folder: the
@@ -87,7 +80,7 @@ TEST(DataLinks, ABareDefaultNameIsFoundInThe32BitDataLinksFolder) {
     ProgramRun run({.args = {L"UPDATE_ALL"}});
     ASSERT_TRUE(reg::WriteString(HKEY_CURRENT_USER, run.registry().KeyPath(L"DataProvider"), L"DefaultDataProvider",
                                  name));
-    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni(reg.Endpoint())));
+    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIniFor(reg.Endpoint())));
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
 
@@ -124,12 +117,10 @@ public:
             reg::DeleteTree(HKEY_LOCAL_MACHINE, made_);
             return;
         }
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_SET_VALUE | reg::kView32, &key) ==
-            ERROR_SUCCESS) {
-            RegDeleteValueW(key, name_.c_str());
-            RegCloseKey(key);
-        }
+        tolmar::win::UniqueHkey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_SET_VALUE | reg::kView32, key.put()) ==
+            ERROR_SUCCESS)
+            RegDeleteValueW(key.get(), name_.c_str());
     }
     MachineValue32(const MachineValue32&) = delete;
     MachineValue32& operator=(const MachineValue32&) = delete;
@@ -154,7 +145,7 @@ TEST(DataLinks, ADataSourceOnlyFor32BitProgramsIsNamedPlainly) {
         WriteDataLink(data, L"klinik.udl", L"MSDASQL.1;Persist Security Info=False;Data Source=" + dsn);
 
     ProgramRun run({.args = {L"UPDATE_ALL", dataLink}});
-    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni(reg.Endpoint())));
+    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIniFor(reg.Endpoint())));
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(

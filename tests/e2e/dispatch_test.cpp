@@ -92,7 +92,7 @@ TEST_P(Dispatch, ShowsOneBoxThenEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Parameter1, Dispatch, ::testing::ValuesIn(kDispatchCases),
-                         [](const ::testing::TestParamInfo<DispatchCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<DispatchCase>& test) { return std::string(test.param.name); });
 
 // "TEST_MODE" in any letter case: the main window steps aside for the test
 // form; when the operator closes the form, the program ends without a box.
@@ -113,8 +113,8 @@ TEST_P(DispatchToTestForm, MainWindowHiddenWhileTheFormIsOpenThenEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Parameter1, DispatchToTestForm, ::testing::Values(L"TEST_MODE", L"test_mode"),
-                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
-                             return info.index == 0 ? std::string("UpperCase") : std::string("LowerCase");
+                         [](const ::testing::TestParamInfo<const wchar_t*>& test) {
+                             return test.index == 0 ? std::string("UpperCase") : std::string("LowerCase");
                          });
 
 // "UPDATE_ALL" in any letter case starts the update run, whatever it then
@@ -135,8 +135,8 @@ TEST_P(DispatchToUpdateRun, StartsTheUpdateRunNotTheHelpAndEndsWhenDismissed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Parameter1, DispatchToUpdateRun, ::testing::Values(L"UPDATE_ALL", L"update_all"),
-                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
-                             return info.index == 0 ? std::string("UpperCase") : std::string("LowerCase");
+                         [](const ::testing::TestParamInfo<const wchar_t*>& test) {
+                             return test.index == 0 ? std::string("UpperCase") : std::string("LowerCase");
                          });
 
 }  // namespace

@@ -66,37 +66,6 @@ const char* KindName(EventKind kind) {
 
 // ---- texts -------------------------------------------------------------------
 
-std::string Utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::string Printable(std::wstring_view text) {
-    std::wstring escaped;
-    for (wchar_t c : text) {
-        switch (c) {
-            case L'\r': escaped += L"\\r"; break;
-            case L'\n': escaped += L"\\n"; break;
-            case L'\t': escaped += L"\\t"; break;
-            case L'"': escaped += L"\\\""; break;
-            case L'\\': escaped += L"\\\\"; break;
-            default:
-                if (c < L' ') {
-                    wchar_t buffer[8];
-                    std::swprintf(buffer, 8, L"\\x%02x", static_cast<unsigned>(c));
-                    escaped += buffer;
-                } else {
-                    escaped += c;
-                }
-        }
-    }
-    return "\"" + Utf8(escaped) + "\"";
-}
-
 ::testing::AssertionResult SameText(const char* actualExpr, const char* expectedExpr, std::wstring_view actual,
                                     std::wstring_view expected) {
     if (actual == expected) return ::testing::AssertionSuccess();
@@ -369,103 +338,33 @@ UINT ProgressApp::InactivateMessage() {
 }
 
 ProgressApp::ProgressApp(EventLog& log, bool hung, std::wstring className)
-    : log_(log), hung_(hung), className_(std::move(className)) {
+    : window_(std::move(className), L"Norvena progress", hung, [&log](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+          Event e;
+          e.kind = message == InactivateMessage() ? EventKind::ProgressMessage : EventKind::ProgressOther;
+          e.hwnd = hwnd;
+          e.message = message;
+          e.wParam = wParam;
+          e.lParam = lParam;
+          e.sent = (InSendMessageEx(nullptr) & ISMEX_SEND) != 0;
+          log.Add(std::move(e));
+      }) {
     InactivateMessage();
-    ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    thread_ = CreateThread(nullptr, 0, &ProgressApp::ThreadMain, this, 0, &threadId_);
-    if (thread_) {
-        HANDLE both[] = {ready_, thread_};
-        WaitForMultipleObjects(2, both, FALSE, 10000);
-    }
-}
-
-void ProgressApp::Release() {
-    if (release_) SetEvent(release_);
-}
-
-ProgressApp::~ProgressApp() {
-    Release();
-    if (thread_) {
-        if (HWND hwnd = hwnd_.load()) PostMessageW(hwnd, WM_CLOSE, 0, 0);
-        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
-        if (WaitForSingleObject(thread_, 10000) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "the fake progress window's thread did not end; terminated";
-            TerminateThread(thread_, 1);
-        }
-        CloseHandle(thread_);
-    }
-    if (ready_) CloseHandle(ready_);
-    if (release_) CloseHandle(release_);
-}
-
-DWORD WINAPI ProgressApp::ThreadMain(void* param) {
-    auto* self = static_cast<ProgressApp*>(param);
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{sizeof(wc)};
-    wc.lpfnWndProc = &ProgressApp::WindowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = self->className_.c_str();
-    RegisterClassExW(&wc);  // fails harmlessly when an earlier run registered it
-    // A plain top-level window, as the suite's progress form is; it stays
-    // hidden so that it takes no focus from the program under test.
-    HWND hwnd = CreateWindowExW(0, self->className_.c_str(), L"Norvena progress", WS_POPUP, 0, 0, 100, 40, nullptr,
-                                nullptr, instance, self);
-    self->hwnd_ = hwnd;
-    SetEvent(self->ready_);
-    if (!hwnd) return 1;
-    if (self->hung_) WaitForSingleObject(self->release_, INFINITE);  // released by the destructor at the latest
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    if (IsWindow(hwnd)) DestroyWindow(hwnd);
-    self->hwnd_ = nullptr;
-    return 0;
-}
-
-LRESULT CALLBACK ProgressApp::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<ProgressApp*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self && message >= WM_USER) {
-        Event e;
-        e.kind = message == InactivateMessage() ? EventKind::ProgressMessage : EventKind::ProgressOther;
-        e.hwnd = hwnd;
-        e.message = message;
-        e.wParam = wParam;
-        e.lParam = lParam;
-        e.sent = (InSendMessageEx(nullptr) & ISMEX_SEND) != 0;
-        self->log_.Add(std::move(e));
-        return 0;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 // ---- registry ---------------------------------------------------------------------
 
 namespace reg {
 
-namespace {
-struct Key {
-    HKEY h = nullptr;
-    ~Key() {
-        if (h) RegCloseKey(h);
-    }
-};
-}  // namespace
+using Key = tolmar::win::UniqueHkey;
 
 std::optional<Value> Read(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view) {
     Key key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, &key.h) != ERROR_SUCCESS) return std::nullopt;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) return std::nullopt;
     DWORD type = 0, bytes = 0;
-    if (RegQueryValueExW(key.h, name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return std::nullopt;
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return std::nullopt;
     std::vector<BYTE> data(bytes + sizeof(wchar_t), 0);
     DWORD got = bytes;
-    if (RegQueryValueExW(key.h, name.c_str(), nullptr, &type, data.data(), &got) != ERROR_SUCCESS) return std::nullopt;
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, data.data(), &got) != ERROR_SUCCESS) return std::nullopt;
     Value v;
     v.type = type;
     v.bytes = got;
@@ -476,17 +375,17 @@ std::optional<Value> Read(HKEY root, const std::wstring& path, const std::wstrin
 
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
     Key key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key.h) == ERROR_SUCCESS;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
 }
 
 std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path, REGSAM view) {
     std::vector<std::wstring> names;
     Key key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | view, &key.h) != ERROR_SUCCESS) return names;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | view, key.put()) != ERROR_SUCCESS) return names;
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
         DWORD length = 256;
-        if (RegEnumKeyExW(key.h, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         names.emplace_back(name, length);
     }
     return names;
@@ -495,19 +394,19 @@ std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path, REGSA
 bool WriteString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value,
                  REGSAM view) {
     Key key;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key.h, nullptr) !=
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) !=
         ERROR_SUCCESS)
         return false;
-    return RegSetValueExW(key.h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    return RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 bool DeleteTree(HKEY root, const std::wstring& path, REGSAM view) {
     {
         Key key;
-        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WRITE | DELETE | view, &key.h) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WRITE | DELETE | view, key.put()) != ERROR_SUCCESS)
             return !KeyExists(root, path, view);
-        RegDeleteTreeW(key.h, nullptr);
+        RegDeleteTreeW(key.get(), nullptr);
     }
     RegDeleteKeyExW(root, path.c_str(), view, 0);
     return !KeyExists(root, path, view);
@@ -593,77 +492,6 @@ RegistrySandbox::~RegistrySandbox() {
                 RegDeleteKeyExW(kRoots[r], kNorvena.c_str(), kViews[v], 0);
 }
 
-// ---- files ---------------------------------------------------------------------------
-
-TempFolder::TempFolder(std::wstring_view namePrefix) {
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, temp);
-    wchar_t longTemp[MAX_PATH + 1] = {};
-    std::wstring base = GetLongPathNameW(temp, longTemp, MAX_PATH + 1) ? longTemp : temp;
-    if (!base.empty() && base.back() == L'\\') base.pop_back();
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring candidate = base + L"\\" + std::wstring(namePrefix) + L"-" +
-                                       std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-        if (CreateDirectoryW(candidate.c_str(), nullptr)) {
-            path_ = candidate;
-            return;
-        }
-    }
-    ADD_FAILURE() << "no temporary working folder could be made under " << Utf8(base);
-}
-
-TempFolder::~TempFolder() {
-    if (path_.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::path(path_), ec);
-    if (ec || std::filesystem::exists(std::filesystem::path(path_)))
-        ADD_FAILURE() << "could not remove the working folder " << Utf8(path_) << ": " << ec.message();
-}
-
-bool TempFolder::WriteFile(std::wstring_view name, std::string_view bytes) const {
-    HANDLE file = CreateFileW((*this / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
-    CloseHandle(file);
-    return ok;
-}
-
-bool TempFolder::MakeFolder(std::wstring_view name) const { return CreateDirectoryW((*this / name).c_str(), nullptr); }
-
-bool TempFolder::Exists(std::wstring_view name) const {
-    return GetFileAttributesW((*this / name).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::optional<std::string> TempFolder::ReadFile(std::wstring_view name) const {
-    HANDLE file = CreateFileW((*this / name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::string data;
-    char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
-    CloseHandle(file);
-    return data;
-}
-
-std::vector<std::wstring> TempFolder::Entries() const {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path_ + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // ---- the program --------------------------------------------------------------------
 
 std::wstring TolmarExePath() {
@@ -698,8 +526,6 @@ std::wstring QuoteArgument(std::wstring_view argument) {
 
 Process::~Process() {
     if (Running()) Kill();
-    if (process_) CloseHandle(process_);
-    if (job_) CloseHandle(job_);
 }
 
 std::string Process::Start(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& workDir) {
@@ -708,38 +534,38 @@ std::string Process::Start(const std::wstring& exe, const std::vector<std::wstri
     std::wstring commandLine = QuoteArgument(exe);
     for (const auto& a : args) commandLine += L" " + QuoteArgument(a);
     // The job ends the program with this test process if it dies.
-    job_ = CreateJobObjectW(nullptr, nullptr);
+    job_.reset(CreateJobObjectW(nullptr, nullptr));
     if (job_) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
     }
     STARTUPINFOW startup{sizeof(startup)};
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                         workDir.c_str(), &startup, &info))
         return "CreateProcessW failed with error " + std::to_string(GetLastError()) + " for " + Utf8(commandLine);
-    if (job_) AssignProcessToJobObject(job_, info.hProcess);
-    ResumeThread(info.hThread);
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
+    process_.reset(info.hProcess);
+    const tolmar::win::UniqueKernelHandle thread(info.hThread);
+    if (job_) AssignProcessToJobObject(job_.get(), process_.get());
+    ResumeThread(thread.get());
     pid_ = info.dwProcessId;
     return {};
 }
 
-bool Process::Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+bool Process::Running() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
 std::optional<DWORD> Process::ExitCode() const {
     if (!process_ || Running()) return std::nullopt;
     DWORD code = 0;
-    if (!GetExitCodeProcess(process_, &code)) return std::nullopt;
+    if (!GetExitCodeProcess(process_.get(), &code)) return std::nullopt;
     return code;
 }
 
 bool Process::Kill() {
     if (!Running()) return true;
-    TerminateProcess(process_, 0xDEAD);
-    return WaitForSingleObject(process_, 10000) == WAIT_OBJECT_0;
+    TerminateProcess(process_.get(), 0xDEAD);
+    return WaitForSingleObject(process_.get(), 10000) == WAIT_OBJECT_0;
 }
 
 // ---- one run ----------------------------------------------------------------------------
@@ -927,6 +753,17 @@ HWND ProgramRun::MainWindow() const {
     return windows.empty() ? nullptr : windows.front();
 }
 
+// ---- files the program reads ---------------------------------------------------
+
+std::string RegisterIni::Text() const {
+    std::string text = "[PopulationManager]\r\n";
+    if (logId) text += "LOG_ID=" + *logId + "\r\n";
+    if (logPwd) text += "LOG_PWD=" + *logPwd + "\r\n";
+    text += "LOG_ADDR=" + (logAddr ? *logAddr : Utf8(RegisterSim::Endpoint())) + "\r\n";
+    if (flagOtherArchve) text += "FlagOtherArchve=" + *flagOtherArchve + "\r\n";
+    return text;
+}
+
 // ---- Wine ---------------------------------------------------------------------------
 
 bool RunningUnderWine() {
@@ -960,11 +797,9 @@ public:
             reg::WriteString(HKEY_CURRENT_USER, keys_[0], kValue, previous_->text, 0);
             return;
         }
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, keys_[0].c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-            RegDeleteValueW(key, kValue);
-            RegCloseKey(key);
-        }
+        reg::Key key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, keys_[0].c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
+            RegDeleteValueW(key.get(), kValue);
         // Keys this run created, innermost first; a key with anything left in it stays.
         for (size_t i = 0; i < keys_.size(); ++i)
             if (!keyExisted_[i]) RegDeleteKeyExW(HKEY_CURRENT_USER, keys_[i].c_str(), 0, 0);

@@ -28,7 +28,19 @@
 #include <string_view>
 #include <vector>
 
+#include "fake_window.h"
+#include "register_sim.h"
+#include "temp_folder.h"
+#include "text.h"
+
 namespace e2e {
+
+using tolmar::test::Printable;
+using tolmar::test::RegisterSim;
+using tolmar::test::SimRequest;
+using tolmar::test::SimulatorSession;
+using tolmar::test::TempFolder;
+using tolmar::test::Utf8;
 
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
@@ -40,11 +52,6 @@ inline constexpr Ms kExitTimeout{15000};
 inline constexpr Ms kCloseTimeout{5000};
 
 // ---- texts -----------------------------------------------------------------
-
-std::string Utf8(std::wstring_view text);
-// The text as a quoted UTF-8 literal with \r, \n, \t, \" and other control
-// characters escaped, for failure messages.
-std::string Printable(std::wstring_view text);
 
 // EXPECT_PRED_FORMAT2(e2e::SameText, actual, expected): on failure prints both
 // texts escaped and the first position where they differ.
@@ -181,29 +188,16 @@ public:
     static constexpr const wchar_t* kClassName = L"TProgressFormG4";
 
     ProgressApp(EventLog& log, bool hung, std::wstring className = kClassName);
-    ~ProgressApp();
-    ProgressApp(const ProgressApp&) = delete;
-    ProgressApp& operator=(const ProgressApp&) = delete;
 
-    bool ok() const { return hwnd_ != nullptr; }
-    HWND hwnd() const { return hwnd_; }
+    bool ok() const { return window_.ok(); }
+    HWND hwnd() const { return window_.hwnd(); }
     // Lets a hung window's thread go back to handling messages.
-    void Release();
+    void Release() { window_.Release(); }
 
     static UINT InactivateMessage();
 
 private:
-    static DWORD WINAPI ThreadMain(void* self);
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-
-    EventLog& log_;
-    const bool hung_;
-    const std::wstring className_;
-    HANDLE thread_ = nullptr;
-    DWORD threadId_ = 0;
-    HANDLE ready_ = nullptr;
-    HANDLE release_ = nullptr;
-    std::atomic<HWND> hwnd_{nullptr};
+    tolmar::test::FakeWindow window_;
 };
 
 // ---- registry (always the 32-bit view unless said otherwise) --------------
@@ -260,32 +254,15 @@ private:
     bool errorKeyBefore_ = false;
 };
 
-// ---- files ---------------------------------------------------------------------
-
-// A fresh folder under the temporary folder, removed with everything in it
-// at its end.
-class TempFolder {
-public:
-    explicit TempFolder(std::wstring_view namePrefix = L"tolmar-e2e");
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    // Full path as the file system spells it, without trailing "\".
-    const std::wstring& path() const { return path_; }
-    // With trailing "\": what the program calls AppPath when started here.
-    std::wstring AppPath() const { return path_ + L"\\"; }
-    std::wstring operator/(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
-
-    bool WriteFile(std::wstring_view name, std::string_view bytes) const;
-    bool MakeFolder(std::wstring_view name) const;
-    bool Exists(std::wstring_view name) const;
-    std::optional<std::string> ReadFile(std::wstring_view name) const;
-    // Names of the entries directly in the folder, sorted.
-    std::vector<std::wstring> Entries() const;
-
-private:
-    std::wstring path_;
+// The section PopulationManager of "tolmar.ini". A key left nullopt is not
+// written at all.
+struct RegisterIni {
+    std::optional<std::string> logId = "clinic";
+    std::optional<std::string> logPwd = "secret";
+    std::optional<std::string> logAddr;  // nullopt: the simulator's endpoint
+    std::optional<std::string> flagOtherArchve;
+    // The file's bytes (CR LF lines).
+    std::string Text() const;
 };
 
 // True when this process runs under Wine.
@@ -311,15 +288,15 @@ public:
     // Starts exe with the arguments in workDir; "" on success, else why not.
     std::string Start(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& workDir);
     bool Running() const;
-    HANDLE handle() const { return process_; }
+    HANDLE handle() const { return process_.get(); }
     DWORD pid() const { return pid_; }
     std::optional<DWORD> ExitCode() const;  // nullopt while running
     // Ends the process; true when it is gone within the bound.
     bool Kill();
 
 private:
-    HANDLE process_ = nullptr;
-    HANDLE job_ = nullptr;
+    tolmar::win::UniqueKernelHandle process_;
+    tolmar::win::UniqueKernelHandle job_;
     DWORD pid_ = 0;
 };
 
@@ -350,8 +327,8 @@ public:
     EventLog& log() { return log_; }
     ProgressApp* progress() { return progress_.get(); }
     Process& process() { return process_; }
-    std::wstring AppPath() const { return folder_.AppPath(); }
-    std::wstring AppKey() const { return AppKeyFor(folder_.AppPath()); }
+    std::wstring AppPath() const { return folder_.FolderPath(); }
+    std::wstring AppKey() const { return AppKeyFor(folder_.FolderPath()); }
     Clock::time_point started() const { return started_; }
 
     // Starts the program in the run's folder, or in `workDir` when given (for

@@ -6,7 +6,6 @@
 
 #include "harness.h"
 #include "host_windows.h"
-#include "register_sim_control.h"
 
 namespace {
 
@@ -117,8 +116,8 @@ TEST_P(HostChoice, OnlyTheFirstHostClassPresentReceivesTheRecord) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HostNotification, HostChoice, ::testing::ValuesIn(kHostChoiceCases),
-                         [](const ::testing::TestParamInfo<HostChoiceCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<HostChoiceCase>& test) {
+                             return std::string(test.param.name);
                          });
 
 // The whole way: start parameter, register, record, host.
@@ -180,7 +179,7 @@ TEST_P(PersonToHost, TheHostReadsTheRecordByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HostNotification, PersonToHost, ::testing::ValuesIn(kPersonCases),
-                         [](const ::testing::TestParamInfo<PersonCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<PersonCase>& test) { return std::string(test.param.name); });
 
 // The record travels as the name of an atom, at most 255 characters. The
 // register's answer is made to measure: 12 + 9 separators + three fields.
@@ -233,14 +232,16 @@ TEST_P(RecordLength, AtMost255CharactersReachTheHost) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HostNotification, RecordLength, ::testing::ValuesIn(kLengthCases),
-                         [](const ::testing::TestParamInfo<LengthCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<LengthCase>& test) { return std::string(test.param.name); });
 
 // A host whose thread has stopped handling messages. The platform counts a
 // window as hung once its thread has not looked at its messages for five
 // seconds, and judges that when the message is sent: a host that is not hung
 // yet then is waited for until the program's 30-second bound runs out. The
-// register is made to answer six seconds late, so the host is hung by then
-// and the program gives up on it at once. The message may stay queued for
+// program is started only once the platform itself counts the host as hung,
+// and the register answers six seconds late on top of that, so at the send
+// the host has been hung for more than twice the platform's five seconds and
+// the program gives up on it at once. The message may stay queued for
 // the host all the same, so the atom must outlive the program: a host that
 // reads it when it recovers finds this person, not a deleted atom or another
 // text.
@@ -253,14 +254,15 @@ TEST(HostNotification, AHungHostIsReportedAndStillFindsThePersonWhenItRecovers) 
     // that for it at the end, however the test ends.
     struct AtomCleanup {
         ~AtomCleanup() {
-            for (int i = 0; i < 8; ++i)
-                if (const ATOM atom = GlobalFindAtomW(kLindqvistRecord.c_str())) GlobalDeleteAtom(atom);
+            for (int i = 0; i < 8; ++i) tolmar::win::UniqueGlobalAtom leftOver(GlobalFindAtomW(kLindqvistRecord.c_str()));
         }
     } cleanup;
     HostLog hosts;
     FakeHost hung(hosts, kPagesDlg, /*hung=*/true);
     ASSERT_TRUE(hung.ok());
     ASSERT_TRUE(OnlyTheseHosts({&hung}));
+    ASSERT_TRUE(WaitUntil([&] { return IsHungAppWindow(hung.hwnd()) != FALSE; }, Ms(15000)))
+        << "the platform did not count the fake host as hung within 15 s";
     ProgramRun run({.args = {kLindqvistArg}});
     ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
     ASSERT_TRUE(run.Start());

@@ -35,75 +35,16 @@ std::string HostLog::Dump() const {
 }
 
 FakeHost::FakeHost(HostLog& log, std::wstring className, bool hung)
-    : log_(log), className_(std::move(className)), hung_(hung) {
+    : log_(log), window_(std::move(className), L"Journal", hung, [this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+          Record(message, wParam, lParam);
+      }) {
     UpdateActivePatientMessage();
-    ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    thread_ = CreateThread(nullptr, 0, &FakeHost::ThreadMain, this, 0, &threadId_);
-    if (thread_) {
-        HANDLE both[] = {ready_, thread_};
-        WaitForMultipleObjects(2, both, FALSE, 10000);
-    }
-    if (!ok()) ADD_FAILURE() << "the fake host window of class " << Utf8(className_) << " could not be made";
 }
 
-void FakeHost::Release() {
-    if (release_) SetEvent(release_);
-}
-
-FakeHost::~FakeHost() {
-    Release();
-    if (thread_) {
-        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
-        if (WaitForSingleObject(thread_, 10000) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "the fake host's thread (" << Utf8(className_) << ") did not end; terminated";
-            TerminateThread(thread_, 1);
-        }
-        CloseHandle(thread_);
-    }
-    if (ready_) CloseHandle(ready_);
-    if (release_) CloseHandle(release_);
-}
-
-DWORD WINAPI FakeHost::ThreadMain(void* param) {
-    auto* self = static_cast<FakeHost*>(param);
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{sizeof(wc)};
-    wc.lpfnWndProc = &FakeHost::WindowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = self->className_.c_str();
-    RegisterClassExW(&wc);  // an earlier test may have registered it already
-    // Hidden, so that it takes no focus from the program under test; the
-    // program looks its host up by class name only.
-    HWND hwnd = CreateWindowExW(0, self->className_.c_str(), L"Journal", WS_POPUP, 0, 0, 100, 40, nullptr, nullptr,
-                                instance, self);
-    // The window exists, and the queue was last read, now.
-    self->hungSince_ = Clock::now();
-    self->hwnd_ = hwnd;
-    SetEvent(self->ready_);
-    if (!hwnd) return 1;
-    if (self->hung_) WaitForSingleObject(self->release_, INFINITE);  // released by the destructor at the latest
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    DestroyWindow(hwnd);
-    self->hwnd_ = nullptr;
-    return 0;
-}
-
-LRESULT CALLBACK FakeHost::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<FakeHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self || message < WM_USER) return DefWindowProcW(hwnd, message, wParam, lParam);
-
+void FakeHost::Record(UINT message, WPARAM wParam, LPARAM lParam) {
     HostDelivery d;
     d.at = Clock::now();
-    d.hostClass = self->className_;
+    d.hostClass = className();
     d.message = message;
     d.wParam = wParam;
     d.lParam = lParam;
@@ -122,9 +63,8 @@ LRESULT CALLBACK FakeHost::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LP
         const int n = GetWindowTextW(main, caption, 256);
         d.mainCaption = std::wstring(caption, n > 0 ? static_cast<size_t>(n) : 0);
     }
-    self->log_.Add(d);
-    if (self->onDelivery_) self->onDelivery_(d);
-    return 0;
+    log_.Add(d);
+    if (onDelivery_) onDelivery_(d);
 }
 
 bool GlobalAtomExists(const std::wstring& name) { return GlobalFindAtomW(name.c_str()) != 0; }
@@ -303,11 +243,14 @@ std::optional<TestForm> StartTestForm(ProgramRun& run) {
     const std::string geometry = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
                                  std::to_string(r.left) + "+" + std::to_string(r.top) + "\n";
     // Written under another name first, so that the script never reads half of it.
-    HANDLE file = CreateFileW((base + L".part").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return ::testing::AssertionFailure() << "cannot write in " << Utf8(folder);
-    DWORD written = 0;
-    const bool ok = WriteFile(file, geometry.data(), static_cast<DWORD>(geometry.size()), &written, nullptr);
-    CloseHandle(file);
+    bool ok = false;
+    {
+        const tolmar::win::UniqueFile file(
+            CreateFileW((base + L".part").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        if (!file) return ::testing::AssertionFailure() << "cannot write in " << Utf8(folder);
+        DWORD written = 0;
+        ok = WriteFile(file.get(), geometry.data(), static_cast<DWORD>(geometry.size()), &written, nullptr);
+    }
     if (!ok || !MoveFileExW((base + L".part").c_str(), (base + L".geometry").c_str(), MOVEFILE_REPLACE_EXISTING))
         return ::testing::AssertionFailure() << "cannot write " << Utf8(base) << ".geometry";
     const std::wstring done = base + L".done";

@@ -14,7 +14,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -67,35 +66,24 @@ private:
 class FakeHost {
 public:
     FakeHost(HostLog& log, std::wstring className, bool hung = false);
-    ~FakeHost();
-    FakeHost(const FakeHost&) = delete;
-    FakeHost& operator=(const FakeHost&) = delete;
 
-    bool ok() const { return hwnd_ != nullptr; }
-    HWND hwnd() const { return hwnd_; }
-    const std::wstring& className() const { return className_; }
+    bool ok() const { return window_.ok(); }
+    HWND hwnd() const { return window_.hwnd(); }
+    const std::wstring& className() const { return window_.className(); }
     // When a hung host's thread last handled messages.
-    Clock::time_point hungSince() const { return hungSince_; }
-    void Release();
+    Clock::time_point hungSince() const { return window_.hungSince(); }
+    void Release() { window_.Release(); }
     // Runs on the host's thread while it handles each message, after the
     // delivery is recorded; the sender waits meanwhile. Set it before the
     // program starts.
     void OnDelivery(std::function<void(const HostDelivery&)> action) { onDelivery_ = std::move(action); }
 
 private:
-    static DWORD WINAPI ThreadMain(void* self);
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void Record(UINT message, WPARAM wParam, LPARAM lParam);
 
     HostLog& log_;
-    const std::wstring className_;
-    const bool hung_;
-    HANDLE thread_ = nullptr;
-    DWORD threadId_ = 0;
-    HANDLE ready_ = nullptr;
-    HANDLE release_ = nullptr;
-    Clock::time_point hungSince_{};
     std::function<void(const HostDelivery&)> onDelivery_;
-    std::atomic<HWND> hwnd_{nullptr};
+    tolmar::test::FakeWindow window_;
 };
 
 // Whether a global atom of this name exists (GlobalFindAtomW).

@@ -15,7 +15,6 @@
 #include "hostile_register.h"
 #include "host_windows.h"
 #include "program_texts.h"
-#include "register_sim_control.h"
 #include "update_all_support.h"
 
 namespace {
@@ -190,7 +189,7 @@ TEST_P(HostileRegisterPersonnr, EndsInTimeSaysWhyAndHandsOnNothingForged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HostileRegister, HostileRegisterPersonnr, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<HostileCase>& test) { return std::string(test.param.name); });
 
 class HostileRegisterUpdateAll : public ::testing::TestWithParam<HostileCase> {};
 
@@ -210,7 +209,7 @@ TEST_P(HostileRegisterUpdateAll, EndsInTimeSaysWhyAndLeavesTheRowAlone) {
     table.Insert({before});
 
     ProgramRun run({.args = {L"UPDATE_ALL", dataLink}});
-    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", upd::RegisterIni(reg.Endpoint())));
+    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", upd::RegisterIniFor(reg.Endpoint())));
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(EndsWithoutBoxes(run, kBound));
     const double took = SecondsSince(run.started());
@@ -238,7 +237,7 @@ TEST_P(HostileRegisterUpdateAll, EndsInTimeSaysWhyAndLeavesTheRowAlone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HostileRegister, HostileRegisterUpdateAll, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<HostileCase>& test) { return std::string(test.param.name); });
 
 // A personal number with the record's separator in it is no number: nothing
 // is looked up and nothing is sent.

@@ -4,7 +4,6 @@
 // its example persons and injected faults.
 #include "harness.h"
 #include "host_windows.h"
-#include "register_sim_control.h"
 
 namespace {
 
@@ -130,7 +129,7 @@ TEST_P(ThroughTheTestForm, ShowsTheCodeAndTheViewerTheAnswerOrTheError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RegisterLookup, ThroughTheTestForm, ::testing::ValuesIn(kLookupCases),
-                         [](const ::testing::TestParamInfo<LookupCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<LookupCase>& test) { return std::string(test.param.name); });
 
 // The error header's members live as long as the program: a reply that sets
 // only Description leaves the module and function of an earlier one, and a

@@ -85,6 +85,6 @@ TEST_P(SettingsAtStart, ReferenceSqlWrittenUnderTheFolderKeyInBothRoots) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WorkingFolder, SettingsAtStart, ::testing::ValuesIn(kFolderCases),
-                         [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<FolderCase>& test) { return std::string(test.param.name); });
 
 }  // namespace

@@ -2,7 +2,6 @@
 // driven as an operator does against the register simulator.
 #include "harness.h"
 #include "host_windows.h"
-#include "register_sim_control.h"
 
 namespace {
 

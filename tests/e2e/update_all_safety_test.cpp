@@ -113,7 +113,7 @@ TEST_P(UpdateAllLegacyTable, RefusedDerivedValuesAndSharedKeysLoseNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(UpdateAll, UpdateAllLegacyTable, ::testing::Values(Engine::Sqlite, Engine::Postgres),
-                         [](const ::testing::TestParamInfo<Engine>& info) { return EngineName(info.param); });
+                         [](const ::testing::TestParamInfo<Engine>& test) { return EngineName(test.param); });
 
 // ---- settings and files that cannot be read whole ------------------------------------------------
 
@@ -229,6 +229,6 @@ TEST_P(UpdateAllLocks, ALockHeldElsewhereIsWaitedForABoundedTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(UpdateAll, UpdateAllLocks, ::testing::Values(Engine::Sqlite, Engine::Postgres),
-                         [](const ::testing::TestParamInfo<Engine>& info) { return EngineName(info.param); });
+                         [](const ::testing::TestParamInfo<Engine>& test) { return EngineName(test.param); });
 
 }  // namespace

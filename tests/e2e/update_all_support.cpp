@@ -3,41 +3,18 @@
 #include <windows.h>
 #include <sql.h>
 #include <sqlext.h>
-#include <wininet.h>
 
 #include <algorithm>
 #include <regex>
 #include <sstream>
-
-#include "tools/win/unique.h"
 
 namespace e2e::upd {
 namespace {
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
 
-std::wstring FromUtf8(std::string_view text) {
-    if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-    std::wstring value(32768, L'\0');
-    const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    value.resize(n < value.size() ? n : 0);
-    return value;
-}
-
-using WineUnixName = char*(CDECL*)(const wchar_t*);
-using WineDosName = wchar_t*(CDECL*)(const char*);
-
-template <typename F>
-F KernelExport(const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
-}
+using tolmar::test::EnvironmentValue;
+using tolmar::test::FromUtf8;
 
 // ---- ODBC ------------------------------------------------------------------------
 
@@ -66,25 +43,20 @@ void Check(SQLRETURN r, SQLSMALLINT type, SQLHANDLE handle, const std::string& w
 class Statement {
 public:
     explicit Statement(SQLHANDLE dbc) {
-        Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_), SQL_HANDLE_DBC, dbc, "SQLAllocHandle");
+        Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, stmt_.put()), SQL_HANDLE_DBC, dbc, "SQLAllocHandle");
     }
-    ~Statement() {
-        if (stmt_) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
-    }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
 
     void Execute(const std::wstring& sql) {
-        Check(SQLExecDirectW(stmt_, Sql(sql), SQL_NTS), SQL_HANDLE_STMT, stmt_, "the statement " + Utf8(sql));
+        Check(SQLExecDirectW(stmt_.get(), Sql(sql), SQL_NTS), SQL_HANDLE_STMT, stmt_.get(), "the statement " + Utf8(sql));
     }
     std::vector<std::vector<Value>> Rows() {
         SQLSMALLINT columns = 0;
-        Check(SQLNumResultCols(stmt_, &columns), SQL_HANDLE_STMT, stmt_, "SQLNumResultCols");
+        Check(SQLNumResultCols(stmt_.get(), &columns), SQL_HANDLE_STMT, stmt_.get(), "SQLNumResultCols");
         std::vector<std::vector<Value>> rows;
         for (;;) {
-            const SQLRETURN r = SQLFetch(stmt_);
+            const SQLRETURN r = SQLFetch(stmt_.get());
             if (r == SQL_NO_DATA) break;
-            Check(r, SQL_HANDLE_STMT, stmt_, "SQLFetch");
+            Check(r, SQL_HANDLE_STMT, stmt_.get(), "SQLFetch");
             std::vector<Value> row;
             for (SQLUSMALLINT c = 1; c <= columns; ++c) row.push_back(Text(c));
             rows.push_back(std::move(row));
@@ -99,15 +71,15 @@ private:
         for (;;) {
             wchar_t chunk[1024];
             SQLLEN indicator = 0;
-            const SQLRETURN r = SQLGetData(stmt_, column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
+            const SQLRETURN r = SQLGetData(stmt_.get(), column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
             if (r == SQL_NO_DATA) break;
-            Check(r, SQL_HANDLE_STMT, stmt_, "SQLGetData");
+            Check(r, SQL_HANDLE_STMT, stmt_.get(), "SQLGetData");
             if (indicator == SQL_NULL_DATA) {
                 null = true;
                 break;
             }
             const size_t room = sizeof chunk / sizeof(wchar_t) - 1;
-            const size_t got = indicator == SQL_NO_TOTAL || indicator / sizeof(wchar_t) > room
+            const size_t got = indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) / sizeof(wchar_t) > room
                                    ? room
                                    : static_cast<size_t>(indicator) / sizeof(wchar_t);
             value.append(chunk, got);
@@ -116,68 +88,8 @@ private:
         return null ? Value() : Value(value);
     }
 
-    SQLHANDLE stmt_ = SQL_NULL_HANDLE;
+    tolmar::win::odbc::UniqueStmt stmt_;
 };
-
-// The repository's db/ folder: this file lies in tests/e2e/.
-std::wstring ScriptFolder() {
-    std::string source = __FILE__;
-    std::replace(source.begin(), source.end(), '\\', '/');
-    for (int i = 0; i < 3; ++i) source.erase(source.find_last_of('/'));
-    source += "/db/";
-    const bool relative = !source.empty() && source[0] == '.';
-    if (relative) {
-        // A compiler cache may name the source relative to the folder it was
-        // compiled in, which is this program's own folder.
-        wchar_t exe[MAX_PATH] = {};
-        const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        std::wstring folder(exe, n);
-        folder.erase(folder.find_last_of(L"\\/") + 1);
-        return folder + FromUtf8(source);
-    }
-    if (source[0] == '/') {  // a host path: under Wine
-        auto toDos = KernelExport<WineDosName>("wine_get_dos_file_name");
-        if (!toDos) Fail("cannot reach the host's folder " + source);
-        wchar_t* dos = toDos(source.c_str());
-        if (!dos) Fail("no Windows path for " + source);
-        std::wstring path(dos);
-        HeapFree(GetProcessHeap(), 0, dos);
-        return path;
-    }
-    return FromUtf8(source);
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) Fail("cannot read " + Utf8(path));
-    std::string data;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
-    CloseHandle(file);
-    return data;
-}
-
-// Statements of a script: "--" lines dropped; each ends with ";" at the end of a line.
-std::vector<std::wstring> Statements(const std::string& script) {
-    std::vector<std::wstring> statements;
-    std::string current;
-    std::istringstream lines(script);
-    std::string line;
-    while (std::getline(lines, line)) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        const size_t first = line.find_first_not_of(' ');
-        if (first == std::string::npos || line.compare(first, 2, "--") == 0) continue;
-        current += line + "\n";
-        if (line.back() == ';') {
-            current.erase(current.find_last_of(';'));
-            statements.push_back(FromUtf8(current));
-            current.clear();
-        }
-    }
-    if (current.find_first_not_of(" \n") != std::string::npos) statements.push_back(FromUtf8(current));
-    return statements;
-}
 
 std::wstring Literal(const std::wstring& column, const Value& value) {
     if (!value) return L"NULL";
@@ -188,64 +100,6 @@ std::wstring Literal(const std::wstring& column, const Value& value) {
         if (c == L'\'') out += L'\'';
     }
     return out + L"'";
-}
-
-// ---- HTTP to the simulator ---------------------------------------------------------
-
-struct HttpAnswer {
-    DWORD status = 0;
-    std::string body;
-};
-
-HttpAnswer Http(const std::wstring& method, const std::wstring& url, const std::string& body = {}) {
-    URL_COMPONENTSW parts{sizeof(parts)};
-    wchar_t host[256] = {}, path[2048] = {}, extra[2048] = {};
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = 256;
-    parts.lpszUrlPath = path;
-    parts.dwUrlPathLength = 2048;
-    parts.lpszExtraInfo = extra;
-    parts.dwExtraInfoLength = 2048;
-    if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) Fail("not a URL: " + Utf8(url));
-    const tolmar::win::UniqueInternet session(InternetOpenW(L"tolmar e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!session.get()) Fail("InternetOpenW failed: " + std::to_string(GetLastError()));
-    DWORD timeout = 10000;
-    for (DWORD option :
-         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-        InternetSetOptionW(session.get(), option, &timeout, sizeof timeout);
-    const tolmar::win::UniqueInternet connection(
-        InternetConnectW(session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection.get()) Fail("cannot reach " + Utf8(url) + ": error " + std::to_string(GetLastError()));
-    const std::wstring object = std::wstring(path) + extra;
-    const tolmar::win::UniqueInternet request(HttpOpenRequestW(
-        connection.get(), method.c_str(), object.c_str(), nullptr, nullptr, nullptr,
-        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES,
-        0));
-    if (!request.get()) Fail("HttpOpenRequestW failed: " + std::to_string(GetLastError()));
-    const std::wstring headers = L"Content-Type: text/plain; charset=utf-8\r\n";
-    if (!HttpSendRequestW(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                          const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
-        Fail(Utf8(method) + " " + Utf8(url) + " failed: error " + std::to_string(GetLastError()));
-    HttpAnswer answer;
-    DWORD size = sizeof answer.status;
-    HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &answer.status, &size, nullptr);
-    char chunk[8192];
-    DWORD got = 0;
-    while (InternetReadFile(request.get(), chunk, sizeof chunk, &got) && got > 0) answer.body.append(chunk, got);
-    return answer;
-}
-
-std::wstring Unescape(std::wstring_view text) {
-    std::wstring out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != L'\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const wchar_t next = text[++i];
-        out += next == L't' ? L'\t' : next == L'n' ? L'\n' : next == L'r' ? L'\r' : next;
-    }
-    return out;
 }
 
 // ---- texts ------------------------------------------------------------------------------
@@ -286,76 +140,52 @@ std::string Describe(const Line& line) {
 
 // ---- ODBC ------------------------------------------------------------------------------------
 
-std::wstring DriverPath(const std::wstring& windowsPath) {
-    auto toUnix = KernelExport<WineUnixName>("wine_get_unix_file_name");
-    if (!toUnix) return windowsPath;
-    char* unixName = toUnix(windowsPath.c_str());
-    if (!unixName) Fail("no host path for " + Utf8(windowsPath));
-    std::wstring path = FromUtf8(unixName);
-    HeapFree(GetProcessHeap(), 0, unixName);
-    return path;
-}
-
 OdbcConnection::OdbcConnection(const std::wstring& connectionString) {
-    SQLHANDLE env = SQL_NULL_HANDLE, dbc = SQL_NULL_HANDLE;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) Fail("no ODBC environment");
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-        Fail("no ODBC connection handle");
-    }
-    SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
-    const SQLRETURN r =
-        SQLDriverConnectW(dbc, nullptr, Sql(connectionString), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(r)) {
-        const std::string why = Diagnostics(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-        Fail("the test's own connection (" + Utf8(connectionString) + ") failed: " + why);
-    }
-    env_ = env;
-    dbc_ = dbc;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, env_.put()))) Fail("no ODBC environment");
+    SQLSetEnvAttr(env_.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_.get(), dbc_.put()))) Fail("no ODBC connection handle");
+    SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+    const SQLRETURN r = SQLDriverConnectW(dbc_.get(), nullptr, Sql(connectionString), SQL_NTS, nullptr, 0, nullptr,
+                                          SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(r))
+        Fail("the test's own connection (" + Utf8(connectionString) + ") failed: " + Diagnostics(SQL_HANDLE_DBC, dbc_.get()));
 }
 
 OdbcConnection::~OdbcConnection() {
-    if (dbc_) {
-        SQLDisconnect(dbc_);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    }
-    if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    if (dbc_) SQLDisconnect(dbc_.get());
 }
 
-void OdbcConnection::Execute(const std::wstring& sql) const { Statement(dbc_).Execute(sql); }
+void OdbcConnection::Execute(const std::wstring& sql) const { Statement(dbc_.get()).Execute(sql); }
 
 void OdbcConnection::ExecuteInOneTransaction(const std::vector<std::wstring>& statements) const {
-    Check(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-          SQL_HANDLE_DBC, dbc_, "autocommit off");
+    Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+          SQL_HANDLE_DBC, dbc_.get(), "autocommit off");
     try {
         for (const std::wstring& sql : statements) Execute(sql);
-        Check(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT), SQL_HANDLE_DBC, dbc_, "commit");
+        Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT), SQL_HANDLE_DBC, dbc_.get(), "commit");
     } catch (...) {
-        SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
-        SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+        SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+        SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
         throw;
     }
-    Check(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
-          SQL_HANDLE_DBC, dbc_, "autocommit on");
+    Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
+          SQL_HANDLE_DBC, dbc_.get(), "autocommit on");
 }
 
 void OdbcConnection::ExecuteAndHold(const std::wstring& sql) const {
-    Check(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-          SQL_HANDLE_DBC, dbc_, "autocommit off");
+    Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+          SQL_HANDLE_DBC, dbc_.get(), "autocommit off");
     Execute(sql);
 }
 
 void OdbcConnection::RollBack() const {
-    Check(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK), SQL_HANDLE_DBC, dbc_, "rollback");
-    Check(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
-          SQL_HANDLE_DBC, dbc_, "autocommit on");
+    Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK), SQL_HANDLE_DBC, dbc_.get(), "rollback");
+    Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
+          SQL_HANDLE_DBC, dbc_.get(), "autocommit on");
 }
 
 std::vector<std::vector<Value>> OdbcConnection::Query(const std::wstring& sql) const {
-    Statement statement(dbc_);
+    Statement statement(dbc_.get());
     statement.Execute(sql);
     return statement.Rows();
 }
@@ -367,7 +197,7 @@ Value OdbcConnection::Scalar(const std::wstring& sql) const {
 }
 
 void OdbcConnection::RunScript(const std::wstring& scriptName) const {
-    for (const std::wstring& statement : Statements(ReadWholeFile(ScriptFolder() + scriptName))) Execute(statement);
+    for (const std::wstring& statement : tolmar::test::SqlScript(scriptName)) Execute(statement);
 }
 
 // ---- the patient table --------------------------------------------------------------------
@@ -522,84 +352,19 @@ std::wstring OdbcDataLink(const std::wstring& odbcString) {
     return L"MSDASQL.1;Persist Security Info=False;Extended Properties=\"" + odbcString + L"\"";
 }
 
-std::string RegisterIni(const std::wstring& endpoint) {
-    return "[PopulationManager]\r\nLOG_ADDR=" + Utf8(endpoint) + "\r\n";
+std::string RegisterIniFor(const std::wstring& endpoint) {
+    return e2e::RegisterIni{.logId = std::nullopt, .logPwd = std::nullopt, .logAddr = Utf8(endpoint)}.Text();
 }
 
 // ---- the register simulator ----------------------------------------------------------------------
 
-Register::Register() : base_(BaseUrl()) {
-    if (base_.empty()) Fail(kNoRegister);
-    Reset();
+Register::Register() {
+    if (!Ready()) Fail(Ready().message());
 }
 
-Register::~Register() {
-    try {
-        Reset();
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "the register simulator could not be reset: " << e.what();
-    }
-}
-
-std::wstring Register::BaseUrl() {
-    std::wstring base = EnvironmentValue(L"TOLMAR_REGISTER_SIM");
-    while (!base.empty() && base.back() == L'/') base.pop_back();
-    return base;
-}
-
-std::wstring Register::Endpoint() const { return base_ + L"/PopmWs/WSPopMan.asmx"; }
-
-void Register::Inject(const std::wstring& injection) const {
-    const HttpAnswer answer = Http(L"POST", base_ + L"/control/fault", Utf8(injection));
-    if (answer.status != 200)
-        Fail("the simulator refused the injection " + Printable(injection) + ": " + std::to_string(answer.status) +
-             " " + answer.body);
-}
-
-void Register::Reset() const {
-    const HttpAnswer answer = Http(L"POST", base_ + L"/control/reset");
-    if (answer.status != 200) Fail("the simulator's reset answered " + std::to_string(answer.status));
-}
-
-std::map<std::string, long long> Register::Stats() const {
-    const HttpAnswer answer = Http(L"GET", base_ + L"/control/stats");
-    if (answer.status != 200) Fail("the simulator's stats answered " + std::to_string(answer.status));
-    std::map<std::string, long long> stats;
-    std::istringstream lines(answer.body);
-    std::string name;
-    long long value = 0;
-    while (lines >> name >> value) stats[name] = value;
-    return stats;
-}
-
-long long Register::RequestCount() const {
-    const auto stats = Stats();
-    const auto found = stats.find("requests");
-    if (found == stats.end()) Fail("the simulator's stats have no \"requests\" counter");
-    return found->second;
-}
-
-std::vector<std::wstring> Register::LookedUpNumbers() const { return RequestValues(L"sPnr"); }
-
-std::vector<std::wstring> Register::RequestValues(const std::wstring& field) const {
-    const std::wstring key = field + L"=";
-    const HttpAnswer answer = Http(L"GET", base_ + L"/control/requests");
-    if (answer.status != 200) Fail("the simulator's request record answered " + std::to_string(answer.status));
-    std::vector<std::wstring> numbers;
-    std::istringstream lines(answer.body);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const std::wstring text = FromUtf8(line);
-        size_t start = 0;
-        while (start <= text.size()) {
-            size_t end = text.find(L'\t', start);
-            if (end == std::wstring::npos) end = text.size();
-            const std::wstring_view value(text.data() + start, end - start);
-            if (value.starts_with(key)) numbers.push_back(Unescape(value.substr(key.size())));
-            start = end + 1;
-        }
-    }
-    return numbers;
+void Register::Inject(std::wstring_view injection) const {
+    if (const auto injected = SimulatorSession::Inject(injection); !injected)
+        Fail("the simulator refused the injection " + Printable(injection) + ": " + injected.message());
 }
 
 // ---- the change journal ---------------------------------------------------------------------------------
@@ -704,7 +469,7 @@ std::wstring PoDocument(const std::vector<std::pair<std::wstring, std::wstring>>
 }
 
 ::testing::AssertionResult Start(ProgramRun& run, const Register& reg) {
-    if (!run.folder().WriteFile(L"tolmar.ini", RegisterIni(reg.Endpoint())))
+    if (!run.folder().WriteFile(L"tolmar.ini", RegisterIniFor(reg.Endpoint())))
         return ::testing::AssertionFailure() << "tolmar.ini could not be written";
     return run.Start();
 }

@@ -18,14 +18,14 @@
 #include <vector>
 
 #include "harness.h"
+#include "sql_script.h"
+#include "tools/win/db/odbc.h"
 
 namespace e2e::upd {
 
 // ---- ODBC from the test process ---------------------------------------------
 
-// A path as the ODBC drivers see it: under Wine they are the host's drivers,
-// so they need the host's path of a file.
-std::wstring DriverPath(const std::wstring& windowsPath);
+using tolmar::test::DriverPath;
 
 using Value = std::optional<std::wstring>;  // nullopt: NULL
 
@@ -52,8 +52,8 @@ public:
     void RunScript(const std::wstring& scriptName) const;
 
 private:
-    void* env_ = nullptr;
-    void* dbc_ = nullptr;
+    tolmar::win::odbc::UniqueEnv env_;
+    tolmar::win::odbc::UniqueDbc dbc_;
 };
 
 // ---- the patient table ---------------------------------------------------------
@@ -128,40 +128,18 @@ std::wstring WriteDataLink(const TempFolder& folder, const std::wstring& name, c
 // the ODBC provider with the string as its extended properties.
 std::wstring OdbcDataLink(const std::wstring& odbcString);
 // "tolmar.ini" with the register's endpoint.
-std::string RegisterIni(const std::wstring& endpoint);
+std::string RegisterIniFor(const std::wstring& endpoint);
 
 // ---- the register simulator ---------------------------------------------------------
 
-// The simulator that scripts/test starts, at TOLMAR_REGISTER_SIM. Resets it
-// when made and again at its end, so that a test's injections and recorded
-// requests stay its own.
-class Register {
+// The simulator that scripts/test starts, clean for this test (a
+// SimulatorSession); made without a simulator, it throws.
+class Register : public SimulatorSession {
 public:
     Register();
-    ~Register();
-    Register(const Register&) = delete;
-    Register& operator=(const Register&) = delete;
-
-    static std::wstring BaseUrl();  // "" when not set
-    std::wstring Endpoint() const;  // the SOAP endpoint
     // POST /control/fault; throws when the simulator refuses it.
-    void Inject(const std::wstring& injection) const;
-    void Reset() const;
-    // GET /control/stats as name -> value.
-    std::map<std::string, long long> Stats() const;
-    // Requests to the endpoint so far (the "requests" counter).
-    long long RequestCount() const;
-    // The sPnr of every recorded GetPerson, in order.
-    std::vector<std::wstring> LookedUpNumbers() const;
-    // The value of `field` ("sPnr", "user", ...) of every recorded request
-    // that has it, in order.
-    std::vector<std::wstring> RequestValues(const std::wstring& field) const;
-
-private:
-    std::wstring base_;
+    void Inject(std::wstring_view injection) const;
 };
-inline constexpr const char* kNoRegister =
-    "TOLMAR_REGISTER_SIM is not set: this test needs the register simulator that scripts/test starts";
 
 // The action the program sends with every lookup.
 inline const std::wstring kGetPersonAction = L"http://popman.mirell.example/HCW/PopulationManager/GetPerson";

@@ -84,7 +84,7 @@ TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(UpdateAll, UpdateAllTrust, ::testing::Values(Engine::Sqlite, Engine::Postgres),
-                         [](const ::testing::TestParamInfo<Engine>& info) { return EngineName(info.param); });
+                         [](const ::testing::TestParamInfo<Engine>& test) { return EngineName(test.param); });
 
 // A run killed in the middle leaves a journal that holds exactly the
 // committed rows: the first batch of 101, nothing of the second.

@@ -49,6 +49,20 @@ void StartWinsock() {
 }
 
 // Waits until the socket can be read (or written); false on time-out.
+// The platform's FIONBIO macro converts an unsigned constant to long, which
+// the project's sign-conversion warning would flag in every use.
+#ifdef __GNUC__
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#endif
+void SetNonBlocking(SOCKET s) {
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+}
+#ifdef __GNUC__
+#pragma GCC diagnostic pop
+#endif
+
 bool WaitFor(SOCKET s, bool write, unsigned ms) {
     fd_set set;
     FD_ZERO(&set);
@@ -152,35 +166,28 @@ Script Chunked(std::string_view contentType, std::string_view body) {
 
 Register::Register(Script script) : script_(std::move(script)) {
     StartWinsock();
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (listener_ == INVALID_SOCKET) return;
+    listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!listener_) return;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     int length = sizeof(address);
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(listener_, 8) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        closesocket(listener_);
-        listener_ = INVALID_SOCKET;
+    if (bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(listener_.get(), 8) != 0 ||
+        getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        listener_.reset();
         return;
     }
     port_ = ntohs(address.sin_port);
-    thread_ = CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
-    if (!thread_) {
-        closesocket(listener_);
-        listener_ = INVALID_SOCKET;
-    }
+    thread_.reset(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
+    if (!thread_) listener_.reset();
 }
 
 Register::~Register() {
     stop_ = true;
-    if (thread_) {
-        // Every wait of the thread is a slice of at most 100 ms.
-        WaitForSingleObject(thread_, 10000);
-        CloseHandle(thread_);
-    }
-    if (listener_ != INVALID_SOCKET) closesocket(listener_);
+    // Every wait of the thread is a slice of at most 100 ms.
+    if (thread_) WaitForSingleObject(thread_.get(), 10000);
 }
 
 std::wstring Register::BaseUrl() const { return L"http://127.0.0.1:" + std::to_wstring(port_); }
@@ -189,15 +196,13 @@ std::wstring Register::Endpoint() const { return BaseUrl() + L"/PopmWs/WSPopMan.
 DWORD WINAPI Register::ThreadMain(void* self) {
     auto* r = static_cast<Register*>(self);
     while (!r->stop_) {
-        if (!WaitFor(r->listener_, false, 100)) continue;
-        SOCKET client = accept(r->listener_, nullptr, nullptr);
-        if (client == INVALID_SOCKET) continue;
+        if (!WaitFor(r->listener_.get(), false, 100)) continue;
+        const tolmar::win::UniqueSocket client(accept(r->listener_.get(), nullptr, nullptr));
+        if (!client) continue;
         ++r->connections_;
-        u_long nonBlocking = 1;
-        ioctlsocket(client, FIONBIO, &nonBlocking);
-        r->Serve(client);
-        shutdown(client, SD_BOTH);
-        closesocket(client);
+        SetNonBlocking(client.get());
+        r->Serve(client.get());
+        shutdown(client.get(), SD_BOTH);
     }
     return 0;
 }
@@ -212,7 +217,7 @@ void Register::ReadRequest(SOCKET client) {
         const int n = recv(client, buffer, sizeof(buffer), 0);
         if (n <= 0) return;
         bytesReceived_ += n;
-        request.append(buffer, n);
+        request.append(buffer, static_cast<std::size_t>(n));
         const std::size_t headEnd = request.find("\r\n\r\n");
         if (headEnd == std::string::npos || needed != std::string::npos) continue;
         std::string head = request.substr(0, headEnd);

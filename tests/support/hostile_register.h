@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/win/unique.h"
+
 namespace hostile {
 
 struct Step {
@@ -69,7 +71,7 @@ public:
     Register(const Register&) = delete;
     Register& operator=(const Register&) = delete;
 
-    bool ok() const { return listener_ != INVALID_SOCKET; }
+    bool ok() const { return static_cast<bool>(listener_); }
     unsigned short port() const { return port_; }
     std::wstring BaseUrl() const;   // http://127.0.0.1:PORT
     std::wstring Endpoint() const;  // the SOAP endpoint's path on it
@@ -85,9 +87,9 @@ private:
     void ReadRequest(SOCKET client);
 
     Script script_;
-    SOCKET listener_ = INVALID_SOCKET;
+    tolmar::win::UniqueSocket listener_;
     unsigned short port_ = 0;
-    HANDLE thread_ = nullptr;
+    tolmar::win::UniqueKernelHandle thread_;
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
     std::atomic<long long> bytesReceived_{0};

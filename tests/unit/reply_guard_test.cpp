@@ -16,7 +16,8 @@ namespace {
 std::string Hex(std::string_view bytes) {
     static const char* digits = "0123456789ABCDEF";
     std::string out;
-    for (unsigned char b : bytes) {
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
         out += digits[b >> 4];
         out += digits[b & 15];
         out += ' ';

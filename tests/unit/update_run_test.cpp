@@ -694,7 +694,7 @@ TEST(UpdateRunJournal, CommittedBatchesAreJournalledColumnByColumn) {
             wchar_t pnr[16];
             swprintf(pnr, 16, L"1950%04d1234", i);
             const std::wstring number = pnr;
-            n += 2 + (IsCalendarDate(number.substr(0, 4), number.substr(4, 2), number.substr(6, 2)) ? 1 : 0);
+            n += IsCalendarDate(number.substr(0, 4), number.substr(4, 2), number.substr(6, 2)) ? 3u : 2u;
         }
         return n;
     };

@@ -51,7 +51,7 @@ bool MachineKeySecurity::BuildAcl() {
     for (size_t i = 0; i < std::size(grants); ++i) {
         DWORD sidSize = static_cast<DWORD>(sids_[i].size());
         if (!CreateWellKnownSid(grants[i].who, nullptr, sids_[i].data(), &sidSize)) return false;
-        size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sids_[i].data());
+        size += static_cast<DWORD>(sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + GetLengthSid(sids_[i].data());
     }
     size = (size + 3) & ~3u;
     acl_.assign(size, 0);

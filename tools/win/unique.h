@@ -11,7 +11,11 @@
 //   UniqueLocalMem      LocalAlloc memory     LocalFree (CommandLineToArgvW, security descriptors)
 //   UniqueInternet      WinINet handle        InternetCloseHandle
 //   UniqueGdiObject     font, brush, pen      DeleteObject
-//   UniqueWindow        window                DestroyWindow
+//   UniqueWindow        window                DestroyWindow (a window of the calling thread)
+//   UniqueWindowDc      a window's DC         ReleaseDC to that window
+//   UniqueHook          windows hook          UnhookWindowsHookEx
+//   UniqueHeapMemory    process heap memory   HeapFree
+//   UniqueSocket        Winsock socket        closesocket
 //   ComPtr<T>           COM interface         Release
 //   UniqueBstr          BSTR                  SysFreeString
 //   UniqueVariant       VARIANT               VariantClear
@@ -19,6 +23,7 @@
 //   ScopeExit           any call at the end of a scope
 #pragma once
 
+#include <winsock2.h>  // before windows.h
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -85,6 +90,37 @@ using UniqueLocalMem = UniqueHandle<HLOCAL, NullIsNone<HLOCAL, LocalFree>>;
 using UniqueInternet = UniqueHandle<HINTERNET, NullIsNone<HINTERNET, InternetCloseHandle>>;
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, NullIsNone<HGDIOBJ, DeleteObject>>;
 using UniqueWindow = UniqueHandle<HWND, NullIsNone<HWND, DestroyWindow>>;
+using UniqueHook = UniqueHandle<HHOOK, NullIsNone<HHOOK, UnhookWindowsHookEx>>;
+
+struct HeapMemoryTraits {
+    static void* Invalid() { return nullptr; }
+    static void Close(void* p) { HeapFree(GetProcessHeap(), 0, p); }
+};
+using UniqueHeapMemory = UniqueHandle<void*, HeapMemoryTraits>;
+
+struct SocketTraits {
+    static SOCKET Invalid() { return INVALID_SOCKET; }
+    static void Close(SOCKET s) { closesocket(s); }
+};
+using UniqueSocket = UniqueHandle<SOCKET, SocketTraits>;
+
+// A window's device context (GetDC), released to that window.
+class UniqueWindowDc {
+public:
+    explicit UniqueWindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+    UniqueWindowDc(UniqueWindowDc&& other) noexcept : window_(other.window_), dc_(std::exchange(other.dc_, nullptr)) {}
+    UniqueWindowDc& operator=(UniqueWindowDc&&) = delete;
+    UniqueWindowDc(const UniqueWindowDc&) = delete;
+    UniqueWindowDc& operator=(const UniqueWindowDc&) = delete;
+    ~UniqueWindowDc() {
+        if (dc_) ReleaseDC(window_, dc_);
+    }
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
 
 template <typename T>
 class ComPtr {

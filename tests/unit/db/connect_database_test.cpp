@@ -3,12 +3,15 @@
 #include <map>
 #include <set>
 
+#include "fake_cipher.h"
 #include "tools/db/connect_database.h"
 #include "tools/error.h"
 #include "tools/text.h"
 
 using namespace tolmar;
 using namespace tolmar::db;
+using tolmar::test::CipherScope;
+using tolmar::test::ReversingCipher;
 
 namespace {
 
@@ -79,17 +82,6 @@ private:
     };
 };
 
-// Reverses the text: stands in for the suite's cipher.
-class ReversingCipher final : public CredentialCipher {
-public:
-    std::string Decipher(const std::string& enciphered) override { return {enciphered.rbegin(), enciphered.rend()}; }
-};
-
-class CipherScope {
-public:
-    explicit CipherScope(std::unique_ptr<CredentialCipher> cipher) { CredentialCipherSlot() = std::move(cipher); }
-    ~CipherScope() { CredentialCipherSlot().reset(); }
-};
 
 struct Outcome {
     bool ok = false;

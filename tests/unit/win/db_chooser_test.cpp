@@ -31,14 +31,14 @@ std::vector<std::wstring> Sorted(std::vector<std::wstring> rows) {
 class DbChooser : public testing::Test {
 protected:
     DbChooser() {
-        Env().dataLinksPath = links_.path();
+        Env().dataLinksPath = links_.FolderPath();
         Env().providerPart = L"Provider=SQLOLEDB.1;Data Source=S";
         data_.IniTextPosision = L"DefaultDataProvider";
         data_.openEditor = [this](HWND, const std::wstring& path) { opened_.push_back(path); };
     }
 
     void Write(const std::wstring& name, const std::string& bytes = "[oledb]\r\nProvider=SQLOLEDB.1\r\n") {
-        links_.Write(name, bytes);
+        links_.WriteFile(name, bytes);
     }
     void StoreDefault(const std::wstring& value) { WriteSetting(L"DataProvider", L"DefaultDataProvider", value); }
 
@@ -76,17 +76,16 @@ RowOnScreen ReadRow(HWND list, int row) {
     if (!SendMessageTimeoutW(list, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect),
                              SMTO_NORMAL, 10000, &ignored))
         throw std::runtime_error("the list does not answer");
-    HDC dc = GetDC(list);
-    RowOnScreen seen{GetPixel(dc, rect.right - 4, (rect.top + rect.bottom) / 2), false, false};
+    const win::UniqueWindowDc dc(list);
+    RowOnScreen seen{GetPixel(dc.get(), rect.right - 4, (rect.top + rect.bottom) / 2), false, false};
     for (int y = rect.top + 2; y < rect.bottom - 2; ++y) {
         for (int x = rect.left + 2; x < rect.left + 60; ++x) {
-            const COLORREF c = GetPixel(dc, x, y);
+            const COLORREF c = GetPixel(dc.get(), x, y);
             const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
             if (g > r + 40 && g > b + 40) seen.greenText = true;
             if (r + g + b < 200) seen.darkText = true;
         }
     }
-    ReleaseDC(list, dc);
     return seen;
 }
 
@@ -166,14 +165,14 @@ TEST_F(DbChooser, ComingBackToTheDialogRebuildsTheListAndSelectsTheDefault) {
     Write(L"b.udl");
     StoreDefault(L"a.udl");
     // another program's window, to which the user turns meanwhile
-    HWND elsewhere = CreateWindowExW(0, L"Static", L"editor", WS_POPUP | WS_VISIBLE, 50, 50, 60, 60, nullptr,
-                                     nullptr, GetModuleHandleW(nullptr), nullptr);
+    win::UniqueWindow elsewhere(CreateWindowExW(0, L"Static", L"editor", WS_POPUP | WS_VISIBLE, 50, 50, 60, 60, nullptr,
+                                           nullptr, GetModuleHandleW(nullptr), nullptr));
     std::vector<std::wstring> rows;
     int selected = -2;
     const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
         const std::vector<std::wstring> before = ui.Rows(list);
         ui.Select(list, static_cast<int>(std::find(before.begin(), before.end(), L"b.udl") - before.begin()));
-        SetForegroundWindow(elsewhere);
+        SetForegroundWindow(elsewhere.get());
         ui.Settle(dialog);
         Write(L"c.udl");  // say the editor saved a new file
         SetForegroundWindow(dialog);
@@ -182,7 +181,7 @@ TEST_F(DbChooser, ComingBackToTheDialogRebuildsTheListAndSelectsTheDefault) {
         selected = ui.Selection(list);
         PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);  // the window's close command
     });
-    DestroyWindow(elsewhere);
+    elsewhere.reset();
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(Sorted(rows), (std::vector<std::wstring>{L"a.udl", L"b.udl", L"c.udl"}));
     ASSERT_GE(selected, 0);
@@ -198,11 +197,11 @@ TEST_F(DbChooser, ComingBackFromTheEditorKeepsTheFileJustAddedOrEdited) {
     Write(L"b.udl");
     StoreDefault(L"a.udl");
     // the editor: another program's window, which takes the focus
-    HWND editor = CreateWindowExW(0, L"Static", L"editor", WS_POPUP | WS_VISIBLE, 50, 50, 60, 60, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+    win::UniqueWindow editor(CreateWindowExW(0, L"Static", L"editor", WS_POPUP | WS_VISIBLE, 50, 50, 60, 60, nullptr,
+                                        nullptr, GetModuleHandleW(nullptr), nullptr));
     data_.openEditor = [&](HWND, const std::wstring& path) {
         opened_.push_back(path);
-        SetForegroundWindow(editor);
+        SetForegroundWindow(editor.get());
     };
     std::wstring afterAdd, afterEdit;
     RowOnScreen defaultRow{};
@@ -214,7 +213,7 @@ TEST_F(DbChooser, ComingBackFromTheEditorKeepsTheFileJustAddedOrEdited) {
         };
         auto comeBack = [&] {
             ui.Settle(dialog);
-            if (GetForegroundWindow() != editor) throw std::runtime_error("the editor did not take the focus");
+            if (GetForegroundWindow() != editor.get()) throw std::runtime_error("the editor did not take the focus");
             SetForegroundWindow(dialog);
             ui.Settle(dialog);
         };
@@ -235,8 +234,8 @@ TEST_F(DbChooser, ComingBackFromTheEditorKeepsTheFileJustAddedOrEdited) {
         defaultRow = ReadRow(list, static_cast<int>(std::find(now.begin(), now.end(), L"a.udl") - now.begin()));
         ui.Click(dialog, IDOK);
     });
-    DestroyWindow(editor);
-    EXPECT_EQ(opened_, (std::vector<std::wstring>{links_.File(L"ny.udl"), links_.File(L"b.udl")}));
+    editor.reset();
+    EXPECT_EQ(opened_, (std::vector<std::wstring>{(links_ / L"ny.udl"), (links_ / L"b.udl")}));
     EXPECT_EQ(afterAdd, L"ny.udl");
     EXPECT_EQ(afterEdit, L"b.udl");
     EXPECT_TRUE(defaultRow.greenText) << "the default lost its mark";
@@ -284,8 +283,8 @@ TEST_F(DbChooser, AddCreatesOpensAndSelectsTheNewFile) {
     });
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(prompt, L"DataProviderns namn:");
-    EXPECT_EQ(ReadBytes(links_.File(L".udl")), "");
-    EXPECT_EQ(opened_, std::vector<std::wstring>{links_.File(L".udl")});
+    EXPECT_EQ(ReadWholeFile((links_ / L".udl")), "");
+    EXPECT_EQ(opened_, std::vector<std::wstring>{(links_ / L".udl")});
     EXPECT_EQ(Sorted(rowsAfter), (std::vector<std::wstring>{L".udl", L"a.udl"}));
     ASSERT_GE(selectedAfter, 0);
     EXPECT_EQ(rowsAfter[static_cast<size_t>(selectedAfter)], L".udl");
@@ -325,14 +324,14 @@ TEST_F(DbChooser, AddKeepsAnExistingFileAndRefusesBadNames) {
         ui.Click(dialog, IDCANCEL);
     });
     EXPECT_EQ(result, IDCANCEL);
-    EXPECT_EQ(ReadBytes(links_.File(L"Klinik.udl")), working);  // not emptied
-    EXPECT_EQ(opened_, std::vector<std::wstring>{links_.File(L"klinik.udl")});
+    EXPECT_EQ(ReadWholeFile((links_ / L"Klinik.udl")), working);  // not emptied
+    EXPECT_EQ(opened_, std::vector<std::wstring>{(links_ / L"klinik.udl")});
     EXPECT_EQ(rows, std::vector<std::wstring>{L"Klinik.udl"});
     EXPECT_EQ(selected, 0);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], *db::ProviderNameProblem(L"a?b"));
     EXPECT_EQ(messages[1], *db::ProviderNameProblem(L"NUL"));
-    EXPECT_FALSE(win::FileExists(links_.File(L"nytt.udl")));
+    EXPECT_FALSE(win::FileExists((links_ / L"nytt.udl")));
 }
 
 TEST_F(DbChooser, EditOpensTheSelectedFileAndDeleteAsksFirst) {
@@ -361,13 +360,13 @@ TEST_F(DbChooser, EditOpensTheSelectedFileAndDeleteAsksFirst) {
         ui.Click(dialog, IDCANCEL);
     });
     EXPECT_EQ(result, IDCANCEL);
-    EXPECT_EQ(opened_, (std::vector<std::wstring>{links_.File(L"a.udl"), links_.File(L"a.udl")}));
+    EXPECT_EQ(opened_, (std::vector<std::wstring>{(links_ / L"a.udl"), (links_ / L"a.udl")}));
     EXPECT_EQ(question, L"Radera DataProvider-filen a.udl");
     EXPECT_EQ(rowsAfterNo, std::vector<std::wstring>{L"a.udl"});
     EXPECT_EQ(selectedAfterNo, 0);
     EXPECT_TRUE(rowsAfterYes.empty());
     EXPECT_EQ(selectedAfterYes, -1);
-    EXPECT_FALSE(win::FileExists(links_.File(L"a.udl")));
+    EXPECT_FALSE(win::FileExists((links_ / L"a.udl")));
     // the default setting keeps naming the deleted file
     EXPECT_EQ(ReadSetting(L"DataProvider", L"DefaultDataProvider"), L"a.udl");
 }

@@ -13,6 +13,7 @@
 #include "tools/win/db/connect_database_win.h"
 #include "tools/win/db/data_providers_resource.h"
 #include "tools/win/registry.h"
+#include "fake_cipher.h"
 #include "win_test_support.h"
 
 using namespace tolmar;
@@ -22,35 +23,14 @@ namespace odbc = tolmar::win::odbc;
 
 namespace {
 
-template <typename F>
-std::wstring ErrorText(F&& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.message();
-    }
-    return L"<no error>";
-}
-
-// Reverses the text: stands in for the suite's cipher of the stored login.
-class ReversingCipher final : public CredentialCipher {
-public:
-    std::string Decipher(const std::string& enciphered) override { return {enciphered.rbegin(), enciphered.rend()}; }
-};
-
-class CipherScope {
-public:
-    explicit CipherScope(std::unique_ptr<CredentialCipher> cipher) { CredentialCipherSlot() = std::move(cipher); }
-    ~CipherScope() { CredentialCipherSlot().reset(); }
-};
 
 // The environment as start-up leaves it when no data-link file was found:
 // a data-link folder of the test's own and no connection string yet.
 class DbConnect : public testing::Test {
 protected:
     DbConnect() {
-        Env().dataLinksPath = links_.path();
-        Env().dataProviderFile = links_.path() + L"ERROR";
+        Env().dataLinksPath = links_.FolderPath();
+        Env().dataProviderFile = links_.FolderPath() + L"ERROR";
         Env().providerPart.clear();
         DBConnection() = TDBConnection{};
     }
@@ -64,7 +44,7 @@ protected:
 
 TEST_F(DbConnect, TheOneDataLinkFoundIsStoredCompletedAndConnects) {
     TempFolder data;
-    const std::wstring database = SqliteConnectionString(data.File(L"klinik.db"));
+    const std::wstring database = SqliteConnectionString((data / L"klinik.db"));
     {
         odbc::Connection setup = odbc::Connection::Open(database);
         RunSqlScript(setup, L"schema.sql");
@@ -72,7 +52,7 @@ TEST_F(DbConnect, TheOneDataLinkFoundIsStoredCompletedAndConnects) {
     }
     const std::wstring extended = database.substr(0, database.find(L";Timeout"));
     links_.MakeFolder(L"klinik");
-    const std::wstring file = links_.File(L"klinik\\klinik.udl");
+    const std::wstring file = (links_ / L"klinik\\klinik.udl");
     WriteDataLink(file, L"MSDASQL.1;Extended Properties=\"" + extended + L"\"");
 
     ASSERT_TRUE(ConnectDatabase(L"", L""));
@@ -100,12 +80,12 @@ TEST_F(DbConnect, TheOneDataLinkFoundIsStoredCompletedAndConnects) {
 TEST_F(DbConnect, IntegratedSecurityIsUsedAsWritten) {
     const std::wstring init =
         L"SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=Klinik;Data Source=SRV\\SQL";
-    WriteDataLink(links_.File(L"Klinik.udl"), init);
+    WriteDataLink((links_ / L"Klinik.udl"), init);
     WriteSetting(L"DataProvider", L"DefaultDataProvider", L"Klinik.udl");
     Env().dataProviderFile = L"Klinik.udl";  // as start-up finds a bare name that is not in the working folder
 
     ASSERT_TRUE(ConnectDatabase(L"", L""));
-    EXPECT_EQ(Env().dataProviderFile, links_.File(L"Klinik.udl"));
+    EXPECT_EQ(Env().dataProviderFile, (links_ / L"Klinik.udl"));
     EXPECT_EQ(Env().providerPart, L"Provider=" + init);
     EXPECT_EQ(DBConnection().Databasename, L"Klinik");
     EXPECT_EQ(DBConnection().ServerName, L"SRV\\SQL");
@@ -113,8 +93,8 @@ TEST_F(DbConnect, IntegratedSecurityIsUsedAsWritten) {
 }
 
 TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
-    WriteDataLink(links_.File(L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A");
-    WriteDataLink(links_.File(L"b.udl"), L"SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B");
+    WriteDataLink((links_ / L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A");
+    WriteDataLink((links_ / L"b.udl"), L"SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B");
     Env().dataProviderFile = L"C:\\nowhere\\gone.udl";
 
     std::wstring missing;
@@ -136,15 +116,15 @@ TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
     EXPECT_EQ(missing, L"Kunde inte hitta den angivna DataProvider-filen \"C:\\nowhere\\gone.udl\"!\r"
                        L"Kontrollera att filen finns i den aktuella katalogen och försök igen!\r\r"
                        L"Välj databasanslutning i nästa dialog");
-    EXPECT_EQ(Env().dataProviderFile, links_.File(L"b.udl"));
+    EXPECT_EQ(Env().dataProviderFile, (links_ / L"b.udl"));
     EXPECT_EQ(Env().providerPart,
               L"Provider=SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B;Persist Security Info=True");
     EXPECT_EQ(StoredDefault(), L"ERROR");  // choosing is not making it the default
 }
 
 TEST_F(DbConnect, ACancelledChooserLeavesAStringTheConnectionRefuses) {
-    WriteDataLink(links_.File(L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A");
-    WriteDataLink(links_.File(L"b.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=B");
+    WriteDataLink((links_ / L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A");
+    WriteDataLink((links_ / L"b.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=B");
     Env().dataProviderFile = L"C:\\nowhere\\gone.udl";
 
     bool connected = false;
@@ -156,7 +136,7 @@ TEST_F(DbConnect, ACancelledChooserLeavesAStringTheConnectionRefuses) {
                });
 
     EXPECT_TRUE(connected);
-    EXPECT_EQ(Env().dataProviderFile, links_.File(L"gone.udl"));
+    EXPECT_EQ(Env().dataProviderFile, (links_ / L"gone.udl"));
     EXPECT_EQ(Env().providerPart, L"Provider=;Persist Security Info=True;User ID=secret;Password=tulo");
     EXPECT_EQ(ErrorText([] { OdbcConnectionString(Env().providerPart); }),
               L"Datalänkfilen anger ingen databasleverantör (Provider).");
@@ -181,8 +161,8 @@ protected:
         Execute(admin_, L"INSERT INTO NORVENAUSER (NVUSERNAME, NVPASSWORD) VALUES ('" +
                             std::wstring(user_.rbegin(), user_.rend()) + L"', '" +
                             std::wstring(password_.rbegin(), password_.rend()) + L"')");
-        WriteDataLink(links_.File(L"server.udl"), L"MSDASQL.1;Data Source=" + dsn_);
-        Env().dataProviderFile = links_.File(L"server.udl");
+        WriteDataLink((links_ / L"server.udl"), L"MSDASQL.1;Data Source=" + dsn_);
+        Env().dataProviderFile = (links_ / L"server.udl");
     }
 
     std::wstring dsn_, user_, password_;

@@ -7,6 +7,7 @@
 
 #include <random>
 
+#include "tools/win/unique.h"
 #include "tools/db/odbc_data_sources.h"
 #include "tools/error.h"
 #include "tools/text.h"
@@ -22,10 +23,8 @@ constexpr const wchar_t* kDataSources = L"SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data So
 constexpr const wchar_t* kDrivers = L"SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers";
 
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    tolmar::win::UniqueHkey key;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
 }
 
 // One string value, removed at the end together with every key made for it.
@@ -42,26 +41,23 @@ public:
             }
             if (slash == std::wstring::npos) break;
         }
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key, nullptr) !=
+        tolmar::win::UniqueHkey key;
+        if (RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) !=
             ERROR_SUCCESS)
             throw std::runtime_error("cannot create " + ToUtf8(keyPath));
-        const LSTATUS set = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-        if (set != ERROR_SUCCESS) throw std::runtime_error("cannot write " + ToUtf8(keyPath));
+        if (RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) throw std::runtime_error("cannot write " + ToUtf8(keyPath));
     }
     ~ScopedValue() {
-        HKEY key = nullptr;
+        tolmar::win::UniqueHkey key;
         if (!made_.empty()) {
-            if (RegOpenKeyExW(root_, made_.c_str(), 0, KEY_ALL_ACCESS | view_, &key) == ERROR_SUCCESS) {
-                RegDeleteTreeW(key, nullptr);
-                RegCloseKey(key);
+            if (RegOpenKeyExW(root_, made_.c_str(), 0, KEY_ALL_ACCESS | view_, key.put()) == ERROR_SUCCESS) {
+                RegDeleteTreeW(key.get(), nullptr);
+                key.reset();
             }
             RegDeleteKeyExW(root_, made_.c_str(), view_, 0);
-        } else if (RegOpenKeyExW(root_, keyPath_.c_str(), 0, KEY_SET_VALUE | view_, &key) == ERROR_SUCCESS) {
-            RegDeleteValueW(key, name_.c_str());
-            RegCloseKey(key);
+        } else if (RegOpenKeyExW(root_, keyPath_.c_str(), 0, KEY_SET_VALUE | view_, key.put()) == ERROR_SUCCESS) {
+            RegDeleteValueW(key.get(), name_.c_str());
         }
     }
     ScopedValue(const ScopedValue&) = delete;

@@ -22,21 +22,11 @@ namespace {
 
 enum class Engine { Sqlite, Postgres };
 
-std::string EngineName(const testing::TestParamInfo<Engine>& info) {
-    return info.param == Engine::Sqlite ? "Sqlite" : "Postgres";
+std::string EngineName(const testing::TestParamInfo<Engine>& test) {
+    return test.param == Engine::Sqlite ? "Sqlite" : "Postgres";
 }
 
 void PrintTo(Engine engine, std::ostream* os) { *os << (engine == Engine::Sqlite ? "SQLite" : "PostgreSQL"); }
-
-template <typename F>
-std::wstring ErrorText(F&& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.message();
-    }
-    return L"<no error>";
-}
 
 // "[SQLSTATE] message": the driver's own diagnostics.
 bool IsDiagnostic(const std::wstring& text) {
@@ -53,7 +43,7 @@ protected:
             ASSERT_FALSE(connectionString_.empty()) << kNoPostgres;
         } else {
             folder_ = std::make_unique<TempFolder>();
-            connectionString_ = SqliteConnectionString(folder_->File(L"klinik.db"));
+            connectionString_ = SqliteConnectionString((*folder_ / L"klinik.db"));
         }
         other_ = odbc::Connection::Open(connectionString_);
         RunSqlScript(other_, SchemaScript());

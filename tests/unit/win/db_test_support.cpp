@@ -8,78 +8,13 @@
 #include <stdexcept>
 #include <thread>
 
+#include "text.h"
 #include "tools/error.h"
 #include "tools/text.h"
 #include "tools/win/unique.h"
 
 namespace tolmar::test {
 namespace {
-
-using WineUnixName = char*(CDECL*)(const wchar_t*);
-using WineDosName = wchar_t*(CDECL*)(const char*);
-
-// Wine's own exports of kernel32; nullptr on Windows.
-template <typename F>
-F KernelExport(const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
-}
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-    wchar_t value[2048] = {};
-    const DWORD n = GetEnvironmentVariableW(name, value, 2048);
-    return n > 0 && n < 2048 ? std::wstring(value) : std::wstring();
-}
-
-// The repository's db/ folder: this file lies in tests/unit/win/.
-std::wstring ScriptFolder() {
-    std::string source = __FILE__;
-    std::replace(source.begin(), source.end(), '\\', '/');
-    for (int i = 0; i < 4; ++i) source.erase(source.find_last_of('/'));
-    source += "/db/";
-    if (!source.empty() && source[0] == '.') {
-        // A compiler cache may name the source relative to the folder it was
-        // compiled in, which is this program's own folder.
-        wchar_t exe[MAX_PATH] = {};
-        const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        std::wstring folder(exe, n);
-        folder.erase(folder.find_last_of(L"\\/") + 1);
-        return folder + FromUtf8(source);
-    }
-    if (!source.empty() && source[0] == '/') {  // a host path: under Wine
-        auto toDos = KernelExport<WineDosName>("wine_get_dos_file_name");
-        if (!toDos) throw std::runtime_error("cannot reach the host's folder " + source);
-        wchar_t* dos = toDos(source.c_str());
-        std::wstring path(dos);
-        HeapFree(GetProcessHeap(), 0, dos);
-        return path;
-    }
-    return FromUtf8(source);
-}
-
-// Statements of a script: "--" lines dropped, each statement ends with ";"
-// at the end of a line.
-std::vector<std::wstring> Statements(const std::string& script) {
-    std::vector<std::wstring> statements;
-    std::string current, line;
-    size_t start = 0;
-    while (start <= script.size()) {
-        size_t end = script.find('\n', start);
-        if (end == std::string::npos) end = script.size();
-        line = script.substr(start, end - start);
-        start = end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        const size_t first = line.find_first_not_of(' ');
-        if (first == std::string::npos || line.compare(first, 2, "--") == 0) continue;
-        current += line + "\n";
-        if (line.back() == ';') {
-            current.erase(current.find_last_of(';'));
-            statements.push_back(FromUtf8(current));
-            current.clear();
-        }
-    }
-    if (current.find_first_not_of(" \n") != std::string::npos) statements.push_back(FromUtf8(current));
-    return statements;
-}
 
 UiDriver* g_driver = nullptr;
 
@@ -93,16 +28,6 @@ LRESULT SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-std::wstring DriverPath(const std::wstring& windowsPath) {
-    auto toUnix = KernelExport<WineUnixName>("wine_get_unix_file_name");
-    if (!toUnix) return windowsPath;
-    char* unixName = toUnix(windowsPath.c_str());
-    if (!unixName) throw std::runtime_error("no host path for " + ToUtf8(windowsPath));
-    std::wstring path = FromUtf8(unixName);
-    HeapFree(GetProcessHeap(), 0, unixName);
-    return path;
-}
-
 std::wstring SqliteConnectionString(const std::wstring& databaseFile) {
     return L"Driver={SQLite3};Database=" + DriverPath(databaseFile) + L";Timeout=2000";
 }
@@ -110,18 +35,8 @@ std::wstring SqliteConnectionString(const std::wstring& databaseFile) {
 std::wstring PostgresConnectionString() { return EnvironmentValue(L"TOLMAR_PG_ODBC"); }
 std::wstring PostgresDsn() { return EnvironmentValue(L"TOLMAR_PG_DSN"); }
 
-std::string ReadBytes(const std::wstring& path) {
-    win::UniqueFile f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!f) throw std::runtime_error("cannot read " + ToUtf8(path));
-    std::string bytes(static_cast<size_t>(GetFileSize(f.get(), nullptr)), '\0');
-    DWORD got = 0;
-    ReadFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-    bytes.resize(got);
-    return bytes;
-}
-
 void RunSqlScript(const win::odbc::Connection& connection, const std::wstring& scriptName) {
-    for (const std::wstring& statement : Statements(ReadBytes(ScriptFolder() + scriptName))) {
+    for (const std::wstring& statement : SqlScript(scriptName)) {
         win::odbc::Statement s(connection);
         s.ExecuteDirect(statement);
     }
@@ -151,19 +66,19 @@ void WriteDataLink(const std::wstring& path, const std::wstring& initString) {
 // ---- UiDriver ----------------------------------------------------------------
 
 UiDriver::UiDriver() : modalThread_(GetCurrentThreadId()) {
-    owner_ = CreateWindowExW(0, L"Static", L"tolmar test owner", WS_POPUP | WS_VISIBLE, 0, 0, 40, 40, nullptr, nullptr,
-                             GetModuleHandleW(nullptr), nullptr);
+    owner_.reset(CreateWindowExW(0, L"Static", L"tolmar test owner", WS_POPUP | WS_VISIBLE, 0, 0, 40, 40, nullptr,
+                                 nullptr, GetModuleHandleW(nullptr), nullptr));
     g_driver = this;
     marker_ = RegisterWindowMessageW(L"tolmar test: all handled up to here");
-    hook_ = SetWindowsHookExW(WH_CBT, CbtHook, nullptr, modalThread_);
-    messageHook_ = SetWindowsHookExW(WH_GETMESSAGE, GetMessageHook, nullptr, modalThread_);
+    hook_.reset(SetWindowsHookExW(WH_CBT, CbtHook, nullptr, modalThread_));
+    messageHook_.reset(SetWindowsHookExW(WH_GETMESSAGE, GetMessageHook, nullptr, modalThread_));
     if (!hook_ || !messageHook_) throw std::runtime_error("cannot hook the test thread's windows");
 }
 
 UiDriver::~UiDriver() {
-    DestroyWindow(owner_);
-    UnhookWindowsHookEx(messageHook_);
-    UnhookWindowsHookEx(hook_);
+    owner_.reset();
+    messageHook_.reset();
+    hook_.reset();
     g_driver = nullptr;
 }
 

@@ -13,15 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "tools/win/unique.h"
+#include "sql_script.h"
+#include "temp_folder.h"
 #include "tools/db/connect_database.h"
 #include "tools/environment.h"
+#include "tools/error.h"
 #include "tools/win/db/odbc.h"
 
 namespace tolmar::test {
 
-// A path as the ODBC drivers see it: under Wine the drivers are the host's,
-// so they need the host's path for a file; on Windows the path is unchanged.
-std::wstring DriverPath(const std::wstring& windowsPath);
 
 // The ODBC connection string of an SQLite database file (created on first use).
 std::wstring SqliteConnectionString(const std::wstring& databaseFile);
@@ -43,6 +44,17 @@ void Execute(const win::odbc::Connection& connection, const std::wstring& sql);
 // The first column of the first row of a query; nullopt for NULL or no row.
 std::optional<std::wstring> QueryText(const win::odbc::Connection& connection, const std::wstring& sql);
 
+// The message of the Error that f() throws; "<no error>" when it throws none.
+template <typename F>
+std::wstring ErrorText(F&& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.message();
+    }
+    return L"<no error>";
+}
+
 // Restores Env() and DBConnection() as they were.
 class ProcessValuesScope {
 public:
@@ -62,7 +74,6 @@ private:
 // Writes a data-link file as the platform's editor does: UTF-16 with a byte
 // order mark, section [oledb], the initialisation string after "Provider=".
 void WriteDataLink(const std::wstring& path, const std::wstring& initString);
-std::string ReadBytes(const std::wstring& path);
 
 // Plays the user for modal windows shown on the test thread. A hook on the
 // test thread reports every window that becomes active; a second thread runs
@@ -80,7 +91,7 @@ public:
     void Run(const std::function<void()>& modal, const std::function<void(UiDriver&)>& script);
 
     // A window of the test thread to own the modal windows.
-    HWND owner() const { return owner_; }
+    HWND owner() const { return owner_.get(); }
 
     // --- for the script -----------------------------------------------------
     // The next window with this caption to become active (waiting at most
@@ -113,9 +124,9 @@ private:
     void CloseEverything();
 
     DWORD modalThread_;
-    HWND owner_ = nullptr;
-    HHOOK hook_ = nullptr;
-    HHOOK messageHook_ = nullptr;
+    win::UniqueWindow owner_;
+    win::UniqueHook hook_;
+    win::UniqueHook messageHook_;
     UINT marker_ = 0;
     unsigned markersPosted_ = 0, markersSeen_ = 0;
     std::mutex mutex_;

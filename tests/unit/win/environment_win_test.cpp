@@ -51,11 +51,11 @@ TEST(EnvironmentWin, WorkingFolderGivesAppPathAndAppKey) {
     TempFolder dir;
     dir.MakeFolder(L"Mixed Case");
     // Entered in other letter case: AppPath is spelled as the file system stores it.
-    std::wstring typed = dir.path() + L"mIXED cASE";
+    std::wstring typed = dir.FolderPath() + L"mIXED cASE";
     CurrentDirectory cd(typed);
     ASSERT_NO_THROW(InitEnvironment());
     scope.Forget(Env().appKey);
-    const std::wstring expectedPath = PathInStoredCase(dir.path()) + L"Mixed Case\\";
+    const std::wstring expectedPath = PathInStoredCase(dir.FolderPath()) + L"Mixed Case\\";
     EXPECT_EQ(Env().appPath, expectedPath);
     EXPECT_EQ(Env().appKey, AppKeyFromAppPath(expectedPath));
     EXPECT_EQ(Env().appKey.find(L':'), std::wstring::npos);
@@ -78,7 +78,7 @@ TEST(EnvironmentWin, WorkingFolderGivesAppPathAndAppKey) {
 TEST(EnvironmentWin, DataLinkFileFromTheSetting) {
     EnvironmentScope scope;
     TempFolder dir;
-    CurrentDirectory cd(dir.path());
+    CurrentDirectory cd(dir.FolderPath());
     struct Case {
         std::string content;
         std::wstring providerPart;
@@ -90,19 +90,19 @@ TEST(EnvironmentWin, DataLinkFileFromTheSetting) {
         {"[oledb]\r\n; no provider line\r\n", L"Provider="},
     };
     for (const auto& c : cases) {
-        dir.Write(L"clinic.udl", c.content);
+        dir.WriteFile(L"clinic.udl", c.content);
         ASSERT_NO_THROW(InitEnvironment());
         scope.Forget(Env().appKey);
-        WriteSetting(L"DataProvider", L"DefaultDataProvider", dir.File(L"clinic.udl"));
+        WriteSetting(L"DataProvider", L"DefaultDataProvider", (dir / L"clinic.udl"));
         ASSERT_NO_THROW(InitEnvironment());
-        EXPECT_EQ(Env().dataProviderFile, dir.File(L"clinic.udl"));
+        EXPECT_EQ(Env().dataProviderFile, (dir / L"clinic.udl"));
         EXPECT_EQ(Env().providerPart, c.providerPart);
     }
     // A bare name of a file in the working folder is that file, read from there.
-    dir.Write(L"clinic.udl", "[oledb]\r\nProvider=MSDASQL.1;Extended Properties=\"DSN=here\"\r\n");
+    dir.WriteFile(L"clinic.udl", "[oledb]\r\nProvider=MSDASQL.1;Extended Properties=\"DSN=here\"\r\n");
     WriteSetting(L"DataProvider", L"DefaultDataProvider", L"clinic.udl");
     ASSERT_NO_THROW(InitEnvironment());
-    EXPECT_EQ(Env().dataProviderFile, PathInStoredCase(dir.path()) + L"clinic.udl");
+    EXPECT_EQ(Env().dataProviderFile, PathInStoredCase(dir.FolderPath()) + L"clinic.udl");
     EXPECT_EQ(Env().providerPart, L"Provider=MSDASQL.1;Extended Properties=\"DSN=here\"");
     // A bare name that is not in the working folder is looked for in the data-link folder.
     WriteSetting(L"DataProvider", L"DefaultDataProvider", L"elsewhere.udl");
@@ -113,83 +113,83 @@ TEST(EnvironmentWin, DataLinkFileFromTheSetting) {
 
 TEST(FilesWin, FindFilesStopsAFolderAtItsFirstSuccessfulMaskSearch) {
     TempFolder dir;
-    dir.Write(L"a.udl", "");
+    dir.WriteFile(L"a.udl", "");
     dir.MakeFolder(L"z");
-    dir.Write(L"z\\b.udl", "");
+    dir.WriteFile(L"z\\b.udl", "");
     // The rule depends on the order the file system returns entries in.
     std::vector<std::wstring> order;
     WIN32_FIND_DATAW entry;
-    UniqueFind find(FindFirstFileW((dir.path() + L"*").c_str(), &entry));
+    UniqueFind find(FindFirstFileW((dir.FolderPath() + L"*").c_str(), &entry));
     ASSERT_TRUE(find);
     do {
         if (entry.cFileName[0] != L'.') order.push_back(entry.cFileName);
     } while (FindNextFileW(find.get(), &entry));
     ASSERT_EQ(order.size(), 2u);
 
-    const std::vector<std::wstring> found = FindFiles(dir.path(), L"*.udl");
-    const std::wstring folder = dir.path().substr(0, dir.path().size() - 1);
+    const std::vector<std::wstring> found = FindFiles(dir.FolderPath(), L"*.udl");
+    const std::wstring folder = dir.FolderPath().substr(0, dir.FolderPath().size() - 1);
     std::vector<std::wstring> expected;
     if (order[0] == L"z") expected.push_back(folder + L"\\z\\b.udl");
     expected.push_back(folder + L"\\a.udl");
     EXPECT_EQ(found, expected);
 
     // An empty mask lists every file of the tree.
-    std::vector<std::wstring> all = FindFiles(dir.path(), L"");
+    std::vector<std::wstring> all = FindFiles(dir.FolderPath(), L"");
     std::sort(all.begin(), all.end());
     EXPECT_EQ(all, (std::vector<std::wstring>{folder + L"\\a.udl", folder + L"\\z\\b.udl"}));
-    EXPECT_TRUE(FindFiles(dir.path() + L"missing", L"*.udl").empty());
+    EXPECT_TRUE(FindFiles(dir.FolderPath() + L"missing", L"*.udl").empty());
 }
 
 // A wildcard search also matches 8.3 short names ("notes.error" is
 // NOTES~1.ERR): only long names ending in ".udl" are data-link files.
 TEST(FilesWin, FindFilesGoesByLongNames) {
     TempFolder dir;
-    dir.Write(L"clinic.udlx", "");
-    dir.Write(L"notes.udl.bak", "");
-    EXPECT_TRUE(FindFiles(dir.path(), L"*.udl").empty());
-    dir.Write(L"Klinik.UDL", "");
-    const std::wstring folder = dir.path().substr(0, dir.path().size() - 1);
-    EXPECT_EQ(FindFiles(dir.path(), L"*.udl"), std::vector<std::wstring>{folder + L"\\Klinik.UDL"});
+    dir.WriteFile(L"clinic.udlx", "");
+    dir.WriteFile(L"notes.udl.bak", "");
+    EXPECT_TRUE(FindFiles(dir.FolderPath(), L"*.udl").empty());
+    dir.WriteFile(L"Klinik.UDL", "");
+    const std::wstring folder = dir.FolderPath().substr(0, dir.FolderPath().size() - 1);
+    EXPECT_EQ(FindFiles(dir.FolderPath(), L"*.udl"), std::vector<std::wstring>{folder + L"\\Klinik.UDL"});
 }
 
 TEST(FilesWin, DeleteFilesByMaskRemovesMatchesOnly) {
     TempFolder dir;
-    dir.Write(L"one.err", "1");
-    dir.Write(L"two.ERR", "2");
-    dir.Write(L"keep.txt", "3");
-    dir.Write(L"keep.err.txt", "4");
+    dir.WriteFile(L"one.err", "1");
+    dir.WriteFile(L"two.ERR", "2");
+    dir.WriteFile(L"keep.txt", "3");
+    dir.WriteFile(L"keep.err.txt", "4");
     // names whose short 8.3 names end in ".ERR"
-    dir.Write(L"notes.error", "5");
-    dir.Write(L"x.errata", "6");
-    dir.Write(L"long-name.errors", "7");
-    DeleteFilesByMask(dir.path() + L"*.err");
-    EXPECT_EQ(dir.Read(L"one.err"), "<missing>");
-    EXPECT_EQ(dir.Read(L"two.ERR"), "<missing>");
-    EXPECT_EQ(dir.Read(L"keep.txt"), "3");
-    EXPECT_EQ(dir.Read(L"keep.err.txt"), "4");
-    EXPECT_EQ(dir.Read(L"notes.error"), "5");
-    EXPECT_EQ(dir.Read(L"x.errata"), "6");
-    EXPECT_EQ(dir.Read(L"long-name.errors"), "7");
-    DeleteFilesByMask(dir.path() + L"*.none");  // matches nothing, does nothing
+    dir.WriteFile(L"notes.error", "5");
+    dir.WriteFile(L"x.errata", "6");
+    dir.WriteFile(L"long-name.errors", "7");
+    DeleteFilesByMask(dir.FolderPath() + L"*.err");
+    EXPECT_EQ(dir.ReadFile(L"one.err"), std::nullopt);
+    EXPECT_EQ(dir.ReadFile(L"two.ERR"), std::nullopt);
+    EXPECT_EQ(dir.ReadFile(L"keep.txt"), "3");
+    EXPECT_EQ(dir.ReadFile(L"keep.err.txt"), "4");
+    EXPECT_EQ(dir.ReadFile(L"notes.error"), "5");
+    EXPECT_EQ(dir.ReadFile(L"x.errata"), "6");
+    EXPECT_EQ(dir.ReadFile(L"long-name.errors"), "7");
+    DeleteFilesByMask(dir.FolderPath() + L"*.none");  // matches nothing, does nothing
 }
 
 TEST(ErrorsFileWin, AnsiTextWithCrLfOverwritingAnEarlierRun) {
     TempFolder dir;
     const std::wstring date = ShortDateToday();
     std::wstring expectedName = L"errors " + ReplaceAll(date, L"/", L"") + L".txt";
-    dir.Write(expectedName, "an earlier run's much longer content\r\n");
-    const std::wstring path = WriteErrorsFile(dir.path(), {L"Personen 19121212-1212 hittades inte", L"Åsa är här"});
-    EXPECT_EQ(path, dir.File(expectedName));
+    dir.WriteFile(expectedName, "an earlier run's much longer content\r\n");
+    const std::wstring path = WriteErrorsFile(dir.FolderPath(), {L"Personen 19121212-1212 hittades inte", L"Åsa är här"});
+    EXPECT_EQ(path, (dir / expectedName));
     EXPECT_EQ(path.find(L'/'), std::wstring::npos);
     // Swedish letters in the ANSI code page (1252 here), no byte-order mark.
-    EXPECT_EQ(dir.Read(expectedName), "Personen 19121212-1212 hittades inte\r\n\xc5sa \xe4r h\xe4r\r\n");
+    EXPECT_EQ(dir.ReadFile(expectedName), "Personen 19121212-1212 hittades inte\r\n\xc5sa \xe4r h\xe4r\r\n");
 }
 
 TEST(ErrorsFileWin, UnwritableFileIsAnError) {
     TempFolder dir;
     const std::wstring name = L"errors " + ReplaceAll(ShortDateToday(), L"/", L"") + L".txt";
     dir.MakeFolder(name);  // a folder where the file should go
-    EXPECT_THROW(WriteErrorsFile(dir.path(), {L"x"}), Error);
+    EXPECT_THROW(WriteErrorsFile(dir.FolderPath(), {L"x"}), Error);
 }
 
 namespace {
@@ -226,7 +226,7 @@ TEST(ErrorsFileWin, NameFollowsTheUsersShortDateFormat) {
     TempFolder dir;
     for (const auto& c : cases) {
         ShortDateFormat format(c.format);
-        EXPECT_EQ(WriteErrorsFile(dir.path(), {L"x"}), dir.File(c.name)) << ToUtf8(c.format);
-        EXPECT_EQ(dir.Read(c.name), "x\r\n");
+        EXPECT_EQ(WriteErrorsFile(dir.FolderPath(), {L"x"}), (dir / c.name)) << ToUtf8(c.format);
+        EXPECT_EQ(dir.ReadFile(c.name), "x\r\n");
     }
 }

@@ -64,31 +64,12 @@ std::wstring PostError(const HttpTransport& transport) {
 }
 
 // The lookup against an endpoint, with "tolmar.ini" in a folder of its own.
-class HostileLookup : public testing::Test {
+class HostileLookup : public tolmar::test::LookupTest {
 protected:
-    void SetUp() override {
-        savedAppPath_ = Env().appPath;
-        Env().appPath = dir_.path();
-        LastErrors() = {};
+    Outcome LookupAt(const std::wstring& endpoint) {
+        UseRegisterAt(endpoint);
+        return Lookup(L"194501011234");
     }
-    void TearDown() override { Env().appPath = savedAppPath_; }
-
-    struct Outcome {
-        std::int32_t code = 12345;
-        std::wstring errms;
-        PersonRecord person;
-    };
-    Outcome Lookup(const std::wstring& endpoint) {
-        dir_.Write(L"tolmar.ini", "[PopulationManager]\r\nLOG_ID=clinic\r\nLOG_PWD=secret\r\nLOG_ADDR=" +
-                                      ToUtf8(endpoint) + "\r\n");
-        Outcome out;
-        out.person.PersonalNumber = L"194501011234";
-        LookUpPerson(out.person, out.code, out.errms);
-        return out;
-    }
-
-    TempFolder dir_;
-    std::wstring savedAppPath_;
 };
 
 }  // namespace
@@ -169,7 +150,7 @@ TEST_F(HostileLookup, RedirectsAreNotFollowed) {
         SCOPED_TRACE(c.status);
         hostile::Register reg(hostile::Redirect(c.status, c.reason, ToUtf8(elsewhere.Endpoint())));
         ASSERT_TRUE(reg.ok());
-        const Outcome out = Lookup(reg.Endpoint());
+        const Outcome out = LookupAt(reg.Endpoint());
         EXPECT_EQ(out.code, -400);
         EXPECT_EQ(out.errms, FromUtf8(c.reason) + L" (" + std::to_wstring(c.status) + L") - '" + reg.Endpoint() +
                                  L"'\r\nFel i .: ");
@@ -196,7 +177,7 @@ TEST_F(HostileLookup, RepliesOverTheLimitAreRefused) {
         hostile::Register reg(c.script);
         ASSERT_TRUE(reg.ok());
         const auto start = Clock::now();
-        const Outcome out = Lookup(reg.Endpoint());
+        const Outcome out = LookupAt(reg.Endpoint());
         EXPECT_EQ(out.code, -400);
         EXPECT_EQ(out.errms.rfind(ReplyTooLargeText() + L" - URL:" + reg.Endpoint(), 0), 0u) << ToUtf8(out.errms);
         EXPECT_LT(SecondsSince(start), 10.0);
@@ -204,7 +185,7 @@ TEST_F(HostileLookup, RepliesOverTheLimitAreRefused) {
     // Just under the limit is an ordinary answer.
     hostile::Register fits(hostile::Reply(hostile::Response(
         200, "OK", "application/soap+xml; charset=utf-8", hostile::PaddedPersonReplyBody(document, kMaxReplyBytes))));
-    const Outcome out = Lookup(fits.Endpoint());
+    const Outcome out = LookupAt(fits.Endpoint());
     EXPECT_EQ(out.code, 0) << ToUtf8(out.errms);
     EXPECT_EQ(out.person.FirstName, std::wstring_view(L"Stor"));
 }
@@ -274,7 +255,7 @@ TEST_F(HostileLookup, AnAnswerDocumentWithADtdIsRefused) {
         "<?xml version=\"1.0\"?><!DOCTYPE PopulationManager [<!ENTITY n \"Anna\">]>"
         "<PopulationManager><PersonInfo><cn_fname>&n;</cn_fname></PersonInfo></PopulationManager>")));
     ASSERT_TRUE(reg.ok());
-    const Outcome out = Lookup(reg.Endpoint());
+    const Outcome out = LookupAt(reg.Endpoint());
     EXPECT_EQ(out.code, -400);
     EXPECT_EQ(out.errms, ReplyHasDoctypeText() + L"\r\nFel i .: ");
     EXPECT_TRUE(out.person.FirstName.empty());

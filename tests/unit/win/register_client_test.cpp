@@ -25,36 +25,18 @@ using tolmar::test::TempFolder;
 
 namespace {
 
-class RegisterClient : public testing::Test {
+class RegisterClient : public tolmar::test::LookupTest {
 protected:
     void SetUp() override {
+        LookupTest::SetUp();
         ASSERT_FALSE(RegisterSim::BaseUrl().empty()) << "TOLMAR_REGISTER_SIM is not set: run through scripts/test";
-        RegisterSim::Reset();
-        savedAppPath_ = Env().appPath;
-        Env().appPath = dir_.path();
-        LastErrors() = {};
+        ASSERT_TRUE(RegisterSim::Reset());
     }
     void TearDown() override {
-        Env().appPath = savedAppPath_;
-        RegisterSim::Reset();
+        LookupTest::TearDown();
+        ASSERT_TRUE(RegisterSim::Reset());
     }
-    void WriteIni(const std::string& lines) { dir_.Write(L"tolmar.ini", "[PopulationManager]\r\n" + lines); }
-    void UseSimulator() { WriteIni("LOG_ID=clinic\r\nLOG_PWD=secret\r\nLOG_ADDR=" + ToUtf8(RegisterSim::Endpoint()) + "\r\n"); }
-
-    struct Outcome {
-        std::int32_t code = 12345;
-        std::wstring errms = L"<untouched>";
-        PersonRecord person;
-    };
-    Outcome Lookup(const std::wstring& number) {
-        Outcome out;
-        out.person.PersonalNumber = number;
-        LookUpPerson(out.person, out.code, out.errms);
-        return out;
-    }
-
-    TempFolder dir_;
-    std::wstring savedAppPath_;
+    void UseSimulator() { UseRegisterAt(RegisterSim::Endpoint()); }
 };
 
 }  // namespace
@@ -124,15 +106,15 @@ TEST_F(RegisterClient, NoIniFileCallsTheDefaultEndpointWithAnEmptyLogin) {
                              std::wstring(kNamespace) + L"/GetPerson"),
               std::wstring::npos)
         << ToUtf8(out.errms);
-    EXPECT_EQ(ReadRegisterSettings(dir_.File(L"tolmar.ini")).logId, L"");
-    EXPECT_FALSE(ReadRegisterSettings(dir_.File(L"tolmar.ini")).flagOtherArchive);
+    EXPECT_EQ(ReadRegisterSettings((dir_ / L"tolmar.ini")).logId, L"");
+    EXPECT_FALSE(ReadRegisterSettings((dir_ / L"tolmar.ini")).flagOtherArchive);
 }
 
 // The settings file is read again only when its size or last-write time
 // changed, or when it was written so shortly before the last read that a
 // coarse time stamp could hide an edit.
 TEST_F(RegisterClient, SettingsFileIsReadAgainOnlyWhenItChanged) {
-    const std::wstring ini = dir_.File(L"tolmar.ini");
+    const std::wstring ini = (dir_ / L"tolmar.ini");
     auto stamp = [&ini](ULONGLONG ticks) {
         tolmar::win::UniqueKernelHandle file(
             CreateFileW(ini.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -206,40 +188,40 @@ TEST_F(RegisterClient, FailuresAndTheirTexts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.inject);
-        RegisterSim::Inject(c.inject);
+        ASSERT_TRUE(RegisterSim::Inject(c.inject));
         const Outcome out = Lookup(L"194501011234");
         EXPECT_EQ(out.code, c.code) << ToUtf8(out.errms);
         EXPECT_EQ(out.errms.rfind(c.errmsStart, 0), 0u) << ToUtf8(out.errms);
         EXPECT_NE(out.errms.find(c.errmsHas), std::wstring::npos) << ToUtf8(out.errms);
-        RegisterSim::Reset();
+        ASSERT_TRUE(RegisterSim::Reset());
     }
 }
 
 TEST_F(RegisterClient, StoreTextAfterFailures) {
     UseSimulator();
-    RegisterSim::Inject("notxml|text=inte xml");
+    ASSERT_TRUE(RegisterSim::Inject("notxml|text=inte xml"));
     Outcome out = Lookup(L"194501011234");
     ASSERT_EQ(out.code, -400);
     const std::wstring tail = L"inte xml\r\n" + out.errms;
     EXPECT_EQ(XmlStore().Text(), tail);
 
-    RegisterSim::Inject("empty-result");
+    ASSERT_TRUE(RegisterSim::Inject("empty-result"));
     out = Lookup(L"194501011234");
     EXPECT_EQ(out.code, -359);
     EXPECT_EQ(XmlStore().Text(), L"");
 
     // A failed call: the store begins with an empty working text.
-    RegisterSim::Inject("http|status=404");
+    ASSERT_TRUE(RegisterSim::Inject("http|status=404"));
     out = Lookup(L"194501011234");
     EXPECT_EQ(XmlStore().Text(), L"\r\n" + out.errms);
 }
 
 TEST_F(RegisterClient, ErrorHeaderMembersOutliveTheReplyThatSentThem) {
     UseSimulator();
-    RegisterSim::Inject("ok|FunctionName=GetPerson|ModuleName=PopMan|Description=Allt väl");
+    ASSERT_TRUE(RegisterSim::Inject("ok|FunctionName=GetPerson|ModuleName=PopMan|Description=Allt väl"));
     ASSERT_EQ(Lookup(L"194501011234").code, 0);
     // A later fault whose header sets only Description keeps the earlier module and function.
-    RegisterSim::Inject("soap-fault|reason=Tjänsten svarar inte|Description=Databasen ligger nere");
+    ASSERT_TRUE(RegisterSim::Inject("soap-fault|reason=Tjänsten svarar inte|Description=Databasen ligger nere"));
     const Outcome out = Lookup(L"194501011234");
     EXPECT_EQ(out.code, -400);
     EXPECT_EQ(out.errms, L"Tjänsten svarar inte\r\nFel i PopMan.GetPerson: Databasen ligger nere");
@@ -311,7 +293,7 @@ TEST_F(RegisterClient, AttemptsTellAnUnreachableRegisterFromAnAnswer) {
 
 TEST_F(RegisterClient, SingleOtherChildIsTakenAsTheResult) {
     auto proxy = GetWsPopManSoap(false, RegisterSim::Endpoint());
-    RegisterSim::Inject("no-result|children=1");
+    ASSERT_TRUE(RegisterSim::Inject("no-result|children=1"));
     Login login;
     EXPECT_NO_THROW(proxy->GetPerson(login, L"194501011234", false));
     // A Login whose members were never assigned sends an empty login element.
@@ -339,8 +321,8 @@ TEST_F(RegisterClient, ProxyFromTheWsdlTakesTheSoap12PortsEndpoint) {
     EXPECT_NE(proxy->GetPerson(login, L"194501011234", false).find(L"PersonInfo"), std::wstring::npos);
     // A location that holds no such service gives no proxy.
     TempFolder dir;
-    dir.Write(L"other.wsdl", "<definitions xmlns='http://schemas.xmlsoap.org/wsdl/'><service name='Other'/></definitions>");
-    EXPECT_FALSE(GetWsPopManSoap(true, dir.File(L"other.wsdl")));
+    dir.WriteFile(L"other.wsdl", "<definitions xmlns='http://schemas.xmlsoap.org/wsdl/'><service name='Other'/></definitions>");
+    EXPECT_FALSE(GetWsPopManSoap(true, (dir / L"other.wsdl")));
 }
 
 TEST_F(RegisterClient, ListOperationsTravelWithTheirOwnActionAndParameters) {

@@ -8,6 +8,7 @@
 #include "tools/win/registry.h"
 #include "tools/win/system_text.h"
 #include "tools/win/unique.h"
+#include "tools/win/unique.h"
 #include "win_test_support.h"
 
 using namespace tolmar;
@@ -18,12 +19,12 @@ using tolmar::test::TempFolder;
 namespace {
 
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
-    UniqueHkey key;
+    win::UniqueHkey key;
     return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
 }
 
 void WriteRaw(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
-    UniqueHkey key;
+    win::UniqueHkey key;
     ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kRegistryView, nullptr, key.put(),
                               nullptr), ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -37,7 +38,7 @@ TEST(RegistryWin, WriteSettingStoresBothRootsInThe32BitView) {
     WriteSetting(L"DataProvider", L"DefaultDataProvider", L"clinic.udl");
     const std::wstring path = app.KeyPath(L"DataProvider");
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        UniqueHkey key;
+        win::UniqueHkey key;
         ASSERT_EQ(RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.put()), ERROR_SUCCESS);
         wchar_t data[64] = {};
         DWORD type = 0, bytes = sizeof(data);
@@ -135,7 +136,7 @@ TEST(RegistryWin, RefusedMachineWriteIsRecordedUnderErrorWritingToLocalMachine) 
     // A machine-wide key that refuses this process: creating the section below it fails.
     const std::wstring locked = app.KeyPath(L"Locked");
     {
-        UniqueHkey key;
+        win::UniqueHkey key;
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, locked.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kRegistryView,
                                   nullptr, key.put(), nullptr), ERROR_SUCCESS);
         EXPLICIT_ACCESSW deny{};
@@ -143,11 +144,11 @@ TEST(RegistryWin, RefusedMachineWriteIsRecordedUnderErrorWritingToLocalMachine) 
                                      DENY_ACCESS, NO_INHERITANCE);
         PACL acl = nullptr;
         ASSERT_EQ(SetEntriesInAclW(1, &deny, nullptr, &acl), ERROR_SUCCESS);
+        const tolmar::win::UniqueLocalMem aclOwner(acl);
         SECURITY_DESCRIPTOR sd;
         InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
         SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
         ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd), ERROR_SUCCESS);
-        LocalFree(acl);
     }
     const std::wstring recordPath(kMachineWriteErrorKey);
     const std::wstring before = ReadRegistryString(HKEY_CURRENT_USER, recordPath, L"ErrorMsg");
@@ -167,22 +168,22 @@ TEST(RegistryWin, RefusedMachineWriteIsRecordedUnderErrorWritingToLocalMachine) 
 
 TEST(RegistryWin, ReadIniValue) {
     TempFolder dir;
-    dir.Write(L"t.ini", "[oledb]\r\n; comment\r\nProvider=SQLOLEDB.1;Data Source=S\r\nLong=" + std::string(300, 'a') +
+    dir.WriteFile(L"t.ini", "[oledb]\r\n; comment\r\nProvider=SQLOLEDB.1;Data Source=S\r\nLong=" + std::string(300, 'a') +
                             "\r\nLonger=" + std::string(5000, 'b') + "\r\nFits=" + std::string(1023, 'c') + "\r\n");
-    EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Provider"), L"SQLOLEDB.1;Data Source=S");
+    EXPECT_EQ(ReadIniValue((dir / L"t.ini"), L"oledb", L"Provider"), L"SQLOLEDB.1;Data Source=S");
     // Long values are read whole, never cut (a cut path names another file).
-    EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Long"), std::wstring(300, L'a'));
-    EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Longer"), std::wstring(5000, L'b'));
-    EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Fits"), std::wstring(1023, L'c'));
-    EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"oledb", L"Missing"), L"");
-    EXPECT_EQ(ReadIniValue(dir.File(L"t.ini"), L"none", L"Provider"), L"");
-    EXPECT_EQ(ReadIniValue(dir.File(L"missing.ini"), L"oledb", L"Provider"), L"");
+    EXPECT_EQ(ReadIniValue((dir / L"t.ini"), L"oledb", L"Long"), std::wstring(300, L'a'));
+    EXPECT_EQ(ReadIniValue((dir / L"t.ini"), L"oledb", L"Longer"), std::wstring(5000, L'b'));
+    EXPECT_EQ(ReadIniValue((dir / L"t.ini"), L"oledb", L"Fits"), std::wstring(1023, L'c'));
+    EXPECT_EQ(ReadIniValue((dir / L"t.ini"), L"oledb", L"Missing"), L"");
+    EXPECT_EQ(ReadIniValue((dir / L"t.ini"), L"none", L"Provider"), L"");
+    EXPECT_EQ(ReadIniValue((dir / L"missing.ini"), L"oledb", L"Provider"), L"");
 }
 
 TEST(RegistryWin, ReadIniValueWithABareNameReadsTheWindowsFolder) {
     TempFolder dir;
-    test::CurrentDirectory cd(dir.path());
-    dir.Write(L"tolmar_bare_test.ini", "[s]\r\nk=current\r\n");
+    test::CurrentDirectory cd(dir.FolderPath());
+    dir.WriteFile(L"tolmar_bare_test.ini", "[s]\r\nk=current\r\n");
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
     const std::wstring inWindows = std::wstring(windows) + L"\\tolmar_bare_test.ini";

@@ -1,12 +1,18 @@
 // Support for the tests of the Win32 adapters: a unique test key in the
-// settings tree of both roots, and a temporary folder, each removed at the
-// end of the test whatever happens.
+// settings tree of both roots, removed at the end of the test whatever
+// happens, and the process's current folder for a while.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
+#include <gtest/gtest.h>
+
+#include "register/person_record.h"
+#include "register_sim.h"
+#include "temp_folder.h"
 #include "tools/environment.h"
 #include "tools/win/registry.h"
 
@@ -30,23 +36,6 @@ private:
 
 void DeleteTree(HKEY root, const std::wstring& path);
 
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::wstring& path() const { return path_; }  // ends in "\"
-    std::wstring File(const std::wstring& name) const { return path_ + name; }
-    void Write(const std::wstring& name, const std::string& bytes) const;
-    std::string Read(const std::wstring& name) const;
-    void MakeFolder(const std::wstring& name) const;
-
-private:
-    std::wstring path_;
-};
-
 // Sets the process's current directory for the lifetime of the object.
 class CurrentDirectory {
 public:
@@ -57,27 +46,28 @@ private:
     std::wstring saved_;
 };
 
-}  // namespace tolmar::test
+// The person lookup as the jobs make it, with "tolmar.ini" in a folder of
+// its own as the working folder.
+class LookupTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
 
-namespace tolmar::test {
+    struct Outcome {
+        std::int32_t code = 12345;
+        std::wstring errms = L"<untouched>";
+        PersonRecord person;
+    };
+    Outcome Lookup(const std::wstring& number);
+    // "tolmar.ini" with these lines in its section.
+    void WriteIni(const std::string& lines);
+    // "tolmar.ini" with the tests' login and the register at `endpoint`.
+    void UseRegisterAt(const std::wstring& endpoint);
 
-// The register simulator that scripts/test starts for the Windows tests; its
-// base URL ("http://127.0.0.1:PORT") comes in TOLMAR_REGISTER_SIM.
-class RegisterSim {
-public:
-    // Empty when the variable is not set.
-    static std::wstring BaseUrl();
-    static std::wstring Endpoint() { return BaseUrl() + L"/PopmWs/WSPopMan.asmx"; }
-
-    // The control endpoints: a fault for the next requests, and what was received.
-    static void Inject(const std::string& spec);
-    static void Reset();
-    static std::string Requests();  // one line per request, tab-separated key=value
-    // The value of `key` in the last recorded request ("" when absent).
-    static std::string LastRequestValue(const std::string& key);
+    TempFolder dir_;
 
 private:
-    static std::string Http(const wchar_t* verb, const std::wstring& path, const std::string& body);
+    std::wstring savedAppPath_;
 };
 
 }  // namespace tolmar::test

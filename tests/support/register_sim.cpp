@@ -1,12 +1,11 @@
-#include "register_sim_control.h"
+#include "register_sim.h"
 
-#include <windows.h>
-#include <wininet.h>
+#include <sstream>
 
-#include "harness.h"
 #include "tools/win/unique.h"
+#include "text.h"
 
-namespace e2e {
+namespace tolmar::test {
 namespace {
 
 constexpr const char* kNoSimulator =
@@ -19,7 +18,7 @@ struct Reply {
     std::string body;
 };
 
-// One request to a control endpoint; a failure explains itself.
+// One request to a control endpoint, bounded; a failure explains itself.
 ::testing::AssertionResult Http(const wchar_t* verb, const std::wstring& path, std::string_view body, Reply& reply) {
     const std::wstring base = RegisterSim::BaseUrl();
     if (base.empty()) return ::testing::AssertionFailure() << kNoSimulator;
@@ -28,18 +27,23 @@ struct Reply {
     if (colon == std::wstring::npos || hostStart == std::wstring::npos || colon < hostStart + 3)
         return ::testing::AssertionFailure() << "TOLMAR_REGISTER_SIM=" << Utf8(base) << " is not http://HOST:PORT";
     const std::wstring host = base.substr(hostStart + 3, colon - hostStart - 3);
-    const INTERNET_PORT port = static_cast<INTERNET_PORT>(_wtoi(base.c_str() + colon + 1));
-    constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
-    const tolmar::win::UniqueInternet session(InternetOpenW(L"tolmar-e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    const tolmar::win::UniqueInternet connection(session.get() ? InternetConnectW(session.get(), host.c_str(), port, nullptr, nullptr,
-                                                          INTERNET_SERVICE_HTTP, 0, 0)
-                                       : nullptr);
-    const tolmar::win::UniqueInternet request(connection.get()
-                          ? HttpOpenRequestW(connection.get(), verb, path.c_str(), nullptr, nullptr, nullptr, kFlags, 0)
-                          : nullptr);
+    const auto port = static_cast<INTERNET_PORT>(_wtoi(base.c_str() + colon + 1));
+    constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                             INTERNET_FLAG_NO_COOKIES;
+    win::UniqueInternet session(InternetOpenW(L"tolmar-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    DWORD timeout = 10000;
+    for (const int option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+        if (session) InternetSetOptionW(session.get(), static_cast<DWORD>(option), &timeout, sizeof timeout);
+    win::UniqueInternet connection(session ? InternetConnectW(session.get(), host.c_str(), port, nullptr, nullptr,
+                                                               INTERNET_SERVICE_HTTP, 0, 0)
+                                            : nullptr);
+    win::UniqueInternet request(
+        connection ? HttpOpenRequestW(connection.get(), verb, path.c_str(), nullptr, nullptr, nullptr, kFlags, 0)
+                   : nullptr);
     std::string payload(body);
-    if (!request.get() || !HttpSendRequestW(request.get(), nullptr, 0, payload.empty() ? nullptr : payload.data(),
-                                            static_cast<DWORD>(payload.size())))
+    const std::wstring headers = L"Content-Type: text/plain; charset=utf-8\r\n";
+    if (!request || !HttpSendRequestW(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                                      payload.empty() ? nullptr : payload.data(), static_cast<DWORD>(payload.size())))
         return ::testing::AssertionFailure() << "the register simulator at " << Utf8(base)
                                              << " does not answer (error " << GetLastError() << ")";
     char chunk[8192];
@@ -53,14 +57,6 @@ struct Reply {
         return ::testing::AssertionFailure() << Utf8(verb) << " " << Utf8(path) << ": " << reply.status << " "
                                              << reply.body;
     return ::testing::AssertionSuccess();
-}
-
-std::wstring Wide(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
 }
 
 std::string Unescape(std::string_view value) {
@@ -90,14 +86,12 @@ std::string SimRequest::Value(const std::string& key) const {
 void PrintTo(const SimRequest& request, std::ostream* os) {
     *os << "{";
     for (const auto& [key, value] : request.fields)
-        if (key != "body") *os << " " << key << "=" << Printable(Wide(value));
+        if (key != "body") *os << " " << key << "=" << Printable(FromUtf8(value));
     *os << " }";
 }
 
 std::wstring RegisterSim::BaseUrl() {
-    wchar_t value[512] = {};
-    const DWORD n = GetEnvironmentVariableW(L"TOLMAR_REGISTER_SIM", value, 512);
-    std::wstring url = n > 0 && n < 512 ? std::wstring(value, n) : std::wstring();
+    std::wstring url = EnvironmentValue(L"TOLMAR_REGISTER_SIM");
     while (!url.empty() && url.back() == L'/') url.pop_back();
     return url;
 }
@@ -111,6 +105,8 @@ std::wstring RegisterSim::BaseUrl() {
     Reply reply;
     return Http(L"POST", L"/control/fault", injection, reply);
 }
+
+::testing::AssertionResult RegisterSim::Inject(std::wstring_view injection) { return Inject(Utf8(injection)); }
 
 ::testing::AssertionResult RegisterSim::Reset() {
     Reply reply;
@@ -143,6 +139,42 @@ std::optional<std::vector<SimRequest>> RegisterSim::Requests() {
     return requests;
 }
 
+std::string RegisterSim::LastRequestValue(const std::string& key) {
+    const auto requests = Requests();
+    if (!requests || requests->empty() || !requests->back().Has(key)) return {};
+    return requests->back().fields.at(key);
+}
+
+std::vector<std::wstring> RegisterSim::LookedUpNumbers() {
+    std::vector<std::wstring> numbers;
+    const auto requests = Requests();
+    if (!requests) {
+        ADD_FAILURE() << "the simulator's request record cannot be read";
+        return numbers;
+    }
+    for (const SimRequest& request : *requests)
+        if (request.Has("sPnr")) numbers.push_back(FromUtf8(request.Value("sPnr")));
+    return numbers;
+}
+
+std::optional<std::map<std::string, long long>> RegisterSim::Stats() {
+    Reply reply;
+    if (!Http(L"GET", L"/control/stats", "", reply)) return std::nullopt;
+    std::map<std::string, long long> stats;
+    std::istringstream lines(reply.body);
+    std::string name;
+    long long value = 0;
+    while (lines >> name >> value) stats[name] = value;
+    return stats;
+}
+
+long long RegisterSim::RequestCount() {
+    if (const auto stats = Stats())
+        if (const auto found = stats->find("requests"); found != stats->end()) return found->second;
+    ADD_FAILURE() << "the simulator's \"requests\" counter cannot be read";
+    return -1;
+}
+
 SimulatorSession::SimulatorSession() : ready_(RegisterSim::Available()) {
     if (ready_) ready_ = RegisterSim::Reset();
 }
@@ -154,13 +186,4 @@ SimulatorSession::~SimulatorSession() {
     }
 }
 
-std::string RegisterIni::Text() const {
-    std::string text = "[PopulationManager]\r\n";
-    if (logId) text += "LOG_ID=" + *logId + "\r\n";
-    if (logPwd) text += "LOG_PWD=" + *logPwd + "\r\n";
-    text += "LOG_ADDR=" + (logAddr ? *logAddr : Utf8(RegisterSim::Endpoint())) + "\r\n";
-    if (flagOtherArchve) text += "FlagOtherArchve=" + *flagOtherArchve + "\r\n";
-    return text;
-}
-
-}  // namespace e2e
+}  // namespace tolmar::test
