@@ -199,7 +199,7 @@ TEST_F(HostileLookup, ALengthThatIsNoNumberIsRefused) {
         hostile::PaddedPersonReplyBody(hostile::CnDocument({{"cn_fname", "Ingen"}, {"cn_lname", "L\xC3\xA4ngd"}}),
                                        0)));
     ASSERT_TRUE(reg.ok());
-    const Outcome out = Lookup(reg.Endpoint());
+    const Outcome out = LookupAt(reg.Endpoint());
     EXPECT_EQ(out.code, -400);
     EXPECT_EQ(out.errms.rfind(L"Svaret från registret har en ogiltig längd (Content-Length: \"abc\") och tas inte "
                               L"emot. - URL:" + reg.Endpoint(),
