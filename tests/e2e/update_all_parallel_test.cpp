@@ -139,6 +139,13 @@ TEST(UpdateAllParallelStop, TheEleventhFailedSaveStopsAtTheSamePatient) {
     EXPECT_EQ(eight.exitCode, 2u);
 }
 
+// `count` patients, all the same person of the register, out of date.
+void InsertOneOutdatedPerson(const Clinic& s, int count) {
+    std::vector<Row> patients;
+    for (int i = 1; i <= count; ++i) patients.push_back(Patient(i, L"194501011234", kOld));
+    s.table.Insert(patients);
+}
+
 // Polls the simulator's request count while the run goes on: (time since
 // the first request, count) pairs until the program ends or `bound` passes.
 std::vector<std::pair<std::chrono::milliseconds, long long>> CountWhileRunning(ProgramRun& run, const Register& reg,
@@ -158,9 +165,7 @@ std::vector<std::pair<std::chrono::milliseconds, long long>> CountWhileRunning(P
 
 TEST(UpdateAllRate, TheCapHoldsAcrossTheWorkers) {
     Clinic s(Engine::Sqlite);
-    std::vector<Row> patients;
-    for (int i = 1; i <= 30; ++i) patients.push_back(Patient(i, L"194501011234", kOld));
-    s.table.Insert(patients);
+    InsertOneOutdatedPerson(s, 30);
     ProgramRun run(UpdateAll(s, {L"/parallel:8", L"/rate:10"}));
     ASSERT_TRUE(Start(run, s.reg));
     const auto samples = CountWhileRunning(run, s.reg, kRun);
@@ -179,9 +184,7 @@ TEST(UpdateAllRate, TheCapHoldsAcrossTheWorkers) {
 // patients, where eight workers would otherwise call it for every one.
 TEST(UpdateAllBackOff, AFailingRegisterIsNotHammered) {
     Clinic s(Engine::Sqlite);
-    std::vector<Row> patients;
-    for (int i = 1; i <= 80; ++i) patients.push_back(Patient(i, L"194501011234", kOld));
-    s.table.Insert(patients);
+    InsertOneOutdatedPerson(s, 80);
     s.reg.Inject(L"http | status=503");
     ProgramRun run(UpdateAll(s, {L"/parallel:8", L"/unattended"}));
     ASSERT_TRUE(Start(run, s.reg));
@@ -198,9 +201,7 @@ TEST(UpdateAllBackOff, AFailingRegisterIsNotHammered) {
 // also with lookups ahead.
 TEST(UpdateAllParallelSettings, AnEditOfTheSettingsTakesEffectAtTheNextLookup) {
     Clinic s(Engine::Sqlite);
-    std::vector<Row> patients;
-    for (int i = 1; i <= 60; ++i) patients.push_back(Patient(i, L"194501011234", kOld));
-    s.table.Insert(patients);
+    InsertOneOutdatedPerson(s, 60);
     s.reg.Inject(L"ok | delay=50");
     ProgramRun run(UpdateAll(s, {L"/parallel:4"}));
     const std::string ini = RegisterIniFor(s.reg.Endpoint());
