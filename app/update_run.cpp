@@ -314,6 +314,15 @@ private:
         }
     }
 
+    // A lookup made ahead for a patient whose row no longer wants one (gone,
+    // shared, its number spoilt since): its answer is not kept.
+    void DropLookupAhead(size_t index) {
+        if (auto it = ahead_.find(index); it != ahead_.end()) {
+            scheduler_->Forget(it->second.ticket);
+            ahead_.erase(it);
+        }
+    }
+
     // The lookup of the patient at `index` made ahead, or made now when the
     // number is not the one looked up; false when the register has been
     // given up (the run stops).
@@ -437,11 +446,13 @@ private:
             // Neither row can be saved by its key: no lookup, no save, and no
             // failed save either, for nothing was tried.
             Problem(L"Det gick inte att uppdatera! Fel: " + e.message());
+            DropLookupAhead(index);
             return;
         }
         const std::wstring number = row ? Number(row->Text(L"PERSONNR")) : std::wstring();
         if (number.size() != kPersonalNumberLengthForRun) {
             Problem(L"Felaktigt personnummer: " + number);
+            DropLookupAhead(index);
             return;
         }
         ++lookupsStarted_;

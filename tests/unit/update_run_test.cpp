@@ -873,6 +873,8 @@ TEST(UpdateRunAhead, LookupsAheadLeaveWhatLookupsInTurnLeave) {
         // Saving row 50 renumbers row 52 to a person the register knows otherwise.
         h.table.renumberOnSave[L"50"] = {L"52", L"194501011234"};
         h.lookup.answers[L"194501011234"].person = Person(L"Lisa", L"Holm", L"Torget 1", L"90325", L"UMEÅ");
+        // ... and saving row 60 spoils the number of row 62, already looked up ahead.
+        h.table.renumberOnSave[L"60"] = {L"62", L"1950"};
     };
     Harness inTurn, ahead;
     scenario(inTurn);
@@ -899,6 +901,8 @@ TEST(UpdateRunAhead, LookupsAheadLeaveWhatLookupsInTurnLeave) {
     EXPECT_EQ(ExitCodeOf(ahead.outcome), ExitCodeOf(inTurn.outcome));
     // The renumbered row was looked up again under its new number, and saved with it.
     EXPECT_EQ(ahead.table.rows[L"52"][L"EFTERNAMN"], L"Holm");
+    EXPECT_NE(std::find(ahead.view.lines.begin(), ahead.view.lines.end(), L"Felaktigt personnummer: 1950"),
+              ahead.view.lines.end());
     // The lookups were made on the workers, several of them.
     EXPECT_FALSE(ahead.lookup.callers.count(std::this_thread::get_id()));
     EXPECT_GT(ahead.lookup.callers.size(), 1u);
