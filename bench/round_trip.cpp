@@ -42,13 +42,14 @@ int wmain(int argc, wchar_t** argv) {
         tolmar::Login login;
         login.SetUserName(L"demo");
         login.SetPassword(L"demo");
+        tolmar::win::HttpSession http;
         const auto start = std::chrono::steady_clock::now();
         db.BeginTransaction();
         int i = 0;
         for (const auto& [key, number] : patients) {
             ++i;
             // A fresh transport per lookup, as the program makes one.
-            tolmar::win::HttpTransport transport(endpoint);
+            tolmar::win::HttpTransport transport(http, endpoint);
             const std::string request = tolmar::BuildGetPersonRequest(login, number, false);
             const auto reply = transport.Post(tolmar::ContentTypeOf(L"GetPerson"), request, tolmar::ActionOf(L"GetPerson"));
             if (reply.status != 200) throw tolmar::Error(L"register answered " + std::to_wstring(reply.status));

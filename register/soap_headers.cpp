@@ -16,49 +16,16 @@ std::optional<EnumTEHCHeaderSeverity> ParseSeverity(std::wstring_view text) {
     return std::nullopt;
 }
 
-LastErrorStrings& LastErrors() {
-    static LastErrorStrings strings;
-    return strings;
-}
-
-namespace {
-// The capture of the calling thread, if any.
-thread_local LastErrorChanges* t_capture = nullptr;
-
-void Store(std::wstring LastErrorStrings::*string, std::optional<std::wstring> LastErrorChanges::*change,
-           const std::wstring& value) {
-    if (t_capture)
-        (*t_capture).*change = value;
-    else
-        LastErrors().*string = value;
-}
-}  // namespace
-
 void LastErrorChanges::ApplyTo(LastErrorStrings& strings) const {
     if (function) strings.LastErrorFunction = *function;
     if (module) strings.LastErrorModule = *module;
     if (description) strings.LastErrorDescription = *description;
 }
 
-LastErrorCapture::LastErrorCapture(LastErrorChanges& changes) : previous_(t_capture) { t_capture = &changes; }
-LastErrorCapture::~LastErrorCapture() { t_capture = previous_; }
-
-void HeaderErrorInfo2::SetFunctionName(std::wstring_view v) {
-    functionName_ = v;
-    functionNameSpecified_ = true;
-    Store(&LastErrorStrings::LastErrorFunction, &LastErrorChanges::function, functionName_);
-}
-
-void HeaderErrorInfo2::SetModuleName(std::wstring_view v) {
-    moduleName_ = v;
-    moduleNameSpecified_ = true;
-    Store(&LastErrorStrings::LastErrorModule, &LastErrorChanges::module, moduleName_);
-}
-
-void HeaderErrorInfo2::SetDescription(std::wstring_view v) {
-    description_ = v;
-    descriptionSpecified_ = true;
-    Store(&LastErrorStrings::LastErrorDescription, &LastErrorChanges::description, description_);
+void HeaderErrorInfo2::RecordInto(LastErrorChanges& changes) const {
+    if (functionNameSpecified_) changes.function = functionName_;
+    if (moduleNameSpecified_) changes.module = moduleName_;
+    if (descriptionSpecified_) changes.description = description_;
 }
 
 }  // namespace tolmar

@@ -1,5 +1,5 @@
 // The SOAP headers the register may send with a reply, and the three
-// process-wide last-error strings that its error header leaves behind.
+// last-error strings that its error header leaves behind.
 #pragma once
 
 #include <cstdint>
@@ -21,45 +21,35 @@ std::wstring_view SeverityText(EnumTEHCHeaderSeverity severity);
 std::optional<EnumTEHCHeaderSeverity> ParseSeverity(std::wstring_view text);
 
 // Left by the most recent HeaderErrorInfo that carried each member; empty at
-// start, never cleared during a run.
+// start, never cleared during a run. The register session keeps the one set
+// of a run (see register/win/register_session.h).
 struct LastErrorStrings {
     std::wstring LastErrorFunction;
     std::wstring LastErrorModule;
     std::wstring LastErrorDescription;
 };
-LastErrorStrings& LastErrors();
 
 // What the error headers of one lookup's replies set of the three strings
-// (nullopt: left as it was). A lookup made on another thread records its
-// headers here, and the run takes them into LastErrors() in patient order,
-// so that the strings read as if every lookup had been made in turn.
+// (nullopt: left as it was). Every reply records its headers here, and the
+// run takes them into its strings in patient order, so that the strings
+// read as if every lookup had been made in turn, on whichever thread.
 struct LastErrorChanges {
     std::optional<std::wstring> function, module, description;
     void ApplyTo(LastErrorStrings& strings) const;
 };
 
-// While one lives, the error headers read on its thread are recorded in
-// `changes` instead of being stored in LastErrors().
-class LastErrorCapture {
-public:
-    explicit LastErrorCapture(LastErrorChanges& changes);
-    ~LastErrorCapture();
-    LastErrorCapture(const LastErrorCapture&) = delete;
-    LastErrorCapture& operator=(const LastErrorCapture&) = delete;
-
-private:
-    LastErrorChanges* previous_;
-};
-
-// Schema type "HeaderErrorInfo". Assigning FunctionName, ModuleName or
-// Description also stores the value in the matching last-error string.
+// Schema type "HeaderErrorInfo".
 class HeaderErrorInfo2 : public SoapHeader {
 public:
-    void SetFunctionName(std::wstring_view v);
+    // Records the members that were assigned (FunctionName, ModuleName,
+    // Description) as changes of the matching last-error strings.
+    void RecordInto(LastErrorChanges& changes) const;
+
+    void SetFunctionName(std::wstring_view v) { functionName_ = v; functionNameSpecified_ = true; }
     void SetSeverity(EnumTEHCHeaderSeverity v) { severity_ = v; }
     void SetErrorType(std::wstring_view v) { errorType_ = v; errorTypeSpecified_ = true; }
-    void SetModuleName(std::wstring_view v);
-    void SetDescription(std::wstring_view v);
+    void SetModuleName(std::wstring_view v) { moduleName_ = v; moduleNameSpecified_ = true; }
+    void SetDescription(std::wstring_view v) { description_ = v; descriptionSpecified_ = true; }
     void SetCode(std::int64_t v) { code_ = v; }
 
     const std::wstring& FunctionName() const { return functionName_; }

@@ -4,11 +4,6 @@
 
 namespace tolmar {
 
-Environment& Env() {
-    static Environment env;
-    return env;
-}
-
 std::wstring WithTrailingBackslash(std::wstring_view path) {
     std::wstring out(path);
     if (out.empty() || out.back() != L'\\') out += L'\\';

@@ -1,6 +1,8 @@
-// The process-wide environment: where the program works, the registry key of
-// this installation, the data-link folder and the data-link file in use.
-// Filled once by InitEnvironment (tools/win/environment_win.h) at start-up.
+// The environment of one program start: where the program works, the
+// registry key of this installation, the data-link folder and the data-link
+// file in use. Filled once by InitEnvironment (tools/win/environment_win.h)
+// at start-up; the program's session owns it and hands it to whatever needs
+// it.
 #pragma once
 
 #include <functional>
@@ -20,9 +22,6 @@ struct Environment {
     std::wstring providerPart;      // "Provider=" + the file's initialisation string
     std::wstring suiteDataPath;     // application data + "Norvena\Norvena Suite\", or ""
 };
-
-// The one environment of the process.
-Environment& Env();
 
 using FileProbe = std::function<bool(const std::wstring&)>;
 

@@ -7,16 +7,14 @@
 namespace tolmar::win {
 namespace {
 
-HWND g_journalHost = nullptr;
-
-HWND FindJournalHost() {
-    if (!g_journalHost) {
+HWND FindJournalHost(HWND& journalHost) {
+    if (!journalHost) {
         for (std::wstring_view cls : kJournalHostClasses) {
-            g_journalHost = FindWindowW(std::wstring(cls).c_str(), nullptr);
-            if (g_journalHost) break;
+            journalHost = FindWindowW(std::wstring(cls).c_str(), nullptr);
+            if (journalHost) break;
         }
     }
-    return g_journalHost;
+    return journalHost;
 }
 
 // A send that gives up on a hung host instead of blocking for good.
@@ -28,25 +26,26 @@ bool Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-bool NotifyHostApplication(int target, UINT message, WPARAM wParam, const std::wstring& text) {
+bool NotifyHostApplication(UserMessages& messages, HWND& journalHost, int target, UINT message, WPARAM wParam,
+                           const std::wstring& text) {
     if (target != 3) return false;
-    HWND host = FindJournalHost();
+    HWND host = FindJournalHost(journalHost);
     if (!host) {
-        ShowInfo(kNoVimlaText);
-        ShowInfo(kNoTorvikText);
+        messages.ShowInfo(kNoVimlaText);
+        messages.ShowInfo(kNoTorvikText);
         return false;
     }
     UniqueGlobalAtom atom;
     if (SendsAtom(text)) {
         atom.reset(GlobalAddAtomW(text.c_str()));
         if (!atom) {
-            ShowInfo(kNoAtomText);
+            messages.ShowInfo(kNoAtomText);
             return false;
         }
     }
     if (Deliver(host, message, wParam, static_cast<LPARAM>(atom.get()))) return true;  // the atom is released
     if (!IsWindow(host)) {
-        ShowInfo(kHostDidNotAnswerText);  // gone: the message will never be read
+        messages.ShowInfo(kHostDidNotAnswerText);  // gone: the message will never be read
         return false;
     }
     // The host did not take the message in time, but it stays queued and the
@@ -54,7 +53,7 @@ bool NotifyHostApplication(int target, UINT message, WPARAM wParam, const std::w
     // a deleted atom, or one reused for another text (another person): the
     // atom is left to the host, one atom per timed-out hand-over.
     atom.release();
-    ShowInfo(kHostTooSlowText);
+    messages.ShowInfo(kHostTooSlowText);
     return false;
 }
 

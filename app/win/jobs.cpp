@@ -13,10 +13,12 @@
 #include "app/win/journal_file.h"
 #include "app/win/host_notification.h"
 #include "app/win/main_form.h"
+#include "app/win/session.h"
 #include "app/win/test_form.h"
 #include "register/person_record.h"
 #include "register/win/http_transport.h"
 #include "register/win/person_lookup.h"
+#include "register/win/register_session.h"
 #include "tools/environment.h"
 #include "tools/error.h"
 #include "tools/settings.h"
@@ -27,30 +29,33 @@
 
 namespace tolmar::win {
 
-int LookUpPersonForHost(TolmarForm& form, const std::wstring& number) {
+int LookUpPersonForHost(Session& session, TolmarForm& form, const std::wstring& number) {
     PersonRecord person;
     person.PersonalNumber = number;
     std::int32_t returnCode = ReturnCode::Failure;
     std::wstring errms;
-    LookUpPerson(person, returnCode, errms);
+    LookUpPerson(session.lookups, person, returnCode, errms);
     if (returnCode == ReturnCode::NotFound) {
-        ShowInfo(NotFoundText(number));
+        session.messages.ShowInfo(NotFoundText(number));
         return 1;
     }
     if (returnCode != ReturnCode::Found) {
-        ShowInfo(LookupFailedText(returnCode, errms));
+        session.messages.ShowInfo(LookupFailedText(returnCode, errms));
         return 2;
     }
     form.SetCaption(L"Uppdaterar...");
     const UINT message = RegisterWindowMessageW(std::wstring(kUpdateActivePatientMessage).c_str());
     if (message == 0) {
-        ShowInfo(kNoRegisteredMessageText);
+        session.messages.ShowInfo(kNoRegisteredMessageText);
         return 2;
     }
-    return NotifyHostApplication(3, static_cast<WORD>(message), 0, NotificationRecord(number, person)) ? 0 : 2;
+    return NotifyHostApplication(session.messages, session.journalHost, 3, static_cast<WORD>(message), 0,
+                                 NotificationRecord(number, person))
+               ? 0
+               : 2;
 }
 
-void RunTestMode(TolmarForm&) { ShowTestForm(ApplicationWindow()); }
+void RunTestMode(Session& session) { ShowTestForm(session.messages.ApplicationWindow(), session.lookups); }
 
 namespace {
 
@@ -126,34 +131,41 @@ private:
 
 // The lookups of one worker thread: its own COM apartment (multithreaded:
 // the thread has no window to pump) and its own XML documents, released
-// before the apartment ends.
+// before the apartment ends; the rest of the session is shared.
 class RegisterLookupWorker final : public LookupWorker {
 public:
-    RegisterLookupWorker() {
+    explicit RegisterLookupWorker(RegisterSession& session) : session_(session) {
         if (FAILED(com_.result())) {
             wchar_t code[16];
             swprintf(code, 16, L"%08lX", static_cast<unsigned long>(com_.result()));
             throw Error(L"COM kunde inte startas för uppslagningarna i registret (fel 0x" + std::wstring(code) + L").");
         }
     }
-    LookupAttempt Attempt(const std::wstring& personalNumber) override { return AttemptLookup(personalNumber); }
+    LookupAttempt Attempt(const std::wstring& personalNumber) override {
+        return AttemptLookup(session_, documents_, personalNumber);
+    }
 
 private:
+    RegisterSession& session_;
     // The apartment first: the documents end before it does.
     ScopedComInit com_{COINIT_MULTITHREADED};
-    LookupThreadScope documents_;
+    LookupDocuments documents_;
 };
 
 class RegisterLookup final : public PersonLookup, public ConcurrentLookup {
 public:
+    explicit RegisterLookup(RegisterSession& session) : session_(session) {}
     void LookUp(PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) override {
-        LookUpPerson(person, returnCode, errms);
+        LookUpPerson(session_, person, returnCode, errms);
     }
-    std::unique_ptr<LookupWorker> NewWorker() override { return std::make_unique<RegisterLookupWorker>(); }
+    std::unique_ptr<LookupWorker> NewWorker() override { return std::make_unique<RegisterLookupWorker>(session_); }
     void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& returnCode,
                 std::wstring& errms) override {
-        FinishLookup(attempt, person, returnCode, errms);
+        FinishLookup(session_, attempt, person, returnCode, errms);
     }
+
+private:
+    RegisterSession& session_;
 };
 
 // The run's thread waits for the lookups ahead with its window answering:
@@ -216,36 +228,38 @@ std::wstring LocalTimeText() {
 }
 
 // A path as the user gave it: absolute, or relative to the working folder.
-std::wstring InWorkingFolder(const std::wstring& path) {
+std::wstring InWorkingFolder(const std::wstring& appPath, const std::wstring& path) {
     const bool absolute = path.size() > 1 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\'));
-    return absolute ? path : Env().appPath + path;
+    return absolute ? path : appPath + path;
 }
 
 }  // namespace
 
-RunOutcome UpdateAllPatients(TolmarForm& form, const StartOptions& options) {
+RunOutcome UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& options) {
+    const Environment& env = session.environment;
     WindowRunView view(form);
     OdbcPatientDatabase database;
-    RegisterLookup lookup;
+    RegisterLookup lookup(session.lookups);
     WindowsRegistry registry;
-    Settings settings(registry, Env().appKey);
+    Settings settings(registry, env.appKey);
     DatabaseClaim claim;
     UpdateRunContext context{view, database, lookup, settings,
-                             []() -> std::optional<PreparedConnection> {
-                                 if (!ConnectDatabase(L"", L"")) return std::nullopt;
-                                 const auto& login = DBConnection();
-                                 return PreparedConnection{Env().providerPart, login.ServerName, login.Databasename,
-                                                           login.Username};
+                             [&session]() -> std::optional<PreparedConnection> {
+                                 if (!ConnectDatabase(session.Database(), session.messages, L"", L""))
+                                     return std::nullopt;
+                                 const TDBConnection& login = session.login;
+                                 return PreparedConnection{session.environment.providerPart, login.ServerName,
+                                                           login.Databasename, login.Username};
                              },
                              [](const std::wstring& oleDb) { return OdbcConnectionString(oleDb); },
                              [&claim](const std::wstring& connectionString) { return claim.Claim(connectionString); }};
     context.mode = options.preview ? RunMode::Preview : options.undoFile ? RunMode::Undo : RunMode::Update;
     const std::wstring date = ShortDateToday();
-    FileJournal journal(JournalFileName(Env().appPath, options.preview ? L"preview" : L"changes", date),
+    FileJournal journal(JournalFileName(env.appPath, options.preview ? L"preview" : L"changes", date),
                         options.preview ? FileJournal::Kind::Replace : FileJournal::Kind::Append);
     context.journal = &journal;
     if (options.undoFile) {
-        const std::wstring undoPath = InWorkingFolder(*options.undoFile);
+        const std::wstring undoPath = InWorkingFolder(env.appPath, *options.undoFile);
         context.readUndoJournal = [undoPath] { return ReadJournalFile(undoPath); };
     }
     context.now = LocalTimeText;

@@ -7,7 +7,7 @@
 
 #include "app/dispatch.h"
 #include "app/win/main_form.h"
-#include "register/win/person_lookup.h"
+#include "app/win/session.h"
 #include "tools/win/messages_win.h"
 #include "tools/win/unique.h"
 
@@ -57,23 +57,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS};
     InitCommonControlsEx(&controls);
     // COM for the whole run. The objects declared after it are destroyed
-    // before it, in reverse order: the application window, then the lookup's
-    // XML documents (COM objects, which must go before COM ends).
+    // before it, in reverse order: the application window, then the session
+    // (its lookup documents are COM objects, which must go before COM ends).
     const tolmar::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
-    const tolmar::win::ScopeExit lookupDocuments(tolmar::win::ReleaseLookupDocuments);
+    tolmar::win::Session session;
     const tolmar::win::UniqueWindow application(CreateApplicationWindow(instance));
-    tolmar::SetApplicationWindow(application.get());
+    session.messages.SetApplicationWindow(application.get());
 
     int exitCode = 0;
     {
-        tolmar::win::TolmarForm form;
-        if (!form.Create(tolmar::ApplicationWindow())) {
+        tolmar::win::TolmarForm form(session);
+        if (!form.Create(application.get())) {
             MessageBoxW(nullptr, L"Huvudfönstret kunde inte skapas.", std::wstring(tolmar::kApplicationTitle).c_str(),
                         MB_OK | MB_ICONERROR);
             exitCode = 1;
         } else {
             // The task-bar entry, shown without taking the activation from the form.
-            ShowWindow(tolmar::ApplicationWindow(), SW_SHOWNA);
+            ShowWindow(application.get(), SW_SHOWNA);
             form.Show();
             MSG msg;
             while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

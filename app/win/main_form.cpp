@@ -6,6 +6,7 @@
 #include "app/win/errors_file.h"
 #include "app/win/jobs.h"
 #include "app/win/resource.h"
+#include "app/win/session.h"
 #include "tools/environment.h"
 #include "tools/error.h"
 #include "tools/text.h"
@@ -40,9 +41,9 @@ constexpr const wchar_t* kKunderSqlAktiva =
 constexpr int kFindFolderAnimation = 150;
 constexpr int kAnimationStopFrame = 29;
 
-void ShowDefaultErrorReport(const std::wstring& text) {
+void ShowDefaultErrorReport(HWND owner, const std::wstring& text) {
     const std::wstring caption(kApplicationTitle);
-    MessageBoxW(ApplicationWindow(), text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 // Restores the normal cursor however the guarded work ends.
@@ -74,9 +75,9 @@ void ProcessPendingMessages() {
 }
 
 bool TolmarForm::Create(HWND owner) {
-    static bool registered = false;
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    if (!registered) {
+    WNDCLASSEXW registered{sizeof(registered)};
+    if (!GetClassInfoExW(instance, kClassName, &registered)) {
         WNDCLASSEXW wc{sizeof(wc)};
         wc.lpfnWndProc = DefDlgProcW;
         wc.cbWndExtra = DLGWINDOWEXTRA;
@@ -85,7 +86,6 @@ bool TolmarForm::Create(HWND owner) {
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         wc.lpszClassName = kClassName;
         if (!RegisterClassExW(&wc)) return false;
-        registered = true;
     }
     hwnd_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS_WINDOW), owner, DialogProc,
                                reinterpret_cast<LPARAM>(this));
@@ -151,19 +151,20 @@ void TolmarForm::OnCreate() {
     try {
         const std::vector<std::wstring> parameters = StartParameters();
         options_ = ParseStartOptions(parameters);
-        if (options_.unattended) SetUnattendedSink([this](std::wstring_view text) { TellLine(text); });
+        if (options_.unattended)
+            session_.messages.SetUnattendedSink([this](std::wstring_view text) { TellLine(text); });
     } catch (...) {
         options_ = {};  // the dispatcher reads the parameters again and reports
     }
     try {
-        InitEnvironment();
-        WriteSetting(kTolmarSection, kKunderSqlOrgKey, kKunderSqlOrg);
-        WriteSetting(kTolmarSection, kKunderSqlAktivaKey, kKunderSqlAktiva);
+        InitEnvironment(session_.environment);
+        WriteSetting(session_.environment, kTolmarSection, kKunderSqlOrgKey, kKunderSqlOrg);
+        WriteSetting(session_.environment, kTolmarSection, kKunderSqlAktivaKey, kKunderSqlAktiva);
         HWND animation = GetDlgItem(hwnd_, IDC_SEARCH_ANIMATION);
         if (Animate_OpenEx(animation, GetModuleHandleW(L"shell32.dll"), MAKEINTRESOURCEW(kFindFolderAnimation)))
             Animate_Play(animation, 0, kAnimationStopFrame - 1, -1);
     } catch (const std::exception& e) {
-        ShowDefaultErrorReport(MessageOf(e));
+        ShowDefaultErrorReport(session_.messages.ApplicationWindow(), MessageOf(e));
     }
 }
 
@@ -179,6 +180,7 @@ void TolmarForm::OnStartTimer() {
 }
 
 void TolmarForm::Dispatch() {
+    UserMessages& messages = session_.messages;
     bool writeErrorsFile = false;
     try {
         const std::vector<std::wstring> parameters = StartParameters();
@@ -188,9 +190,9 @@ void TolmarForm::Dispatch() {
         const bool optionsValid = options_.unknown.empty() && options_.malformed.empty() &&
                                   !(options_.preview && options_.undoFile) &&
                                   (!anyOption || request.job == Job::UpdateAll);
-        writeErrorsFile = Unattended();
+        writeErrorsFile = messages.Unattended();
         if (!optionsValid) {
-            ShowInfo(std::wstring(kHelpText) + std::wstring(kOptionsHelpText));
+            messages.ShowInfo(std::wstring(kHelpText) + std::wstring(kOptionsHelpText));
             exitCode_ = 2;
         } else {
             switch (request.job) {
@@ -199,37 +201,37 @@ void TolmarForm::Dispatch() {
                     break;
                 case Job::TestMode:
                     ShowWindow(hwnd_, SW_HIDE);
-                    RunTestMode(*this);
+                    RunTestMode(session_);
                     break;
                 case Job::UpdateAll:
                     writeErrorsFile = true;
                     linesToList_ = true;
-                    exitCode_ = ExitCodeOf(UpdateAllPatients(*this, options_));
+                    exitCode_ = ExitCodeOf(UpdateAllPatients(session_, *this, options_));
                     break;
                 case Job::Help:
-                    ShowInfo(kHelpText);
+                    messages.ShowInfo(kHelpText);
                     break;
             }
         }
     } catch (const std::exception& e) {
-        ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
+        messages.ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
         exitCode_ = 2;
     } catch (...) {
-        ShowError(std::wstring(kDispatchFailurePrefix) + L"Okänt fel.");
+        messages.ShowError(std::wstring(kDispatchFailurePrefix) + L"Okänt fel.");
         exitCode_ = 2;
     }
     if (writeErrorsFile) {
         std::vector<std::wstring> lines = earlyLines_;
         for (std::wstring& line : ProgressLines()) lines.push_back(std::move(line));
         try {
-            if (!lines.empty()) WriteErrorsFile(Env().appPath, lines);
+            if (!lines.empty()) WriteErrorsFile(session_.environment.appPath, lines);
         } catch (const std::exception& e) {
-            SetUnattendedSink({});  // nowhere else to say it
-            if (!options_.unattended) ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
+            messages.SetUnattendedSink({});  // nowhere else to say it
+            if (!options_.unattended) messages.ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
             exitCode_ = 2;
         }
     }
-    SetUnattendedSink({});
+    messages.SetUnattendedSink({});
     Close();
 }
 
@@ -244,13 +246,13 @@ void TolmarForm::TellLine(std::wstring_view text) {
 
 int TolmarForm::PersonLookup(const std::wstring& number, bool numberValid) {
     if (!numberValid) {
-        ShowInfo(kInvalidNumberText);
+        session_.messages.ShowInfo(kInvalidNumberText);
         return 2;
     }
     ProcessPendingMessages();
     HourglassCursor hourglass;
     SetCaption(L"Söker...");
-    return LookUpPersonForHost(*this, number);
+    return LookUpPersonForHost(session_, *this, number);
 }
 
 void TolmarForm::Close() {
@@ -260,7 +262,7 @@ void TolmarForm::Close() {
 
 void TolmarForm::OnExit() {
     try {
-        DeleteFilesByMask(Env().appPath + L"*.err");
+        DeleteFilesByMask(session_.messages.ApplicationWindow(), session_.environment.appPath + L"*.err");
     } catch (...) {
         // DeleteFilesByMask reports its own failures; nothing else may escape here.
     }

@@ -13,16 +13,23 @@
 
 namespace tolmar::win {
 
+struct Session;
+
 class TolmarForm {
 public:
+    // The window works for `session`, which outlives it.
+    explicit TolmarForm(Session& session) : session_(session) {}
+    TolmarForm(const TolmarForm&) = delete;
+    TolmarForm& operator=(const TolmarForm&) = delete;
+
     // The window class the suite and the tests find the progress window by.
     static constexpr const wchar_t* kClassName = L"TTolmarForm";
     // The timer that runs the job once the window has first been shown.
     static constexpr UINT_PTR kStartTimer = 1;
     static constexpr UINT kStartDelayMs = 500;
 
-    // Registers the window class (once) and creates the window, which runs
-    // OnCreate. False when the window could not be made.
+    // Registers the window class (unless it is registered) and creates the
+    // window, which runs OnCreate. False when the window could not be made.
     bool Create(HWND owner);
     void Show();
     HWND hwnd() const { return hwnd_; }
@@ -56,6 +63,7 @@ private:
     // In an unattended run every box becomes a line of the errors file.
     void TellLine(std::wstring_view text);
 
+    Session& session_;
     HWND hwnd_ = nullptr;
     bool firstShow_ = false;
     int exitCode_ = 0;

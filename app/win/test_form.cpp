@@ -5,6 +5,7 @@
 #include "app/win/resource.h"
 #include "register/person_record.h"
 #include "register/win/person_lookup.h"
+#include "register/win/register_session.h"
 #include "tools/win/layout.h"
 
 namespace tolmar::win {
@@ -73,6 +74,11 @@ void LayOutTestForm(HWND dialog) {
 }
 
 // The search of "&Sök" (and Enter): the number exactly as typed.
+// The session the form was shown with.
+RegisterSession& SessionOf(HWND dialog) {
+    return *reinterpret_cast<RegisterSession*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
 void OnSearch(HWND dialog) {
     HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     SetDlgItemTextW(dialog, IDC_RETURN_CODE, L"");
@@ -80,16 +86,17 @@ void OnSearch(HWND dialog) {
     person.PersonalNumber = TextOf(dialog, IDC_PERSONAL_NUMBER);
     std::int32_t returnCode = ReturnCode::Failure;
     std::wstring errms;
-    LookUpPerson(person, returnCode, errms);
+    LookUpPerson(SessionOf(dialog), person, returnCode, errms);
     if (returnCode == ReturnCode::Found)
         for (const PersonField& f : kPersonFields) SetDlgItemTextW(dialog, f.id, f.value(person).c_str());
     SetDlgItemTextW(dialog, IDC_RETURN_CODE, std::to_wstring(returnCode).c_str());
     SetCursor(previous ? previous : LoadCursorW(nullptr, IDC_ARROW));
 }
 
-INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
             LayOutTestForm(dialog);
             SetFocus(GetDlgItem(dialog, IDC_PERSONAL_NUMBER));
             return FALSE;  // the focus is set
@@ -99,7 +106,7 @@ INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
                     OnSearch(dialog);
                     return TRUE;
                 case IDC_SHOW_XML:
-                    ShowXmlViewer(dialog, XmlStore().Text());
+                    ShowXmlViewer(dialog, SessionOf(dialog).documents().store.Text());
                     return TRUE;
                 case IDC_QUIT:
                     EndDialog(dialog, IDCANCEL);
@@ -158,8 +165,9 @@ std::wstring WithCrLf(const std::wstring& text) {
     return out;
 }
 
-void ShowTestForm(HWND owner) {
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_TESTFORM), owner, TestFormProc, 0);
+void ShowTestForm(HWND owner, RegisterSession& registerSession) {
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_TESTFORM), owner, TestFormProc,
+                    reinterpret_cast<LPARAM>(&registerSession));
 }
 
 void ShowXmlViewer(HWND owner, const std::wstring& text) {

@@ -8,8 +8,11 @@
 
 namespace tolmar::win {
 
-// Shows the lookup form modally; returns when the operator closes it.
-void ShowTestForm(HWND owner);
+class RegisterSession;
+
+// Shows the lookup form modally; returns when the operator closes it. Its
+// lookups are the session's, and its viewer shows the session's store.
+void ShowTestForm(HWND owner, RegisterSession& registerSession);
 
 // Shows `text` (the returned-XML store's) in the viewer, modally.
 void ShowXmlViewer(HWND owner, const std::wstring& text);

@@ -79,27 +79,9 @@ void SetTimeouts(HINTERNET handle, DWORD remaining) {
         InternetSetOptionW(handle, option, &timeout, sizeof(timeout));
 }
 
-// The process's one WinINet session, opened at the first exchange and kept
-// until the process ends: opening one for every lookup cost more than the
-// rest of the program's own work for it. Time-outs are set on each
-// exchange's own handles, never on the shared session. Deliberately not
-// closed: a worker that outlived its caller's deadline may still use it at
-// exit, and the system frees it with the process.
-HINTERNET Session() {
-    static std::mutex guard;
-    static HINTERNET session = nullptr;
-    std::lock_guard lock(guard);
-    if (!session) {
-        session = InternetOpenW(L"tolmar07", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        CheckNetwork(session != nullptr);
-    }
-    return session;
-}
-
 // Fills x.reply; throws NetworkFailure, or Error for a reply the program
 // refuses (its size).
-void Perform(Transfer& x) {
-    const HINTERNET session = Session();
+void Perform(HINTERNET session, Transfer& x) {
     UniqueInternet connection(InternetConnectW(session, x.host.c_str(), x.port, nullptr, nullptr,
                                                INTERNET_SERVICE_HTTP, 0, 0));
     CheckNetwork(static_cast<bool>(connection));
@@ -162,11 +144,43 @@ void Perform(Transfer& x) {
     if (x.Remaining() == 0) throw NetworkFailure{ERROR_INTERNET_TIMEOUT};
 }
 
+}  // namespace
+
+// What the session shares with its kept threads; each of them holds it, so
+// it lives until the session and the last of its threads have ended.
+struct HttpSession::Shared {
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::deque<std::shared_ptr<Transfer>> queue;
+    unsigned idle = 0;    // threads waiting for an exchange and not yet promised one
+    bool ending = false;  // the session has ended: idle threads end
+    UniqueInternet internet;  // opened at the first exchange, closed with the last user
+
+    // The WinINet session; throws NetworkFailure when it cannot be opened.
+    HINTERNET Internet() {
+        std::lock_guard lock(mutex);
+        if (!internet) {
+            internet.reset(InternetOpenW(L"tolmar07", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+            CheckNetwork(static_cast<bool>(internet));
+        }
+        return internet.get();
+    }
+
+    // Hands `x` to a free thread, or to a new one when none is free; false
+    // (with the system's last error) when no thread could be started.
+    static bool Start(const std::shared_ptr<Shared>& shared, std::shared_ptr<Transfer> x);
+
+private:
+    static DWORD WINAPI Loop(void* parameter);
+};
+
+namespace {
+
 // Performs one exchange and tells the caller it has ended. Nothing may
 // leave the thread: the caller reads what failed.
-void Run(Transfer& x) {
+void Run(HttpSession::Shared& shared, Transfer& x) {
     try {
-        Perform(x);
+        Perform(shared.Internet(), x);
     } catch (const NetworkFailure& failure) {
         x.error = failure.code;
         if (failure.code == ERROR_INTERNET_TIMEOUT || x.Remaining() == 0) x.timedOut = true;
@@ -180,64 +194,56 @@ void Run(Transfer& x) {
     x.ended.notify_all();
 }
 
-// The threads that perform the exchanges, each kept for a later one once
-// its exchange has ended: starting a thread costs about 4 ms under Wine,
-// more than all the rest of a lookup's own work. A thread whose caller
-// stopped waiting at the deadline ends its exchange within its own
-// time-outs and is kept too. As many threads as exchanges at one time are
-// made; they live until the process ends, and the pool with them (it is
-// deliberately never destroyed: its threads may still use it at exit).
-class ExchangeThreads {
-public:
-    // Hands `x` to a free thread, or to a new one when none is free; false
-    // (with the system's last error) when no thread could be started.
-    bool Start(std::shared_ptr<Transfer> x) {
-        std::unique_lock lock(mutex_);
-        if (idle_ > 0) {
-            --idle_;  // that thread is this exchange's
-            queue_.push_back(std::move(x));
-            lock.unlock();
-            ready_.notify_one();
-            return true;
-        }
-        lock.unlock();
-        auto first = std::make_unique<std::shared_ptr<Transfer>>(std::move(x));
-        UniqueKernelHandle thread(CreateThread(nullptr, 0, Loop, first.get(), 0, nullptr));
-        if (!thread) return false;
-        first.release();  // the thread's now
-        return true;
-    }
-
-private:
-    static DWORD WINAPI Loop(void* parameter) {
-        std::shared_ptr<Transfer> x = std::move(*std::unique_ptr<std::shared_ptr<Transfer>>(
-            static_cast<std::shared_ptr<Transfer>*>(parameter)));
-        ExchangeThreads& pool = Pool();
-        for (;;) {
-            Run(*x);
-            x.reset();
-            std::unique_lock lock(pool.mutex_);
-            ++pool.idle_;
-            pool.ready_.wait(lock, [&pool] { return !pool.queue_.empty(); });
-            x = std::move(pool.queue_.front());
-            pool.queue_.pop_front();
-        }
-    }
-
-public:
-    static ExchangeThreads& Pool() {
-        static ExchangeThreads& pool = *new ExchangeThreads;
-        return pool;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::shared_ptr<Transfer>> queue_;
-    unsigned idle_ = 0;  // threads waiting for an exchange and not yet promised one
+// What a new thread starts with.
+struct ThreadStart {
+    std::shared_ptr<HttpSession::Shared> shared;
+    std::shared_ptr<Transfer> first;
 };
 
 }  // namespace
+
+bool HttpSession::Shared::Start(const std::shared_ptr<Shared>& shared, std::shared_ptr<Transfer> x) {
+    std::unique_lock lock(shared->mutex);
+    if (shared->idle > 0) {
+        --shared->idle;  // that thread is this exchange's
+        shared->queue.push_back(std::move(x));
+        lock.unlock();
+        shared->ready.notify_one();
+        return true;
+    }
+    lock.unlock();
+    auto start = std::make_unique<ThreadStart>(ThreadStart{shared, std::move(x)});
+    UniqueKernelHandle thread(CreateThread(nullptr, 0, Loop, start.get(), 0, nullptr));
+    if (!thread) return false;
+    start.release();  // the thread's now
+    return true;
+}
+
+DWORD WINAPI HttpSession::Shared::Loop(void* parameter) {
+    const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+    const std::shared_ptr<Shared> shared = std::move(start->shared);
+    std::shared_ptr<Transfer> x = std::move(start->first);
+    for (;;) {
+        Run(*shared, *x);
+        x.reset();
+        std::unique_lock lock(shared->mutex);
+        ++shared->idle;
+        shared->ready.wait(lock, [&shared] { return !shared->queue.empty() || shared->ending; });
+        if (shared->queue.empty()) return 0;  // the session has ended
+        x = std::move(shared->queue.front());
+        shared->queue.pop_front();
+    }
+}
+
+HttpSession::HttpSession() : shared_(std::make_shared<Shared>()) {}
+
+HttpSession::~HttpSession() {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->ending = true;
+    }
+    shared_->ready.notify_all();
+}
 
 bool AllowConnectionsPerServer(unsigned long count) {
     DWORD value = count;
@@ -254,8 +260,9 @@ unsigned long LookupDeadlineMsFromEnvironment() {
     return LookupDeadlineMs(ToUtf8(value));
 }
 
-HttpTransport::HttpTransport(std::wstring url, unsigned long deadlineMs)
-    : url_(std::move(url)), deadlineMs_(deadlineMs ? std::min(deadlineMs, kLookupDeadlineMs)
+HttpTransport::HttpTransport(HttpSession& session, std::wstring url, unsigned long deadlineMs)
+    : session_(session),
+      url_(std::move(url)), deadlineMs_(deadlineMs ? std::min(deadlineMs, kLookupDeadlineMs)
                                                    : LookupDeadlineMsFromEnvironment()) {}
 
 HttpReply HttpTransport::Post(std::wstring_view contentType, const std::string& body,
@@ -298,7 +305,7 @@ HttpReply HttpTransport::Exchange(const wchar_t* verb, std::wstring_view headers
         x->object = std::wstring(path) + extra;
         x->port = parts.nPort;
         x->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-        CheckNetwork(ExchangeThreads::Pool().Start(x));
+        CheckNetwork(HttpSession::Shared::Start(session_.shared_, x));
     } catch (const NetworkFailure& failure) {
         throw fail(NetworkErrorText(failure.code));
     }

@@ -2,6 +2,7 @@
 // own internet and proxy configuration. One request per call.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,11 +16,41 @@ struct HttpReply {
     std::string body;  // read only for a status below 300, and for 500
 };
 
+// The register session's HTTP side: one WinINet session, opened at the
+// first exchange (opening one for every lookup cost more than the rest of
+// the program's own work for it), and the threads that perform the
+// exchanges, each kept for a later one once its exchange has ended
+// (starting a thread costs about 4 ms under Wine). Time-outs are set on
+// each exchange's own handles, never on the shared session.
+//
+// An exchange whose caller stopped waiting at its deadline goes on on its
+// thread until its own time-outs end it. Such a thread, like every kept
+// one, holds the state it shares with this object: when this object ends,
+// idle threads are told to end and do, a busy one ends once its exchange
+// has, and the WinINet session is closed when the last of them is gone.
+// Nothing here waits for them: the destructor returns at once, and the
+// program may end while an abandoned exchange still waits on a silent
+// register (the system then ends its thread with the process).
+class HttpSession {
+public:
+    HttpSession();
+    ~HttpSession();
+    HttpSession(const HttpSession&) = delete;
+    HttpSession& operator=(const HttpSession&) = delete;
+
+    struct Shared;  // what the kept threads share with the session
+
+private:
+    friend class HttpTransport;
+    std::shared_ptr<Shared> shared_;
+};
+
 class HttpTransport {
 public:
+    // Exchanges through `session`, which outlives the transport.
     // `deadlineMs`: how long one call may take from its start to the reply's
     // last byte (LookupDeadlineMsFromEnvironment() when not given).
-    explicit HttpTransport(std::wstring url, unsigned long deadlineMs = 0);
+    HttpTransport(HttpSession& session, std::wstring url, unsigned long deadlineMs = 0);
     const std::wstring& url() const { return url_; }
     unsigned long deadlineMs() const { return deadlineMs_; }
 
@@ -40,6 +71,7 @@ private:
     HttpReply Exchange(const wchar_t* verb, std::wstring_view headers, const std::string& body,
                        std::wstring_view action) const;
 
+    HttpSession& session_;
     std::wstring url_;
     unsigned long deadlineMs_;
 };

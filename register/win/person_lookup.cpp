@@ -11,6 +11,7 @@
 #include "register/reply_guard.h"
 #include "register/soap_headers.h"
 #include "register/soap_request.h"
+#include "register/win/register_session.h"
 #include "register/win/ws_pop_man.h"
 #include "tools/environment.h"
 #include "tools/error.h"
@@ -27,28 +28,13 @@ std::wstring Profile(const std::wstring& file, const wchar_t* key, const wchar_t
 
 ULONGLONG Ticks(const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 
-// What identifies one version of the settings file: its size and last-write
-// time, or its absence.
-struct FileStamp {
-    bool exists = false;
-    ULONGLONG size = 0, written = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp StampOf(const std::wstring& file) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return {};
-    return {true, (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, Ticks(data.ftLastWriteTime)};
-}
-
 ULONGLONG Now() {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     return Ticks(now);
 }
 
-LastErrorTexts CurrentLastErrors() {
-    const LastErrorStrings& e = LastErrors();
+LastErrorTexts TextsOf(const LastErrorStrings& e) {
     return {e.LastErrorModule, e.LastErrorFunction, e.LastErrorDescription};
 }
 
@@ -57,26 +43,6 @@ LastErrorTexts CurrentLastErrors() {
 std::wstring ReturnedXmlStore::Text() const {
     if (errorText) return *errorText;
     return document ? XmlOf(document.get()) : std::wstring();
-}
-
-namespace {
-// The process's store (the main thread's), or a worker thread's own while
-// its scope lives.
-ReturnedXmlStore g_store;
-thread_local ReturnedXmlStore* t_store = nullptr;
-}  // namespace
-
-ReturnedXmlStore& XmlStore() { return t_store ? *t_store : g_store; }
-
-LookupThreadScope::LookupThreadScope() : previous_(t_store) { t_store = &store_; }
-LookupThreadScope::~LookupThreadScope() {
-    t_store = previous_;
-    store_.document.reset();
-}
-
-void ReleaseLookupDocuments() {
-    XmlStore().document.reset();
-    ReleaseReplyParser();
 }
 
 RegisterSettings ReadRegisterSettings(const std::wstring& iniFile) {
@@ -89,26 +55,26 @@ RegisterSettings ReadRegisterSettings(const std::wstring& iniFile) {
     return s;
 }
 
-RegisterSettings CurrentRegisterSettings(const std::wstring& iniFile) {
+// What identifies one version of the settings file: its size and last-write
+// time, or its absence.
+RegisterSettingsCache::Stamp RegisterSettingsCache::StampOf(const std::wstring& file) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return {};
+    return {true, (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, Ticks(data.ftLastWriteTime)};
+}
+
+RegisterSettings RegisterSettingsCache::Current(const std::wstring& iniFile) {
     // A file system stamps a write with a coarse clock (a tick of several
     // ms, seconds on some shares): an edit of the same size in the same tick
     // as the read would look unchanged. The values are therefore taken from
     // the cache only once the file's last write lies safely before the read
     // that filled it.
     constexpr ULONGLONG kSettledTicks = 2ull * 10'000'000;  // 2 s in 100 ns units
-    struct Cache {
-        std::wstring file;
-        FileStamp stamp;
-        ULONGLONG readAt = 0;
-        RegisterSettings settings;
-    };
-    static std::mutex guard;
-    static std::optional<Cache> cache;
-    const FileStamp stamp = StampOf(iniFile);
-    std::lock_guard lock(guard);
-    if (cache && cache->file == iniFile && cache->stamp == stamp &&
-        (!stamp.exists || (cache->readAt > stamp.written && cache->readAt - stamp.written >= kSettledTicks)))
-        return cache->settings;
+    const Stamp stamp = StampOf(iniFile);
+    std::lock_guard lock(mutex_);
+    if (entry_ && entry_->file == iniFile && entry_->stamp == stamp &&
+        (!stamp.exists || (entry_->readAt > stamp.written && entry_->readAt - stamp.written >= kSettledTicks)))
+        return entry_->settings;
     const ULONGLONG readAt = Now();
     // The system keeps its own copy of a profile file, renewed only when the
     // last-write time changes (Wine's does): flushed, so that an edit of
@@ -116,30 +82,30 @@ RegisterSettings CurrentRegisterSettings(const std::wstring& iniFile) {
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, iniFile.c_str());
     RegisterSettings settings = ReadRegisterSettings(iniFile);
     // The file may have changed while it was read: keep the stamp seen before.
-    cache = Cache{iniFile, stamp, readAt, settings};
+    entry_ = Entry{iniFile, stamp, readAt, settings};
     return settings;
 }
 
-LookupAttempt AttemptLookup(const std::wstring& personalNumber) {
-    const RegisterSettings settings = CurrentRegisterSettings(Env().appPath + L"tolmar.ini");
+LookupAttempt AttemptLookup(RegisterSession& session, LookupDocuments& documents, const std::wstring& personalNumber) {
+    const RegisterSettings settings = session.settings().Current(session.environment().appPath + L"tolmar.ini");
     PersonRecord asked;
     asked.PersonalNumber = personalNumber;  // cut to its field as the caller's buffer would be
 
     LookupAttempt attempt;
-    LastErrorCapture capture(attempt.lastErrors);
     std::wstring workingText;
     try {
         Login login;
         login.SetUserName(settings.logId);
         login.SetPassword(settings.logPwd);
-        std::unique_ptr<WsPopManSoap> proxy = GetWsPopManSoap(false, settings.logAddr);
+        std::unique_ptr<WsPopManSoap> proxy =
+            GetWsPopManSoap(session.http(), documents.parser, attempt.lastErrors, false, settings.logAddr);
         if (!proxy) throw Error(L"Registrets tjänst kunde inte nås på " + settings.logAddr);
         std::wstring R = proxy->GetPerson(login, asked.PersonalNumber.str(), settings.flagOtherArchive);
         workingText = R;
 
         // The store's one document (this thread's) lives for the whole run;
         // each answer replaces its content.
-        ReturnedXmlStore& store = XmlStore();
+        ReturnedXmlStore& store = documents.store;
         if (!store.document) store.document = NewXmlDocument();
         std::wstring reason;
         // The answer document is the register's too: no DTD reaches the parser.
@@ -164,9 +130,10 @@ LookupAttempt AttemptLookup(const std::wstring& personalNumber) {
     return attempt;
 }
 
-void FinishLookup(LookupAttempt& attempt, PersonRecord& record, std::int32_t& returnCode, std::wstring& errms) {
+void FinishLookup(RegisterSession& session, LookupAttempt& attempt, PersonRecord& record, std::int32_t& returnCode,
+                  std::wstring& errms) {
     // The headers count from here on, as if the lookup had been made now.
-    attempt.lastErrors.ApplyTo(LastErrors());
+    attempt.lastErrors.ApplyTo(session.lastErrors());
     const BoundedText<kSexCapacity> sex = record.Sex;  // written only by a successful read
     const auto number = record.PersonalNumber;
     record = PersonRecord{};
@@ -177,27 +144,28 @@ void FinishLookup(LookupAttempt& attempt, PersonRecord& record, std::int32_t& re
         record = std::move(attempt.record);
         record.PersonalNumber = number;
     } else if (returnCode == ReturnCode::Failure) {
-        errms = ComposeErrms(attempt.failure, CurrentLastErrors());
-        XmlStore().errorText = ComposeStoreErrorText(attempt.workingText, attempt.failure, CurrentLastErrors());
+        const LastErrorTexts lastErrors = TextsOf(session.lastErrors());
+        errms = ComposeErrms(attempt.failure, lastErrors);
+        session.documents().store.errorText = ComposeStoreErrorText(attempt.workingText, attempt.failure, lastErrors);
     }
 }
 
-void LookUpPerson(PersonRecord& record, std::int32_t& returnCode, std::wstring& errms) {
-    LookupAttempt attempt = AttemptLookup(record.PersonalNumber.str());
-    FinishLookup(attempt, record, returnCode, errms);
+void LookUpPerson(RegisterSession& session, PersonRecord& record, std::int32_t& returnCode, std::wstring& errms) {
+    LookupAttempt attempt = AttemptLookup(session, session.documents(), record.PersonalNumber.str());
+    FinishLookup(session, attempt, record, returnCode, errms);
 }
 
-void wpm_GetPerson(const wchar_t* PersonalNumber, wchar_t* FirstName, wchar_t* MiddleName, wchar_t* Surname,
-                   wchar_t* Address1, wchar_t* Address2, wchar_t* PostNumber, wchar_t* PostTown, wchar_t* Status,
-                   wchar_t* Sex, wchar_t* Relation, wchar_t* AllaNamn, std::int32_t& ReturnCode,
-                   std::wstring& errms) {
+void wpm_GetPerson(RegisterSession& session, const wchar_t* PersonalNumber, wchar_t* FirstName,
+                   wchar_t* MiddleName, wchar_t* Surname, wchar_t* Address1, wchar_t* Address2, wchar_t* PostNumber,
+                   wchar_t* PostTown, wchar_t* Status, wchar_t* Sex, wchar_t* Relation, wchar_t* AllaNamn,
+                   std::int32_t& ReturnCode, std::wstring& errms) {
     const PersonBuffers buffers{const_cast<wchar_t*>(PersonalNumber), FirstName, MiddleName, Surname, Address1,
                                 Address2, PostNumber, PostTown, Status, Sex, Relation, AllaNamn};
     ClearLookupOutputs(buffers);
     PersonRecord record;
     record.PersonalNumber.AssignFromBuffer(PersonalNumber);
     record.Sex.AssignFromBuffer(Sex);
-    LookUpPerson(record, ReturnCode, errms);
+    LookUpPerson(session, record, ReturnCode, errms);
     if (ReturnCode == tolmar::ReturnCode::Found) CopyLookupOutputs(record, buffers);
 }
 

@@ -15,7 +15,7 @@ bool IsElement(IXMLDOMNode* node, std::wstring_view ns, std::wstring_view name) 
     return NamespaceOf(node) == ns && LocalNameOf(node) == name;
 }
 
-void ReadHeaderErrorInfo(IXMLDOMNode* element) {
+void ReadHeaderErrorInfo(IXMLDOMNode* element, LastErrorChanges& lastErrors) {
     HeaderErrorInfo header;
     for (auto& member : ElementChildren(element)) {
         // The texts end up in error texts, lines and boxes: cut to a sane length.
@@ -30,6 +30,7 @@ void ReadHeaderErrorInfo(IXMLDOMNode* element) {
             header.SetCode(std::wcstoll(text.c_str(), nullptr, 10));
         }
     }
+    header.RecordInto(lastErrors);
 }
 
 void ReadHeaderInfo(IXMLDOMNode* element) {
@@ -71,10 +72,10 @@ bool IsHttpUrl(std::wstring_view location) {
 
 // The WSDL document: over HTTP with the lookup's bounds and checks, or a
 // file as the parser reads it.
-bool LoadWsdl(IXMLDOMDocument2* doc, const std::wstring& location) {
+bool LoadWsdl(HttpSession& http, IXMLDOMDocument2* doc, const std::wstring& location) {
     if (IsHttpUrl(location)) {
         try {
-            const HttpReply reply = HttpTransport(location).Get();
+            const HttpReply reply = HttpTransport(http, location).Get();
             if (reply.status >= 300) return false;
             const std::optional<std::wstring> text = DecodeUtf8Strict(reply.body);
             if (!text || HasDoctype(*text)) return false;
@@ -89,10 +90,10 @@ bool LoadWsdl(IXMLDOMDocument2* doc, const std::wstring& location) {
     return SUCCEEDED(doc->load(source.get(), &ok)) && ok == VARIANT_TRUE;
 }
 
-std::wstring WsdlEndpoint(const std::wstring& location) {
+std::wstring WsdlEndpoint(HttpSession& http, const std::wstring& location) {
     ComPtr<IXMLDOMDocument2> doc = NewXmlDocument();
     doc->put_resolveExternals(VARIANT_FALSE);
-    if (!LoadWsdl(doc.get(), location)) return {};
+    if (!LoadWsdl(http, doc.get(), location)) return {};
     doc->setProperty(UniqueBstr(L"SelectionLanguage").get(), UniqueVariant::Text(L"XPath").get());
     doc->setProperty(UniqueBstr(L"SelectionNamespaces").get(),
                      UniqueVariant::Text(L"xmlns:wsdl='http://schemas.xmlsoap.org/wsdl/' "
@@ -107,27 +108,8 @@ std::wstring WsdlEndpoint(const std::wstring& location) {
 
 }  // namespace
 
-namespace {
-// One parser document serves every reply on its thread: the process's on
-// the main thread, a scope's own on a worker. (A thread_local object with a
-// destructor is avoided: the MinGW runtime's thread-exit destructors crash
-// in a statically linked program.)
-ComPtr<IXMLDOMDocument2> g_replyParser;
-thread_local ComPtr<IXMLDOMDocument2>* t_replyParser = nullptr;
-
-ComPtr<IXMLDOMDocument2>& ReplyParser() { return t_replyParser ? *t_replyParser : g_replyParser; }
-}  // namespace
-
-void ReleaseReplyParser() { ReplyParser().reset(); }
-
-ReplyParserScope::ReplyParserScope() : previous_(t_replyParser) { t_replyParser = &parser_; }
-ReplyParserScope::~ReplyParserScope() {
-    t_replyParser = previous_;
-    parser_.reset();
-}
-
-std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operation) {
-    ComPtr<IXMLDOMDocument2>& parser = ReplyParser();
+std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operation, ComPtr<IXMLDOMDocument2>& parser,
+                           LastErrorChanges& lastErrors) {
     if (!parser) parser = NewXmlDocument();
     IXMLDOMDocument2* doc = parser.get();
     // Nothing the register sends reaches the parser unchecked: its size, its
@@ -150,7 +132,8 @@ std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operati
     for (auto& part : ElementChildren(envelope.get())) {
         if (IsElement(part.get(), kSoap12EnvelopeNamespace, L"Header")) {
             for (auto& header : ElementChildren(part.get())) {
-                if (IsElement(header.get(), kNamespace, L"HeaderErrorInfo")) ReadHeaderErrorInfo(header.get());
+                if (IsElement(header.get(), kNamespace, L"HeaderErrorInfo"))
+                    ReadHeaderErrorInfo(header.get(), lastErrors);
                 else if (IsElement(header.get(), kNamespace, L"HeaderInfo")) ReadHeaderInfo(header.get());
             }
         } else if (IsElement(part.get(), kSoap12EnvelopeNamespace, L"Body")) {
@@ -189,7 +172,7 @@ std::wstring WsPopManSoap::Call(std::wstring_view operation, const std::vector<A
         std::swprintf(code, 32, L"%lu", reply.status);
         throw RegisterUnreachable(reply.statusText + L" (" + code + L") - '" + transport_->url() + L"'");
     }
-    return ReadSoapReply(reply.body, *info);
+    return ReadSoapReply(reply.body, *info, parser_, lastErrors_);
 }
 
 namespace {
@@ -246,17 +229,18 @@ std::wstring WsPopManSoap::GetCanListByName(const Login& l, std::wstring_view k,
     return CallList(L"GetCanListByName", l, k, s);
 }
 
-std::unique_ptr<WsPopManSoap> GetWsPopManSoap(bool useWsdl, std::wstring_view address,
+std::unique_ptr<WsPopManSoap> GetWsPopManSoap(HttpSession& http, ComPtr<IXMLDOMDocument2>& parser,
+                                              LastErrorChanges& lastErrors, bool useWsdl, std::wstring_view address,
                                               std::shared_ptr<HttpTransport> transport) {
     std::wstring where(address);
     if (where.empty()) where = useWsdl ? kDefaultWsdlLocation : kDefaultEndpoint;
     std::wstring endpoint = where;
     if (useWsdl) {
-        endpoint = WsdlEndpoint(where);
+        endpoint = WsdlEndpoint(http, where);
         if (endpoint.empty()) return nullptr;
     }
-    if (!transport) transport = std::make_shared<HttpTransport>(endpoint);
-    return std::make_unique<WsPopManSoap>(std::move(transport));
+    if (!transport) transport = std::make_shared<HttpTransport>(http, endpoint);
+    return std::make_unique<WsPopManSoap>(std::move(transport), parser, lastErrors);
 }
 
 }  // namespace tolmar::win

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "register/soap_headers.h"
 #include "register/soap_request.h"
 #include "register/win/http_transport.h"
 #include "register/win/xml_dom.h"
@@ -22,9 +23,15 @@ public:
     using Error::Error;
 };
 
+// Its calls' replies are read with the caller's parser document (made at
+// the first reply when empty, reused for the next) on the caller's thread,
+// and their error headers are recorded in the caller's `lastErrors`; both
+// outlive the proxy.
 class WsPopManSoap {
 public:
-    explicit WsPopManSoap(std::shared_ptr<HttpTransport> transport) : transport_(std::move(transport)) {}
+    WsPopManSoap(std::shared_ptr<HttpTransport> transport, ComPtr<IXMLDOMDocument2>& parser,
+                 LastErrorChanges& lastErrors)
+        : transport_(std::move(transport)), parser_(parser), lastErrors_(lastErrors) {}
 
     std::wstring GetPerson(const Login& login, std::wstring_view sPnr, bool flagOtherArchive);
     std::wstring GetPerson_Konvert(const Login& login, std::wstring_view sPnr, bool flagOtherArchive);
@@ -48,37 +55,25 @@ private:
                           std::wstring_view sortBy);
 
     std::shared_ptr<HttpTransport> transport_;
+    ComPtr<IXMLDOMDocument2>& parser_;
+    LastErrorChanges& lastErrors_;
 };
 
-// Reads a reply body of `operation` (status below 300, or 500): headers
-// first (HeaderErrorInfo fills the last-error strings), then a fault or the
-// result element's text. Throws Error on a fault or an unreadable reply.
-std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operation);
-
-// Releases the document ReadSoapReply keeps between replies on the calling
-// thread (before COM ends).
-void ReleaseReplyParser();
-
-// While one lives, ReadSoapReply on its thread uses a document of the
-// scope's own (a worker thread's), released when it ends; without one, the
-// process's. Make it inside the thread's COM initialisation.
-class ReplyParserScope {
-public:
-    ReplyParserScope();
-    ~ReplyParserScope();
-    ReplyParserScope(const ReplyParserScope&) = delete;
-    ReplyParserScope& operator=(const ReplyParserScope&) = delete;
-
-private:
-    ComPtr<IXMLDOMDocument2> parser_;
-    ComPtr<IXMLDOMDocument2>* previous_;
-};
+// Reads a reply body of `operation` (status below 300, or 500) with
+// `parser` (made when empty, and kept for the next reply): headers first
+// (what a HeaderErrorInfo sets is recorded in `lastErrors`), then a fault or
+// the result element's text. Throws Error on a fault or an unreadable reply.
+std::wstring ReadSoapReply(const std::string& body, const OperationInfo& operation, ComPtr<IXMLDOMDocument2>& parser,
+                           LastErrorChanges& lastErrors);
 
 // A proxy for the address (the endpoint URL, or with useWsdl the location of
 // a WSDL document whose service WsPopMan, port WsPopManSoap12, names the
-// endpoint). An empty address means the default endpoint or WSDL location.
-// Returns nullptr when the WSDL cannot serve WsPopManSoap.
-std::unique_ptr<WsPopManSoap> GetWsPopManSoap(bool useWsdl = false, std::wstring_view address = {},
+// endpoint), exchanging through `http` and reading its replies as
+// WsPopManSoap says. An empty address means the default endpoint or WSDL
+// location. Returns nullptr when the WSDL cannot serve WsPopManSoap.
+std::unique_ptr<WsPopManSoap> GetWsPopManSoap(HttpSession& http, ComPtr<IXMLDOMDocument2>& parser,
+                                              LastErrorChanges& lastErrors, bool useWsdl = false,
+                                              std::wstring_view address = {},
                                               std::shared_ptr<HttpTransport> transport = nullptr);
 
 }  // namespace tolmar::win

@@ -1,9 +1,7 @@
-// The suite's cipher of the stored login, as the tests put it in place.
+// The suite's cipher of the stored login, as the tests stand it in.
 #pragma once
 
-#include <memory>
 #include <string>
-#include <utility>
 
 #include "tools/db/connect_database.h"
 
@@ -13,15 +11,6 @@ namespace tolmar::test {
 class ReversingCipher final : public CredentialCipher {
 public:
     std::string Decipher(const std::string& enciphered) override { return {enciphered.rbegin(), enciphered.rend()}; }
-};
-
-// Puts a cipher in place for the lifetime of the object, and none after it.
-class CipherScope {
-public:
-    explicit CipherScope(std::unique_ptr<CredentialCipher> cipher) { CredentialCipherSlot() = std::move(cipher); }
-    ~CipherScope() { CredentialCipherSlot().reset(); }
-    CipherScope(const CipherScope&) = delete;
-    CipherScope& operator=(const CipherScope&) = delete;
 };
 
 }  // namespace tolmar::test

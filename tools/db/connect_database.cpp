@@ -7,16 +7,6 @@
 
 namespace tolmar {
 
-TDBConnection& DBConnection() {
-    static TDBConnection login;
-    return login;
-}
-
-std::unique_ptr<CredentialCipher>& CredentialCipherSlot() {
-    static std::unique_ptr<CredentialCipher> cipher;
-    return cipher;
-}
-
 namespace db {
 namespace {
 
@@ -24,8 +14,7 @@ bool ContainsUpper(std::wstring_view text, std::wstring_view upperNeedle) {
     return UpperLocale(text).find(upperNeedle) != std::wstring::npos;
 }
 
-std::wstring Decipher(const std::wstring& text, ConnectPlatform& platform) {
-    CredentialCipher* cipher = CredentialCipherSlot().get();
+std::wstring Decipher(const std::wstring& text, ConnectPlatform& platform, CredentialCipher* cipher) {
     if (!cipher) throw Error(L"Det finns ingen dekryptering för inloggningsuppgifterna.");
     return platform.FromAnsi(cipher->Decipher(platform.ToAnsi(text)));
 }
@@ -71,7 +60,7 @@ bool UsesIntegratedSecurity(std::wstring_view providerPart) {
 }
 
 void LookUpCredentials(std::wstring_view providerPart, TDBConnection& login, ConnectPlatform& platform,
-                       std::wstring_view userId, std::wstring_view password) {
+                       CredentialCipher* cipher, std::wstring_view userId, std::wstring_view password) {
     try {
         std::unique_ptr<CredentialConnection> connection;
         try {
@@ -82,16 +71,16 @@ void LookUpCredentials(std::wstring_view providerPart, TDBConnection& login, Con
         auto [user, pass] = connection->FirstCredentials();
         login.Username = std::move(user);
         login.Password = std::move(pass);
-        login.Username = Decipher(login.Username, platform);
-        login.Password = Decipher(login.Password, platform);
+        login.Username = Decipher(login.Username, platform, cipher);
+        login.Password = Decipher(login.Password, platform, cipher);
     } catch (...) {
         login.Username = kDefaultUser;
         login.Password = kDefaultPassword;
     }
 }
 
-bool ConnectDatabase(Environment& env, TDBConnection& login, ConnectPlatform& platform, std::wstring_view userId,
-                     std::wstring_view password) {
+bool ConnectDatabase(Environment& env, TDBConnection& login, ConnectPlatform& platform, CredentialCipher* cipher,
+                     std::wstring_view userId, std::wstring_view password) {
     try {
         if (!ContainsUpper(env.providerPart, L"PROVIDER=")) FindDataLink(env, platform);
 
@@ -102,7 +91,7 @@ bool ConnectDatabase(Environment& env, TDBConnection& login, ConnectPlatform& pl
 
         if (!UsesIntegratedSecurity(env.providerPart)) {
             if (IsBlank(login.Username) || IsBlank(login.Password))
-                LookUpCredentials(env.providerPart, login, platform, userId, password);
+                LookUpCredentials(env.providerPart, login, platform, cipher, userId, password);
             SetConnectionStringValue(env.providerPart, L"Persist Security Info=", L"True");
             SetConnectionStringValue(env.providerPart, L"Initial Catalog=", login.Databasename);
             SetConnectionStringValue(env.providerPart, L"Data Source=", login.ServerName);

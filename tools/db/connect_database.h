@@ -24,18 +24,15 @@ struct TDBConnection {
     std::wstring SQLProcessID;  // never set in this program
 };
 
-// The one login record of the process.
-TDBConnection& DBConnection();
-
 // The suite's cipher for the stored database login: deciphers an 8-bit text
-// into an 8-bit text. The slot is kept for the suite but this program never
-// fills it, so every credentials lookup ends in the default login.
+// into an 8-bit text. The program's session keeps a place for one, for the
+// suite, but never fills it, so every credentials lookup ends in the default
+// login.
 class CredentialCipher {
 public:
     virtual ~CredentialCipher() = default;
     virtual std::string Decipher(const std::string& enciphered) = 0;
 };
-std::unique_ptr<CredentialCipher>& CredentialCipherSlot();
 
 namespace db {
 
@@ -89,11 +86,11 @@ std::wstring SqlLoginTemplate(std::wstring_view providerPart, const TDBConnectio
 bool UsesIntegratedSecurity(std::wstring_view providerPart);
 
 // Fills login.Username and login.Password from the credentials table: the
-// Windows login first, then the SQL login with userId and password; any
-// failure, the empty cipher slot included, gives the default login. Never
-// throws, never tells the user.
+// Windows login first, then the SQL login with userId and password, both
+// deciphered with `cipher`; any failure, no cipher included, gives the
+// default login. Never throws, never tells the user.
 void LookUpCredentials(std::wstring_view providerPart, TDBConnection& login, ConnectPlatform& platform,
-                       std::wstring_view userId, std::wstring_view password);
+                       CredentialCipher* cipher, std::wstring_view userId, std::wstring_view password);
 
 // ConnectDatabase: makes sure a data-link file is known (the data-link folder,
 // a scan of it, at last the chooser), reads its initialisation string into
@@ -101,8 +98,8 @@ void LookUpCredentials(std::wstring_view providerPart, TDBConnection& login, Con
 // string lacks one, and completes env.providerPart. True: env.providerPart is
 // the complete OLE DB connection string and `login` describes it. False: the
 // failure has been shown with ShowError.
-bool ConnectDatabase(Environment& env, TDBConnection& login, ConnectPlatform& platform, std::wstring_view userId,
-                     std::wstring_view password);
+bool ConnectDatabase(Environment& env, TDBConnection& login, ConnectPlatform& platform, CredentialCipher* cipher,
+                     std::wstring_view userId, std::wstring_view password);
 
 }  // namespace db
 }  // namespace tolmar

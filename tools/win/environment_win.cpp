@@ -94,9 +94,7 @@ bool GetSpecialFolderPath(int csidl, std::wstring& path) {
     return !path.empty();
 }
 
-void InitEnvironment() {
-    Environment& env = Env();
-
+void InitEnvironment(Environment& env) {
     // AppPath: the working folder (not the executable's), as the file system spells it.
     wchar_t current[MAX_PATH] = {};
     DWORD n = GetCurrentDirectoryW(MAX_PATH, current);
@@ -118,7 +116,7 @@ void InitEnvironment() {
     env.providerPart.clear();
     const FileProbe exists = [](const std::wstring& p) { return FileExists(p); };
     env.dataProviderFile =
-        DataProviderFromSetting(ReadSetting(db::kDataProviderSection, db::kDefaultProviderKey), env.dataLinksPath, exists);
+        DataProviderFromSetting(ReadSetting(env, db::kDataProviderSection, db::kDefaultProviderKey), env.dataLinksPath, exists);
     env.dataProviderFile =
         DataProviderFromParameters(env.dataProviderFile, StartParameters(), env.appPath, env.dataLinksPath, exists);
     // A data-link file named relative to the working folder is read from

@@ -1,16 +1,18 @@
-// Start-up environment: fills the process-wide Env() once.
+// Start-up environment: fills the program's Environment once.
 #pragma once
 
 #include <string>
 
+#include "tools/environment.h"
+
 namespace tolmar::win {
 
-// Establishes AppPath, AppKey, the Windows and system folders, the data-link
+// Fills `env`: AppPath, AppKey, the Windows and system folders, the data-link
 // folder, the data-link file (from the setting, then from ".udl" start
 // parameters) and its connection string, and the suite's data folder.
 // Throws Error("Unable to get Current path" / "... Windows path" /
 // "... System32 path") when a directory query fails.
-void InitEnvironment();
+void InitEnvironment(Environment& env);
 
 // The data-link folder as the suite's 32-bit programs see it:
 // <32-bit Common Files>\System\Ole DB\Data Links\ (the ordinary Common

@@ -17,7 +17,8 @@ bool IsDotEntry(const wchar_t* name) {
     return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
 }
 
-void ScanFolder(const std::wstring& folder, const std::wstring& mask, std::vector<std::wstring>& list) {
+void ScanFolder(UserMessages& messages, const std::wstring& folder, const std::wstring& mask,
+                std::vector<std::wstring>& list) {
     try {
         std::wstring dir = folder;
         if (!dir.empty() && dir.back() == L'\\') dir.pop_back();
@@ -27,7 +28,7 @@ void ScanFolder(const std::wstring& folder, const std::wstring& mask, std::vecto
         if (!entries) return;
         do {
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (!IsDotEntry(entry.cFileName)) ScanFolder(dir + L"\\" + entry.cFileName, mask, list);
+                if (!IsDotEntry(entry.cFileName)) ScanFolder(messages, dir + L"\\" + entry.cFileName, mask, list);
             } else if (mask > std::wstring(L" ")) {
                 WIN32_FIND_DATAW match;
                 win::UniqueFind matches(FindFirstFileW((dir + L"\\" + mask).c_str(), &match));
@@ -44,19 +45,19 @@ void ScanFolder(const std::wstring& folder, const std::wstring& mask, std::vecto
             }
         } while (!matched && FindNextFileW(entries.get(), &entry));
     } catch (const std::exception& e) {
-        ShowError(L"Det gick inte att skanna efter filer!\r\r" + MessageOf(e));
+        messages.ShowError(L"Det gick inte att skanna efter filer!\r\r" + MessageOf(e));
     }
 }
 
 }  // namespace
 
-std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& mask) {
+std::vector<std::wstring> FindFiles(UserMessages& messages, const std::wstring& folder, const std::wstring& mask) {
     std::vector<std::wstring> list;
-    ScanFolder(folder, mask, list);
+    ScanFolder(messages, folder, mask, list);
     return list;
 }
 
-void DeleteFilesByMask(const std::wstring& mask) {
+void DeleteFilesByMask(HWND owner, const std::wstring& mask) {
     const size_t slash = mask.find_last_of(L'\\');
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : mask.substr(0, slash + 1);
     const std::wstring nameMask = mask.substr(folder.size());
@@ -71,7 +72,7 @@ void DeleteFilesByMask(const std::wstring& mask) {
             const DWORD code = GetLastError();
             const std::wstring text =
                 L"An error occured while deleting: " + path + L"\r\n" + win::SystemErrorTextShort(code);
-            MessageBoxW(ApplicationWindow(), text.c_str(), L"Error!", MB_ICONWARNING | MB_OK);
+            MessageBoxW(owner, text.c_str(), L"Error!", MB_ICONWARNING | MB_OK);
         }
     } while (FindNextFileW(entries.get(), &entry));
 }

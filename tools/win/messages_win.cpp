@@ -8,13 +8,6 @@
 namespace tolmar {
 namespace {
 
-// Registered once, while the program loads, before any window exists.
-const UINT g_inactivateProgressMessage = static_cast<WORD>(
-    RegisterWindowMessageW(std::wstring(kInactivateProgressMessageName).c_str()));
-
-HWND g_applicationWindow = nullptr;
-std::function<void(std::wstring_view)> g_unattendedSink;
-
 // Disables every enabled top-level window of this thread but `keep`, and
 // enables them again at its end: what a task-modal box does.
 class ThreadWindowsDisabled {
@@ -43,7 +36,13 @@ private:
     std::vector<HWND> disabled_;
 };
 
-int ShowBox(BoxKind kind, std::wstring_view text) {
+}  // namespace
+
+UserMessages::UserMessages()
+    : inactivateProgressMessage_(
+          static_cast<WORD>(RegisterWindowMessageW(std::wstring(kInactivateProgressMessageName).c_str()))) {}
+
+int UserMessages::ShowBox(BoxKind kind, std::wstring_view text) {
     UINT style = MB_SETFOREGROUND;
     switch (kind) {
         case BoxKind::Information: style |= MB_OK | MB_ICONINFORMATION; break;
@@ -53,7 +52,7 @@ int ShowBox(BoxKind kind, std::wstring_view text) {
     const std::wstring shown(text), caption(BoxCaption(kind));
     HWND previous = GetActiveWindow();
     int answer;
-    if (HWND owner = g_applicationWindow; owner && IsWindow(owner)) {
+    if (HWND owner = applicationWindow_; owner && IsWindow(owner)) {
         // Owned by the application window, the box shares the program's one
         // task-bar entry; it is task-modal all the same: every other window
         // of the program waits for it.
@@ -68,45 +67,39 @@ int ShowBox(BoxKind kind, std::wstring_view text) {
     return answer;
 }
 
-}  // namespace
-
-UINT InactivateProgressMessage() { return g_inactivateProgressMessage; }
-
-void SetApplicationWindow(HWND window) { g_applicationWindow = window; }
-HWND ApplicationWindow() { return g_applicationWindow; }
-
-void InactivateProgressApp() {
+void UserMessages::InactivateProgressApp() {
     const std::wstring cls(kProgressWindowClass);
     HWND progress = FindWindowW(cls.c_str(), nullptr);
     if (!progress) return;
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(progress, g_inactivateProgressMessage,
-                        reinterpret_cast<WPARAM>(g_applicationWindow), 0,
+    SendMessageTimeoutW(progress, inactivateProgressMessage_, reinterpret_cast<WPARAM>(applicationWindow_), 0,
                         SMTO_NORMAL | SMTO_ABORTIFHUNG, kProgressSendTimeoutMs, &ignored);
 }
 
-void SetUnattendedSink(std::function<void(std::wstring_view)> sink) { g_unattendedSink = std::move(sink); }
-bool Unattended() { return static_cast<bool>(g_unattendedSink); }
-bool TellUnattended(std::wstring_view text) {
-    if (!g_unattendedSink) return false;
-    g_unattendedSink(text);
+void UserMessages::SetUnattendedSink(std::function<void(std::wstring_view)> sink) {
+    unattendedSink_ = std::move(sink);
+}
+bool UserMessages::Unattended() const { return static_cast<bool>(unattendedSink_); }
+bool UserMessages::TellUnattended(std::wstring_view text) {
+    if (!unattendedSink_) return false;
+    unattendedSink_(text);
     return true;
 }
 
-void ShowInfo(std::wstring_view text) {
+void UserMessages::ShowInfo(std::wstring_view text) {
     if (TellUnattended(text)) return;
     InactivateProgressApp();
     ShowBox(BoxKind::Information, text);
 }
 
-void ShowError(std::wstring_view text) {
+void UserMessages::ShowError(std::wstring_view text) {
     const BoxContent box = ComposeErrorBox(text);
     if (TellUnattended(box.text)) return;
     InactivateProgressApp();
     ShowBox(box.kind, box.text);
 }
 
-int AskYesNo(std::wstring_view text) {
+int UserMessages::AskYesNo(std::wstring_view text) {
     if (TellUnattended(text)) return IDNO;
     InactivateProgressApp();
     return ShowBox(BoxKind::Confirmation, text) == IDYES ? IDYES : IDNO;

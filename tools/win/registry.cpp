@@ -135,24 +135,20 @@ bool WindowsRegistry::IsTooLong(RegRoot root, std::wstring_view keyPath, std::ws
 }  // namespace tolmar::win
 
 namespace tolmar {
-namespace {
-Settings ProgramSettings() {
-    static win::WindowsRegistry registry;
-    return Settings(registry, Env().appKey);
-}
-}  // namespace
-
-void WriteSetting(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
-    ProgramSettings().Write(section, key, value);
+void WriteSetting(const Environment& env, std::wstring_view section, std::wstring_view key, std::wstring_view value) {
+    win::WindowsRegistry registry;
+    Settings(registry, env.appKey).Write(section, key, value);
 }
 
-std::wstring ReadSetting(std::wstring_view section, std::wstring_view key) {
-    return ProgramSettings().Read(section, key);
+std::wstring ReadSetting(const Environment& env, std::wstring_view section, std::wstring_view key) {
+    win::WindowsRegistry registry;
+    return Settings(registry, env.appKey).Read(section, key);
 }
 
-std::wstring ReadSettingDefault(std::wstring_view section, std::wstring_view key,
+std::wstring ReadSettingDefault(const Environment& env, std::wstring_view section, std::wstring_view key,
                                 std::wstring_view fallback) {
-    return ProgramSettings().ReadDefault(section, key, fallback);
+    win::WindowsRegistry registry;
+    return Settings(registry, env.appKey).ReadDefault(section, key, fallback);
 }
 
 std::wstring ReadIniValue(const std::wstring& fileName, const std::wstring& section,

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/environment.h"
 #include "tools/settings.h"
 
 namespace tolmar::win {
@@ -72,9 +73,9 @@ public:
 namespace tolmar {
 
 // The program's settings, under the AppKey of the running installation.
-void WriteSetting(std::wstring_view section, std::wstring_view key, std::wstring_view value);
-std::wstring ReadSetting(std::wstring_view section, std::wstring_view key);
-std::wstring ReadSettingDefault(std::wstring_view section, std::wstring_view key,
+void WriteSetting(const Environment& env, std::wstring_view section, std::wstring_view key, std::wstring_view value);
+std::wstring ReadSetting(const Environment& env, std::wstring_view section, std::wstring_view key);
+std::wstring ReadSettingDefault(const Environment& env, std::wstring_view section, std::wstring_view key,
                                 std::wstring_view fallback);
 
 // A value of an ini-format file, whole; "" when the file, section or key is

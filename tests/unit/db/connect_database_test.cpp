@@ -10,7 +10,6 @@
 
 using namespace tolmar;
 using namespace tolmar::db;
-using tolmar::test::CipherScope;
 using tolmar::test::ReversingCipher;
 
 namespace {
@@ -89,10 +88,11 @@ struct Outcome {
     TDBConnection login;
 };
 
-Outcome Connect(FakePlatform& platform, Environment env, std::wstring_view user = L"", std::wstring_view password = L"") {
+Outcome Connect(FakePlatform& platform, Environment env, std::wstring_view user = L"", std::wstring_view password = L"",
+                CredentialCipher* cipher = nullptr) {
     Outcome out;
     out.env = std::move(env);
-    out.ok = ConnectDatabase(out.env, out.login, platform, user, password);
+    out.ok = ConnectDatabase(out.env, out.login, platform, cipher, user, password);
     return out;
 }
 
@@ -226,7 +226,7 @@ TEST(DbCredentialsLookup, WindowsLoginThenSqlLoginThenDefault) {
     };
     const Case cases[] = {
         {"nothing opens: default login", {}, false, {windows, sql}, L"secret", L"tulo"},
-        {"the Windows login reads the table, the empty cipher slot fails: default login",
+        {"the Windows login reads the table, no cipher fails: default login",
          {{windows, {true, false, L"resu", L"ssap"}}}, false, {windows}, L"secret", L"tulo"},
         {"the Windows login reads the table and the cipher deciphers it",
          {{windows, {true, false, L"resu", L"ssap"}}}, true, {windows}, L"user", L"pass"},
@@ -250,9 +250,9 @@ TEST(DbCredentialsLookup, WindowsLoginThenSqlLoginThenDefault) {
                 return ToUtf8(std::wstring(w.rbegin(), w.rend()));
             }
         };
-        CipherScope scope(c.cipher ? std::unique_ptr<CredentialCipher>(new CharReversing) : nullptr);
+        CharReversing reversing;
         TDBConnection login = base;
-        LookUpCredentials(part, login, platform, L"arg", L"pw");
+        LookUpCredentials(part, login, platform, c.cipher ? &reversing : nullptr, L"arg", L"pw");
         EXPECT_EQ(platform.opened, c.opened);
         EXPECT_EQ(login.Username, c.user);
         EXPECT_EQ(login.Password, c.password);
@@ -261,12 +261,12 @@ TEST(DbCredentialsLookup, WindowsLoginThenSqlLoginThenDefault) {
 }
 
 TEST(DbCredentialsLookup, ConnectDatabasePassesItsArgumentsToTheSqlLogin) {
-    CipherScope scope(std::make_unique<ReversingCipher>());
+    ReversingCipher cipher;
     FakePlatform platform;
     const std::wstring part = L"Provider=SQLOLEDB.1;Initial Catalog=K;Data Source=S";
     TDBConnection login{L"K", L"S", L"", L"", L""};
     platform.tables[SqlLoginTemplate(part, login, L"anna", L"hemlig")] = {true, false, L"resu", L"ssap"};
-    const Outcome out = Connect(platform, WithProviderPart(part), L"anna", L"hemlig");
+    const Outcome out = Connect(platform, WithProviderPart(part), L"anna", L"hemlig", &cipher);
     EXPECT_TRUE(out.ok);
     EXPECT_EQ(out.env.providerPart,
               L"Provider=SQLOLEDB.1;Initial Catalog=K;Data Source=S;Persist Security Info=True;User ID=user;"

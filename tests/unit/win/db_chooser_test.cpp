@@ -31,22 +31,25 @@ std::vector<std::wstring> Sorted(std::vector<std::wstring> rows) {
 class DbChooser : public testing::Test {
 protected:
     DbChooser() {
-        Env().dataLinksPath = links_.FolderPath();
-        Env().providerPart = L"Provider=SQLOLEDB.1;Data Source=S";
+        env_.dataLinksPath = links_.FolderPath();
+        env_.providerPart = L"Provider=SQLOLEDB.1;Data Source=S";
         data_.IniTextPosision = L"DefaultDataProvider";
-        data_.openEditor = [this](HWND, const std::wstring& path) { opened_.push_back(path); };
+        data_.openEditor = [this](HWND, const std::wstring& path, const std::wstring& folder) {
+            EXPECT_EQ(folder, env_.dataLinksPath);
+            opened_.push_back(path);
+        };
     }
 
     void Write(const std::wstring& name, const std::string& bytes = "[oledb]\r\nProvider=SQLOLEDB.1\r\n") {
         links_.WriteFile(name, bytes);
     }
-    void StoreDefault(const std::wstring& value) { WriteSetting(L"DataProvider", L"DefaultDataProvider", value); }
+    void StoreDefault(const std::wstring& value) { WriteSetting(env_, L"DataProvider", L"DefaultDataProvider", value); }
 
     // Shows the chooser with `script` as the user; the dialog's result.
     INT_PTR Show(const std::function<void(UiDriver&, HWND dialog, HWND list)>& script) {
         INT_PTR result = -2;
         UiDriver driver;
-        driver.Run([&] { result = win::ShowDataProvidersDialog(driver.owner(), data_); },
+        driver.Run([&] { result = win::ShowDataProvidersDialog(driver.owner(), env_, messages_, data_); },
                    [&](UiDriver& ui) {
                        HWND dialog = ui.WaitForWindow(L"DataProviders");
                        script(ui, dialog, GetDlgItem(dialog, IDC_DP_LIST));
@@ -54,9 +57,10 @@ protected:
         return result;
     }
 
-    ProcessValuesScope values_;
     TestAppKey appKey_;
     TempFolder links_;
+    Environment env_ = appKey_.env();
+    UserMessages messages_;
     DataProvidersDialogData data_;
     std::vector<std::wstring> opened_;
 };
@@ -117,7 +121,7 @@ TEST_F(DbChooser, ListsTheFolderAndMarksTheDefaultGreen) {
         // "Välj som standard" moves the green mark to the selected row at once
         ui.Click(dialog, IDC_DP_SET_DEFAULT);
         ui.Settle(dialog);
-        stored = ReadSetting(L"DataProvider", L"DefaultDataProvider");
+        stored = ReadSetting(env_, L"DataProvider", L"DefaultDataProvider");
         markedSelected = ReadRow(list, a);
         if (ui.Selection(list) != a) throw std::runtime_error("the selection moved");
         ui.Click(dialog, IDC_DP_CANCEL);
@@ -142,7 +146,7 @@ TEST_F(DbChooser, ListsTheFolderAndMarksTheDefaultGreen) {
     EXPECT_EQ(markedSelected.background, silver);
     EXPECT_TRUE(markedSelected.greenText);
     // "Avbryt" changes nothing
-    EXPECT_EQ(Env().providerPart, L"Provider=SQLOLEDB.1;Data Source=S");
+    EXPECT_EQ(env_.providerPart, L"Provider=SQLOLEDB.1;Data Source=S");
     EXPECT_TRUE(opened_.empty());
 }
 
@@ -157,7 +161,7 @@ TEST_F(DbChooser, OkReturnsTheSelectedRowAndEmptiesTheConnectionString) {
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(data_.chosen, L"b.udl");
-    EXPECT_EQ(Env().providerPart, L"");
+    EXPECT_EQ(env_.providerPart, L"");
 }
 
 TEST_F(DbChooser, ComingBackToTheDialogRebuildsTheListAndSelectsTheDefault) {
@@ -186,7 +190,7 @@ TEST_F(DbChooser, ComingBackToTheDialogRebuildsTheListAndSelectsTheDefault) {
     EXPECT_EQ(Sorted(rows), (std::vector<std::wstring>{L"a.udl", L"b.udl", L"c.udl"}));
     ASSERT_GE(selected, 0);
     EXPECT_EQ(rows[static_cast<size_t>(selected)], L"a.udl");
-    EXPECT_EQ(Env().providerPart, L"Provider=SQLOLEDB.1;Data Source=S");
+    EXPECT_EQ(env_.providerPart, L"Provider=SQLOLEDB.1;Data Source=S");
 }
 
 // "Lägg till..." and "Redigera..." send the user to the data-link editor;
@@ -199,7 +203,7 @@ TEST_F(DbChooser, ComingBackFromTheEditorKeepsTheFileJustAddedOrEdited) {
     // the editor: another program's window, which takes the focus
     win::UniqueWindow editor(CreateWindowExW(0, L"Static", L"editor", WS_POPUP | WS_VISIBLE, 50, 50, 60, 60, nullptr,
                                         nullptr, GetModuleHandleW(nullptr), nullptr));
-    data_.openEditor = [&](HWND, const std::wstring& path) {
+    data_.openEditor = [&](HWND, const std::wstring& path, const std::wstring&) {
         opened_.push_back(path);
         SetForegroundWindow(editor.get());
     };
@@ -261,7 +265,7 @@ TEST_F(DbChooser, EveryActionNeedsASelectedRow) {
     EXPECT_TRUE(rows.empty());
     EXPECT_EQ(answers, std::vector<std::wstring>(4, kNoSelection));
     EXPECT_TRUE(opened_.empty());
-    EXPECT_EQ(ReadSetting(L"DataProvider", L"DefaultDataProvider"), L"ERROR");
+    EXPECT_EQ(ReadSetting(env_, L"DataProvider", L"DefaultDataProvider"), L"ERROR");
 }
 
 TEST_F(DbChooser, AddCreatesOpensAndSelectsTheNewFile) {
@@ -368,7 +372,7 @@ TEST_F(DbChooser, EditOpensTheSelectedFileAndDeleteAsksFirst) {
     EXPECT_EQ(selectedAfterYes, -1);
     EXPECT_FALSE(win::FileExists((links_ / L"a.udl")));
     // the default setting keeps naming the deleted file
-    EXPECT_EQ(ReadSetting(L"DataProvider", L"DefaultDataProvider"), L"a.udl");
+    EXPECT_EQ(ReadSetting(env_, L"DataProvider", L"DefaultDataProvider"), L"a.udl");
 }
 
 }  // namespace

@@ -29,17 +29,20 @@ namespace {
 class DbConnect : public testing::Test {
 protected:
     DbConnect() {
-        Env().dataLinksPath = links_.FolderPath();
-        Env().dataProviderFile = links_.FolderPath() + L"ERROR";
-        Env().providerPart.clear();
-        DBConnection() = TDBConnection{};
+        env_.dataLinksPath = links_.FolderPath();
+        env_.dataProviderFile = links_.FolderPath() + L"ERROR";
     }
 
-    std::wstring StoredDefault() { return ReadSetting(L"DataProvider", L"DefaultDataProvider"); }
+    bool Connect(CredentialCipher* cipher = nullptr) {
+        return ConnectDatabase({env_, login_, cipher}, messages_, L"", L"");
+    }
+    std::wstring StoredDefault() { return ReadSetting(env_, L"DataProvider", L"DefaultDataProvider"); }
 
-    ProcessValuesScope values_;
     TestAppKey appKey_;
     TempFolder links_;
+    Environment env_ = appKey_.env();
+    TDBConnection login_;
+    UserMessages messages_;
 };
 
 TEST_F(DbConnect, TheOneDataLinkFoundIsStoredCompletedAndConnects) {
@@ -55,52 +58,52 @@ TEST_F(DbConnect, TheOneDataLinkFoundIsStoredCompletedAndConnects) {
     const std::wstring file = (links_ / L"klinik\\klinik.udl");
     WriteDataLink(file, L"MSDASQL.1;Extended Properties=\"" + extended + L"\"");
 
-    ASSERT_TRUE(ConnectDatabase(L"", L""));
-    EXPECT_EQ(Env().dataProviderFile, file);
+    ASSERT_TRUE(Connect());
+    EXPECT_EQ(env_.dataProviderFile, file);
     EXPECT_EQ(StoredDefault(), file);
     // no login in the file: the lookup cannot connect, the default login
     // completes the string
-    EXPECT_EQ(Env().providerPart, L"Provider=MSDASQL.1;Extended Properties=\"" + extended +
+    EXPECT_EQ(env_.providerPart, L"Provider=MSDASQL.1;Extended Properties=\"" + extended +
                                       L"\";Persist Security Info=True;User ID=secret;Password=tulo");
-    EXPECT_EQ(DBConnection().Username, L"secret");
-    EXPECT_EQ(DBConnection().Password, L"tulo");
+    EXPECT_EQ(login_.Username, L"secret");
+    EXPECT_EQ(login_.Password, L"tulo");
 
-    const std::wstring odbcString = OdbcConnectionString(Env().providerPart);
+    const std::wstring odbcString = OdbcConnectionString(env_.providerPart);
     EXPECT_EQ(odbcString, extended + L";UID=secret;PWD=tulo");
     OdbcPatientDatabase patients;
     patients.Connect(odbcString);
     EXPECT_EQ(patients.PatientKeys(L"SELECT PATIENTNR FROM KUNDER").size(), 10u);
 
     // a second call finds the finished string and leaves it as it is
-    const std::wstring finished = Env().providerPart;
-    ASSERT_TRUE(ConnectDatabase(L"", L""));
-    EXPECT_EQ(Env().providerPart, finished);
+    const std::wstring finished = env_.providerPart;
+    ASSERT_TRUE(Connect());
+    EXPECT_EQ(env_.providerPart, finished);
 }
 
 TEST_F(DbConnect, IntegratedSecurityIsUsedAsWritten) {
     const std::wstring init =
         L"SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=Klinik;Data Source=SRV\\SQL";
     WriteDataLink((links_ / L"Klinik.udl"), init);
-    WriteSetting(L"DataProvider", L"DefaultDataProvider", L"Klinik.udl");
-    Env().dataProviderFile = L"Klinik.udl";  // as start-up finds a bare name that is not in the working folder
+    WriteSetting(env_, L"DataProvider", L"DefaultDataProvider", L"Klinik.udl");
+    env_.dataProviderFile = L"Klinik.udl";  // as start-up finds a bare name that is not in the working folder
 
-    ASSERT_TRUE(ConnectDatabase(L"", L""));
-    EXPECT_EQ(Env().dataProviderFile, (links_ / L"Klinik.udl"));
-    EXPECT_EQ(Env().providerPart, L"Provider=" + init);
-    EXPECT_EQ(DBConnection().Databasename, L"Klinik");
-    EXPECT_EQ(DBConnection().ServerName, L"SRV\\SQL");
-    EXPECT_EQ(DBConnection().Username, L"");
+    ASSERT_TRUE(Connect());
+    EXPECT_EQ(env_.dataProviderFile, (links_ / L"Klinik.udl"));
+    EXPECT_EQ(env_.providerPart, L"Provider=" + init);
+    EXPECT_EQ(login_.Databasename, L"Klinik");
+    EXPECT_EQ(login_.ServerName, L"SRV\\SQL");
+    EXPECT_EQ(login_.Username, L"");
 }
 
 TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
     WriteDataLink((links_ / L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A");
     WriteDataLink((links_ / L"b.udl"), L"SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B");
-    Env().dataProviderFile = L"C:\\nowhere\\gone.udl";
+    env_.dataProviderFile = L"C:\\nowhere\\gone.udl";
 
     std::wstring missing;
     bool connected = false;
     UiDriver driver;
-    driver.Run([&] { connected = ConnectDatabase(L"", L""); },
+    driver.Run([&] { connected = Connect(); },
                [&](UiDriver& ui) {
                    HWND box = ui.WaitForWindow(L"Information");
                    missing = ui.BoxText(box);
@@ -116,8 +119,8 @@ TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
     EXPECT_EQ(missing, L"Kunde inte hitta den angivna DataProvider-filen \"C:\\nowhere\\gone.udl\"!\r"
                        L"Kontrollera att filen finns i den aktuella katalogen och försök igen!\r\r"
                        L"Välj databasanslutning i nästa dialog");
-    EXPECT_EQ(Env().dataProviderFile, (links_ / L"b.udl"));
-    EXPECT_EQ(Env().providerPart,
+    EXPECT_EQ(env_.dataProviderFile, (links_ / L"b.udl"));
+    EXPECT_EQ(env_.providerPart,
               L"Provider=SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B;Persist Security Info=True");
     EXPECT_EQ(StoredDefault(), L"ERROR");  // choosing is not making it the default
 }
@@ -125,20 +128,20 @@ TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
 TEST_F(DbConnect, ACancelledChooserLeavesAStringTheConnectionRefuses) {
     WriteDataLink((links_ / L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A");
     WriteDataLink((links_ / L"b.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=B");
-    Env().dataProviderFile = L"C:\\nowhere\\gone.udl";
+    env_.dataProviderFile = L"C:\\nowhere\\gone.udl";
 
     bool connected = false;
     UiDriver driver;
-    driver.Run([&] { connected = ConnectDatabase(L"", L""); },
+    driver.Run([&] { connected = Connect(); },
                [&](UiDriver& ui) {
                    ui.Answer(ui.WaitForWindow(L"Information"), IDOK);
                    ui.Click(ui.WaitForWindow(L"DataProviders"), IDCANCEL);
                });
 
     EXPECT_TRUE(connected);
-    EXPECT_EQ(Env().dataProviderFile, (links_ / L"gone.udl"));
-    EXPECT_EQ(Env().providerPart, L"Provider=;Persist Security Info=True;User ID=secret;Password=tulo");
-    EXPECT_EQ(ErrorText([] { OdbcConnectionString(Env().providerPart); }),
+    EXPECT_EQ(env_.dataProviderFile, (links_ / L"gone.udl"));
+    EXPECT_EQ(env_.providerPart, L"Provider=;Persist Security Info=True;User ID=secret;Password=tulo");
+    EXPECT_EQ(ErrorText([this] { OdbcConnectionString(env_.providerPart); }),
               L"Datalänkfilen anger ingen databasleverantör (Provider).");
 }
 
@@ -162,7 +165,7 @@ protected:
                             std::wstring(user_.rbegin(), user_.rend()) + L"', '" +
                             std::wstring(password_.rbegin(), password_.rend()) + L"')");
         WriteDataLink((links_ / L"server.udl"), L"MSDASQL.1;Data Source=" + dsn_);
-        Env().dataProviderFile = (links_ / L"server.udl");
+        env_.dataProviderFile = (links_ / L"server.udl");
     }
 
     std::wstring dsn_, user_, password_;
@@ -170,21 +173,21 @@ protected:
 };
 
 TEST_F(DbConnectPostgres, TheStoredLoginIsDecipheredAndLogsIn) {
-    CipherScope cipher(std::make_unique<ReversingCipher>());
-    ASSERT_TRUE(ConnectDatabase(L"", L""));
-    EXPECT_EQ(DBConnection().Username, user_);
-    EXPECT_EQ(Env().providerPart, L"Provider=MSDASQL.1;Data Source=" + dsn_ +
+    ReversingCipher cipher;
+    ASSERT_TRUE(Connect(&cipher));
+    EXPECT_EQ(login_.Username, user_);
+    EXPECT_EQ(env_.providerPart, L"Provider=MSDASQL.1;Data Source=" + dsn_ +
                                       L";Persist Security Info=True;User ID=" + user_ + L";Password=" + password_);
     OdbcPatientDatabase patients;
-    patients.Connect(OdbcConnectionString(Env().providerPart));
+    patients.Connect(OdbcConnectionString(env_.providerPart));
     EXPECT_EQ(patients.PatientKeys(L"SELECT PATIENTNR FROM KUNDER").size(), 10u);
 }
 
 TEST_F(DbConnectPostgres, WithoutTheCipherTheDefaultLoginIsRefusedByTheServer) {
-    ASSERT_TRUE(ConnectDatabase(L"", L""));
-    EXPECT_EQ(DBConnection().Username, L"secret");
+    ASSERT_TRUE(Connect());
+    EXPECT_EQ(login_.Username, L"secret");
     OdbcPatientDatabase patients;
-    const std::wstring refused = ErrorText([&] { patients.Connect(OdbcConnectionString(Env().providerPart)); });
+    const std::wstring refused = ErrorText([&] { patients.Connect(OdbcConnectionString(env_.providerPart)); });
     EXPECT_EQ(refused.rfind(L"[", 0), 0u) << ToUtf8(refused);
     EXPECT_NE(refused.find(L"\"secret\""), std::wstring::npos) << ToUtf8(refused);
 }

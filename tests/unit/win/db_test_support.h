@@ -1,7 +1,7 @@
 // Support for the database tests under Wine: the real engines through ODBC
 // (SQLite in a temporary folder, the PostgreSQL server that scripts/test
-// starts), the SQL scripts of db/, the process-wide values the connection
-// set-up changes, and a driver for modal windows that acts as the user.
+// starts), the SQL scripts of db/, and a driver for modal windows that acts
+// as the user.
 #pragma once
 
 #include <windows.h>
@@ -54,22 +54,6 @@ std::wstring ErrorText(F&& f) {
     }
     return L"<no error>";
 }
-
-// Restores Env() and DBConnection() as they were.
-class ProcessValuesScope {
-public:
-    ProcessValuesScope() : env_(Env()), login_(DBConnection()) {}
-    ~ProcessValuesScope() {
-        Env() = env_;
-        DBConnection() = login_;
-    }
-    ProcessValuesScope(const ProcessValuesScope&) = delete;
-    ProcessValuesScope& operator=(const ProcessValuesScope&) = delete;
-
-private:
-    Environment env_;
-    TDBConnection login_;
-};
 
 // Writes a data-link file as the platform's editor does: UTF-16 with a byte
 // order mark, section [oledb], the initialisation string after "Provider=".

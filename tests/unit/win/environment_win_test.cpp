@@ -12,6 +12,7 @@
 #include "tools/text.h"
 #include "tools/win/environment_win.h"
 #include "tools/win/files.h"
+#include "tools/win/messages_win.h"
 #include "tools/win/registry.h"
 #include "tools/win/unique.h"
 #include "win_test_support.h"
@@ -23,11 +24,13 @@ using tolmar::test::TempFolder;
 
 namespace {
 
-// Keeps the process environment and removes the settings InitEnvironment's
-// working folder leads to.
+// An environment to fill, and the removal of the settings its working
+// folder leads to.
 class EnvironmentScope {
 public:
-    EnvironmentScope() : saved_(Env()) {}
+    EnvironmentScope() = default;
+    EnvironmentScope(const EnvironmentScope&) = delete;
+    EnvironmentScope& operator=(const EnvironmentScope&) = delete;
     ~EnvironmentScope() {
         for (const auto& key : keys_) {
             std::wstring path = std::wstring(kSettingsRoot) + key;
@@ -35,12 +38,12 @@ public:
             test::DeleteTree(HKEY_CURRENT_USER, path);
             test::DeleteTree(HKEY_LOCAL_MACHINE, path);
         }
-        Env() = saved_;
     }
     void Forget(const std::wstring& appKey) { keys_.push_back(appKey); }
 
+    Environment env;
+
 private:
-    Environment saved_;
     std::vector<std::wstring> keys_;
 };
 
@@ -53,26 +56,26 @@ TEST(EnvironmentWin, WorkingFolderGivesAppPathAndAppKey) {
     // Entered in other letter case: AppPath is spelled as the file system stores it.
     std::wstring typed = dir.FolderPath() + L"mIXED cASE";
     CurrentDirectory cd(typed);
-    ASSERT_NO_THROW(InitEnvironment());
-    scope.Forget(Env().appKey);
+    ASSERT_NO_THROW(InitEnvironment(scope.env));
+    scope.Forget(scope.env.appKey);
     const std::wstring expectedPath = PathInStoredCase(dir.FolderPath()) + L"Mixed Case\\";
-    EXPECT_EQ(Env().appPath, expectedPath);
-    EXPECT_EQ(Env().appKey, AppKeyFromAppPath(expectedPath));
-    EXPECT_EQ(Env().appKey.find(L':'), std::wstring::npos);
-    EXPECT_EQ(Env().windowsPath.back(), L'\\');
-    EXPECT_EQ(Env().systemPath.back(), L'\\');
+    EXPECT_EQ(scope.env.appPath, expectedPath);
+    EXPECT_EQ(scope.env.appKey, AppKeyFromAppPath(expectedPath));
+    EXPECT_EQ(scope.env.appKey.find(L':'), std::wstring::npos);
+    EXPECT_EQ(scope.env.windowsPath.back(), L'\\');
+    EXPECT_EQ(scope.env.systemPath.back(), L'\\');
     // The data-link folder is the one the suite's 32-bit programs use.
     wchar_t common86[MAX_PATH + 1] = {};
     ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMONX86, nullptr, 0, common86), S_OK);
     EXPECT_NE(std::wstring(common86).find(L"(x86)"), std::wstring::npos) << "not a 64-bit system";
-    EXPECT_EQ(Env().dataLinksPath, std::wstring(common86) + L"\\System\\Ole DB\\Data Links\\");
-    EXPECT_EQ(DataLinksFolder(), Env().dataLinksPath);
+    EXPECT_EQ(scope.env.dataLinksPath, std::wstring(common86) + L"\\System\\Ole DB\\Data Links\\");
+    EXPECT_EQ(DataLinksFolder(), scope.env.dataLinksPath);
     // Nothing stored: the marker text names a file in the data-link folder.
-    EXPECT_EQ(Env().dataProviderFile, Env().dataLinksPath + L"ERROR");
-    EXPECT_EQ(Env().providerPart, L"");
-    EXPECT_FALSE(Env().suiteDataPath.empty());
-    EXPECT_NE(Env().suiteDataPath.find(L"\\Norvena\\Norvena Suite\\"), std::wstring::npos);
-    EXPECT_NE(GetFileAttributesW(Env().suiteDataPath.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(scope.env.dataProviderFile, scope.env.dataLinksPath + L"ERROR");
+    EXPECT_EQ(scope.env.providerPart, L"");
+    EXPECT_FALSE(scope.env.suiteDataPath.empty());
+    EXPECT_NE(scope.env.suiteDataPath.find(L"\\Norvena\\Norvena Suite\\"), std::wstring::npos);
+    EXPECT_NE(GetFileAttributesW(scope.env.suiteDataPath.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(EnvironmentWin, DataLinkFileFromTheSetting) {
@@ -91,27 +94,28 @@ TEST(EnvironmentWin, DataLinkFileFromTheSetting) {
     };
     for (const auto& c : cases) {
         dir.WriteFile(L"clinic.udl", c.content);
-        ASSERT_NO_THROW(InitEnvironment());
-        scope.Forget(Env().appKey);
-        WriteSetting(L"DataProvider", L"DefaultDataProvider", (dir / L"clinic.udl"));
-        ASSERT_NO_THROW(InitEnvironment());
-        EXPECT_EQ(Env().dataProviderFile, (dir / L"clinic.udl"));
-        EXPECT_EQ(Env().providerPart, c.providerPart);
+        ASSERT_NO_THROW(InitEnvironment(scope.env));
+        scope.Forget(scope.env.appKey);
+        WriteSetting(scope.env, L"DataProvider", L"DefaultDataProvider", (dir / L"clinic.udl"));
+        ASSERT_NO_THROW(InitEnvironment(scope.env));
+        EXPECT_EQ(scope.env.dataProviderFile, (dir / L"clinic.udl"));
+        EXPECT_EQ(scope.env.providerPart, c.providerPart);
     }
     // A bare name of a file in the working folder is that file, read from there.
     dir.WriteFile(L"clinic.udl", "[oledb]\r\nProvider=MSDASQL.1;Extended Properties=\"DSN=here\"\r\n");
-    WriteSetting(L"DataProvider", L"DefaultDataProvider", L"clinic.udl");
-    ASSERT_NO_THROW(InitEnvironment());
-    EXPECT_EQ(Env().dataProviderFile, PathInStoredCase(dir.FolderPath()) + L"clinic.udl");
-    EXPECT_EQ(Env().providerPart, L"Provider=MSDASQL.1;Extended Properties=\"DSN=here\"");
+    WriteSetting(scope.env, L"DataProvider", L"DefaultDataProvider", L"clinic.udl");
+    ASSERT_NO_THROW(InitEnvironment(scope.env));
+    EXPECT_EQ(scope.env.dataProviderFile, PathInStoredCase(dir.FolderPath()) + L"clinic.udl");
+    EXPECT_EQ(scope.env.providerPart, L"Provider=MSDASQL.1;Extended Properties=\"DSN=here\"");
     // A bare name that is not in the working folder is looked for in the data-link folder.
-    WriteSetting(L"DataProvider", L"DefaultDataProvider", L"elsewhere.udl");
-    ASSERT_NO_THROW(InitEnvironment());
-    EXPECT_EQ(Env().dataProviderFile, Env().dataLinksPath + L"elsewhere.udl");
-    EXPECT_EQ(Env().providerPart, L"");
+    WriteSetting(scope.env, L"DataProvider", L"DefaultDataProvider", L"elsewhere.udl");
+    ASSERT_NO_THROW(InitEnvironment(scope.env));
+    EXPECT_EQ(scope.env.dataProviderFile, scope.env.dataLinksPath + L"elsewhere.udl");
+    EXPECT_EQ(scope.env.providerPart, L"");
 }
 
 TEST(FilesWin, FindFilesStopsAFolderAtItsFirstSuccessfulMaskSearch) {
+    UserMessages messages;
     TempFolder dir;
     dir.WriteFile(L"a.udl", "");
     dir.MakeFolder(L"z");
@@ -126,7 +130,7 @@ TEST(FilesWin, FindFilesStopsAFolderAtItsFirstSuccessfulMaskSearch) {
     } while (FindNextFileW(find.get(), &entry));
     ASSERT_EQ(order.size(), 2u);
 
-    const std::vector<std::wstring> found = FindFiles(dir.FolderPath(), L"*.udl");
+    const std::vector<std::wstring> found = FindFiles(messages, dir.FolderPath(), L"*.udl");
     const std::wstring folder = dir.FolderPath().substr(0, dir.FolderPath().size() - 1);
     std::vector<std::wstring> expected;
     if (order[0] == L"z") expected.push_back(folder + L"\\z\\b.udl");
@@ -134,22 +138,23 @@ TEST(FilesWin, FindFilesStopsAFolderAtItsFirstSuccessfulMaskSearch) {
     EXPECT_EQ(found, expected);
 
     // An empty mask lists every file of the tree.
-    std::vector<std::wstring> all = FindFiles(dir.FolderPath(), L"");
+    std::vector<std::wstring> all = FindFiles(messages, dir.FolderPath(), L"");
     std::sort(all.begin(), all.end());
     EXPECT_EQ(all, (std::vector<std::wstring>{folder + L"\\a.udl", folder + L"\\z\\b.udl"}));
-    EXPECT_TRUE(FindFiles(dir.FolderPath() + L"missing", L"*.udl").empty());
+    EXPECT_TRUE(FindFiles(messages, dir.FolderPath() + L"missing", L"*.udl").empty());
 }
 
 // A wildcard search also matches 8.3 short names ("notes.error" is
 // NOTES~1.ERR): only long names ending in ".udl" are data-link files.
 TEST(FilesWin, FindFilesGoesByLongNames) {
+    UserMessages messages;
     TempFolder dir;
     dir.WriteFile(L"clinic.udlx", "");
     dir.WriteFile(L"notes.udl.bak", "");
-    EXPECT_TRUE(FindFiles(dir.FolderPath(), L"*.udl").empty());
+    EXPECT_TRUE(FindFiles(messages, dir.FolderPath(), L"*.udl").empty());
     dir.WriteFile(L"Klinik.UDL", "");
     const std::wstring folder = dir.FolderPath().substr(0, dir.FolderPath().size() - 1);
-    EXPECT_EQ(FindFiles(dir.FolderPath(), L"*.udl"), std::vector<std::wstring>{folder + L"\\Klinik.UDL"});
+    EXPECT_EQ(FindFiles(messages, dir.FolderPath(), L"*.udl"), std::vector<std::wstring>{folder + L"\\Klinik.UDL"});
 }
 
 TEST(FilesWin, DeleteFilesByMaskRemovesMatchesOnly) {
@@ -162,7 +167,7 @@ TEST(FilesWin, DeleteFilesByMaskRemovesMatchesOnly) {
     dir.WriteFile(L"notes.error", "5");
     dir.WriteFile(L"x.errata", "6");
     dir.WriteFile(L"long-name.errors", "7");
-    DeleteFilesByMask(dir.FolderPath() + L"*.err");
+    DeleteFilesByMask(nullptr, dir.FolderPath() + L"*.err");
     EXPECT_EQ(dir.ReadFile(L"one.err"), std::nullopt);
     EXPECT_EQ(dir.ReadFile(L"two.ERR"), std::nullopt);
     EXPECT_EQ(dir.ReadFile(L"keep.txt"), "3");
@@ -170,7 +175,7 @@ TEST(FilesWin, DeleteFilesByMaskRemovesMatchesOnly) {
     EXPECT_EQ(dir.ReadFile(L"notes.error"), "5");
     EXPECT_EQ(dir.ReadFile(L"x.errata"), "6");
     EXPECT_EQ(dir.ReadFile(L"long-name.errors"), "7");
-    DeleteFilesByMask(dir.FolderPath() + L"*.none");  // matches nothing, does nothing
+    DeleteFilesByMask(nullptr, dir.FolderPath() + L"*.none");  // matches nothing, does nothing
 }
 
 TEST(ErrorsFileWin, AnsiTextWithCrLfOverwritingAnEarlierRun) {

@@ -4,7 +4,13 @@
 // carry a DTD are refused before the XML parser sees them.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <chrono>
+#include <memory>
+#include <set>
+#include <vector>
 
 #include "hostile_register.h"
 #include "register/reply_guard.h"
@@ -16,6 +22,7 @@
 #include "tools/environment.h"
 #include "tools/error.h"
 #include "tools/text.h"
+#include "tools/win/unique.h"
 #include "win_test_support.h"
 
 using namespace tolmar;
@@ -44,14 +51,21 @@ std::string ResultEnvelope(std::string_view escapedResult) {
                     std::string(escapedResult) + "</GetPersonResult></GetPersonResponse>");
 }
 
-// The message of the Error a reply raises, or "(no error)".
-std::wstring ReplyError(const std::string& body) {
+// The message of the Error a reply raises, or "(no error)"; what its error
+// headers set goes to `headers`.
+std::wstring ReplyError(const std::string& body, LastErrorChanges& headers) {
+    ComPtr<IXMLDOMDocument2> parser;
     try {
-        ReadSoapReply(body, *FindOperation(L"GetPerson"));
+        ReadSoapReply(body, *FindOperation(L"GetPerson"), parser, headers);
     } catch (const std::exception& e) {
         return MessageOf(e);
     }
     return L"(no error)";
+}
+
+std::wstring ReplyError(const std::string& body) {
+    LastErrorChanges headers;
+    return ReplyError(body, headers);
 }
 
 std::wstring PostError(const HttpTransport& transport) {
@@ -61,6 +75,17 @@ std::wstring PostError(const HttpTransport& transport) {
         return MessageOf(e);
     }
     return L"(no error)";
+}
+
+// The ids of this process's threads.
+std::set<DWORD> ThreadsOfThisProcess() {
+    std::set<DWORD> ids;
+    const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{sizeof(entry)};
+    if (!snapshot) return ids;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
+    return ids;
 }
 
 // The lookup against an endpoint, with "tolmar.ini" in a folder of its own.
@@ -93,7 +118,8 @@ TEST(HostileRegisterBounds, EveryStalledReplyEndsAtTheDeadline) {
         SCOPED_TRACE(c.name);
         hostile::Register reg(c.script);
         ASSERT_TRUE(reg.ok());
-        const HttpTransport transport(reg.Endpoint(), kDeadline);
+        HttpSession http;
+        const HttpTransport transport(http, reg.Endpoint(), kDeadline);
         const auto start = Clock::now();
         const std::wstring error = PostError(transport);
         const double took = SecondsSince(start);
@@ -104,6 +130,44 @@ TEST(HostileRegisterBounds, EveryStalledReplyEndsAtTheDeadline) {
     }
 }
 
+// The session hands its exchanges to threads that it keeps for the next
+// one. When it ends it waits for none of them, and they end after it: at
+// once when idle, after its exchange when one is still in WinINet after its
+// caller gave up at the deadline.
+TEST(HostileRegisterBounds, TheKeptThreadsEndAfterTheirSession) {
+    struct Case {
+        const char* name;
+        hostile::Script script;
+    };
+    const Case cases[] = {
+        {"an exchange that ended", hostile::Reply(hostile::Response(200, "OK", "text/plain", "svar"))},
+        {"an exchange abandoned at its deadline", hostile::Silent()},
+    };
+    constexpr unsigned long kDeadline = 500;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        hostile::Register reg(c.script);
+        ASSERT_TRUE(reg.ok());
+        const std::set<DWORD> before = ThreadsOfThisProcess();
+        auto http = std::make_unique<HttpSession>();
+        PostError(HttpTransport(*http, reg.Endpoint(), kDeadline));
+        std::vector<UniqueKernelHandle> started;
+        std::vector<HANDLE> waits;
+        for (DWORD id : ThreadsOfThisProcess()) {
+            if (before.count(id)) continue;
+            started.emplace_back(OpenThread(SYNCHRONIZE, FALSE, id));
+            if (started.back()) waits.push_back(started.back().get());
+        }
+        ASSERT_FALSE(waits.empty());  // the exchange's own thread at least
+
+        const auto start = Clock::now();
+        http.reset();
+        EXPECT_LT(SecondsSince(start), 0.2);
+        const DWORD ended = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE, 5000);
+        EXPECT_EQ(ended, WAIT_OBJECT_0) << waits.size() << " threads started, not all ended";
+    }
+}
+
 // The shipped bound itself, with the case no time-out of WinINet's ends: a
 // reply that keeps arriving, a byte every 200 ms.
 TEST(HostileRegisterBounds, ATrickleEndsAtSixtySeconds) {
@@ -111,7 +175,8 @@ TEST(HostileRegisterBounds, ATrickleEndsAtSixtySeconds) {
         << "the shipped bound is measured here: TOLMAR_REGISTER_DEADLINE_MS must not be set";
     hostile::Register reg(hostile::Trickle(200));
     ASSERT_TRUE(reg.ok());
-    const HttpTransport transport(reg.Endpoint());
+    HttpSession http;
+    const HttpTransport transport(http, reg.Endpoint());
     EXPECT_EQ(transport.deadlineMs(), 60000u);
     const auto start = Clock::now();
     const std::wstring error = PostError(transport);
@@ -126,10 +191,11 @@ TEST(HostileRegisterBounds, TheTestOverrideOnlyShortensTheBound) {
         const wchar_t* value;
         unsigned long ms;
     };
+    HttpSession http;
     for (const Case c : {Case{L"2500", 2500}, Case{L"600000", 60000}, Case{L"abc", 60000}}) {
         SetEnvironmentVariableW(L"TOLMAR_REGISTER_DEADLINE_MS", c.value);
         EXPECT_EQ(LookupDeadlineMsFromEnvironment(), c.ms) << ToUtf8(c.value);
-        EXPECT_EQ(HttpTransport(L"http://127.0.0.1:9/").deadlineMs(), c.ms);
+        EXPECT_EQ(HttpTransport(http, L"http://127.0.0.1:9/").deadlineMs(), c.ms);
     }
     SetEnvironmentVariableW(L"TOLMAR_REGISTER_DEADLINE_MS", nullptr);
     EXPECT_EQ(LookupDeadlineMsFromEnvironment(), 60000u);
@@ -264,7 +330,6 @@ TEST_F(HostileLookup, AnAnswerDocumentWithADtdIsRefused) {
 TEST(HostileRegisterReplies, HugeTextsAreCutInErrorTexts) {
     const std::string huge(1024 * 1024, 'r');
     const std::wstring cut = std::wstring(kMaxRegisterTextLength, L'r') + std::wstring(kCutMark);
-    LastErrors() = {};
     const std::string fault =
         "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\">"
         "<soap:Header><HeaderErrorInfo xmlns=\"http://popman.mirell.example/HCW/PopulationManager\">"
@@ -272,10 +337,13 @@ TEST(HostileRegisterReplies, HugeTextsAreCutInErrorTexts) {
         "<Description>" + huge + "</Description><Code>1</Code></HeaderErrorInfo></soap:Header><soap:Body>"
         "<soap:Fault><soap:Code><soap:Value>soap:Receiver</soap:Value></soap:Code><soap:Reason>"
         "<soap:Text xml:lang=\"sv\">" + huge + "</soap:Text></soap:Reason></soap:Fault></soap:Body></soap:Envelope>";
-    EXPECT_EQ(ReplyError(fault), cut);
-    EXPECT_EQ(LastErrors().LastErrorFunction, cut);
-    EXPECT_EQ(LastErrors().LastErrorDescription, cut);
-    EXPECT_EQ(LastErrors().LastErrorModule, L"Pop");
+    LastErrorChanges headers;
+    EXPECT_EQ(ReplyError(fault, headers), cut);
+    LastErrorStrings lastErrors;
+    headers.ApplyTo(lastErrors);
+    EXPECT_EQ(lastErrors.LastErrorFunction, cut);
+    EXPECT_EQ(lastErrors.LastErrorDescription, cut);
+    EXPECT_EQ(lastErrors.LastErrorModule, L"Pop");
 
     // Without a Reason, the Detail's XML is the message: cut as well.
     const std::string detail = Envelope("<soap:Fault><soap:Code><soap:Value>soap:Receiver</soap:Value></soap:Code>"
@@ -283,7 +351,6 @@ TEST(HostileRegisterReplies, HugeTextsAreCutInErrorTexts) {
     const std::wstring message = ReplyError(detail);
     EXPECT_EQ(message.size(), kMaxRegisterTextLength + kCutMark.size());
     EXPECT_EQ(message.rfind(L"<soap:Detail", 0), 0u) << ToUtf8(message.substr(0, 40));
-    LastErrors() = {};
 }
 
 // The WSDL document is fetched under the same bounds and refusals.
@@ -294,9 +361,12 @@ TEST(HostileRegisterWsdl, AStalledOrRedirectedWsdlGivesNoProxy) {
     hostile::Register redirect(hostile::Redirect(302, "Found", ToUtf8(elsewhere.Endpoint())));
     hostile::Register doctype(hostile::Reply(hostile::Response(
         200, "OK", "text/xml", "<!DOCTYPE d [<!ENTITY e \"x\">]><definitions>&e;</definitions>")));
+    HttpSession http;
+    ComPtr<IXMLDOMDocument2> parser;
+    LastErrorChanges headers;
     for (hostile::Register* reg : {&silent, &redirect, &doctype}) {
         const auto start = Clock::now();
-        EXPECT_FALSE(GetWsPopManSoap(true, reg->Endpoint() + L"?wsdl"));
+        EXPECT_FALSE(GetWsPopManSoap(http, parser, headers, true, reg->Endpoint() + L"?wsdl"));
         EXPECT_LT(SecondsSince(start), 4.0);
         EXPECT_EQ(reg->Connections(), 1);
     }

@@ -32,17 +32,20 @@ protected:
         ASSERT_FALSE(RegisterSim::BaseUrl().empty()) << "TOLMAR_REGISTER_SIM is not set: run through scripts/test";
         ASSERT_TRUE(RegisterSim::Reset());
     }
-    void TearDown() override {
-        LookupTest::TearDown();
-        ASSERT_TRUE(RegisterSim::Reset());
-    }
+    void TearDown() override { ASSERT_TRUE(RegisterSim::Reset()); }
     void UseSimulator() { UseRegisterAt(RegisterSim::Endpoint()); }
+    // A proxy on the test's session, its replies read on this thread.
+    std::unique_ptr<WsPopManSoap> Proxy(bool useWsdl, const std::wstring& address) {
+        return GetWsPopManSoap(session_.http(), session_.documents().parser, headers_, useWsdl, address);
+    }
+
+    LastErrorChanges headers_;  // what the proxies' replies' error headers set
 };
 
 }  // namespace
 
 TEST_F(RegisterClient, GetPersonSendsTheContractsRequest) {
-    auto proxy = GetWsPopManSoap(false, RegisterSim::Endpoint());
+    auto proxy = Proxy(false, RegisterSim::Endpoint());
     ASSERT_TRUE(proxy);
     Login login;
     login.SetUserName(L"clinic");
@@ -71,7 +74,7 @@ TEST_F(RegisterClient, LookupOfEachFamily) {
     EXPECT_EQ(RegisterSim::LastRequestValue("user"), "clinic");
     EXPECT_EQ(RegisterSim::LastRequestValue("password"), "secret");
     // The store holds the answer document as written back by the parser.
-    EXPECT_NE(XmlStore().Text().find(L"PersonInfo"), std::wstring::npos);
+    EXPECT_NE(session_.documents().store.Text().find(L"PersonInfo"), std::wstring::npos);
 
     const Outcome dead = Lookup(L"193212129876");
     ASSERT_EQ(dead.code, 0);
@@ -130,30 +133,30 @@ TEST_F(RegisterClient, SettingsFileIsReadAgainOnlyWhenItChanged) {
 
     WriteIni("LOG_ID=aaaa\r\n");
     stamp(anHourAgo);
-    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"aaaa");
+    EXPECT_EQ(session_.settings().Current(ini).logId, L"aaaa");
     // Same size, same time: taken as unchanged.
     WriteIni("LOG_ID=bbbb\r\n");
     stamp(anHourAgo);
-    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"aaaa");
+    EXPECT_EQ(session_.settings().Current(ini).logId, L"aaaa");
     // Another time, or another size: read again.
     stamp(anHourAgo + 10'000'000);
-    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"bbbb");
+    EXPECT_EQ(session_.settings().Current(ini).logId, L"bbbb");
     WriteIni("LOG_ID=cc\r\n");
     stamp(anHourAgo + 10'000'000);
-    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"cc");
+    EXPECT_EQ(session_.settings().Current(ini).logId, L"cc");
     // Written just now: an edit of the same size in the same tick is still seen.
     WriteIni("LOG_ID=dd\r\n");
     stamp(now);
-    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"dd");
+    EXPECT_EQ(session_.settings().Current(ini).logId, L"dd");
     WriteIni("LOG_ID=ee\r\n");
     stamp(now);
-    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"ee");
+    EXPECT_EQ(session_.settings().Current(ini).logId, L"ee");
     // Gone, and back.
     ASSERT_TRUE(DeleteFileW(ini.c_str()));
-    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"");
+    EXPECT_EQ(session_.settings().Current(ini).logId, L"");
     WriteIni("LOG_ID=ff\r\n");
     stamp(anHourAgo);
-    EXPECT_EQ(CurrentRegisterSettings(ini).logId, L"ff");
+    EXPECT_EQ(session_.settings().Current(ini).logId, L"ff");
 }
 
 TEST_F(RegisterClient, AnEditOfTheSettingsTakesEffectAtTheNextLookup) {
@@ -203,17 +206,17 @@ TEST_F(RegisterClient, StoreTextAfterFailures) {
     Outcome out = Lookup(L"194501011234");
     ASSERT_EQ(out.code, -400);
     const std::wstring tail = L"inte xml\r\n" + out.errms;
-    EXPECT_EQ(XmlStore().Text(), tail);
+    EXPECT_EQ(session_.documents().store.Text(), tail);
 
     ASSERT_TRUE(RegisterSim::Inject("empty-result"));
     out = Lookup(L"194501011234");
     EXPECT_EQ(out.code, -359);
-    EXPECT_EQ(XmlStore().Text(), L"");
+    EXPECT_EQ(session_.documents().store.Text(), L"");
 
     // A failed call: the store begins with an empty working text.
     ASSERT_TRUE(RegisterSim::Inject("http|status=404"));
     out = Lookup(L"194501011234");
-    EXPECT_EQ(XmlStore().Text(), L"\r\n" + out.errms);
+    EXPECT_EQ(session_.documents().store.Text(), L"\r\n" + out.errms);
 }
 
 TEST_F(RegisterClient, ErrorHeaderMembersOutliveTheReplyThatSentThem) {
@@ -242,21 +245,26 @@ TEST_F(RegisterClient, AttemptsMadeElsewhereReadAsIfMadeInTurn) {
         std::thread worker([&, i] {
             ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
             {
-                LookupThreadScope documents;
-                attempts[i] = AttemptLookup(i == 0 ? first : second);
+                LookupDocuments documents;  // the worker's own
+                attempts[i] = AttemptLookup(session_, documents, i == 0 ? first : second);
+                // The answer is in the worker's store, not this thread's.
+                if (i == 0) {
+                    EXPECT_NE(documents.store.Text().find(L"PersonInfo"), std::wstring::npos);
+                }
             }
             CoUninitialize();
         });
         worker.join();
     }
-    EXPECT_EQ(LastErrors().LastErrorModule, L"");
-    EXPECT_EQ(LastErrors().LastErrorDescription, L"");
+    EXPECT_EQ(session_.lastErrors().LastErrorModule, L"");
+    EXPECT_EQ(session_.lastErrors().LastErrorDescription, L"");
+    EXPECT_EQ(session_.documents().store.Text(), L"");
     EXPECT_FALSE(attempts[1].registerUnreachable);  // a fault is an answer
 
     Outcome out[2];
     for (int i : {0, 1}) {
         out[i].person.PersonalNumber = i == 0 ? first : second;
-        FinishLookup(attempts[i], out[i].person, out[i].code, out[i].errms);
+        FinishLookup(session_, attempts[i], out[i].person, out[i].code, out[i].errms);
     }
     EXPECT_EQ(out[0].code, 0);
     EXPECT_EQ(out[0].person.PersonalNumber.str(), first);
@@ -264,10 +272,10 @@ TEST_F(RegisterClient, AttemptsMadeElsewhereReadAsIfMadeInTurn) {
     EXPECT_EQ(out[1].code, -400);
     EXPECT_EQ(out[1].errms, L"Tjänsten svarar inte\r\nFel i PopMan.GetPerson: Databasen ligger nere");
     // This thread's store: the failed call's text (no working text, the call itself failed).
-    EXPECT_EQ(XmlStore().Text(), L"\r\n" + out[1].errms);
+    EXPECT_EQ(session_.documents().store.Text(), L"\r\n" + out[1].errms);
 
     // The same two in turn here.
-    LastErrors() = {};
+    session_.lastErrors() = {};
     const Outcome inTurn0 = Lookup(first), inTurn1 = Lookup(second);
     EXPECT_EQ(inTurn1.errms, out[1].errms);
     EXPECT_EQ(inTurn0.person.Surname.str(), out[0].person.Surname.str());
@@ -285,14 +293,14 @@ TEST_F(RegisterClient, AttemptsTellAnUnreachableRegisterFromAnAnswer) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.inject);
         RegisterSim::Inject(c.inject);
-        const LookupAttempt a = AttemptLookup(L"194501011234");
+        const LookupAttempt a = AttemptLookup(session_, session_.documents(), L"194501011234");
         EXPECT_EQ(a.returnCode == ReturnCode::Failure && a.registerUnreachable, c.unreachable) << ToUtf8(a.failure);
         RegisterSim::Reset();
     }
 }
 
 TEST_F(RegisterClient, SingleOtherChildIsTakenAsTheResult) {
-    auto proxy = GetWsPopManSoap(false, RegisterSim::Endpoint());
+    auto proxy = Proxy(false, RegisterSim::Endpoint());
     ASSERT_TRUE(RegisterSim::Inject("no-result|children=1"));
     Login login;
     EXPECT_NO_THROW(proxy->GetPerson(login, L"194501011234", false));
@@ -312,7 +320,7 @@ TEST_F(RegisterClient, UnreachableEndpoint) {
 }
 
 TEST_F(RegisterClient, ProxyFromTheWsdlTakesTheSoap12PortsEndpoint) {
-    auto proxy = GetWsPopManSoap(true, RegisterSim::Endpoint() + L"?wsdl");
+    auto proxy = Proxy(true, RegisterSim::Endpoint() + L"?wsdl");
     ASSERT_TRUE(proxy);
     EXPECT_EQ(proxy->endpoint(), RegisterSim::Endpoint());
     Login login;
@@ -322,11 +330,11 @@ TEST_F(RegisterClient, ProxyFromTheWsdlTakesTheSoap12PortsEndpoint) {
     // A location that holds no such service gives no proxy.
     TempFolder dir;
     dir.WriteFile(L"other.wsdl", "<definitions xmlns='http://schemas.xmlsoap.org/wsdl/'><service name='Other'/></definitions>");
-    EXPECT_FALSE(GetWsPopManSoap(true, (dir / L"other.wsdl")));
+    EXPECT_FALSE(Proxy(true, (dir / L"other.wsdl")));
 }
 
 TEST_F(RegisterClient, ListOperationsTravelWithTheirOwnActionAndParameters) {
-    auto proxy = GetWsPopManSoap(false, RegisterSim::Endpoint());
+    auto proxy = Proxy(false, RegisterSim::Endpoint());
     Login login;
     login.SetUserName(L"clinic");
     // The simulator serves GetPerson only: the others are answered with a fault,

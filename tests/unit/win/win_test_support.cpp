@@ -1,12 +1,10 @@
 #include "win_test_support.h"
 
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <stdexcept>
 
-#include "register/soap_headers.h"
 #include "register/win/person_lookup.h"
 #include "tools/text.h"
 #include "tools/win/unique.h"
@@ -36,20 +34,17 @@ void DeleteTree(HKEY root, const std::wstring& path) {
     }
 }
 
-TestAppKey::TestAppKey() : appKey_(UniqueName(L"tolmar_unit_") + L"\\"), savedAppKey_(Env().appKey) {
-    Env().appKey = appKey_;
-}
+TestAppKey::TestAppKey() { env_.appKey = UniqueName(L"tolmar_unit_") + L"\\"; }
 
 TestAppKey::~TestAppKey() {
-    Env().appKey = savedAppKey_;
-    std::wstring path = std::wstring(kSettingsRoot) + appKey_;
+    std::wstring path = std::wstring(kSettingsRoot) + env_.appKey;
     path.pop_back();
     DeleteTree(HKEY_CURRENT_USER, path);
     DeleteTree(HKEY_LOCAL_MACHINE, path);
 }
 
 std::wstring TestAppKey::KeyPath(const std::wstring& section) const {
-    return std::wstring(kSettingsRoot) + appKey_ + section;
+    return std::wstring(kSettingsRoot) + env_.appKey + section;
 }
 
 CurrentDirectory::CurrentDirectory(const std::wstring& path) {
@@ -61,18 +56,12 @@ CurrentDirectory::CurrentDirectory(const std::wstring& path) {
 
 CurrentDirectory::~CurrentDirectory() { SetCurrentDirectoryW(saved_.c_str()); }
 
-void LookupTest::SetUp() {
-    savedAppPath_ = Env().appPath;
-    Env().appPath = dir_.FolderPath();
-    LastErrors() = {};
-}
-
-void LookupTest::TearDown() { Env().appPath = savedAppPath_; }
+void LookupTest::SetUp() { environment_.appPath = dir_.FolderPath(); }
 
 LookupTest::Outcome LookupTest::Lookup(const std::wstring& number) {
     Outcome out;
     out.person.PersonalNumber = number;
-    win::LookUpPerson(out.person, out.code, out.errms);
+    win::LookUpPerson(session_, out.person, out.code, out.errms);
     return out;
 }
 
@@ -93,10 +82,7 @@ namespace {
 class ComEnvironment : public testing::Environment {
 public:
     void SetUp() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    void TearDown() override {
-        win::ReleaseLookupDocuments();
-        CoUninitialize();
-    }
+    void TearDown() override { CoUninitialize(); }
 };
 testing::Environment* const g_com = testing::AddGlobalTestEnvironment(new ComEnvironment);
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "register/person_record.h"
+#include "register/win/register_session.h"
 #include "register_sim.h"
 #include "temp_folder.h"
 #include "tools/environment.h"
@@ -18,7 +19,8 @@
 
 namespace tolmar::test {
 
-// An AppKey of its own, under SOFTWARE\Norvena\ in both roots (32-bit view).
+// An AppKey of its own, under SOFTWARE\Norvena\ in both roots (32-bit view),
+// and an environment that names it.
 class TestAppKey {
 public:
     TestAppKey();
@@ -26,12 +28,13 @@ public:
     TestAppKey(const TestAppKey&) = delete;
     TestAppKey& operator=(const TestAppKey&) = delete;
 
-    const std::wstring& appKey() const { return appKey_; }  // ends in "\"
+    const std::wstring& appKey() const { return env_.appKey; }  // ends in "\"
+    // An environment with this AppKey and nothing else.
+    const Environment& env() const { return env_; }
     std::wstring KeyPath(const std::wstring& section) const;
 
 private:
-    std::wstring appKey_;
-    std::wstring savedAppKey_;
+    Environment env_;
 };
 
 void DeleteTree(HKEY root, const std::wstring& path);
@@ -46,12 +49,11 @@ private:
     std::wstring saved_;
 };
 
-// The person lookup as the jobs make it, with "tolmar.ini" in a folder of
-// its own as the working folder.
+// The person lookup as the jobs make it, on a register session of the
+// test's own, with "tolmar.ini" in a folder of its own as the working folder.
 class LookupTest : public testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     struct Outcome {
         std::int32_t code = 12345;
@@ -65,9 +67,8 @@ protected:
     void UseRegisterAt(const std::wstring& endpoint);
 
     TempFolder dir_;
-
-private:
-    std::wstring savedAppPath_;
+    Environment environment_;  // its working folder is dir_
+    win::RegisterSession session_{environment_};
 };
 
 }  // namespace tolmar::test

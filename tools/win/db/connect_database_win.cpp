@@ -67,20 +67,21 @@ std::wstring FromCodePage(std::string_view text, UINT codePage) {
 
 }  // namespace
 
-bool ConnectDatabase(const std::wstring& userId, const std::wstring& password) {
-    win::WindowsConnectPlatform platform;
-    return db::ConnectDatabase(Env(), DBConnection(), platform, userId, password);
+bool ConnectDatabase(DatabaseLogin database, UserMessages& messages, const std::wstring& userId,
+                     const std::wstring& password) {
+    win::WindowsConnectPlatform platform(database.env, messages);
+    return db::ConnectDatabase(database.env, database.login, platform, database.cipher, userId, password);
 }
 
-std::wstring ChooseDataProvider(const std::wstring& settingKey) {
-    std::wstring result = FileNamePart(Env().dataProviderFile, kBackslashOrColon);
+std::wstring ChooseDataProvider(Environment& env, UserMessages& messages, const std::wstring& settingKey) {
+    std::wstring result = FileNamePart(env.dataProviderFile, kBackslashOrColon);
     // Nobody is there to choose in an unattended run: as if cancelled.
-    if (TellUnattended(L"Ingen datalänkfil (.udl) kunde väljas: i obevakat läge visas ingen dialog. "
+    if (messages.TellUnattended(L"Ingen datalänkfil (.udl) kunde väljas: i obevakat läge visas ingen dialog. "
                        L"Ange datalänkfilen på kommandoraden eller som standard."))
         return result;
     win::DataProvidersDialogData data;
     data.IniTextPosision = settingKey;
-    if (win::ShowDataProvidersDialog(ApplicationWindow(), data) == IDOK) result = data.chosen;
+    if (win::ShowDataProvidersDialog(messages.ApplicationWindow(), env, messages, data) == IDOK) result = data.chosen;
     return result;
 }
 
@@ -95,11 +96,11 @@ namespace tolmar::win {
 bool WindowsConnectPlatform::FileExists(const std::wstring& path) { return win::FileExists(path); }
 
 std::vector<std::wstring> WindowsConnectPlatform::FindFiles(const std::wstring& folder, const std::wstring& mask) {
-    return tolmar::FindFiles(folder, mask);
+    return tolmar::FindFiles(messages_, folder, mask);
 }
 
 void WindowsConnectPlatform::WriteSetting(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
-    tolmar::WriteSetting(section, key, value);
+    tolmar::WriteSetting(env_, section, key, value);
 }
 
 std::wstring WindowsConnectPlatform::ReadIniValue(const std::wstring& file, const std::wstring& section,
@@ -107,10 +108,10 @@ std::wstring WindowsConnectPlatform::ReadIniValue(const std::wstring& file, cons
     return tolmar::ReadIniValue(file, section, key);
 }
 
-void WindowsConnectPlatform::ShowError(std::wstring_view text) { tolmar::ShowError(text); }
+void WindowsConnectPlatform::ShowError(std::wstring_view text) { messages_.ShowError(text); }
 
 std::wstring WindowsConnectPlatform::ChooseDataProvider(const std::wstring& settingKey) {
-    return tolmar::ChooseDataProvider(settingKey);
+    return tolmar::ChooseDataProvider(env_, messages_, settingKey);
 }
 
 std::unique_ptr<db::CredentialConnection> WindowsConnectPlatform::OpenCredentialConnection(

@@ -30,6 +30,8 @@ constexpr const wchar_t* kNoSelectionText = L"Välj en DataProvider först!";
 // What one showing of the dialog works with.
 struct DialogState {
     DataProvidersDialogData& data;
+    Environment& env;
+    UserMessages& messages;
     UniqueGdiObject listFont;
     // The file last added or opened for editing: the user comes back from the
     // editor to it, so it stays selected when the list is refilled.
@@ -48,18 +50,19 @@ std::wstring RowText(HWND list, int row) {
 }
 
 // The default provider's name, read from the settings every time.
-std::wstring DefaultName(const DataProvidersDialogData& data) {
-    return db::DefaultProviderName(ReadSetting(kSection, data.IniTextPosision));
+std::wstring DefaultName(const DialogState& state) {
+    return db::DefaultProviderName(ReadSetting(state.env, kSection, state.data.IniTextPosision));
 }
 
 // Refills the list from the data-link folder and selects the row of
 // `selectName`, else the row of `otherwise`, else none.
-void FillProviderList(HWND dialog, const std::wstring& selectName, const std::wstring& otherwise = L"") {
+void FillProviderList(HWND dialog, const Environment& env, const std::wstring& selectName,
+                      const std::wstring& otherwise = L"") {
     HWND list = List(dialog);
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
     std::vector<std::wstring> rows;
     WIN32_FIND_DATAW entry;
-    UniqueFind entries(FindFirstFileW((Env().dataLinksPath + L"*.udl").c_str(), &entry));
+    UniqueFind entries(FindFirstFileW((env.dataLinksPath + L"*.udl").c_str(), &entry));
     if (entries) {
         do {
             // Only long names count: "clinic.udlx" matches by its short name.
@@ -73,11 +76,11 @@ void FillProviderList(HWND dialog, const std::wstring& selectName, const std::ws
 }
 
 // The selected row, or nullopt after telling the user to select one.
-std::optional<std::wstring> SelectedRow(HWND dialog) {
+std::optional<std::wstring> SelectedRow(HWND dialog, UserMessages& messages) {
     HWND list = List(dialog);
     const LRESULT row = SendMessageW(list, LB_GETCURSEL, 0, 0);
     if (row == LB_ERR) {
-        ShowInfo(kNoSelectionText);
+        messages.ShowInfo(kNoSelectionText);
         SetFocus(list);
         return std::nullopt;
     }
@@ -114,7 +117,7 @@ void DrawRow(const DRAWITEMSTRUCT& item, const DialogState& state) {
     }
     const std::wstring text = RowText(item.hwndItem, static_cast<int>(item.itemID));
     const bool selected = (item.itemState & ODS_SELECTED) != 0;
-    const db::RowPaint paint = db::PaintForRow(selected, db::SameProviderName(text, DefaultName(state.data)),
+    const db::RowPaint paint = db::PaintForRow(selected, db::SameProviderName(text, DefaultName(state)),
                                                GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_HIGHLIGHTTEXT));
     UniqueGdiObject brush(CreateSolidBrush(paint.background));
     FillRect(dc, &rect, static_cast<HBRUSH>(brush.get()));
@@ -132,39 +135,40 @@ void AddProvider(HWND dialog, DialogState& state) {
     std::wstring name;
     if (!InputQuery(dialog, L"Ny DataProvider", L"DataProviderns namn:", name)) return;
     if (const std::optional<std::wstring> problem = db::ProviderNameProblem(name)) {
-        ShowInfo(*problem);
+        state.messages.ShowInfo(*problem);
         return;
     }
-    std::wstring folder = Env().dataLinksPath;
+    std::wstring folder = state.env.dataLinksPath;
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
     if (!DirectoryExists(folder)) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    const std::wstring fileName = name + L".udl", path = Env().dataLinksPath + fileName;
+    const std::wstring fileName = name + L".udl", path = state.env.dataLinksPath + fileName;
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD code = GetLastError();
         if (code != ERROR_FILE_EXISTS) {
-            ShowError(L"Det gick inte att skapa DataProvider-filen \"" + path + L"\"!\r\r" + SystemErrorTextShort(code));
+            state.messages.ShowError(L"Det gick inte att skapa DataProvider-filen \"" + path + L"\"!\r\r" +
+                                     SystemErrorTextShort(code));
             return;
         }
     }
     file.reset();
     state.touched = fileName;
-    state.data.openEditor(dialog, path);
-    FillProviderList(dialog, fileName);
+    state.data.openEditor(dialog, path, state.env.dataLinksPath);
+    FillProviderList(dialog, state.env, fileName);
 }
 
 void DeleteProvider(HWND dialog, DialogState& state, const std::wstring& row) {
-    if (AskYesNo(L"Radera DataProvider-filen " + row) != IDYES) return;
-    DeleteFileW((Env().dataLinksPath + row).c_str());
+    if (state.messages.AskYesNo(L"Radera DataProvider-filen " + row) != IDYES) return;
+    DeleteFileW((state.env.dataLinksPath + row).c_str());
     state.touched.reset();
-    FillProviderList(dialog, L"");
+    FillProviderList(dialog, state.env, L"");
 }
 
 void Command(HWND dialog, DialogState& state, int id, int code) {
     switch (id) {
         case IDC_DP_OK:
-            if (const auto row = SelectedRow(dialog)) {
-                Env().providerPart.clear();
+            if (const auto row = SelectedRow(dialog, state.messages)) {
+                state.env.providerPart.clear();
                 state.data.chosen = *row;
                 EndDialog(dialog, IDOK);
             }
@@ -173,8 +177,8 @@ void Command(HWND dialog, DialogState& state, int id, int code) {
             EndDialog(dialog, IDCANCEL);
             break;
         case IDC_DP_SET_DEFAULT:
-            if (const auto row = SelectedRow(dialog)) {
-                WriteSetting(kSection, state.data.IniTextPosision, *row);
+            if (const auto row = SelectedRow(dialog, state.messages)) {
+                WriteSetting(state.env, kSection, state.data.IniTextPosision, *row);
                 RedrawWindow(List(dialog), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
             }
             break;
@@ -182,13 +186,13 @@ void Command(HWND dialog, DialogState& state, int id, int code) {
             AddProvider(dialog, state);
             break;
         case IDC_DP_EDIT:
-            if (const auto row = SelectedRow(dialog)) {
+            if (const auto row = SelectedRow(dialog, state.messages)) {
                 state.touched = *row;
-                state.data.openEditor(dialog, Env().dataLinksPath + *row);
+                state.data.openEditor(dialog, state.env.dataLinksPath + *row, state.env.dataLinksPath);
             }
             break;
         case IDC_DP_DELETE:
-            if (const auto row = SelectedRow(dialog)) DeleteProvider(dialog, state, *row);
+            if (const auto row = SelectedRow(dialog, state.messages)) DeleteProvider(dialog, state, *row);
             break;
         case IDC_DP_LIST:
             if (code == LBN_DBLCLK) Command(dialog, state, IDC_DP_EDIT, BN_CLICKED);
@@ -227,7 +231,7 @@ INT_PTR CALLBACK DataProvidersProc(HWND dialog, UINT message, WPARAM wParam, LPA
             // changed files) and selects the file the user last added or
             // edited, else the default file.
             if (state && LOWORD(wParam) != WA_INACTIVE)
-                FillProviderList(dialog, state->touched.value_or(L""), DefaultName(state->data));
+                FillProviderList(dialog, state->env, state->touched.value_or(L""), DefaultName(*state));
             return FALSE;
         case WM_COMMAND:
             if (!state) return FALSE;
@@ -276,12 +280,12 @@ INT_PTR CALLBACK InputQueryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-void OpenWithShell(HWND owner, const std::wstring& path) {
-    ShellExecuteW(owner, L"open", path.c_str(), L"", Env().dataLinksPath.c_str(), SW_SHOWNORMAL);
+void OpenWithShell(HWND owner, const std::wstring& path, const std::wstring& folder) {
+    ShellExecuteW(owner, L"open", path.c_str(), L"", folder.c_str(), SW_SHOWNORMAL);
 }
 
-INT_PTR ShowDataProvidersDialog(HWND owner, DataProvidersDialogData& data) {
-    DialogState state{data, {}};
+INT_PTR ShowDataProvidersDialog(HWND owner, Environment& env, UserMessages& messages, DataProvidersDialogData& data) {
+    DialogState state{data, env, messages, {}, {}};
     const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DATAPROVIDERS), owner,
                                            DataProvidersProc, reinterpret_cast<LPARAM>(&state));
     ThrowLastErrorIf(result == -1, L"Dialogen för DataProviders kunde inte visas: ");

@@ -9,15 +9,18 @@
 #include <functional>
 #include <string>
 
+#include "tools/environment.h"
+#include "tools/win/messages_win.h"
+
 namespace tolmar::win {
 
 // Opens a data-link file in the platform's data-link editor and returns at
-// once, without waiting for the editor.
-using OpenInEditor = std::function<void(HWND owner, const std::wstring& path)>;
+// once, without waiting for the editor; `folder` is the data-link folder.
+using OpenInEditor = std::function<void(HWND owner, const std::wstring& path, const std::wstring& folder)>;
 
 // ShellExecuteW "open" on the file, with the data-link folder as working
 // folder; what it returns is not examined.
-void OpenWithShell(HWND owner, const std::wstring& path);
+void OpenWithShell(HWND owner, const std::wstring& path, const std::wstring& folder);
 
 struct DataProvidersDialogData {
     // The key in section "DataProvider" of the settings that names the
@@ -29,11 +32,11 @@ struct DataProvidersDialogData {
     std::wstring chosen;
 };
 
-// Shows the chooser modally. IDOK when the user pressed "OK" with a row
-// selected (Env().providerPart is then emptied and data.chosen set);
-// IDCANCEL for every other way of closing it. Throws Error when the dialog
-// cannot be made.
-INT_PTR ShowDataProvidersDialog(HWND owner, DataProvidersDialogData& data);
+// Shows the chooser modally over env.dataLinksPath, its boxes through
+// `messages`. IDOK when the user pressed "OK" with a row selected
+// (env.providerPart is then emptied and data.chosen set); IDCANCEL for every
+// other way of closing it. Throws Error when the dialog cannot be made.
+INT_PTR ShowDataProvidersDialog(HWND owner, Environment& env, UserMessages& messages, DataProvidersDialogData& data);
 
 // The text-input box: a caption, a prompt and one line of text. True when the
 // user confirmed; `text` then holds what was typed, unchanged.
