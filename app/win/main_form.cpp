@@ -74,6 +74,8 @@ void ProcessPendingMessages() {
     }
 }
 
+TolmarForm::~TolmarForm() { session_.messages.SetUnattendedSink({}); }
+
 bool TolmarForm::Create(HWND owner) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW registered{sizeof(registered)};

@@ -19,6 +19,8 @@ class TolmarForm {
 public:
     // The window works for `session`, which outlives it.
     explicit TolmarForm(Session& session) : session_(session) {}
+    // Takes back the unattended sink it may have given the session's boxes.
+    ~TolmarForm();
     TolmarForm(const TolmarForm&) = delete;
     TolmarForm& operator=(const TolmarForm&) = delete;
 
