@@ -107,13 +107,16 @@ struct Fixture {
 
 TEST(LookupScheduler, AttemptsAreTakenInTicketOrderWhateverOrderTheyEndIn) {
     Fixture f;
-    f.reg.held = {Nr(1)};  // the first lookup ends last
+    // The first two lookups are held until every lookup has started, so they
+    // are in flight together whichever worker starts first; the first ends last.
+    f.reg.held = {Nr(1), Nr(2)};
     f.Start({.workers = 4});
     for (int i = 1; i <= 8; ++i) f.scheduler->Submit(static_cast<std::uint64_t>(i), Nr(i));
     ASSERT_TRUE(f.reg.WaitForCalls(8)) << "calls started: " << f.reg.CallCount();
-    // Every other lookup can end while the first is held.
+    // Every other lookup can end while the first two are held.
     std::thread release([&] {
         std::this_thread::sleep_for(50ms);
+        f.reg.Release(Nr(2));
         f.reg.Release(Nr(1));
     });
     for (int i = 1; i <= 8; ++i) {
