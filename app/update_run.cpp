@@ -4,17 +4,13 @@
 #include <exception>
 #include <map>
 
+#include "register/personal_number.h"
 #include "tools/error.h"
 #include "tools/messages.h"
 #include "tools/text.h"
 
 namespace tolmar {
 namespace {
-
-std::wstring Number(std::wstring text) {
-    if (const size_t hyphen = text.find(L'-'); hyphen != std::wstring::npos) text.erase(hyphen, 1);
-    return text;
-}
 
 bool Contains(std::wstring_view haystack, std::wstring_view needle) {
     return haystack.find(needle) != std::wstring_view::npos;
@@ -303,7 +299,7 @@ private:
             nextAhead_ = i + 1;
             std::wstring number;
             try {
-                if (std::unique_ptr<PatientRow> row = db_.OpenPatient(keys_[i])) number = Number(row->Text(L"PERSONNR"));
+                if (std::unique_ptr<PatientRow> row = db_.OpenPatient(keys_[i])) number = WithoutFirstHyphen(row->Text(L"PERSONNR"));
             } catch (const std::exception&) {
                 continue;
             }
@@ -449,7 +445,7 @@ private:
             DropLookupAhead(index);
             return;
         }
-        const std::wstring number = row ? Number(row->Text(L"PERSONNR")) : std::wstring();
+        const std::wstring number = row ? WithoutFirstHyphen(row->Text(L"PERSONNR")) : std::wstring();
         if (number.size() != kPersonalNumberLengthForRun) {
             Problem(L"Felaktigt personnummer: " + number);
             DropLookupAhead(index);

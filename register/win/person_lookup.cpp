@@ -117,7 +117,7 @@ LookupAttempt AttemptLookup(RegisterSession& session, LookupDocuments& documents
         }
         store.errorText.reset();
 
-        PersonAnswer answer = ReadPersonAnswer(std::move(R), workingText);
+        PersonAnswer answer = ReadPersonAnswer(std::move(R), asked.PersonalNumber.str(), workingText);
         if (answer.ReturnCode == ReturnCode::Failure) throw Error(answer.failure);
         attempt.returnCode = answer.ReturnCode;
         if (attempt.returnCode == ReturnCode::Found) attempt.record = std::move(answer.Record);

@@ -138,7 +138,7 @@ TEST(ReplyGuard, AnswerValuesReachTheRecordClean) {
         L"<cn_fo_addr2>Storgatan\t</cn_fo_addr2><cn_fo_addr1>1¤B</cn_fo_addr1>"
         L"<cn_fo_zcode>903\r25</cn_fo_zcode><cn_fo_city>UMEÅ¤AV¤K</cn_fo_city>"
         L"<cn_su_code>¤</cn_su_code></PersonInfo><Relation>R¤1\n</Relation></PopulationManager>";
-    const PersonAnswer got = ReadPersonAnswer(R);
+    const PersonAnswer got = ReadPersonAnswer(R, L"194501011234");
     ASSERT_EQ(got.ReturnCode, ReturnCode::Found);
     const PersonRecord& r = got.Record;
     EXPECT_EQ(r.FirstName, std::wstring_view(L"Anna Evil"));
