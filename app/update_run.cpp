@@ -12,6 +12,22 @@
 namespace tolmar {
 namespace {
 
+// The line of a row whose personal number cannot be looked up. A number
+// that is there but malformed names the row well enough; a row without one
+// (its PERSONNR empty, or the row gone or unreachable because it has no key)
+// is named by its place in the patient list and its key.
+std::wstring BadNumberLine(const std::wstring& number, const std::wstring& key, std::size_t index) {
+    std::wstring line = L"Felaktigt personnummer: " + number;
+    if (!number.empty()) return line;
+    constexpr std::size_t kShownKey = 100;  // a key is the database's text: shown short
+    line += L"saknas (rad " + std::to_wstring(index + 1) + L" i patientlistan, ";
+    if (IsBlank(key))
+        line += L"saknar PATIENTNR)";
+    else
+        line += L"PATIENTNR " + (key.size() <= kShownKey ? key : key.substr(0, kShownKey) + L"...") + L")";
+    return line;
+}
+
 bool Contains(std::wstring_view haystack, std::wstring_view needle) {
     return haystack.find(needle) != std::wstring_view::npos;
 }
@@ -447,7 +463,7 @@ private:
         }
         const std::wstring number = row ? WithoutFirstHyphen(row->Text(L"PERSONNR")) : std::wstring();
         if (number.size() != kPersonalNumberLengthForRun) {
-            Problem(L"Felaktigt personnummer: " + number);
+            Problem(BadNumberLine(number, key, index));
             DropLookupAhead(index);
             return;
         }

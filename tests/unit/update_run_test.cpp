@@ -454,6 +454,28 @@ TEST(UpdateRun, LookupOutcomesAndBadNumbersNeverStopTheRun) {
     EXPECT_NE(std::find(h.view.captions.begin(), h.view.captions.end(), L"Fel: -400"), h.view.captions.end());
 }
 
+// A row with no personal number at all is named by its place in the list
+// and its key, so that someone can find it; a malformed number names itself.
+TEST(UpdateRun, ARowWithoutANumberOrKeyIsNamedByItsPlace) {
+    Harness h;
+    h.table.Add(L"5", Row(L"", L"X", L"Y", L"", L"", L""));
+    h.table.order.push_back(L"");    // PATIENTNR NULL in a table without a key
+    h.table.order.push_back(L"77");  // deleted since the list was read
+    h.table.Add(L"8", Row(L"1950", L"X", L"Y", L"", L"", L""));
+    h.table.order.push_back(std::wstring(300, L'9'));
+    h.Run();
+    EXPECT_EQ(h.view.lines,
+              (std::vector<std::wstring>{
+                  L"Felaktigt personnummer: saknas (rad 1 i patientlistan, PATIENTNR 5)",
+                  L"Felaktigt personnummer: saknas (rad 2 i patientlistan, saknar PATIENTNR)",
+                  L"Felaktigt personnummer: saknas (rad 3 i patientlistan, PATIENTNR 77)",
+                  L"Felaktigt personnummer: 1950",
+                  L"Felaktigt personnummer: saknas (rad 5 i patientlistan, PATIENTNR " + std::wstring(100, L'9') +
+                      L"...)",
+                  L"Antal poster redigerade: 0"}));
+    EXPECT_TRUE(h.lookup.asked.empty());
+}
+
 TEST(UpdateRun, TheEleventhFailedSaveStopsTheRun) {
     for (int failures : {10, 11}) {
         SCOPED_TRACE(failures);
