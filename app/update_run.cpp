@@ -315,7 +315,9 @@ private:
             nextAhead_ = i + 1;
             std::wstring number;
             try {
-                if (std::unique_ptr<PatientRow> row = db_.OpenPatient(keys_[i])) number = WithoutFirstHyphen(row->Text(L"PERSONNR"));
+                if (keys_[i].empty()) continue;  // no key names no row
+                if (std::unique_ptr<PatientRow> row = db_.OpenPatient(keys_[i]))
+                    number = WithoutFirstHyphen(row->Text(L"PERSONNR"));
             } catch (const std::exception&) {
                 continue;
             }
@@ -451,9 +453,12 @@ private:
     void HandlePatient(const std::wstring& key, size_t index) {
         if (scheduler_) LookAhead(index);
         // A row deleted since the list was read has no personal number.
+        // A list row without a key (PATIENTNR NULL) names no row of KUNDER:
+        // "PATIENTNR = NULL" holds for none, and some databases refuse an
+        // empty key for a number column.
         std::unique_ptr<PatientRow> row;
         try {
-            row = db_.OpenPatient(key);
+            if (!key.empty()) row = db_.OpenPatient(key);
         } catch (const DuplicateKeyError& e) {
             // Neither row can be saved by its key: no lookup, no save, and no
             // failed save either, for nothing was tried.
