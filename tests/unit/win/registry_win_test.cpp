@@ -246,7 +246,9 @@ TEST(RegistryWin, AnUnmarkedUtf8FileReadsAsTheSameTextMarkedAsUtf16) {
     const int n = MultiByteToWideChar(CP_ACP, 0, "hemligt\xC5\xC4\xD6\x80", -1, decoded, 32);
     ASSERT_GT(n, 0);
     EXPECT_EQ(ToUtf8(ReadIniValue(dir / L"cp1252.ini", L"PopulationManager", L"LOG_PWD")), ToUtf8(decoded));
-    if (GetACP() == 1252) EXPECT_EQ(std::wstring(decoded), L"hemligtÅÄÖ€");
+    if (GetACP() == 1252) {
+        EXPECT_EQ(std::wstring(decoded), L"hemligtÅÄÖ€");
+    }
 
     // Read as UTF-8, a value too long to read whole is refused as the platform's is.
     dir.WriteFile(L"long.ini", "[s]\r\nk=\xC3\x85" + std::string(1u << 20, 'x') + "\r\n");
