@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "register/endpoint_text.h"
 #include "register/person_answer.h"
 #include "register/reply_guard.h"
 #include "register/soap_headers.h"
@@ -97,7 +98,7 @@ LookupAttempt AttemptLookup(RegisterSession& session, LookupDocuments& documents
         login.SetPassword(settings.logPwd);
         std::unique_ptr<WsPopManSoap> proxy =
             GetWsPopManSoap(session.http(), documents.parser, attempt.lastErrors, false, settings.logAddr);
-        if (!proxy) throw Error(L"Registrets tjänst kunde inte nås på " + settings.logAddr);
+        if (!proxy) throw Error(L"Registrets tjänst kunde inte nås på " + MaskedEndpoint(settings.logAddr));
         std::wstring R = proxy->GetPerson(login, asked.PersonalNumber.str(), settings.flagOtherArchive);
         workingText = R;
 
