@@ -51,18 +51,6 @@ bool IsDeceased(const PersonRecord& person) {
 
 }  // namespace
 
-std::wstring ConnectionIdentity(std::wstring_view connectionString) {
-    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a, 64 bits
-    for (wchar_t c : UpperLocale(connectionString)) {
-        hash ^= static_cast<std::uint16_t>(c);
-        hash *= 1099511628211ull;
-    }
-    static const wchar_t kHex[] = L"0123456789abcdef";
-    std::wstring text(16, L'0');
-    for (int i = 15; i >= 0; --i, hash >>= 4) text[static_cast<size_t>(i)] = kHex[hash & 15];
-    return text;
-}
-
 bool IsRefusedValue(std::wstring_view diagnostics) {
     // SQLSTATE classes 22 (data exception: a value too long, not a date) and
     // 23 (a constraint); SQLite words its constraint failures without them.

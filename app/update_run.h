@@ -170,10 +170,6 @@ bool IsRefusedValue(std::wstring_view diagnostics);
 // derived from the personal number, which the rest of the row does not need.
 inline constexpr std::wstring_view kDerivedColumns[] = {L"KONTROLLNR", L"FODELSEDAG"};
 
-// A short name of a database connection for telling runs on the same
-// database apart: a hash of the upper-cased connection string, in hex.
-std::wstring ConnectionIdentity(std::wstring_view connectionString);
-
 // "12345" -> "123 45"; any other length unchanged.
 std::wstring PostNumberWithSpace(std::wstring_view postNumber);
 

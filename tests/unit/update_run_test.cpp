@@ -692,14 +692,6 @@ TEST(UpdateRun, OneRunAtATimeForADatabase) {
     EXPECT_EQ(granted.view.lines, std::vector<std::wstring>{L"Antal poster redigerade: 2"});
 }
 
-TEST(UpdateRun, ConnectionIdentityIgnoresCaseAndTellsDatabasesApart) {
-    const std::wstring a = ConnectionIdentity(L"Driver={SQLite3};Database=C:\\klinik\\a.db");
-    EXPECT_EQ(a.size(), 16u);
-    EXPECT_EQ(a, ConnectionIdentity(L"DRIVER={SQLITE3};DATABASE=c:\\KLINIK\\A.DB"));
-    EXPECT_NE(a, ConnectionIdentity(L"Driver={SQLite3};Database=C:\\klinik\\b.db"));
-    EXPECT_EQ(a.find_first_not_of(L"0123456789abcdef"), std::wstring::npos) << ToUtf8(a);
-}
-
 // ---- the change journal, preview, undo and exit codes ------------------------------------------
 
 // Every saved row leaves one record per changed column; a batch's records
