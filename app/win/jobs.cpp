@@ -8,6 +8,7 @@
 
 #include "app/notification.h"
 #include "app/update_run.h"
+#include "tools/db/connection_identity.h"
 #include "app/win/db/odbc_patient_database.h"
 #include "app/win/errors_file.h"
 #include "app/win/journal_file.h"
