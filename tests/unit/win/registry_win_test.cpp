@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "registry_keys.h"
 #include "tools/error.h"
 #include "tools/text.h"
 #include "tools/win/registry.h"
@@ -19,10 +20,7 @@ using tolmar::test::TempFolder;
 
 namespace {
 
-bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
-    win::UniqueHkey key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
-}
+using tolmar::test::reg::KeyExists;
 
 void WriteRaw(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
     win::UniqueHkey key;
@@ -246,7 +244,9 @@ TEST(RegistryWin, AnUnmarkedUtf8FileReadsAsTheSameTextMarkedAsUtf16) {
     const int n = MultiByteToWideChar(CP_ACP, 0, "hemligt\xC5\xC4\xD6\x80", -1, decoded, 32);
     ASSERT_GT(n, 0);
     EXPECT_EQ(ToUtf8(ReadIniValue(dir / L"cp1252.ini", L"PopulationManager", L"LOG_PWD")), ToUtf8(decoded));
-    if (GetACP() == 1252) EXPECT_EQ(std::wstring(decoded), L"hemligtÅÄÖ€");
+    if (GetACP() == 1252) {
+        EXPECT_EQ(std::wstring(decoded), L"hemligtÅÄÖ€");
+    }
 
     // Read as UTF-8, a value too long to read whole is refused as the platform's is.
     dir.WriteFile(L"long.ini", "[s]\r\nk=\xC3\x85" + std::string(1u << 20, 'x') + "\r\n");
