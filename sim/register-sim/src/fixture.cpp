@@ -93,13 +93,13 @@ std::string result_document(const Person& p) {
   return doc;
 }
 
-void Registry::add(Person person) {
+void PersonStore::add(Person person) {
   person.document = result_document(person);
   std::string key = person.pnr;
   persons_.insert_or_assign(std::move(key), std::move(person));
 }
 
-const Person* Registry::find(const std::string& pnr) const {
+const Person* PersonStore::find(const std::string& pnr) const {
   const auto it = persons_.find(pnr);
   return it == persons_.end() ? nullptr : &it->second;
 }
@@ -136,7 +136,7 @@ void check_relations(const std::vector<std::pair<std::string_view, int>>& relati
 
 }  // namespace
 
-void load_fixture(std::istream& in, const std::string& source, Registry& registry) {
+void load_fixture(std::istream& in, const std::string& source, PersonStore& store) {
   std::deque<Person> persons;
   std::vector<std::pair<std::string_view, int>> relations;
   std::unordered_map<std::string, int> first_line;
@@ -230,13 +230,13 @@ void load_fixture(std::istream& in, const std::string& source, Registry& registr
   }
   finish();
   check_relations(relations, source);
-  for (auto& p : persons) registry.add(std::move(p));
+  for (auto& p : persons) store.add(std::move(p));
 }
 
-void load_fixture_file(const std::string& path, Registry& registry) {
+void load_fixture_file(const std::string& path, PersonStore& store) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw FixtureError(path + ": cannot be opened");
-  load_fixture(in, path, registry);
+  load_fixture(in, path, store);
 }
 
 std::string synthetic_pnr(int number) {
@@ -245,7 +245,7 @@ std::string synthetic_pnr(int number) {
   return buf;
 }
 
-void add_synthetic(Registry& registry, int count) {
+void add_synthetic(PersonStore& store, int count) {
   static const char* const given[] = {"Anna Maria", "Lars Erik", "Åsa", "Karl-Johan Olof", "Eva Linnéa",
                                       "Per",        "Märta Ingrid", "Nils Göran"};
   static const char* const called[] = {"Anna", "Lars", "Åsa", "Karl-Johan", "Eva", "Per", "Märta", "Nils"};
@@ -288,7 +288,7 @@ void add_synthetic(Registry& registry, int count) {
       tag("PO_SEX", i % 4 == 0 ? "K" : "M");
       tag("PO_SECRET", i % 107 == 0 ? "J" : "N");
     }
-    registry.add(std::move(p));
+    store.add(std::move(p));
   }
 }
 

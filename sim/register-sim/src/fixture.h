@@ -37,7 +37,7 @@ class FixtureError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-class Registry {
+class PersonStore {
  public:
   // Adds or replaces a person; builds its result document.
   void add(Person person);
@@ -48,15 +48,15 @@ class Registry {
   std::unordered_map<std::string, Person> persons_;
 };
 
-// Reads fixture text into `registry`. `source` names the input in error
+// Reads fixture text into `store`. `source` names the input in error
 // messages ("FILE:LINE: ..."). Throws FixtureError.
-void load_fixture(std::istream& in, const std::string& source, Registry& registry);
-void load_fixture_file(const std::string& path, Registry& registry);
+void load_fixture(std::istream& in, const std::string& source, PersonStore& store);
+void load_fixture_file(const std::string& path, PersonStore& store);
 
 // Adds persons 1..count with personal numbers "19" + the number padded to
 // ten digits; odd numbers are of the cn family, even numbers of the PO
 // family (see README.md).
-void add_synthetic(Registry& registry, int count);
+void add_synthetic(PersonStore& store, int count);
 std::string synthetic_pnr(int number);
 
 // The result document for a person (found or not) and the one for a

@@ -24,10 +24,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  Registry registry;
+  PersonStore store;
   try {
-    add_synthetic(registry, cl.synthetic);
-    for (const auto& f : cl.fixtures) load_fixture_file(f, registry);
+    add_synthetic(store, cl.synthetic);
+    for (const auto& f : cl.fixtures) load_fixture_file(f, store);
   } catch (const FixtureError& e) {
     std::cerr << "register-sim: " << e.what() << "\n";
     return 1;
@@ -41,8 +41,8 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-  const size_t persons = registry.size();
-  Simulator sim(cl.options, std::move(registry));
+  const size_t persons = store.size();
+  Simulator sim(cl.options, std::move(store));
   try {
     sim.start();
   } catch (const std::exception& e) {

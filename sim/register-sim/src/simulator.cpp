@@ -112,8 +112,8 @@ std::string no_result_body(const std::string& document, int children) {
 
 }  // namespace
 
-Simulator::Simulator(Options options, Registry registry)
-    : options_(std::move(options)), registry_(std::move(registry)), server_(std::make_unique<httplib::Server>()) {
+Simulator::Simulator(Options options, PersonStore store)
+    : options_(std::move(options)), store_(std::move(store)), server_(std::make_unique<httplib::Server>()) {
   const size_t threads = static_cast<size_t>(options_.threads > 0 ? options_.threads : 1);
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   server_->set_keep_alive_max_count(100000);
@@ -275,7 +275,7 @@ void Simulator::handle_soap(const httplib::Request& req, httplib::Response& res)
     return;
   }
 
-  const Person* person = registry_.find(request.pnr);
+  const Person* person = store_.find(request.pnr);
   std::optional<Injection> inj = take_runtime_injection(request.pnr);
   if (!inj && person && person->inject) inj = person->inject;
   const std::string& document = person ? person->document : not_found_document();

@@ -1,5 +1,5 @@
 // The simulated population register: an HTTP server on the loopback
-// interface that answers WsPopManSoap requests from a registry of persons,
+// interface that answers WsPopManSoap requests from a store of persons,
 // with fault injection, request recording and control endpoints.
 #pragma once
 
@@ -49,7 +49,7 @@ struct RecordedRequest {
 
 struct Stats {
   uint64_t requests = 0;        // POSTs to the endpoint
-  uint64_t served = 0;          // GetPerson answers from the registry (found or not)
+  uint64_t served = 0;          // GetPerson answers from the store (found or not)
   uint64_t found = 0;
   uint64_t not_found = 0;
   uint64_t bad_requests = 0;
@@ -61,7 +61,7 @@ struct Stats {
 
 class Simulator {
  public:
-  Simulator(Options options, Registry registry);
+  Simulator(Options options, PersonStore store);
   ~Simulator();
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
@@ -92,7 +92,7 @@ class Simulator {
   void record(RecordedRequest r, std::initializer_list<uint64_t Stats::*> counters);
 
   Options options_;
-  Registry registry_;
+  PersonStore store_;
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_ = 0;

@@ -9,10 +9,10 @@ namespace regsim {
 namespace {
 
 using test::person_info;
-using test::registry_from;
+using test::store_from;
 
 TEST(Fixture, ExampleFileServesEveryKindOfPerson) {
-  Registry r;
+  PersonStore r;
   load_fixture_file(REGISTER_SIM_EXAMPLE_FIXTURE, r);
 
   const Person* cn = r.find("194501011234");
@@ -47,7 +47,7 @@ TEST(Fixture, ExampleFileServesEveryKindOfPerson) {
 }
 
 TEST(Fixture, TagsKeepTheirOrderAndCanonicalSpelling) {
-  const Registry r = registry_from(
+  const PersonStore r = store_from(
       "person 1 PO\n"
       "  po_lname : Ek\n"
       "PO_FNAME:Bo\n"
@@ -87,7 +87,7 @@ TEST(Fixture, MistakesAreReportedWithTheirLine) {
   };
   for (const Case& c : cases) {
     try {
-      registry_from(c.text);
+      store_from(c.text);
       ADD_FAILURE() << "accepted: " << c.text;
     } catch (const FixtureError& e) {
       EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what() << "\nexpected: " << c.error;
@@ -96,7 +96,7 @@ TEST(Fixture, MistakesAreReportedWithTheirLine) {
 }
 
 TEST(Fixture, SyntheticPersonsAlternateFamiliesAndFixtureWins) {
-  Registry r;
+  PersonStore r;
   add_synthetic(r, 4);
   EXPECT_EQ(r.size(), 4u);
   EXPECT_EQ(synthetic_pnr(1), "190000000001");

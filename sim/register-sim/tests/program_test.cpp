@@ -110,7 +110,7 @@ TEST(Program, HelpPrintsTheCommandLine) {
 TEST(Program, RefusesBadArgumentsAndFixtures) {
   const std::string bad_fixture = ::testing::TempDir() + "register_sim_bad_fixture.txt";
   std::ofstream(bad_fixture) << "person 1 cn\ncn_fnamn: Al\n";
-  Simulator holder(Options{}, Registry{});
+  Simulator holder(Options{}, PersonStore{});
   const std::string busy_port = std::to_string(holder.start());
 
   struct Case {

@@ -537,9 +537,9 @@ TEST_F(ServerTest, WsdlDescribesTheServiceAtItsOwnAddress) {
 }
 
 TEST(ServerThroughput, ServesLookupsAtBenchmarkRate) {
-  Registry registry;
-  add_synthetic(registry, 10000);
-  auto sim = std::make_unique<Simulator>(Options{}, std::move(registry));
+  PersonStore store;
+  add_synthetic(store, 10000);
+  auto sim = std::make_unique<Simulator>(Options{}, std::move(store));
   const int port = sim->start();
 
   constexpr int kClients = 4;

@@ -19,15 +19,15 @@ std::string get_person_body(const GetPersonCall& call) {
          "</flagOtherArchive></GetPerson></SOAP-ENV:Body></SOAP-ENV:Envelope>";
 }
 
-Registry registry_from(const std::string& fixture_text) {
-  Registry r;
+PersonStore store_from(const std::string& fixture_text) {
+  PersonStore r;
   std::istringstream in(fixture_text);
   load_fixture(in, "test", r);
   return r;
 }
 
 RunningSim::RunningSim(const std::string& fixture_text, Options options)
-    : sim_(std::make_unique<Simulator>(std::move(options), registry_from(fixture_text))) {
+    : sim_(std::make_unique<Simulator>(std::move(options), store_from(fixture_text))) {
   port_ = sim_->start();
   client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
   client_->set_connection_timeout(5);

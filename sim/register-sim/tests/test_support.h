@@ -25,7 +25,7 @@ struct GetPersonCall {
 };
 std::string get_person_body(const GetPersonCall& call = {});
 
-Registry registry_from(const std::string& fixture_text);
+PersonStore store_from(const std::string& fixture_text);
 
 // A simulator serving `fixture_text` on a free port, with a client to it.
 class RunningSim {
