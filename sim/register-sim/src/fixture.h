@@ -17,35 +17,35 @@ namespace regsim {
 enum class Family { Cn, Po, NotFound };
 
 struct Person {
-  std::string pnr;
-  Family family = Family::NotFound;
-  // Tags of PersonInfo in the order written, canonical spelling.
-  std::vector<std::pair<std::string, std::string>> tags;
-  // Raw XML content of the Relation element.
-  std::string relation;
-  // A result string given verbatim, replacing the generated document.
-  std::optional<std::string> result;
-  // How this person's requests are answered when no run-time injection
-  // applies.
-  std::optional<Injection> inject;
-  // The GetPersonResult string, built once when the person is added.
-  std::string document;
+    std::string pnr;
+    Family family = Family::NotFound;
+    // Tags of PersonInfo in the order written, canonical spelling.
+    std::vector<std::pair<std::string, std::string>> tags;
+    // Raw XML content of the Relation element.
+    std::string relation;
+    // A result string given verbatim, replacing the generated document.
+    std::optional<std::string> result;
+    // How this person's requests are answered when no run-time injection
+    // applies.
+    std::optional<Injection> inject;
+    // The GetPersonResult string, built once when the person is added.
+    std::string document;
 };
 
 class FixtureError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 class PersonStore {
- public:
-  // Adds or replaces a person; builds its result document.
-  void add(Person person);
-  const Person* find(const std::string& pnr) const;
-  size_t size() const { return persons_.size(); }
+public:
+    // Adds or replaces a person; builds its result document.
+    void add(Person person);
+    const Person* find(const std::string& pnr) const;
+    size_t size() const { return persons_.size(); }
 
- private:
-  std::unordered_map<std::string, Person> persons_;
+private:
+    std::unordered_map<std::string, Person> persons_;
 };
 
 // Reads fixture text into `store`. `source` names the input in error
