@@ -185,11 +185,10 @@ TEST(RegistryWin, ReadIniValueWithABareNameReadsTheWindowsFolder) {
     dir.WriteFile(L"tolmar_bare_test.ini", "[s]\r\nk=current\r\n");
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring inWindows = std::wstring(windows) + L"\\tolmar_bare_test.ini";
+    const test::ScopedFile inWindows(std::wstring(windows) + L"\\tolmar_bare_test.ini");
     EXPECT_EQ(ReadIniValue(L"tolmar_bare_test.ini", L"s", L"k"), L"");
-    ASSERT_TRUE(WritePrivateProfileStringW(L"s", L"k", L"windows", inWindows.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"s", L"k", L"windows", inWindows.path().c_str()));
     EXPECT_EQ(ReadIniValue(L"tolmar_bare_test.ini", L"s", L"k"), L"windows");
-    DeleteFileW(inWindows.c_str());
 }
 
 // Notepad saves UTF-8 without a byte-order mark. Such a file must give the
