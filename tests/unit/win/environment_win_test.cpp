@@ -35,8 +35,8 @@ public:
         for (const auto& key : keys_) {
             std::wstring path = std::wstring(kSettingsRoot) + key;
             path.pop_back();
-            test::DeleteTree(HKEY_CURRENT_USER, path);
-            test::DeleteTree(HKEY_LOCAL_MACHINE, path);
+            test::reg::DeleteTree(HKEY_CURRENT_USER, path);
+            test::reg::DeleteTree(HKEY_LOCAL_MACHINE, path);
         }
     }
     void Forget(const std::wstring& appKey) { keys_.push_back(appKey); }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "registry_keys.h"
 #include "tools/error.h"
 #include "tools/text.h"
 #include "tools/win/registry.h"
@@ -19,10 +20,7 @@ using tolmar::test::TempFolder;
 
 namespace {
 
-bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
-    win::UniqueHkey key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
-}
+using tolmar::test::reg::KeyExists;
 
 void WriteRaw(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
     win::UniqueHkey key;
@@ -187,11 +185,10 @@ TEST(RegistryWin, ReadIniValueWithABareNameReadsTheWindowsFolder) {
     dir.WriteFile(L"tolmar_bare_test.ini", "[s]\r\nk=current\r\n");
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring inWindows = std::wstring(windows) + L"\\tolmar_bare_test.ini";
+    const test::ScopedFile inWindows(std::wstring(windows) + L"\\tolmar_bare_test.ini");
     EXPECT_EQ(ReadIniValue(L"tolmar_bare_test.ini", L"s", L"k"), L"");
-    ASSERT_TRUE(WritePrivateProfileStringW(L"s", L"k", L"windows", inWindows.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"s", L"k", L"windows", inWindows.path().c_str()));
     EXPECT_EQ(ReadIniValue(L"tolmar_bare_test.ini", L"s", L"k"), L"windows");
-    DeleteFileW(inWindows.c_str());
 }
 
 // Notepad saves UTF-8 without a byte-order mark. Such a file must give the
