@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "tools/error.h"
@@ -100,6 +101,16 @@ std::wstring RawHeaders(HINTERNET request) {
 // told that the exchange ended: closing a request whose reply was not read to
 // its end makes WinINet read on (to keep the connection for another request),
 // and the caller must not wait for that.
+//
+// WinINet's own reading-on can also hand the connection back for the next
+// request when it has read what it took for the end of the reply (Wine's
+// does, measured against a register that gives its length twice): the rest
+// of the register's reply is then read as the next patient's answer. So the
+// handles of an exchange that did not end with a reply read whole (refused,
+// cut short, abandoned at the deadline) are not closed at once but kept by
+// the session (HttpSession::Shared::Keep): their connection stays theirs and
+// is never handed to another request, and it is closed when the session
+// ends or when another such exchange takes its place.
 struct ExchangeHandles {
     UniqueInternet connection;
     UniqueInternet request;
@@ -181,6 +192,18 @@ struct HttpSession::Shared {
     unsigned idle = 0;    // threads waiting for an exchange and not yet promised one
     bool ending = false;  // the session has ended: idle threads end
     UniqueInternet internet;  // opened at the first exchange, closed with the last user
+    // The last exchange that did not end with a reply read whole; closed
+    // before `internet` (members end in reverse order).
+    ExchangeHandles failed;
+
+    // Keeps the handles of a failed exchange in place of the one before,
+    // which is closed here, on the calling (worker) thread.
+    void Keep(ExchangeHandles handles) {
+        ExchangeHandles before;
+        std::lock_guard lock(mutex);
+        before = std::exchange(failed, std::move(handles));
+        // `before` is closed after the lock is released: it is declared first.
+    }
 
     // The WinINet session; throws NetworkFailure when it cannot be opened.
     HINTERNET Internet() {
@@ -206,8 +229,10 @@ namespace {
 // leave the thread: the caller reads what failed.
 void Run(HttpSession::Shared& shared, Transfer& x) {
     ExchangeHandles handles;
+    bool whole = false;
     try {
         Perform(shared.Internet(), x, handles);
+        whole = true;
     } catch (const NetworkFailure& failure) {
         x.error = failure.code;
         if (failure.code == ERROR_INTERNET_TIMEOUT || x.Remaining() == 0) x.timedOut = true;
@@ -219,6 +244,7 @@ void Run(HttpSession::Shared& shared, Transfer& x) {
         x.done = true;
     }
     x.ended.notify_all();
+    if (!whole && handles.request) shared.Keep(std::move(handles));
 }
 
 // What a new thread starts with.

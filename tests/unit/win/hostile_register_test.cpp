@@ -260,12 +260,16 @@ TEST_F(HostileLookup, RepliesOverTheLimitAreRefused) {
 // A reply whose framing is refused (its announced length over the limit,
 // its length given twice, or given two ways) ends its exchange at once,
 // however much the register goes on sending, and the next exchange of the
-// same session, to the same register, gets its answer. The register keeps
-// each connection open for another request, as a register does.
+// same session, to the same register, gets its answer on a connection of
+// its own: not on the refused reply's, where the rest of that reply would
+// be read as the answer. The register keeps each connection open for
+// another request, as a register does.
 TEST(HostileRegisterFraming, ARefusedReplyEndsAtOnceAndTheNextExchangeIsAnswered) {
     const std::string good =
         hostile::WithoutClose(hostile::PersonReply(hostile::CnDocument({{"cn_fname", "Nästa"}, {"cn_lname", "Patient"}})));
-    const std::string body = hostile::PaddedPersonReplyBody(hostile::CnDocument({{"cn_fname", "Fel"}}), 0);
+    // Larger than what WinINet takes in with the headers, so that what it
+    // leaves of the body stays on the connection.
+    const std::string body = hostile::PaddedPersonReplyBody(hostile::CnDocument({{"cn_fname", "Fel"}}), 100000);
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\n";
     struct Case {
         const char* name;
@@ -278,6 +282,9 @@ TEST(HostileRegisterFraming, ARefusedReplyEndsAtOnceAndTheNextExchangeIsAnswered
          ReplyTooLargeText()},
         {"two lengths, the first short",
          {{{head + "Content-Length: 10\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body}}},
+         ReplyLengthRepeatedText()},
+        {"two lengths, the second short",
+         {{{head + "Content-Length: " + std::to_string(body.size()) + "\r\nContent-Length: 10\r\n\r\n" + body}}},
          ReplyLengthRepeatedText()},
         {"length and chunked",
          {{{head + "Content-Length: 10\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nabcde\r\n0\r\n\r\n"}}},
@@ -300,6 +307,7 @@ TEST(HostileRegisterFraming, ARefusedReplyEndsAtOnceAndTheNextExchangeIsAnswered
         EXPECT_EQ(next.status, 200u);
         EXPECT_EQ(next.body, good.substr(good.find("\r\n\r\n") + 4));
         EXPECT_EQ(reg.Requests(), 2);
+        EXPECT_EQ(reg.Connections(), 2) << "the refused reply's connection was used again";
         std::printf("%s: refused in %.3f s; %d connection(s), %d closed by the client\n", c.name, took,
                     reg.Connections(), reg.ClosedByClient());
     }
