@@ -75,8 +75,10 @@ const std::wstring kFramedTwoWays = L"Svaret från registret anger sin längd p�
 const std::string kSoapHead = "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\n";
 
 // A reply whose length is given twice: first short, then the whole body's.
+// The body is larger than what comes in with the headers, so that a client
+// that reads it by the short length leaves the rest on the connection.
 std::string TwoLengthsReply(std::string_view document) {
-    const std::string body = hostile::PaddedPersonReplyBody(document, 0);
+    const std::string body = hostile::PaddedPersonReplyBody(document, 100000);
     return kSoapHead + "Content-Length: 10\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
@@ -306,6 +308,7 @@ TEST(HostileRegisterKeptConnection, ABadlyFramedReplyFailsOnlyItsOwnPatient) {
     EXPECT_EQ(rows.at(2).at(L"EFTERNAMN"), L"Patient");
     EXPECT_LT(took, 10.0) << "a lookup waited for its deadline";
     EXPECT_EQ(reg.Requests(), 2);
+    EXPECT_EQ(reg.Connections(), 2) << "the refused reply's connection was used again";
     std::printf("two patients: %.2f s, %d connection(s) for %d requests, %d closed by the program\n", took,
                 reg.Connections(), reg.Requests(), reg.ClosedByClient());
 }
