@@ -299,7 +299,7 @@ HttpSession::~HttpSession() {
 }
 
 bool AllowConnectionsPerServer(unsigned long count) {
-    DWORD value = count;
+    DWORD value = count + 1;  // the kept failed exchange holds one
     bool taken = true;
     for (DWORD option : {DWORD{INTERNET_OPTION_MAX_CONNS_PER_SERVER}, DWORD{INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER}})
         taken = InternetSetOptionW(nullptr, option, &value, sizeof(value)) && taken;
