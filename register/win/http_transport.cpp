@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "register/endpoint_text.h"
 #include "tools/error.h"
 #include "tools/text.h"
 #include "tools/win/unique.h"
@@ -329,7 +330,7 @@ HttpReply HttpTransport::Exchange(const wchar_t* verb, std::wstring_view headers
                                   std::wstring_view action) const {
     const ULONGLONG start = GetTickCount64();
     auto fail = [&](const std::wstring& text) -> Error {
-        return Error(text + L" - URL:" + url_ + L" - SOAPAction:" + std::wstring(action));
+        return Error(text + L" - URL:" + MaskedEndpoint(url_) + L" - SOAPAction:" + std::wstring(action));
     };
 
     URL_COMPONENTSW parts{sizeof(parts)};
