@@ -1,5 +1,6 @@
 #include "app/win/run_folder.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <algorithm>
@@ -93,6 +94,21 @@ std::wstring EnsureRunsFolder(const std::wstring& appPath) {
                             !(existing & FILE_ATTRIBUTE_REPARSE_POINT);
         if (error != ERROR_ALREADY_EXISTS || !folder)
             throw Error(L"Mappen " + path + L" kunde inte skapas: " + SystemErrorTextShort(error));
+        return path + L"\\";
+    }
+    // Set once more by name: not every file system takes the list from the
+    // creation's attributes, and a folder of the working folder's inherited
+    // rights would let every user read the logs.
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ThrowLastErrorIf(!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted),
+                     L"Åtkomstlistan för körningsmappen kunde inte göras: ");
+    const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                            nullptr, dacl, nullptr);
+    if (set != ERROR_SUCCESS) {
+        RemoveDirectoryW(path.c_str());  // never left open to all
+        throw Error(L"Åtkomstlistan för " + path + L" kunde inte sättas: " + SystemErrorTextShort(set));
     }
     return path + L"\\";
 }
