@@ -164,6 +164,22 @@ namespace {
 using namespace e2e;
 using namespace e2e::upd;
 
+// The run folder's name for the local time `seconds` from now.
+std::wstring RunFolderNameAt(long long seconds) {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart = static_cast<ULONGLONG>(static_cast<long long>(t.QuadPart) + seconds * 10000000LL);
+    const FILETIME ft{t.LowPart, t.HighPart};
+    SYSTEMTIME utc{}, local{};
+    FileTimeToSystemTime(&ft, &utc);
+    SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+    wchar_t name[32];
+    swprintf(name, 32, L"%04u-%02u-%02u %02u%02u%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+             local.wMinute, local.wSecond);
+    return name;
+}
+
 bool Holds(const std::optional<std::string>& text, const std::string& part) {
     return text && text->find(part) != std::string::npos;
 }
@@ -223,21 +239,11 @@ TEST(UpdateAllRunRecord, AStartInASecondAlreadyTakenGetsItsOwnFolder) {
     ProgramRun run(UpdateAll(s));
     // Every second of the next minute already has its run folder.
     ASSERT_TRUE(CreateDirectoryW((run.folder() / L"runs").c_str(), nullptr));
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
     std::set<std::wstring> taken;
     for (int second = -2; second < 60; ++second) {
-        ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
-        t.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(second) * 10000000LL);
-        const FILETIME ft{t.LowPart, t.HighPart};
-        SYSTEMTIME utc{}, local{};
-        FileTimeToSystemTime(&ft, &utc);
-        SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
-        wchar_t name[32];
-        swprintf(name, 32, L"%04u-%02u-%02u %02u%02u%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
-                 local.wMinute, local.wSecond);
+        const std::wstring name = RunFolderNameAt(second);
         if (!taken.insert(name).second) continue;
-        ASSERT_TRUE(CreateDirectoryW((run.folder() / (L"runs\\" + std::wstring(name))).c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW((run.folder() / (L"runs\\" + name)).c_str(), nullptr));
     }
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 0));
@@ -248,6 +254,37 @@ TEST(UpdateAllRunRecord, AStartInASecondAlreadyTakenGetsItsOwnFolder) {
     EXPECT_TRUE(added[0].ends_with(L"-2")) << Utf8(added[0]);
     EXPECT_TRUE(taken.count(added[0].substr(0, added[0].size() - 2))) << Utf8(added[0]);
     EXPECT_TRUE(ErrorsFileHolds(RunLogLines(run.folder()), {Text(L"Antal poster redigerade: 1")}));
+}
+
+// At its start a run removes the run folders older than KeepRunsDays
+// (180 when the setting is not a number of days, which the log says; 0
+// keeps them all), and only those.
+TEST(UpdateAllRunRecord, OldRunFoldersGoAsKeepRunsDaysSays) {
+    constexpr long long kDay = 86400;
+    const struct {
+        const wchar_t* stored;
+        bool tenDaysOldGoes, twoYearsOldGoes, malformedLine;
+    } cases[] = {{L"3", true, true, false}, {L"abc", false, true, true}, {L"0", false, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf8(c.stored));
+        Clinic s(Engine::Sqlite);
+        ProgramRun run(UpdateAll(s));
+        ASSERT_TRUE(reg::WriteString(HKEY_CURRENT_USER, run.registry().KeyPath(L"Tolmar"), L"KeepRunsDays", c.stored));
+        ASSERT_TRUE(CreateDirectoryW((run.folder() / L"runs").c_str(), nullptr));
+        const std::wstring young = L"runs\\" + RunFolderNameAt(-kDay), tenDays = L"runs\\" + RunFolderNameAt(-10 * kDay),
+                           twoYears = L"runs\\" + RunFolderNameAt(-730 * kDay);
+        for (const std::wstring& folder : {young, tenDays, twoYears}) {
+            ASSERT_TRUE(CreateDirectoryW((run.folder() / folder).c_str(), nullptr));
+            ASSERT_TRUE(run.folder().WriteFile(folder + L"\\log.txt", "x"));
+        }
+        ASSERT_TRUE(Start(run, s.reg));
+        ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 0));
+        EXPECT_TRUE(run.folder().Exists(young + L"\\log.txt"));
+        EXPECT_EQ(run.folder().Exists(tenDays), !c.tenDaysOldGoes);
+        EXPECT_EQ(run.folder().Exists(twoYears), !c.twoYearsOldGoes);
+        const auto log = RunLog(run.folder());
+        EXPECT_EQ(Holds(log, "Inst\xC3\xA4llningen KeepRunsDays"), c.malformedLine) << log.value_or("");
+    }
 }
 
 }  // namespace
