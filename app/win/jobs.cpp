@@ -292,14 +292,12 @@ public:
             for (const std::wstring& o : summary_.options) job += L" " + o;
             Log(L"Tolmar07 version " + summary_.version + L", " + job);
             Log(L"Dator " + ComputerName() + L", konto " + AccountName());
-            const std::wstring address = session.lookups.settings().Current(session.environment.appPath + L"tolmar.ini").logAddr;
-            if (summary_.mode != RunKind::Undo)
-                Log(L"Registret: " + MaskedEndpoint(address.empty() ? std::wstring(kDefaultEndpoint) : address));
+            if (summary_.mode != RunKind::Undo) LogRegister(session);
             for (const std::wstring& line : before) Log(line);
             Retention(session, runs);
         } catch (const std::exception& e) {
             log_.reset();
-            lines_.Add(L"Körningens logg kunde inte skrivas: " + MessageOf(e));
+            failure_ = L"Körningens logg kunde inte skrivas: " + MessageOf(e);
         }
         lines_.SetObserver([this](std::wstring_view line) { Log(line); });
     }
@@ -315,6 +313,8 @@ public:
         summary_.database = std::move(identity);
     }
     void SetJournal(std::wstring name) { summary_.journal = std::move(name); }
+    // Why the record could not be kept ("" when it is): a line of the run.
+    const std::wstring& Failure() const { return failure_; }
 
     void Finish(const RunOutcome& outcome, int exitCode) {
         lines_.SetObserver({});
@@ -346,6 +346,17 @@ public:
 private:
     void WriteSummary() { WriteSummaryFile(folder_, SummaryJson(summary_)); }
 
+    // The register's address, a password in it masked.
+    void LogRegister(Session& session) {
+        try {
+            const std::wstring address =
+                session.lookups.settings().Current(session.environment.appPath + L"tolmar.ini").logAddr;
+            Log(L"Registret: " + MaskedEndpoint(address.empty() ? std::wstring(kDefaultEndpoint) : address));
+        } catch (const std::exception& e) {
+            Log(L"Registret: " + MessageOf(e));
+        }
+    }
+
     void Retention(Session& session, const std::wstring& runs) {
         WindowsRegistry registry;
         const Settings settings(registry, session.environment.appKey);
@@ -361,6 +372,7 @@ private:
     RunSummary summary_;
     std::wstring folder_;
     std::optional<RunLogFile> log_;
+    std::wstring failure_;
 };
 
 // A path as the user gave it: absolute, or relative to the working folder.
@@ -442,6 +454,8 @@ int UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& op
         if (!options.unattended) record.Log(outcome.reason);
         messages.ShowError(outcome.reason);
     }
+    // After the run, which empties its lines as it starts.
+    if (!record.Failure().empty()) lines.Add(record.Failure());
     int exitCode = ExitCodeOf(outcome);
     // The errors file is a plain run's: a preview, an undo and a run that
     // another kept from the database have their lines in their own log only.

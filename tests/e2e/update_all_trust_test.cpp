@@ -287,4 +287,18 @@ TEST(UpdateAllRunRecord, OldRunFoldersGoAsKeepRunsDaysSays) {
     }
 }
 
+// A run whose record cannot be made (a file named "runs" in its way) still
+// runs, and its errors file says why it has no log.
+TEST(UpdateAllRunRecord, ARunWithoutItsFolderSaysSoInTheErrorsFile) {
+    Clinic s(Engine::Sqlite);
+    s.table.Insert({Patient(1, L"194501011234")});
+    ProgramRun run(UpdateAll(s, {L"/unattended"}));
+    ASSERT_TRUE(run.folder().WriteFile(L"runs", "not a folder"));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 0));
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {Text(L"Antal poster redigerade: 1"),
+                                                  {Lit(L"Körningens logg kunde inte skrivas: Mappen "), Any()}}));
+    EXPECT_EQ(run.folder().ReadFile(L"runs"), "not a folder");
+}
+
 }  // namespace
