@@ -36,6 +36,7 @@ void RunBatches::Problem(std::wstring_view line) {
 
 void RunBatches::Stop(std::wstring_view line) {
     view_.AddLine(line);
+    if (outcome_.reason.empty()) outcome_.reason = line;
     outcome_.stopped = true;
 }
 
@@ -99,6 +100,7 @@ bool RunBatches::CommitIfDue() {
 void RunBatches::Saved() {
     ++savedInBatch_;
     ++savedInRun_;
+    ++outcome_.counts.saved;
     anySaved_ = true;
 }
 
@@ -117,6 +119,7 @@ void RunBatches::Save(PatientRow& row, const std::wstring& key, const std::wstri
     } catch (const std::exception& e) {
         Problem(std::wstring(failure) + L"! Fel: " + MessageOf(e));
         ++failedSaves_;
+        ++outcome_.counts.failedSaves;
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "app/journal.h"
 #include "app/patient_database.h"
+#include "app/run_counts.h"
 #include "tools/messages.h"
 
 namespace tolmar {
@@ -32,10 +33,13 @@ public:
     virtual void SetHourglass(bool on) = 0;
 };
 
-// How a run ended, for the exit code.
+// How a run ended, for the exit code, and what it did.
 struct RunOutcome {
     bool stopped = false;   // it could not start, or stopped before the end
     bool problems = false;  // it went to the end, but some patients failed or were passed over
+    std::wstring reason;    // the line that stopped it ("" when none did)
+    bool anotherRun = false;  // refused: another run holds the database
+    RunCounts counts;
 };
 // 0: done with no failure line; 1: done, some patients failed; 2: stopped
 // early or could not start.
@@ -112,6 +116,9 @@ public:
 
     int SavedInRun() const { return savedInRun_; }
     const RunOutcome& Outcome() const { return outcome_; }
+    // The counts, kept where the run decides; saves and failed saves are counted here.
+    RunCounts& Counts() { return outcome_.counts; }
+    void RefusedForAnotherRun() { outcome_.anotherRun = true; }
     bool Stopped() const { return outcome_.stopped; }
 
 private:

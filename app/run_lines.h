@@ -3,6 +3,7 @@
 // lines. The progress window's list only shows them.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +12,12 @@ namespace tolmar {
 
 class RunLines {
 public:
-    void Add(std::wstring_view line) { lines_.emplace_back(line); }
+    void Add(std::wstring_view line) {
+        lines_.emplace_back(line);
+        if (observer_) observer_(line);
+    }
+    // Told every line as it is added (the run's log); empty: nobody.
+    void SetObserver(std::function<void(std::wstring_view)> observer) { observer_ = std::move(observer); }
     // A box's text, its lines joined with CR, as one line.
     static std::wstring BoxLine(std::wstring_view text);
     // From here on the lines are the run's: ClearRun empties those, and
@@ -23,6 +29,7 @@ public:
 private:
     std::vector<std::wstring> lines_;
     size_t runStart_ = 0;
+    std::function<void(std::wstring_view)> observer_;
 };
 
 }  // namespace tolmar

@@ -14,10 +14,12 @@ void Restore(RunBatches& batches, UpdateRunView& view, PatientDatabase& database
         row = database.OpenPatient(group.key);
     } catch (const DuplicateKeyError& e) {
         batches.Problem(failed + L"! Fel: " + e.message());
+        ++batches.Counts().sharedKeys;
         return;
     }
     if (!row) {
         batches.Problem(failed + L": raden finns inte längre.");
+        ++batches.Counts().notRestored;
         return;
     }
     std::vector<ColumnValue> changes;
@@ -25,6 +27,7 @@ void Restore(RunBatches& batches, UpdateRunView& view, PatientDatabase& database
         if (!row->HasColumn(r->column) || row->Value(r->column) != r->newValue) {
             batches.Problem(failed + L": kolumnen " + r->column + L" har ändrats sedan " + group.time +
                             L". Raden lämnas som den är.");
+            ++batches.Counts().notRestored;
             return;
         }
         changes.emplace_back(r->column, r->oldValue);

@@ -59,6 +59,7 @@ public:
                 Loop();
             view_.AddLine(CountLine());
         }
+        CountNotLookedUp();
         batches_.Close();
         // Lookups still in flight end here, their answers unused.
         lookups_.reset();
@@ -66,6 +67,17 @@ public:
     }
 
 private:
+    // The rows the run did not look up for none of the reasons counted
+    // (it stopped before them, or at them).
+    void CountNotLookedUp() {
+        RunCounts& c = batches_.Counts();
+        if (ctx_.mode == RunMode::Undo) {
+            c.restored = c.saved;
+            return;
+        }
+        c.notLookedUp = c.patients - c.lookedUp - c.malformedNumbers - c.sharedKeys;
+    }
+
     std::wstring CountLine() const {
         const std::wstring n = std::to_wstring(batches_.SavedInRun());
         switch (ctx_.mode) {
@@ -112,6 +124,7 @@ private:
     bool Claim() {
         try {
             if (!ctx_.claimDatabase || ctx_.claimDatabase(driverString_)) return true;
+            batches_.RefusedForAnotherRun();
             batches_.Stop(kAnotherRunText);
         } catch (const std::exception& e) {
             batches_.Stop(MessageOf(e));
@@ -126,6 +139,7 @@ private:
     bool ListPatients() {
         if (ctx_.mode == RunMode::Undo) {
             view_.StartProgress(undoGroups_.size());
+            batches_.Counts().patients = static_cast<int>(undoGroups_.size());
             return true;
         }
         try {
@@ -137,6 +151,7 @@ private:
             }
             keys_ = db_.PatientKeys(sql);
             view_.StartProgress(keys_.size());
+            batches_.Counts().patients = static_cast<int>(keys_.size());
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
@@ -183,12 +198,14 @@ private:
             // Neither row can be saved by its key: no lookup, no save, and no
             // failed save either, for nothing was tried.
             batches_.Problem(L"Det gick inte att uppdatera! Fel: " + e.message());
+            ++batches_.Counts().sharedKeys;
             lookups_->Drop(index);
             return;
         }
         const std::wstring number = row ? WithoutFirstHyphen(row->Text(L"PERSONNR")) : std::wstring();
         if (number.size() != kPersonalNumberLengthForRun) {
             batches_.Problem(BadNumberLine(number, key, index));
+            ++batches_.Counts().malformedNumbers;
             lookups_->Drop(index);
             return;
         }
@@ -203,10 +220,14 @@ private:
             return;
         }
         view_.SetHourglass(false);
+        RunCounts& counts = batches_.Counts();
+        ++counts.lookedUp;
         if (code == ReturnCode::NotFound) {
+            ++counts.notFound;
             view_.SetCaption(L"Fann inte person!");
             batches_.Problem(L"Kunde inte hitta någon person med personnummer " + number + L"!");
         } else if (code != ReturnCode::Found) {
+            ++counts.failedLookups;
             view_.SetCaption(L"Fel: " + std::to_wstring(code));
             batches_.Problem(L"Ett fel uppstod vid sökning av personnummer " + number + L"; Fel: " +
                              std::to_wstring(code) + L", " + errms);
@@ -218,7 +239,10 @@ private:
 
     void CompareAndSave(PatientRow& row, const std::wstring& key, const std::wstring& number) {
         const RowDecision decision = DecideRowUpdate(row, person_, number);
-        if (!decision.differs) return;
+        if (!decision.differs) {
+            ++batches_.Counts().unchanged;
+            return;
+        }
         // Setting a column the table lacks is no failed save: it stops the run.
         for (const auto& change : decision.changes)
             if (!row.HasColumn(change.first)) throw Error(L"KUNDER saknar fältet " + change.first);

@@ -7,16 +7,22 @@
 
 #include <optional>
 
+#include "tolmar_version.h"
+
 #include "app/notification.h"
+#include "app/run_record.h"
 #include "app/update_run.h"
 #include "app/win/db/odbc_patient_database.h"
 #include "app/win/errors_file.h"
 #include "app/win/journal_file.h"
+#include "app/win/run_folder.h"
 #include "app/win/host_notification.h"
 #include "app/win/main_form.h"
 #include "app/win/session.h"
 #include "app/win/test_form.h"
+#include "register/endpoint_text.h"
 #include "register/person_record.h"
+#include "register/soap_request.h"
 #include "register/win/http_transport.h"
 #include "register/win/person_lookup.h"
 #include "register/win/register_session.h"
@@ -243,6 +249,132 @@ std::wstring LocalTimeText() {
     return text;
 }
 
+// The options as the run was started with them.
+std::vector<std::wstring> OptionTexts(const StartOptions& o) {
+    std::vector<std::wstring> texts;
+    if (o.preview) texts.emplace_back(L"/preview");
+    if (o.undoFile) texts.push_back(L"/undo:" + *o.undoFile);
+    if (o.unattended) texts.emplace_back(L"/unattended");
+    if (o.parallel) texts.push_back(L"/parallel:" + std::to_wstring(*o.parallel));
+    if (o.ratePerSecond) texts.push_back(L"/rate:" + std::to_wstring(*o.ratePerSecond));
+    return texts;
+}
+
+std::wstring ComputerName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &size) ? std::wstring(name, size) : L"(okänd)";
+}
+
+std::wstring AccountName() {
+    wchar_t name[257] = {};
+    DWORD size = 257;
+    return GetUserNameW(name, &size) && size > 0 ? std::wstring(name, size - 1) : L"(okänt)";
+}
+
+// One start's record: its folder, its log (a line as it comes) and its
+// summary (at the start, "running", and at the end). A record that cannot
+// be made is one line of the run (so of the errors file), and the run goes on.
+class RunRecord {
+public:
+    RunRecord(Session& session, const StartOptions& options, RunLines& lines) : lines_(lines) {
+        summary_.version = TOLMAR_VERSION_WTEXT;
+        summary_.mode = options.preview ? RunKind::Preview : options.undoFile ? RunKind::Undo : RunKind::Run;
+        summary_.options = OptionTexts(options);
+        summary_.started = LocalTimeNow();
+        const std::vector<std::wstring> before = lines.Lines();  // what the boxes said before the run
+        try {
+            const std::wstring runs = EnsureRunsFolder(session.environment.appPath);
+            folder_ = CreateRunFolder(runs, summary_.started);
+            log_.emplace(folder_ + std::wstring(kRunLogFile));
+            WriteSummary();
+            std::wstring job = L"UPDATE_ALL";
+            for (const std::wstring& o : summary_.options) job += L" " + o;
+            Log(L"Tolmar07 version " + summary_.version + L", " + job);
+            Log(L"Dator " + ComputerName() + L", konto " + AccountName());
+            if (summary_.mode != RunKind::Undo) LogRegister(session);
+            for (const std::wstring& line : before) Log(line);
+            Retention(session, runs);
+        } catch (const std::exception& e) {
+            log_.reset();
+            failure_ = L"Körningens logg kunde inte skrivas: " + MessageOf(e);
+        }
+        lines_.SetObserver([this](std::wstring_view line) { Log(line); });
+    }
+    ~RunRecord() { lines_.SetObserver({}); }
+    RunRecord(const RunRecord&) = delete;
+    RunRecord& operator=(const RunRecord&) = delete;
+
+    void Log(std::wstring_view line) {
+        if (log_ && !log_->Write(LocalTimeNow(), line)) log_.reset();  // a full disk: no half lines after it
+    }
+    void SetDatabase(std::wstring identity) {
+        Log(L"Databas: " + identity);
+        summary_.database = std::move(identity);
+    }
+    void SetJournal(std::wstring name) { summary_.journal = std::move(name); }
+    // Why the record could not be kept ("" when it is): a line of the run.
+    const std::wstring& Failure() const { return failure_; }
+
+    void Finish(const RunOutcome& outcome, int exitCode) {
+        lines_.SetObserver({});
+        summary_.counts = outcome.counts;
+        if (!outcome.reason.empty()) summary_.reason = outcome.reason;
+        summary_.ended = LocalTimeNow();
+        summary_.exitCode = exitCode;
+        const RunCounts& c = outcome.counts;
+        std::wstring counts = L"Antal patienter " + std::to_wstring(c.patients) + L", uppslagna " +
+                              std::to_wstring(c.lookedUp) + L", sparade " + std::to_wstring(c.saved) +
+                              L", oförändrade " + std::to_wstring(c.unchanged) + L", ej funna " +
+                              std::to_wstring(c.notFound) + L", misslyckade uppslagningar " +
+                              std::to_wstring(c.failedLookups) + L", misslyckade sparanden " +
+                              std::to_wstring(c.failedSaves) + L", felaktiga personnummer " +
+                              std::to_wstring(c.malformedNumbers) + L", delade PATIENTNR " +
+                              std::to_wstring(c.sharedKeys) + L", ej uppslagna " + std::to_wstring(c.notLookedUp);
+        if (summary_.mode == RunKind::Undo)
+            counts += L", återställda " + std::to_wstring(c.restored) + L", lämnade " + std::to_wstring(c.notRestored);
+        Log(counts);
+        Log(L"Slut, slutkod " + std::to_wstring(exitCode));
+        if (!log_) return;
+        try {
+            WriteSummary();
+        } catch (const std::exception& e) {
+            Log(MessageOf(e));
+        }
+    }
+
+private:
+    void WriteSummary() { WriteSummaryFile(folder_, SummaryJson(summary_)); }
+
+    // The register's address, a password in it masked.
+    void LogRegister(Session& session) {
+        try {
+            const std::wstring address =
+                session.lookups.settings().Current(session.environment.appPath + L"tolmar.ini").logAddr;
+            Log(L"Registret: " + MaskedEndpoint(address.empty() ? std::wstring(kDefaultEndpoint) : address));
+        } catch (const std::exception& e) {
+            Log(L"Registret: " + MessageOf(e));
+        }
+    }
+
+    void Retention(Session& session, const std::wstring& runs) {
+        WindowsRegistry registry;
+        const Settings settings(registry, session.environment.appKey);
+        const std::wstring stored = settings.Read(kTolmarSection, kKeepRunsDaysKey);
+        const KeepRunsDays keep = ParseKeepRunsDays(stored);
+        if (keep.malformed)
+            Log(L"Inställningen " + std::wstring(kKeepRunsDaysKey) + L" (\"" + stored.substr(0, 40) +
+                L"\") är inget antal dagar; körningsmapparna sparas " + std::to_wstring(keep.days) + L" dagar.");
+        for (const std::wstring& line : RemoveExpiredRunFolders(runs, summary_.started, keep.days)) Log(line);
+    }
+
+    RunLines& lines_;
+    RunSummary summary_;
+    std::wstring folder_;
+    std::optional<RunLogFile> log_;
+    std::wstring failure_;
+};
+
 // A path as the user gave it: absolute, or relative to the working folder.
 std::wstring InWorkingFolder(const std::wstring& appPath, const std::wstring& path) {
     const bool absolute = path.size() > 1 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\'));
@@ -251,7 +383,9 @@ std::wstring InWorkingFolder(const std::wstring& appPath, const std::wstring& pa
 
 }  // namespace
 
-RunOutcome UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& options) {
+namespace {
+
+RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& options, RunRecord& record) {
     const Environment& env = session.environment;
     WindowRunView view(form);
     OdbcPatientDatabase database;
@@ -268,12 +402,17 @@ RunOutcome UpdateAllPatients(Session& session, TolmarForm& form, const StartOpti
                                                            login.Databasename, login.Username};
                              },
                              [](const std::wstring& oleDb) { return OdbcConnectionString(oleDb); },
-                             [&claim](const std::wstring& connectionString) { return claim.Claim(connectionString); }};
+                             [&claim, &record](const std::wstring& connectionString) {
+                                 record.SetDatabase(db::DatabaseIdentity(
+                                     connectionString, [](std::wstring_view path) { return FinalPathOf(path); }));
+                                 return claim.Claim(connectionString);
+                             }};
     context.mode = options.preview ? RunMode::Preview : options.undoFile ? RunMode::Undo : RunMode::Update;
     const std::wstring date = ShortDateToday();
     FileJournal journal(JournalFileName(env.appPath, options.preview ? L"preview" : L"changes", date),
                         options.preview ? FileJournal::Kind::Replace : FileJournal::Kind::Append);
     context.journal = &journal;
+    record.SetJournal(FileNamePart(journal.Name(), L"\\/"));
     if (options.undoFile) {
         const std::wstring undoPath = InWorkingFolder(env.appPath, *options.undoFile);
         context.readUndoJournal = [undoPath] { return ReadJournalFile(undoPath); };
@@ -294,6 +433,45 @@ RunOutcome UpdateAllPatients(Session& session, TolmarForm& form, const StartOpti
         AllowConnectionsPerServer(context.scheduling.workers);
     }
     return RunUpdateAll(context);
+}
+
+}  // namespace
+
+int UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& options, RunLines& lines) {
+    UserMessages& messages = session.messages;
+    RunRecord record(session, options, lines);
+    RunOutcome outcome;
+    try {
+        outcome = RunAndRecord(session, form, options, record);
+    } catch (const std::exception& e) {
+        outcome.stopped = true;
+        outcome.reason = std::wstring(kDispatchFailurePrefix) + MessageOf(e);
+        if (!options.unattended) record.Log(outcome.reason);  // unattended, the box is a line
+        messages.ShowError(outcome.reason);
+    } catch (...) {
+        outcome.stopped = true;
+        outcome.reason = std::wstring(kDispatchFailurePrefix) + L"Okänt fel.";
+        if (!options.unattended) record.Log(outcome.reason);
+        messages.ShowError(outcome.reason);
+    }
+    // After the run, which empties its lines as it starts.
+    if (!record.Failure().empty()) lines.Add(record.Failure());
+    int exitCode = ExitCodeOf(outcome);
+    // The errors file is a plain run's: a preview, an undo and a run that
+    // another kept from the database have their lines in their own log only.
+    if (!options.preview && !options.undoFile && !outcome.anotherRun) {
+        try {
+            if (!lines.Lines().empty()) WriteErrorsFile(session.environment.appPath, lines.Lines());
+        } catch (const std::exception& e) {
+            const std::wstring line = std::wstring(kDispatchFailurePrefix) + MessageOf(e);
+            record.Log(line);
+            messages.SetUnattendedSink({});  // nowhere else to say it
+            if (!options.unattended) messages.ShowError(line);
+            exitCode = 2;
+        }
+    }
+    record.Finish(outcome, exitCode);
+    return exitCode;
 }
 
 }  // namespace tolmar::win

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/options.h"
+#include "app/run_lines.h"
 #include "app/update_run.h"
 
 namespace tolmar::win {
@@ -22,7 +23,11 @@ void RunTestMode(Session& session);
 // "UPDATE_ALL": refreshes every patient row from the register, leaving one
 // progress-list line per event and the change journal beside the errors
 // file; with /preview it writes nothing to the database and the preview's
-// file instead; with /undo it puts a change journal back.
-RunOutcome UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& options);
+// file instead; with /undo it puts a change journal back. Every start keeps
+// its own record (app/win/run_folder.h): `lines` (the boxes' lines before
+// the run, then the run's) go to its log as they come. A plain run writes
+// the errors file from them; a preview, an undo and a run refused because
+// another holds the database do not. Returns the process's exit code.
+int UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& options, RunLines& lines);
 
 }  // namespace tolmar::win

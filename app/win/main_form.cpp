@@ -200,10 +200,10 @@ void TolmarForm::Dispatch() {
                     RunTestMode(session_);
                     break;
                 case Job::UpdateAll:
-                    writeErrorsFile = true;
+                    writeErrorsFile = false;  // the run writes its own errors file and log
                     linesToList_ = true;
                     lines_.StartRun();
-                    exitCode_ = ExitCodeOf(UpdateAllPatients(session_, *this, start_.options));
+                    exitCode_ = UpdateAllPatients(session_, *this, start_.options, lines_);
                     break;
                 case Job::Help:
                     messages.ShowInfo(kHelpText);

@@ -265,7 +265,7 @@ TEST(UpdateAllSafety, ASecondRunOnTheSameDatabaseRefusesToStart) {
         ProgramRun second({.args = {L"UPDATE_ALL", WriteDataLink(s.data, L"samma.udl", OdbcDataLink(spelling.odbc))}});
         ASSERT_TRUE(Start(second, s.reg));
         ASSERT_TRUE(EndsWithoutBoxes(second, kSmallRun));
-        EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(second),
+        EXPECT_TRUE(ErrorsFileHolds(RunLogLines(second.folder()),
                                     {Text(L"En annan uppdatering av samma databas pågår redan. Den här uppdateringen "
                                           L"avbryts utan att något har ändrats; försök igen när den andra är klar.")}));
     }

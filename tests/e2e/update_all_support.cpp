@@ -474,6 +474,54 @@ std::wstring PoDocument(const std::vector<std::pair<std::wstring, std::wstring>>
 
 std::optional<std::string> ErrorsFile(ProgramRun& run) { return run.folder().ReadFile(ErrorsFileName()); }
 
+std::vector<std::wstring> RunFolders(const TempFolder& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = FindFirstFileW((folder / L"runs\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = data.cFileName;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::optional<std::string> RunLog(const TempFolder& folder) {
+    const std::vector<std::wstring> names = RunFolders(folder);
+    for (auto name = names.rbegin(); name != names.rend(); ++name)
+        if (auto log = folder.ReadFile(L"runs\\" + *name + L"\\log.txt")) return log;
+    return std::nullopt;
+}
+
+std::optional<std::string> RunLogLines(const TempFolder& folder) {
+    const std::optional<std::string> log = RunLog(folder);
+    if (!log || log->rfind("\xEF\xBB\xBF", 0) != 0) return std::nullopt;
+    const std::wstring text = Decode(log->substr(3), CP_UTF8);
+    constexpr size_t kTime = 20;  // "yyyy-MM-dd HH:mm:ss "
+    const std::wstring_view kOwn[] = {L"Tolmar07 version ", L"Dator ", L"Registret: ", L"Databas: ",
+                                      L"Antal patienter ", L"Slut, slutkod "};
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(L"\r\n", start);
+        if (end == std::wstring::npos) return std::nullopt;  // every line ends in CR LF
+        const std::wstring line = text.substr(start, end - start);
+        start = end + 2;
+        if (line.size() < kTime) return std::nullopt;
+        if (line.compare(0, kTime, std::wstring(kTime, L' ')) == 0 && !lines.empty())
+            lines.back() += L"\r" + line.substr(kTime);
+        else
+            lines.push_back(line.substr(kTime));
+    }
+    std::wstring own;
+    for (const std::wstring& line : lines)
+        if (std::none_of(std::begin(kOwn), std::end(kOwn), [&](std::wstring_view p) { return line.starts_with(p); }))
+            own += line + L"\r\n";
+    return Encode(own, GetACP());
+}
+
 ::testing::AssertionResult EndsWithoutBoxes(ProgramRun& run, Ms timeout, std::optional<DWORD> exitCode) {
     const Outcome out = run.Finish(IDOK, timeout);
     auto failure = ::testing::AssertionFailure();

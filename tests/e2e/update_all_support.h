@@ -210,6 +210,16 @@ std::wstring PoDocument(const std::vector<std::pair<std::wstring, std::wstring>>
 // The run's errors file, if it wrote one.
 std::optional<std::string> ErrorsFile(ProgramRun& run);
 
+// The run folders in the working folder's "runs", in the order of their names.
+std::vector<std::wstring> RunFolders(const TempFolder& folder);
+// The log of the newest run folder that has one ("runs\<time>\log.txt"), if there is one.
+std::optional<std::string> RunLog(const TempFolder& folder);
+// The run's own lines in that log, after their times, in the errors file's
+// form (each line CR LF, the ANSI code page), so that ErrorsFileHolds reads
+// them: without the log's header and closing lines, a continuation line
+// joined back to its line with the CR it stood for.
+std::optional<std::string> RunLogLines(const TempFolder& folder);
+
 
 // Waits for the program to end on its own without showing anything, with
 // `exitCode` when given; the failure names what it showed instead.

@@ -38,7 +38,7 @@ TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
     ASSERT_TRUE(Start(preview, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(preview, kSmallRun, 0));
     EXPECT_TRUE(SameRows(s.table.Rows(), before));
-    EXPECT_TRUE(ErrorsFileHolds(preview.folder().ReadFile(ErrorsFileName()),
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(preview.folder()),
                                 {Text(L"Förhandsgranskning: 5 poster skulle redigeras. Inget har ändrats i databasen.")}));
     const auto previewed = preview.folder().ReadFile(Beside(L"preview"));
     ASSERT_TRUE(previewed) << "no preview file";
@@ -66,7 +66,7 @@ TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
                                                              Beside(L"changes")}});
     ASSERT_TRUE(Start(undo, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(undo, kSmallRun, 1));
-    EXPECT_TRUE(ErrorsFileHolds(undo.folder().ReadFile(ErrorsFileName()),
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(undo.folder()),
                                 {{Lit(L"Det gick inte att återställa PATIENTNR 3 (197503034567): kolumnen ADRESS har "
                                       L"ändrats sedan "),
                                   Any(), Lit(L". Raden lämnas som den är.")},
@@ -150,11 +150,155 @@ TEST(UpdateAllUndo, AFileThatIsNotAJournalIsRefused) {
     ASSERT_TRUE(run.folder().WriteFile(L"annan.csv", kJournalHead + "\"t\",\"1\",\"p\",\"LOSENORD\",\"a\",\"b\"\r\n"));
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 2));
-    EXPECT_TRUE(ErrorsFileHolds(run.folder().ReadFile(ErrorsFileName()),
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(run.folder()),
                                 {{Lit(L"Det gick inte att återställa från ändringsloggen! Fel: Filen är ingen "
                                       L"ändringslogg från tolmar07: rad 2: kolumnen \"LOSENORD\""),
                                   Any(), Lit(L"Inget har ändrats.")}}));
     EXPECT_TRUE(SameRows(s.table.Rows(), before));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace e2e;
+using namespace e2e::upd;
+
+// The run folder's name for the local time `seconds` from now.
+std::wstring RunFolderNameAt(long long seconds) {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart = static_cast<ULONGLONG>(static_cast<long long>(t.QuadPart) + seconds * 10000000LL);
+    const FILETIME ft{t.LowPart, t.HighPart};
+    SYSTEMTIME utc{}, local{};
+    FileTimeToSystemTime(&ft, &utc);
+    SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+    wchar_t name[32];
+    swprintf(name, 32, L"%04u-%02u-%02u %02u%02u%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+             local.wMinute, local.wSecond);
+    return name;
+}
+
+bool Holds(const std::optional<std::string>& text, const std::string& part) {
+    return text && text->find(part) != std::string::npos;
+}
+
+// Every start keeps its own record. A plain run's log and summary agree with
+// the database and its exit code; a preview and an undo, started where the
+// night's errors file lies, leave it byte for byte and keep their lines in
+// their own log.
+TEST(UpdateAllRunRecord, EachStartKeepsItsFolderAndOnlyAPlainRunWritesTheErrorsFile) {
+    Clinic s(Engine::Sqlite);
+    s.table.Insert(OutOfDate());
+    s.table.Insert({Patient(6, L"1912121212")});  // malformed: exit code 1
+    ProgramRun run(UpdateAll(s, {L"/unattended"}));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 1));
+    ASSERT_EQ(RunFolders(run.folder()).size(), 1u);
+    const auto summary = run.folder().ReadFile(L"runs\\" + RunFolders(run.folder())[0] + L"\\summary.json");
+    const auto changed = s.table.sql().Query(L"SELECT COUNT(*) FROM KUNDER WHERE F_RNAMN <> 'Gammal' AND PATIENTNR < 6");
+    ASSERT_EQ(changed.size(), 1u);
+    const std::string saved = "\"saved\": " + Utf8(*changed[0][0]);
+    for (const std::string& member :
+         {std::string("\"mode\": \"run\""), std::string("\"options\": [\"/unattended\"]"),
+          std::string("\"outcome\": \"problems\""), std::string("\"exitCode\": 1"), std::string("\"patients\": 6"),
+          std::string("\"lookedUp\": 5"), saved, std::string("\"malformedNumbers\": 1"),
+          std::string("\"notLookedUp\": 0"), std::string("\"reason\": null")})
+        EXPECT_TRUE(Holds(summary, member)) << member << "\n" << summary.value_or("(no summary)");
+    EXPECT_EQ(saved, "\"saved\": 5");
+    const std::vector<Line> lines = {Text(L"Felaktigt personnummer: 1912121212"), Text(L"Antal poster redigerade: 5")};
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(run.folder()), lines));
+    const auto night = ErrorsFile(run);
+    ASSERT_TRUE(ErrorsFileHolds(night, lines));
+    const auto log = RunLog(run.folder());
+    EXPECT_TRUE(Holds(log, "Antal patienter 6, uppslagna 5, sparade 5")) << log.value_or("");
+    EXPECT_FALSE(Holds(log, "secret")) << "a password in the log";
+
+    ProgramRun preview(UpdateAll(s, {L"/preview"}));
+    ProgramRun undo(UpdateAll(s, {L"/undo:" + run.folder().path() + L"\\" + Beside(L"changes")}));
+    for (ProgramRun* other : {&preview, &undo}) {
+        ASSERT_TRUE(other->folder().WriteFile(ErrorsFileName(), *night));
+        ASSERT_TRUE(Start(*other, s.reg));
+        ASSERT_TRUE(EndsWithoutBoxes(*other, kSmallRun));
+        EXPECT_EQ(other->folder().ReadFile(ErrorsFileName()), night) << "the errors file was written";
+    }
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(preview.folder()),
+                                {Text(L"Felaktigt personnummer: 1912121212"),
+                                 Text(L"Förhandsgranskning: 0 poster skulle redigeras. Inget har ändrats i databasen.")}));
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(undo.folder()), {Text(L"Antal poster återställda: 5")}));
+    const auto undone = undo.folder().ReadFile(L"runs\\" + RunFolders(undo.folder()).back() + L"\\summary.json");
+    EXPECT_TRUE(Holds(undone, "\"mode\": \"undo\"")) << undone.value_or("");
+    EXPECT_TRUE(Holds(undone, "\"restored\": 5")) << undone.value_or("");
+}
+
+// Two starts in the same second get two folders: the second's name has "-2".
+TEST(UpdateAllRunRecord, AStartInASecondAlreadyTakenGetsItsOwnFolder) {
+    Clinic s(Engine::Sqlite);
+    s.table.Insert({Patient(1, L"194501011234")});
+    ProgramRun run(UpdateAll(s));
+    // Every second of the next minute already has its run folder.
+    ASSERT_TRUE(CreateDirectoryW((run.folder() / L"runs").c_str(), nullptr));
+    std::set<std::wstring> taken;
+    for (int second = -2; second < 60; ++second) {
+        const std::wstring name = RunFolderNameAt(second);
+        if (!taken.insert(name).second) continue;
+        ASSERT_TRUE(CreateDirectoryW((run.folder() / (L"runs\\" + name)).c_str(), nullptr));
+    }
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 0));
+    std::vector<std::wstring> added;
+    for (const std::wstring& name : RunFolders(run.folder()))
+        if (!taken.count(name)) added.push_back(name);
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_TRUE(added[0].ends_with(L"-2")) << Utf8(added[0]);
+    EXPECT_TRUE(taken.count(added[0].substr(0, added[0].size() - 2))) << Utf8(added[0]);
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(run.folder()), {Text(L"Antal poster redigerade: 1")}));
+}
+
+// At its start a run removes the run folders older than KeepRunsDays
+// (180 when the setting is not a number of days, which the log says; 0
+// keeps them all), and only those.
+TEST(UpdateAllRunRecord, OldRunFoldersGoAsKeepRunsDaysSays) {
+    constexpr long long kDay = 86400;
+    const struct {
+        const wchar_t* stored;
+        bool tenDaysOldGoes, twoYearsOldGoes, malformedLine;
+    } cases[] = {{L"3", true, true, false}, {L"abc", false, true, true}, {L"0", false, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf8(c.stored));
+        Clinic s(Engine::Sqlite);
+        ProgramRun run(UpdateAll(s));
+        ASSERT_TRUE(reg::WriteString(HKEY_CURRENT_USER, run.registry().KeyPath(L"Tolmar"), L"KeepRunsDays", c.stored));
+        ASSERT_TRUE(CreateDirectoryW((run.folder() / L"runs").c_str(), nullptr));
+        const std::wstring young = L"runs\\" + RunFolderNameAt(-kDay), tenDays = L"runs\\" + RunFolderNameAt(-10 * kDay),
+                           twoYears = L"runs\\" + RunFolderNameAt(-730 * kDay);
+        for (const std::wstring& folder : {young, tenDays, twoYears}) {
+            ASSERT_TRUE(CreateDirectoryW((run.folder() / folder).c_str(), nullptr));
+            ASSERT_TRUE(run.folder().WriteFile(folder + L"\\log.txt", "x"));
+        }
+        ASSERT_TRUE(Start(run, s.reg));
+        ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 0));
+        EXPECT_TRUE(run.folder().Exists(young + L"\\log.txt"));
+        EXPECT_EQ(run.folder().Exists(tenDays), !c.tenDaysOldGoes);
+        EXPECT_EQ(run.folder().Exists(twoYears), !c.twoYearsOldGoes);
+        const auto log = RunLog(run.folder());
+        EXPECT_EQ(Holds(log, "Inst\xC3\xA4llningen KeepRunsDays"), c.malformedLine) << log.value_or("");
+    }
+}
+
+// A run whose record cannot be made (a file named "runs" in its way) still
+// runs, and its errors file says why it has no log.
+TEST(UpdateAllRunRecord, ARunWithoutItsFolderSaysSoInTheErrorsFile) {
+    Clinic s(Engine::Sqlite);
+    s.table.Insert({Patient(1, L"194501011234")});
+    ProgramRun run(UpdateAll(s, {L"/unattended"}));
+    ASSERT_TRUE(run.folder().WriteFile(L"runs", "not a folder"));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 0));
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {Text(L"Antal poster redigerade: 1"),
+                                                  {Lit(L"Körningens logg kunde inte skrivas: Mappen "), Any()}}));
+    EXPECT_EQ(run.folder().ReadFile(L"runs"), "not a folder");
 }
 
 }  // namespace

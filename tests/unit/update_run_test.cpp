@@ -677,3 +677,82 @@ TEST(UpdateRunAhead, TheEleventhFailedSaveStopsAtTheSamePatientAndNothingAfterIt
     EXPECT_EQ(ahead.lookup.asked, inTurn.lookup.asked);
     EXPECT_GE(ahead.lookup.called.size(), inTurn.lookup.called.size());
 }
+
+// ---- the counts of the run's summary ------------------------------------------------------------
+
+// Each patient is counted once, where the run decides about it; the counts
+// add up to the list and agree with the lines.
+TEST(UpdateRunCounts, EachPatientIsCountedWhereTheRunDecides) {
+    Harness h;
+    h.table.Add(L"1", Row(L"19121212-1212", L"Tolvan", L"Tolvansson", L"Gatan 1", L"123 45", L"STAN"));
+    h.table.Add(L"2", Row(L"1912121212", L"X", L"Y", L"", L"", L""));                  // malformed
+    h.table.Add(L"3", Row(L"190001019999", L"X", L"Y", L"", L"", L""));                // not found
+    h.table.Add(L"4", Row(L"194501011234", L"X", L"Y", L"", L"", L""));                // failed lookup
+    h.table.Add(L"5", Row(L"195001011111", L"Anna", L"Berg", L"Gatan 2", L"123 45", L"STAN"));  // unchanged
+    h.table.Add(L"6", Row(L"196001011111", L"Per", L"Ek", L"Gatan 3", L"123 45", L"STAN"));     // failed save
+    h.table.Add(L"7", Row(L"197001011111", L"Eva", L"Ek", L"Gatan 4", L"123 45", L"STAN"));     // shared key
+    h.lookup.answers[L"191212121212"].person = Person(L"Tolvan", L"Tolvansson", L"Gatan 9", L"12345", L"STAN");
+    h.lookup.answers[L"194501011234"] = {-400, {}, L"Not Found (404)"};
+    h.lookup.answers[L"195001011111"].person = Person(L"Anna", L"Berg", L"Gatan 2", L"12345", L"STAN");
+    h.lookup.answers[L"196001011111"].person = Person(L"Per", L"Ek", L"Gatan 30", L"12345", L"STAN");
+    h.table.conflictOnSave.insert(L"6");
+    h.table.duplicated.insert(L"7");
+    h.Run();
+    const RunCounts& c = h.outcome.counts;
+    EXPECT_EQ(c.patients, 7);
+    EXPECT_EQ(c.lookedUp, 5);
+    EXPECT_EQ(c.saved, 1);
+    EXPECT_EQ(c.unchanged, 1);
+    EXPECT_EQ(c.notFound, 1);
+    EXPECT_EQ(c.failedLookups, 1);
+    EXPECT_EQ(c.failedSaves, 1);
+    EXPECT_EQ(c.malformedNumbers, 1);
+    EXPECT_EQ(c.sharedKeys, 1);
+    EXPECT_EQ(c.notLookedUp, 0);
+    EXPECT_EQ(c.lookedUp, c.saved + c.unchanged + c.notFound + c.failedLookups + c.failedSaves);
+    EXPECT_EQ(h.outcome.reason, L"");
+    EXPECT_EQ(h.view.lines.back(), L"Antal poster redigerade: " + std::to_wstring(c.saved));
+}
+
+// A run that stops counts the rows it never reached, and names its stop.
+TEST(UpdateRunCounts, AStoppedRunCountsWhatItDidNotReach) {
+    Harness h;
+    h.AddPatients(15);
+    for (int i = 3; i <= 13; ++i) h.table.conflictOnSave.insert(std::to_wstring(i));
+    h.Run();
+    const RunCounts& c = h.outcome.counts;
+    EXPECT_EQ(c.patients, 15);
+    EXPECT_EQ(c.lookedUp, 13);
+    EXPECT_EQ(c.saved, 2);
+    EXPECT_EQ(c.failedSaves, 11);
+    EXPECT_EQ(c.notLookedUp, 2);
+    EXPECT_EQ(h.outcome.reason, TooManyFailedSavesText());
+    EXPECT_FALSE(h.outcome.anotherRun);
+
+    Harness refused;
+    refused.AddPatients(2);
+    refused.claimGranted = false;
+    refused.Run();
+    EXPECT_TRUE(refused.outcome.anotherRun);
+    EXPECT_EQ(refused.outcome.reason, kAnotherRunText);
+    EXPECT_EQ(refused.outcome.counts.patients, 0);  // the list was never read
+}
+
+TEST(UpdateRunCounts, AnUndoCountsWhatItPutBackAndWhatItLeft) {
+    Harness h;
+    h.AddPatients(4);
+    h.Run();
+    const std::vector<JournalRecord> journal = h.journal.All();
+    h.table.rows[L"3"][L"ADRESS"] = L"Redigerad efteråt";
+    h.mode = RunMode::Undo;
+    h.undo = journal;
+    h.journal.appends.clear();
+    h.Run();
+    const RunCounts& c = h.outcome.counts;
+    EXPECT_EQ(c.patients, 4);
+    EXPECT_EQ(c.restored, 3);
+    EXPECT_EQ(c.saved, 3);
+    EXPECT_EQ(c.notRestored, 1);
+    EXPECT_EQ(c.lookedUp, 0);
+    EXPECT_EQ(c.notLookedUp, 0);
+}
