@@ -366,65 +366,6 @@ std::wstring AppKeyFor(std::wstring_view appPath) {
     return out + L"\\";
 }
 
-namespace {
-const HKEY kRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
-constexpr REGSAM kViews[] = {reg::kView32, reg::kView64};
-const std::wstring kNorvena = L"SOFTWARE\\Norvena";
-}  // namespace
-
-namespace {
-// The key-name form of a text: blanks as "_", upper case.
-std::wstring KeyForm(std::wstring text) {
-    for (wchar_t& c : text)
-        if (c == L' ') c = L'_';
-    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
-}  // namespace
-
-RegistrySandbox::RegistrySandbox(std::wstring appKey, std::wstring folderName)
-    : appKey_(std::move(appKey)), folderName_(KeyForm(std::move(folderName))) {
-    active_ = !folderName_.empty() && appKey_.size() > 1;
-    if (!active_) return;
-    for (int r = 0; r < 2; ++r)
-        for (int v = 0; v < 2; ++v) {
-            norvenaBefore_[r][v] = reg::KeyExists(kRoots[r], kNorvena, kViews[v]);
-            keysBefore_[r][v] = reg::SubKeyNames(kRoots[r], kNorvena, kViews[v]);
-        }
-    errorKeyBefore_ = reg::KeyExists(HKEY_CURRENT_USER, kMachineWriteErrorKey);
-}
-
-std::wstring RegistrySandbox::KeyPath(std::wstring_view section) const {
-    std::wstring path = kSettingsRoot + appKey_ + std::wstring(section);
-    if (!path.empty() && path.back() == L'\\') path.pop_back();
-    return path;
-}
-
-RegistrySandbox::~RegistrySandbox() {
-    if (!active_) return;
-    const std::wstring own = KeyPath();
-    for (int r = 0; r < 2; ++r)
-        for (int v = 0; v < 2; ++v) {
-            if (!reg::DeleteTree(kRoots[r], own, kViews[v]))
-                ADD_FAILURE() << "could not remove " << reg::RootName(kRoots[r]) << "\\" << Utf8(own);
-            const auto& before = keysBefore_[r][v];
-            for (const auto& name : reg::SubKeyNames(kRoots[r], kNorvena, kViews[v])) {
-                const std::wstring form = KeyForm(name);
-                const bool sameFolder = form.size() >= folderName_.size() &&
-                                        form.compare(form.size() - folderName_.size(), folderName_.size(), folderName_) == 0;
-                if (sameFolder && std::find(before.begin(), before.end(), name) == before.end())
-                    reg::DeleteTree(kRoots[r], kNorvena + L"\\" + name, kViews[v]);
-            }
-        }
-    if (!errorKeyBefore_ && reg::KeyExists(HKEY_CURRENT_USER, kMachineWriteErrorKey))
-        reg::DeleteTree(HKEY_CURRENT_USER, kMachineWriteErrorKey);
-    // The parent only when this run created it and nothing else lives there.
-    for (int r = 0; r < 2; ++r)
-        for (int v = 0; v < 2; ++v)
-            if (!norvenaBefore_[r][v] && reg::SubKeyNames(kRoots[r], kNorvena, kViews[v]).empty())
-                RegDeleteKeyExW(kRoots[r], kNorvena.c_str(), kViews[v], 0);
-}
-
 // ---- the program --------------------------------------------------------------------
 
 std::wstring TolmarExePath() {

@@ -205,38 +205,13 @@ private:
 
 namespace reg = tolmar::test::reg;
 
-inline constexpr const wchar_t* kSettingsRoot = L"SOFTWARE\\Norvena\\";
-inline constexpr const wchar_t* kMachineWriteErrorKey = L"SOFTWARE\\Norvena\\ERROR_WRITING_TO_LOCAL_MACHINE";
+using reg::kMachineWriteErrorKey;
+using reg::kSettingsRoot;
+using tolmar::test::RegistrySandbox;
+using tolmar::test::ScopedValue;
 
 // The program's settings key for a working folder: "C:\x y\" -> "C_x_y\".
 std::wstring AppKeyFor(std::wstring_view appPath);
-
-// Removes, at its end, SOFTWARE\Norvena\<AppKey> under both roots (both views,
-// in case the program wrote to the wrong one), any new key there that names
-// the same folder in another spelling (a program that derives the key
-// wrongly must not leave it behind), and SOFTWARE\Norvena and
-// ERROR_WRITING_TO_LOCAL_MACHINE when the run created them.
-class RegistrySandbox {
-public:
-    // `folderName`: the last part of the working folder, which is unique.
-    // Without one (no folder could be made) the sandbox touches nothing.
-    RegistrySandbox(std::wstring appKey, std::wstring folderName);
-    ~RegistrySandbox();
-    RegistrySandbox(const RegistrySandbox&) = delete;
-    RegistrySandbox& operator=(const RegistrySandbox&) = delete;
-
-    // SOFTWARE\Norvena\<AppKey> + section, without trailing "\".
-    std::wstring KeyPath(std::wstring_view section = {}) const;
-    bool MachineWriteErrorExistedBefore() const { return errorKeyBefore_; }
-
-private:
-    std::wstring appKey_;
-    std::wstring folderName_;
-    bool active_ = false;
-    bool norvenaBefore_[2][2] = {};  // [root][view]
-    std::vector<std::wstring> keysBefore_[2][2];
-    bool errorKeyBefore_ = false;
-};
 
 // The section PopulationManager of "tolmar.ini". A key left nullopt is not
 // written at all.

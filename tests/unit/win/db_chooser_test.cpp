@@ -59,7 +59,7 @@ protected:
 
     TestAppKey appKey_;
     TempFolder links_;
-    Environment env_ = appKey_.env();
+    Environment env_ = EnvironmentOf(appKey_);
     UserMessages messages_;
     DataProvidersDialogData data_;
     std::vector<std::wstring> opened_;

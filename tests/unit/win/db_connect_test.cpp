@@ -40,7 +40,7 @@ protected:
 
     TestAppKey appKey_;
     TempFolder links_;
-    Environment env_ = appKey_.env();
+    Environment env_ = EnvironmentOf(appKey_);
     TDBConnection login_;
     UserMessages messages_;
 };

@@ -34,7 +34,7 @@ void WriteRaw(HKEY root, const std::wstring& path, const std::wstring& name, con
 
 TEST(RegistryWin, WriteSettingStoresBothRootsInThe32BitView) {
     TestAppKey app;
-    WriteSetting(app.env(), L"DataProvider", L"DefaultDataProvider", L"clinic.udl");
+    WriteSetting(EnvironmentOf(app), L"DataProvider", L"DefaultDataProvider", L"clinic.udl");
     const std::wstring path = app.KeyPath(L"DataProvider");
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         win::UniqueHkey key;
@@ -49,23 +49,23 @@ TEST(RegistryWin, WriteSettingStoresBothRootsInThe32BitView) {
     }
     // The machine-wide copy is in the 32-bit view only.
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));
-    EXPECT_EQ(ReadSetting(app.env(), L"DataProvider", L"DefaultDataProvider"), L"clinic.udl");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"DataProvider", L"DefaultDataProvider"), L"clinic.udl");
 }
 
 TEST(RegistryWin, ReadFallsBackToMachineWideAndThenToTheMarker) {
     TestAppKey app;
     const std::wstring path = app.KeyPath(L"S");
-    EXPECT_EQ(ReadSetting(app.env(), L"S", L"K"), L"ERROR");
-    EXPECT_EQ(ReadSettingDefault(app.env(), L"S", L"K", L"dflt"), L"dflt");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"S", L"K"), L"ERROR");
+    EXPECT_EQ(ReadSettingDefault(EnvironmentOf(app), L"S", L"K", L"dflt"), L"dflt");
     WriteRaw(HKEY_LOCAL_MACHINE, path, L"K", L"machine");
-    EXPECT_EQ(ReadSetting(app.env(), L"S", L"K"), L"machine");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"S", L"K"), L"machine");
     WriteRaw(HKEY_CURRENT_USER, path, L"K", L"  ");
-    EXPECT_EQ(ReadSetting(app.env(), L"S", L"K"), L"machine");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"S", L"K"), L"machine");
     WriteRaw(HKEY_CURRENT_USER, path, L"K", L" user ");
-    EXPECT_EQ(ReadSetting(app.env(), L"S", L"K"), L" user ");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"S", L"K"), L" user ");
     // An empty value name addresses the key's default value.
     WriteRaw(HKEY_CURRENT_USER, path, L"", L"default value");
-    EXPECT_EQ(ReadSetting(app.env(), L"S", L""), L"default value");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"S", L""), L"default value");
 }
 
 TEST(RegistryWin, ValuesUpTo1024CharactersOnly) {
@@ -152,9 +152,9 @@ TEST(RegistryWin, RefusedMachineWriteIsRecordedUnderErrorWritingToLocalMachine) 
     const std::wstring recordPath(kMachineWriteErrorKey);
     const std::wstring before = ReadRegistryString(HKEY_CURRENT_USER, recordPath, L"ErrorMsg");
 
-    WriteSetting(app.env(), L"Locked\\Inner", L"K", L"v");
+    WriteSetting(EnvironmentOf(app), L"Locked\\Inner", L"K", L"v");
 
-    EXPECT_EQ(ReadSetting(app.env(), L"Locked\\Inner", L"K"), L"v");  // the per-user copy counts
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"Locked\\Inner", L"K"), L"v");  // the per-user copy counts
     const std::wstring recorded = ReadRegistryString(HKEY_CURRENT_USER, recordPath, L"ErrorMsg");
     EXPECT_EQ(recorded, SystemErrorText(ERROR_ACCESS_DENIED));
     EXPECT_NE(recorded.find(L"ccess"), std::wstring::npos) << "recorded: " << ToUtf8(recorded);
