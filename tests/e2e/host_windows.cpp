@@ -228,7 +228,7 @@ std::optional<TestForm> StartTestForm(ProgramRun& run) {
 
 void TestModeSearch::SetUp() {
     ASSERT_TRUE(sim_.Ready());
-    ASSERT_TRUE(run_.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
+    ASSERT_TRUE(run_.folder().WriteFile(L"tolmar.ini", ini_.Text()));
     std::optional<TestForm> form = StartTestForm(run_);
     ASSERT_TRUE(form);
     testForm_.emplace(std::move(*form));

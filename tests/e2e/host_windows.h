@@ -178,12 +178,14 @@ std::optional<TestForm> StartTestForm(ProgramRun& run);
 
 // A TEST_MODE run against the register simulator, with the tests' register
 // settings in its tolmar.ini, its form up: the opening of a test that searches.
+// A test that wants other settings from the start sets ini_ before SetUp.
 class TestModeSearch : public ::testing::Test {
 protected:
     void SetUp() override;
 
     SimulatorSession sim_;
     ProgramRun run_{{.args = {L"TEST_MODE"}}};
+    RegisterIni ini_;
     std::optional<TestForm> testForm_;
 };
 

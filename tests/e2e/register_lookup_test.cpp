@@ -96,27 +96,28 @@ const LookupCase kLookupCases[] = {
      {.starts = L"\r\n", .ends = ErrorTail(kDefaultEndpoint)}, false},
 };
 
-class ThroughTheTestForm : public ::testing::TestWithParam<LookupCase> {};
+class ThroughTheTestForm : public TestModeSearch, public ::testing::WithParamInterface<LookupCase> {
+protected:
+    void SetUp() override {
+        const LookupCase& c = GetParam();
+        ASSERT_TRUE(sim_.Ready());
+        if (!c.injection.empty()) {
+            ASSERT_TRUE(RegisterSim::Inject(c.injection + " | pnr=" + Utf8(c.number)));
+        }
+        ini_.logAddr = c.logAddr;
+        TestModeSearch::SetUp();
+    }
+};
 
 TEST_P(ThroughTheTestForm, ShowsTheCodeAndTheViewerTheAnswerOrTheError) {
     const LookupCase& c = GetParam();
-    SimulatorSession sim;
-    ASSERT_TRUE(sim.Ready());
-    if (!c.injection.empty()) {
-        ASSERT_TRUE(RegisterSim::Inject(c.injection + " | pnr=" + Utf8(c.number)));
-    }
-    ProgramRun run({.args = {L"TEST_MODE"}});
-    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{.logAddr = c.logAddr}.Text()));
-    auto testForm = StartTestForm(run);
-    ASSERT_TRUE(testForm);
-
-    ASSERT_TRUE(testForm->SetNumber(c.number));
+    ASSERT_TRUE(testForm_->SetNumber(c.number));
     std::wstring code;
-    ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+    ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
     EXPECT_EQ(code, c.code);
-    for (const auto& [id, text] : c.fields) EXPECT_EQ(testForm->Text(id), text) << "control " << id;
+    for (const auto& [id, text] : c.fields) EXPECT_EQ(testForm_->Text(id), text) << "control " << id;
     std::wstring xml;
-    ASSERT_TRUE(testForm->ViewXml(xml));
+    ASSERT_TRUE(testForm_->ViewXml(xml));
     EXPECT_TRUE(ShowsAsExpected(xml, c.viewer));
 
     const auto requests = RegisterSim::Requests();
@@ -132,8 +133,8 @@ TEST_P(ThroughTheTestForm, ShowsTheCodeAndTheViewerTheAnswerOrTheError) {
         EXPECT_TRUE(requests->empty()) << ::testing::PrintToString(*requests);
     }
 
-    ASSERT_TRUE(testForm->PressEsc());
-    EXPECT_EQ(run.WaitForExit(), 0u);
+    ASSERT_TRUE(testForm_->PressEsc());
+    EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(RegisterLookup, ThroughTheTestForm, ::testing::ValuesIn(kLookupCases),
@@ -142,13 +143,9 @@ INSTANTIATE_TEST_SUITE_P(RegisterLookup, ThroughTheTestForm, ::testing::ValuesIn
 // The error header's members live as long as the program: a reply that sets
 // only Description leaves the module and function of an earlier one, and a
 // later failure without any header shows all three.
-TEST(RegisterLookupErrorHeader, MembersNotSentAgainKeepTheirEarlierValues) {
-    SimulatorSession sim;
-    ASSERT_TRUE(sim.Ready());
-    ProgramRun run({.args = {L"TEST_MODE"}});
-    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
-    auto testForm = StartTestForm(run);
-    ASSERT_TRUE(testForm);
+using RegisterLookupErrorHeader = TestModeSearch;
+
+TEST_F(RegisterLookupErrorHeader, MembersNotSentAgainKeepTheirEarlierValues) {
     struct Step {
         const wchar_t* number;
         const wchar_t* code;
@@ -166,17 +163,17 @@ TEST(RegisterLookupErrorHeader, MembersNotSentAgainKeepTheirEarlierValues) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(Utf8(step.number));
-        ASSERT_TRUE(testForm->SetNumber(step.number));
+        ASSERT_TRUE(testForm_->SetNumber(step.number));
         std::wstring code;
-        ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+        ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
         EXPECT_EQ(code, step.code);
         if (!step.viewer) continue;
         std::wstring xml;
-        ASSERT_TRUE(testForm->ViewXml(xml));
+        ASSERT_TRUE(testForm_->ViewXml(xml));
         EXPECT_PRED_FORMAT2(SameText, xml, Expand(*step.viewer));
     }
-    ASSERT_TRUE(testForm->PressEsc());
-    EXPECT_EQ(run.WaitForExit(), 0u);
+    ASSERT_TRUE(testForm_->PressEsc());
+    EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
 // "PERSONNR:" with an answer about another person, or about two persons:
@@ -214,15 +211,12 @@ TEST(RegisterLookupAnswer, AboutAnotherPersonOrTwoPersonsReachesNoHost) {
     }
 }
 
+using RegisterLookupSettings = TestModeSearch;
+
 // Notepad saves tolmar.ini as UTF-8 without a byte-order mark; a file in
 // the ANSI code page still means what it did. Either way the register gets
 // the password as the administrator typed it.
-TEST(RegisterLookupSettings, ThePasswordReachesTheRegisterAsWritten) {
-    SimulatorSession sim;
-    ASSERT_TRUE(sim.Ready());
-    ProgramRun run({.args = {L"TEST_MODE"}});
-    auto testForm = StartTestForm(run);
-    ASSERT_TRUE(testForm);
+TEST_F(RegisterLookupSettings, ThePasswordReachesTheRegisterAsWritten) {
     const std::string cp1252 = "hemligt\xC5\xC4\xD6\x80";
     wchar_t asAnsi[32] = {};
     ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, cp1252.c_str(), -1, asAnsi, 32), 0);
@@ -236,28 +230,23 @@ TEST(RegisterLookupSettings, ThePasswordReachesTheRegisterAsWritten) {
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
-        ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{.logPwd = step.password}.Text()));
-        ASSERT_TRUE(testForm->SetNumber(L"194501011234"));
+        ASSERT_TRUE(run_.folder().WriteFile(L"tolmar.ini", RegisterIni{.logPwd = step.password}.Text()));
+        ASSERT_TRUE(testForm_->SetNumber(L"194501011234"));
         std::wstring code;
-        ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+        ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
         EXPECT_EQ(code, L"0");
         EXPECT_EQ(RegisterSim::LastRequestValue("password"), step.sent);
     }
     if (GetACP() == 1252) {
         EXPECT_EQ(Utf8(asAnsi), steps[0].sent) << "cp1252 means the same password";
     }
-    ASSERT_TRUE(testForm->PressEsc());
-    EXPECT_EQ(run.WaitForExit(), 0u);
+    ASSERT_TRUE(testForm_->PressEsc());
+    EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
 // "tolmar.ini" is read again at every lookup; flagOtherArchive is false
 // exactly when FlagOtherArchve is "0" or not there.
-TEST(RegisterLookupSettings, FlagOtherArchveIsReadAtEveryLookup) {
-    SimulatorSession sim;
-    ASSERT_TRUE(sim.Ready());
-    ProgramRun run({.args = {L"TEST_MODE"}});
-    auto testForm = StartTestForm(run);
-    ASSERT_TRUE(testForm);
+TEST_F(RegisterLookupSettings, FlagOtherArchveIsReadAtEveryLookup) {
     struct Step {
         const char* name;
         std::optional<std::string> value;  // nullopt: no such key
@@ -267,10 +256,10 @@ TEST(RegisterLookupSettings, FlagOtherArchveIsReadAtEveryLookup) {
                           {"one", "1", "true"}};
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
-        ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{.flagOtherArchve = step.value}.Text()));
-        ASSERT_TRUE(testForm->SetNumber(L"194501011234"));
+        ASSERT_TRUE(run_.folder().WriteFile(L"tolmar.ini", RegisterIni{.flagOtherArchve = step.value}.Text()));
+        ASSERT_TRUE(testForm_->SetNumber(L"194501011234"));
         std::wstring code;
-        ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+        ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
         EXPECT_EQ(code, L"0");
         const auto requests = RegisterSim::Requests();
         ASSERT_TRUE(requests);
@@ -280,8 +269,8 @@ TEST(RegisterLookupSettings, FlagOtherArchveIsReadAtEveryLookup) {
     const auto requests = RegisterSim::Requests();
     ASSERT_TRUE(requests);
     EXPECT_EQ(requests->size(), std::size(steps)) << "one request per search";
-    ASSERT_TRUE(testForm->PressEsc());
-    EXPECT_EQ(run.WaitForExit(), 0u);
+    ASSERT_TRUE(testForm_->PressEsc());
+    EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
 }  // namespace
