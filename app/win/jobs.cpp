@@ -157,8 +157,7 @@ public:
         LookUpPerson(session_, person, returnCode, errms);
     }
     std::unique_ptr<LookupWorker> NewWorker() override { return std::make_unique<RegisterLookupWorker>(session_); }
-    void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& returnCode,
-                std::wstring& errms) override {
+    void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) override {
         FinishLookup(session_, attempt, person, returnCode, errms);
     }
 
@@ -208,7 +207,8 @@ public:
         const UniqueLocalMem ownedDescriptor(descriptor);
         SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
         SetLastError(ERROR_SUCCESS);
-        mutex_.reset(CreateMutexExW(&attributes, name.c_str(), CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE | MUTEX_MODIFY_STATE));
+        mutex_.reset(
+            CreateMutexExW(&attributes, name.c_str(), CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE | MUTEX_MODIFY_STATE));
         ThrowLastErrorCodeIf(!mutex_, kClaimFailed, kNothingChanged);
         if (GetLastError() == ERROR_ALREADY_EXISTS) {
             mutex_.reset();
@@ -254,7 +254,10 @@ RunOutcome UpdateAllPatients(Session& session, TolmarForm& form, const StartOpti
     WindowsRegistry registry;
     Settings settings(registry, env.appKey);
     DatabaseClaim claim;
-    UpdateRunContext context{view, database, lookup, settings,
+    UpdateRunContext context{view,
+                             database,
+                             lookup,
+                             settings,
                              [&session]() -> std::optional<PreparedConnection> {
                                  if (!ConnectDatabase(session.Database(), session.messages, L"", L""))
                                      return std::nullopt;

@@ -30,8 +30,7 @@ LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
             return 0;
         case kActivateUsersWindow: {
             HWND popup = GetLastActivePopup(hwnd);
-            if (GetActiveWindow() == hwnd && popup && popup != hwnd && IsWindowVisible(popup) &&
-                IsWindowEnabled(popup))
+            if (GetActiveWindow() == hwnd && popup && popup != hwnd && IsWindowVisible(popup) && IsWindowEnabled(popup))
                 SetActiveWindow(popup);
             return 0;
         }
@@ -65,7 +64,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     try {
         com.emplace(COINIT_APARTMENTTHREADED, L"COM kunde inte startas");
     } catch (const tolmar::Error& e) {
-        MessageBoxW(nullptr, e.message().c_str(), std::wstring(tolmar::kApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, e.message().c_str(), std::wstring(tolmar::kApplicationTitle).c_str(),
+                    MB_OK | MB_ICONERROR);
         return 1;
     }
     tolmar::win::Session session;

@@ -68,12 +68,13 @@ TEST(DataLinks, ABareDefaultNameIsFoundInThe32BitDataLinksFolder) {
     table.Insert(before);
     const std::wstring name = UniqueName(L"tolmar-e2e-") + L".udl";
     DataLinkInFolder dataLink(dataLinks86, name, OdbcDataLink(table.odbcString()));
-    ASSERT_EQ(GetFileAttributesW((Environment(L"CommonProgramFiles") + L"\\System\\Ole DB\\Data Links\\" + name).c_str()),
-              INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(
+        GetFileAttributesW((Environment(L"CommonProgramFiles") + L"\\System\\Ole DB\\Data Links\\" + name).c_str()),
+        INVALID_FILE_ATTRIBUTES);
 
     ProgramRun run({.args = {L"UPDATE_ALL"}});
-    ASSERT_TRUE(reg::WriteString(HKEY_CURRENT_USER, run.registry().KeyPath(L"DataProvider"), L"DefaultDataProvider",
-                                 name));
+    ASSERT_TRUE(
+        reg::WriteString(HKEY_CURRENT_USER, run.registry().KeyPath(L"DataProvider"), L"DefaultDataProvider", name));
     ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIniFor(reg.Endpoint())));
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
@@ -110,14 +111,16 @@ TEST(DataLinks, ADataSourceOnlyFor32BitProgramsIsNamedPlainly) {
     ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIniFor(reg.Endpoint())));
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
-    EXPECT_TRUE(ErrorsFileHolds(
-        run.folder().ReadFile(ErrorsFileName()),
-        {Text(L"Det gick inte att ansluta till databasen " + dsn + L":  med användarnamnet secret\r\r"
-              L"ODBC-datakällan \"" + dsn + L"\" är bara upplagd för 32-bitarsprogram (i "
-              L"ODBC-administratören för 32 bitar). Det här programmet är ett 64-bitarsprogram "
-              L"och ser inte den datakällan.\r\rLägg upp datakällan i ODBC-administratören "
-              L"för 64 bitar, eller låt datalänkfilen använda en databasleverantör eller "
-              L"ODBC-drivrutin som finns för 64-bitarsprogram.")}));
+    EXPECT_TRUE(ErrorsFileHolds(run.folder().ReadFile(ErrorsFileName()),
+                                {Text(L"Det gick inte att ansluta till databasen " + dsn +
+                                      L":  med användarnamnet secret\r\r"
+                                      L"ODBC-datakällan \"" +
+                                      dsn +
+                                      L"\" är bara upplagd för 32-bitarsprogram (i "
+                                      L"ODBC-administratören för 32 bitar). Det här programmet är ett 64-bitarsprogram "
+                                      L"och ser inte den datakällan.\r\rLägg upp datakällan i ODBC-administratören "
+                                      L"för 64 bitar, eller låt datalänkfilen använda en databasleverantör eller "
+                                      L"ODBC-drivrutin som finns för 64-bitarsprogram.")}));
     EXPECT_EQ(reg.RequestCount(), 0);
 }
 

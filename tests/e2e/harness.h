@@ -56,8 +56,8 @@ inline constexpr Ms kCloseTimeout{5000};
 
 // EXPECT_PRED_FORMAT2(e2e::SameText, actual, expected): on failure prints both
 // texts escaped and the first position where they differ.
-::testing::AssertionResult SameText(const char* actualExpr, const char* expectedExpr,
-                                    std::wstring_view actual, std::wstring_view expected);
+::testing::AssertionResult SameText(const char* actualExpr, const char* expectedExpr, std::wstring_view actual,
+                                    std::wstring_view expected);
 
 // ---- waiting ---------------------------------------------------------------
 
@@ -82,9 +82,9 @@ struct Box {
     HWND hwnd = nullptr;
     HWND owner = nullptr;
     std::wstring caption;
-    std::wstring text;            // the static text, "\r" kept
-    std::vector<int> buttons;     // IDOK, IDCANCEL, IDYES, IDNO ... present
-    Clock::time_point seen{};     // when the harness first saw it
+    std::wstring text;         // the static text, "\r" kept
+    std::vector<int> buttons;  // IDOK, IDCANCEL, IDYES, IDNO ... present
+    Clock::time_point seen{};  // when the harness first saw it
     bool HasButton(int id) const;
 };
 void PrintTo(const Box& box, std::ostream* os);
@@ -109,23 +109,23 @@ enum class EventKind {
     ProgressOther,    // any other application message reached a fake progress window
     BoxShown,
     FormShown,
-    Closed,           // a box or form closed by a button the harness pressed
+    Closed,  // a box or form closed by a button the harness pressed
     Exited,
 };
 
 struct Event {
     EventKind kind{};
-    unsigned seq = 0;              // 1, 2, ... in the order recorded
+    unsigned seq = 0;  // 1, 2, ... in the order recorded
     Clock::time_point at{};
-    HWND hwnd = nullptr;           // receiving progress window / the box or form
-    UINT message = 0;              // progress events
+    HWND hwnd = nullptr;  // receiving progress window / the box or form
+    UINT message = 0;     // progress events
     WPARAM wParam = 0;
     LPARAM lParam = 0;
-    bool sent = false;             // progress events: sent (not posted)
-    std::wstring caption, text;    // boxes (forms: caption only)
-    HWND owner = nullptr;          // boxes and forms
-    int button = 0;                // Closed: the button pressed
-    DWORD exitCode = 0;            // Exited
+    bool sent = false;           // progress events: sent (not posted)
+    std::wstring caption, text;  // boxes (forms: caption only)
+    HWND owner = nullptr;        // boxes and forms
+    int button = 0;              // Closed: the button pressed
+    DWORD exitCode = 0;          // Exited
     // "#2 box ... " with the time since `origin` when one is given.
     std::string Describe(Clock::time_point origin = {}) const;
 };
@@ -266,9 +266,9 @@ struct RunOptions {
 };
 
 struct Outcome {
-    std::vector<Box> boxes;          // every box, in order, each answered
-    std::vector<Form> forms;         // DismissUntilExit: every form, each cancelled
-    std::optional<DWORD> exitCode;   // nullopt when the program did not end in time
+    std::vector<Box> boxes;         // every box, in order, each answered
+    std::vector<Form> forms;        // DismissUntilExit: every form, each cancelled
+    std::optional<DWORD> exitCode;  // nullopt when the program did not end in time
 };
 
 // One end-to-end run: a fresh working folder, its registry keys, an optional

@@ -32,8 +32,8 @@ struct ViewerText {
 
 ::testing::AssertionResult ShowsAsExpected(const std::wstring& shown, const ViewerText& want) {
     auto fail = [&](const char* what, const std::wstring& part) {
-        return ::testing::AssertionFailure() << "the viewer's text " << Printable(shown) << " " << what << " "
-                                             << Printable(part);
+        return ::testing::AssertionFailure()
+               << "the viewer's text " << Printable(shown) << " " << what << " " << Printable(part);
     };
     if (want.exact) {
         const std::wstring exact = Expand(*want.exact);
@@ -51,7 +51,7 @@ struct ViewerText {
 struct LookupCase {
     const char* name;
     std::wstring number;
-    std::string injection;              // for this number only; "" for none
+    std::string injection;               // for this number only; "" for none
     std::optional<std::string> logAddr;  // nullopt: the simulator
     std::wstring code;
     std::vector<std::pair<int, std::wstring>> fields;  // person fields afterwards
@@ -65,35 +65,81 @@ std::wstring ErrorTail(const std::wstring& endpoint) {
 }
 
 const LookupCase kLookupCases[] = {
-    {"CnFamily", L"194501011234", "", std::nullopt, L"0",
-     {{form::kFirstName, L"Anna Maria"}, {form::kSurname, L"Lindqvist"}, {form::kAddress, L"Storgatan 12 B"},
-      {form::kCoAddress, L"c/o Berg 2019-04-01"}, {form::kTown, L"UMEÅ"}, {form::kSex, L""}},
+    {"CnFamily",
+     L"194501011234",
+     "",
+     std::nullopt,
+     L"0",
+     {{form::kFirstName, L"Anna Maria"},
+      {form::kSurname, L"Lindqvist"},
+      {form::kAddress, L"Storgatan 12 B"},
+      {form::kCoAddress, L"c/o Berg 2019-04-01"},
+      {form::kTown, L"UMEÅ"},
+      {form::kSex, L""}},
      {.holds = L"<PersonInfo><cn_pnr>194501011234</cn_pnr><cn_fname>Anna Maria</cn_fname><cn_lname>Lindqvist"}},
-    {"PoFamily", L"197503034567", "", std::nullopt, L"0",
-     {{form::kFirstName, L"Maria"}, {form::kSurname, L"Johansson Persson"}, {form::kSex, L"K"},
-      {form::kStatus, L""}},
+    {"PoFamily",
+     L"197503034567",
+     "",
+     std::nullopt,
+     L"0",
+     {{form::kFirstName, L"Maria"}, {form::kSurname, L"Johansson Persson"}, {form::kSex, L"K"}, {form::kStatus, L""}},
      {.holds = L"<PersonInfo><PO_PNR>197503034567</PO_PNR><PO_FNAME>Anna Maria</PO_FNAME>"}},
-    {"NotFound", L"190001010000", "", std::nullopt, L"-359", {{form::kFirstName, L""}},
+    {"NotFound",
+     L"190001010000",
+     "",
+     std::nullopt,
+     L"-359",
+     {{form::kFirstName, L""}},
      {.holds = L"<PopulationManager><Message>Ingen person hittades</Message></PopulationManager>"}},
     // A failed call leaves no working text: the error text starts with a line break.
-    {"Http404", L"190003030000", "", std::nullopt, L"-400", {{form::kFirstName, L""}},
+    {"Http404",
+     L"190003030000",
+     "",
+     std::nullopt,
+     L"-400",
+     {{form::kFirstName, L""}},
      {.exact = L"\r\nNot Found (404) - '{endpoint}'\r\nFel i .: "}},
-    {"FaultWithReasonAndErrorHeader", L"190002020000", "", std::nullopt, L"-400", {},
+    {"FaultWithReasonAndErrorHeader",
+     L"190002020000",
+     "",
+     std::nullopt,
+     L"-400",
+     {},
      {.exact = L"\r\nRegistret är inte tillgängligt\r\nFel i PopmWs.GetPerson: Databasen svarar inte"}},
     // Without a Reason the fault's Detail element, as XML, is the message.
-    {"FaultWithoutReason", L"194501011234", "soap-fault | detail=<Fel>utan orsak</Fel>", std::nullopt, L"-400", {},
+    {"FaultWithoutReason",
+     L"194501011234",
+     "soap-fault | detail=<Fel>utan orsak</Fel>",
+     std::nullopt,
+     L"-400",
+     {},
      {.starts = L"\r\n<", .holds = L"<Fel>utan orsak</Fel>", .ends = L"Detail>\r\nFel i .: "}},
     // An answer about someone else fills nothing; the viewer shows its person part and why.
-    {"AnswerAboutAnotherPerson", L"194501011234",
+    {"AnswerAboutAnotherPerson",
+     L"194501011234",
      "result | text=<PopulationManager><PersonInfo><cn_pnr>195505055555</cn_pnr><cn_fname>Eva</cn_fname>"
      "<cn_lname>Annan</cn_lname></PersonInfo></PopulationManager>",
-     std::nullopt, L"-400", {{form::kFirstName, L""}, {form::kSurname, L""}},
+     std::nullopt,
+     L"-400",
+     {{form::kFirstName, L""}, {form::kSurname, L""}},
      {.exact = L"<cn_pnr>195505055555</cn_pnr><cn_fname>Eva</cn_fname><cn_lname>Annan</cn_lname>\r\nRegistrets "
                L"svar gäller en annan person (personnummer 195505055555) än den som efterfrågades.\r\nFel i .: "}},
-    {"UnreachableEndpoint", L"194501011234", "", kClosedEndpoint, L"-400", {},
-     {.starts = L"\r\n", .ends = ErrorTail(L"http://127.0.0.1:9/PopmWs/WSPopMan.asmx")}, false},
-    {"EmptyAddressMeansTheDefaultEndpoint", L"194501011234", "", "", L"-400", {},
-     {.starts = L"\r\n", .ends = ErrorTail(kDefaultEndpoint)}, false},
+    {"UnreachableEndpoint",
+     L"194501011234",
+     "",
+     kClosedEndpoint,
+     L"-400",
+     {},
+     {.starts = L"\r\n", .ends = ErrorTail(L"http://127.0.0.1:9/PopmWs/WSPopMan.asmx")},
+     false},
+    {"EmptyAddressMeansTheDefaultEndpoint",
+     L"194501011234",
+     "",
+     "",
+     L"-400",
+     {},
+     {.starts = L"\r\n", .ends = ErrorTail(kDefaultEndpoint)},
+     false},
 };
 
 class ThroughTheTestForm : public TestModeSearch, public ::testing::WithParamInterface<LookupCase> {
@@ -205,8 +251,9 @@ TEST(RegisterLookupAnswer, AboutAnotherPersonOrTwoPersonsReachesNoHost) {
         ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
         ASSERT_TRUE(run.Start());
         run.Finish(IDOK);
-        EXPECT_TRUE(MatchesSequence(run.log(), {expect::BoxStartingWith(L"Information", texts::kLookupFailedPrefix + c.reason),
-                                                expect::Closed(IDOK), expect::Exit(2)}));
+        EXPECT_TRUE(
+            MatchesSequence(run.log(), {expect::BoxStartingWith(L"Information", texts::kLookupFailedPrefix + c.reason),
+                                        expect::Closed(IDOK), expect::Exit(2)}));
         EXPECT_TRUE(hosts.Deliveries().empty()) << hosts.Dump();
     }
 }
@@ -225,7 +272,8 @@ TEST_F(RegisterLookupSettings, ThePasswordReachesTheRegisterAsWritten) {
         std::string password;  // the file's bytes
         std::string sent;      // UTF-8, as the simulator records it
     } steps[] = {
-        {"UTF-8 without a mark", "hemligt\xC3\x85\xC3\x84\xC3\x96\xE2\x82\xAC", "hemligt\xC3\x85\xC3\x84\xC3\x96\xE2\x82\xAC"},
+        {"UTF-8 without a mark", "hemligt\xC3\x85\xC3\x84\xC3\x96\xE2\x82\xAC",
+         "hemligt\xC3\x85\xC3\x84\xC3\x96\xE2\x82\xAC"},
         {"the ANSI code page", cp1252, Utf8(asAnsi)},
     };
     for (const auto& step : steps) {
@@ -252,8 +300,8 @@ TEST_F(RegisterLookupSettings, FlagOtherArchveIsReadAtEveryLookup) {
         std::optional<std::string> value;  // nullopt: no such key
         const char* sent;
     };
-    const Step steps[] = {{"absent", std::nullopt, "false"}, {"empty", "", "true"}, {"zero", "0", "false"},
-                          {"one", "1", "true"}};
+    const Step steps[] = {
+        {"absent", std::nullopt, "false"}, {"empty", "", "true"}, {"zero", "0", "false"}, {"one", "1", "true"}};
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
         ASSERT_TRUE(run_.folder().WriteFile(L"tolmar.ini", RegisterIni{.flagOtherArchve = step.value}.Text()));

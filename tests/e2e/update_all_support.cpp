@@ -233,13 +233,14 @@ void PatientTable::RefuseUpdatesWhereEpost(const std::wstring& mark, const std::
 
 void PatientTable::RefuseCommitWhereEpost(const std::wstring& mark, const std::wstring& message) const {
     if (engine_ != Engine::Postgres) Fail("only the PostgreSQL server checks constraints at commit");
-    connection_->Execute(L"CREATE OR REPLACE FUNCTION kunder_last() RETURNS trigger LANGUAGE plpgsql AS $$ "
-                         L"BEGIN IF NEW.EPOST = " +
-                         Literal(L"EPOST", mark) + L" THEN RAISE EXCEPTION " + Literal(L"", message) +
-                         L"; END IF; RETURN NEW; END $$");
+    connection_->Execute(
+        L"CREATE OR REPLACE FUNCTION kunder_last() RETURNS trigger LANGUAGE plpgsql AS $$ "
+        L"BEGIN IF NEW.EPOST = " +
+        Literal(L"EPOST", mark) + L" THEN RAISE EXCEPTION " + Literal(L"", message) + L"; END IF; RETURN NEW; END $$");
     serverFunction_ = true;
-    connection_->Execute(L"CREATE CONSTRAINT TRIGGER kunder_last AFTER UPDATE ON KUNDER DEFERRABLE INITIALLY DEFERRED "
-                         L"FOR EACH ROW EXECUTE FUNCTION kunder_last()");
+    connection_->Execute(
+        L"CREATE CONSTRAINT TRIGGER kunder_last AFTER UPDATE ON KUNDER DEFERRABLE INITIALLY DEFERRED "
+        L"FOR EACH ROW EXECUTE FUNCTION kunder_last()");
 }
 
 int PatientTable::TerminateOtherSessions() const {

@@ -210,7 +210,6 @@ std::wstring PoDocument(const std::vector<std::pair<std::wstring, std::wstring>>
 // The run's errors file, if it wrote one.
 std::optional<std::string> ErrorsFile(ProgramRun& run);
 
-
 // Waits for the program to end on its own without showing anything, with
 // `exitCode` when given; the failure names what it showed instead.
 ::testing::AssertionResult EndsWithoutBoxes(ProgramRun& run, Ms timeout, std::optional<DWORD> exitCode = {});

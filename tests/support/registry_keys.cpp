@@ -17,10 +17,12 @@ std::optional<Value> Read(HKEY root, const std::wstring& path, const std::wstrin
     Key key;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) return std::nullopt;
     DWORD type = 0, bytes = 0;
-    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return std::nullopt;
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS)
+        return std::nullopt;
     std::vector<BYTE> data(bytes + sizeof(wchar_t), 0);
     DWORD got = bytes;
-    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, data.data(), &got) != ERROR_SUCCESS) return std::nullopt;
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, data.data(), &got) != ERROR_SUCCESS)
+        return std::nullopt;
     Value v;
     v.type = type;
     v.bytes = got;
@@ -146,8 +148,9 @@ RegistrySandbox::~RegistrySandbox() {
             const auto& before = keysBefore_[r][v];
             for (const auto& name : SubKeyNames(kRoots[r], kNorvena, kViews[v])) {
                 const std::wstring form = KeyForm(name);
-                const bool sameFolder = form.size() >= folderName_.size() &&
-                                        form.compare(form.size() - folderName_.size(), folderName_.size(), folderName_) == 0;
+                const bool sameFolder =
+                    form.size() >= folderName_.size() &&
+                    form.compare(form.size() - folderName_.size(), folderName_.size(), folderName_) == 0;
                 if (sameFolder && std::find(before.begin(), before.end(), name) == before.end())
                     DeleteTree(kRoots[r], kNorvena + L"\\" + name, kViews[v]);
             }
@@ -161,7 +164,6 @@ RegistrySandbox::~RegistrySandbox() {
                 RegDeleteKeyExW(kRoots[r], kNorvena.c_str(), kViews[v], 0);
 }
 
-
 namespace {
 std::wstring UniqueAppKeyName() {
     static std::atomic<int> counter{0};
@@ -169,9 +171,10 @@ std::wstring UniqueAppKeyName() {
 }
 }  // namespace
 
-TestAppKey::TestAppKey() : sandbox_([] {
-    const std::wstring name = UniqueAppKeyName();
-    return RegistrySandbox(name + L"\\", name);
-}()) {}
+TestAppKey::TestAppKey()
+    : sandbox_([] {
+          const std::wstring name = UniqueAppKeyName();
+          return RegistrySandbox(name + L"\\", name);
+      }()) {}
 
 }  // namespace tolmar::test

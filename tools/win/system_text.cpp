@@ -11,8 +11,8 @@ namespace tolmar::win {
 
 std::wstring SystemErrorText(DWORD code) {
     wchar_t buffer[1025] = {};
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                             0, buffer, 1025, nullptr);
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer, 1025,
+                             nullptr);
     return std::wstring(buffer, n);
 }
 

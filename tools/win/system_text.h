@@ -52,7 +52,7 @@ void ThrowLastErrorCodeIf(bool failed, std::wstring_view what, std::wstring_view
 // Nothing when `result` is a success; otherwise throws Error with WithHresult.
 void ThrowIfFailed(HRESULT result, std::wstring_view what, std::wstring_view after = L".");
 
-bool FileExists(const std::wstring& path);       // a file, not a folder
+bool FileExists(const std::wstring& path);  // a file, not a folder
 bool DirectoryExists(const std::wstring& path);
 
 // The start parameters, without the program name.

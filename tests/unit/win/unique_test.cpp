@@ -40,31 +40,36 @@ TEST(Owners, GiveTheResourceBackExactlyWhenTheyEnd) {
          [](bool& owned, std::function<bool()>& alive) {
              Check<UniqueKernelHandle, HANDLE>(
                  CreateEventW(nullptr, TRUE, FALSE, nullptr),
-                 [](HANDLE h) { DWORD flags = 0; return GetHandleInformation(h, &flags) != FALSE; }, owned, alive);
+                 [](HANDLE h) {
+                     DWORD flags = 0;
+                     return GetHandleInformation(h, &flags) != FALSE;
+                 },
+                 owned, alive);
          }},
         {"window",
          [](bool& owned, std::function<bool()>& alive) {
-             Check<UniqueWindow, HWND>(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                                       GetModuleHandleW(nullptr), nullptr),
-                                       [](HWND h) { return IsWindow(h) != FALSE; }, owned, alive);
+             Check<UniqueWindow, HWND>(
+                 CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                 nullptr),
+                 [](HWND h) { return IsWindow(h) != FALSE; }, owned, alive);
          }},
         {"brush",
          [](bool& owned, std::function<bool()>& alive) {
-             Check<UniqueBrush, HBRUSH>(CreateSolidBrush(RGB(1, 2, 3)),
-                                        [](HBRUSH h) { return GetObjectType(h) == OBJ_BRUSH; }, owned, alive);
+             Check<UniqueBrush, HBRUSH>(
+                 CreateSolidBrush(RGB(1, 2, 3)), [](HBRUSH h) { return GetObjectType(h) == OBJ_BRUSH; }, owned, alive);
          }},
         {"font",
          [](bool& owned, std::function<bool()>& alive) {
-             Check<UniqueFont, HFONT>(CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                                  DEFAULT_PITCH, L"Tahoma"),
-                                      [](HFONT h) { return GetObjectType(h) == OBJ_FONT; }, owned, alive);
+             Check<UniqueFont, HFONT>(
+                 CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma"),
+                 [](HFONT h) { return GetObjectType(h) == OBJ_FONT; }, owned, alive);
          }},
         {"global atom",
          [](bool& owned, std::function<bool()>& alive) {
-             Check<UniqueGlobalAtom, ATOM>(GlobalAddAtomW(L"tolmar-unique-test-atom"),
-                                           [](ATOM a) { return GlobalFindAtomW(L"tolmar-unique-test-atom") == a; },
-                                           owned, alive);
+             Check<UniqueGlobalAtom, ATOM>(
+                 GlobalAddAtomW(L"tolmar-unique-test-atom"),
+                 [](ATOM a) { return GlobalFindAtomW(L"tolmar-unique-test-atom") == a; }, owned, alive);
          }},
     };
     for (const OwnerCase& c : cases) {
@@ -85,8 +90,8 @@ static_assert(!std::is_constructible_v<UniqueFont, HGDIOBJ>);
 // While a SelectedObject lives the DC holds its object; afterwards the DC
 // holds again what it held before, for each kind of object.
 TEST(Owners, SelectedObjectPutsTheReplacedObjectBack) {
-    const UniqueWindow window(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                              GetModuleHandleW(nullptr), nullptr));
+    const UniqueWindow window(
+        CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
     ASSERT_TRUE(window);
     const UniqueWindowDc dc(window.get());
     ASSERT_NE(dc.get(), nullptr);
