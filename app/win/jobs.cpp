@@ -34,6 +34,7 @@
 #include "tools/win/files.h"
 #include "tools/win/registry.h"
 #include "tools/win/messages_win.h"
+#include "tools/win/system_text.h"
 #include "tools/win/unique.h"
 
 namespace tolmar::win {
@@ -143,13 +144,7 @@ private:
 // before the apartment ends; the rest of the session is shared.
 class RegisterLookupWorker final : public LookupWorker {
 public:
-    explicit RegisterLookupWorker(RegisterSession& session) : session_(session) {
-        if (FAILED(com_.result())) {
-            wchar_t code[16];
-            swprintf(code, 16, L"%08lX", static_cast<unsigned long>(com_.result()));
-            throw Error(L"COM kunde inte startas för uppslagningarna i registret (fel 0x" + std::wstring(code) + L").");
-        }
-    }
+    explicit RegisterLookupWorker(RegisterSession& session) : session_(session) {}
     LookupAttempt Attempt(const std::wstring& personalNumber) override {
         return AttemptLookup(session_, documents_, personalNumber);
     }
@@ -157,7 +152,7 @@ public:
 private:
     RegisterSession& session_;
     // The apartment first: the documents end before it does.
-    ScopedComInit com_{COINIT_MULTITHREADED};
+    ScopedComInit com_{COINIT_MULTITHREADED, L"COM kunde inte startas för uppslagningarna i registret"};
     LookupDocuments documents_;
 };
 
@@ -168,8 +163,7 @@ public:
         LookUpPerson(session_, person, returnCode, errms);
     }
     std::unique_ptr<LookupWorker> NewWorker() override { return std::make_unique<RegisterLookupWorker>(session_); }
-    void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& returnCode,
-                std::wstring& errms) override {
+    void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) override {
         FinishLookup(session_, attempt, person, returnCode, errms);
     }
 
@@ -182,7 +176,7 @@ private:
 class MessageWaiter final : public Waiter {
 public:
     MessageWaiter() : ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-        if (!ready_) throw Error(L"Det gick inte att skapa en händelse (fel " + std::to_wstring(GetLastError()) + L").");
+        ThrowLastErrorCodeIf(!ready_, L"Det gick inte att skapa en händelse");
     }
     void Notify() override { SetEvent(ready_.get()); }
     void Wait() override {
@@ -212,14 +206,16 @@ public:
         const std::wstring name = L"Global\\tolmar07.UPDATE_ALL." + db::IdentityHash(identity);
         // SYSTEM and Administrators: all; authenticated users: open, wait and release.
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;AU)",
-                                                                  SDDL_REVISION_1, &descriptor, nullptr))
-            throw Error(ClaimFailedText(GetLastError()));
+        ThrowLastErrorCodeIf(
+            !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;AU)",
+                                                                  SDDL_REVISION_1, &descriptor, nullptr),
+            kClaimFailed, kNothingChanged);
         const UniqueLocalMem ownedDescriptor(descriptor);
         SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
         SetLastError(ERROR_SUCCESS);
-        mutex_.reset(CreateMutexExW(&attributes, name.c_str(), CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE | MUTEX_MODIFY_STATE));
-        if (!mutex_) throw Error(ClaimFailedText(GetLastError()));
+        mutex_.reset(
+            CreateMutexExW(&attributes, name.c_str(), CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE | MUTEX_MODIFY_STATE));
+        ThrowLastErrorCodeIf(!mutex_, kClaimFailed, kNothingChanged);
         if (GetLastError() == ERROR_ALREADY_EXISTS) {
             mutex_.reset();
             return false;
@@ -228,10 +224,9 @@ public:
     }
 
 private:
-    static std::wstring ClaimFailedText(DWORD error) {
-        return L"Det gick inte att skapa eller öppna spärren mot samtidiga uppdateringar av databasen (fel " +
-               std::to_wstring(error) + L"). Inget har ändrats.";
-    }
+    static constexpr std::wstring_view kClaimFailed =
+        L"Det gick inte att skapa eller öppna spärren mot samtidiga uppdateringar av databasen";
+    static constexpr std::wstring_view kNothingChanged = L". Inget har ändrats.";
 
     UniqueKernelHandle mutex_;
 };
@@ -393,7 +388,10 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
     WindowsRegistry registry;
     Settings settings(registry, env.appKey);
     DatabaseClaim claim;
-    UpdateRunContext context{view, database, lookup, settings,
+    UpdateRunContext context{view,
+                             database,
+                             lookup,
+                             settings,
                              [&session]() -> std::optional<PreparedConnection> {
                                  if (!ConnectDatabase(session.Database(), session.messages, L"", L""))
                                      return std::nullopt;

@@ -3,11 +3,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 
 #include "app/dispatch.h"
 #include "app/win/main_form.h"
 #include "app/win/session.h"
+#include "tools/error.h"
 #include "tools/win/messages_win.h"
 #include "tools/win/unique.h"
 
@@ -28,8 +30,7 @@ LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
             return 0;
         case kActivateUsersWindow: {
             HWND popup = GetLastActivePopup(hwnd);
-            if (GetActiveWindow() == hwnd && popup && popup != hwnd && IsWindowVisible(popup) &&
-                IsWindowEnabled(popup))
+            if (GetActiveWindow() == hwnd && popup && popup != hwnd && IsWindowVisible(popup) && IsWindowEnabled(popup))
                 SetActiveWindow(popup);
             return 0;
         }
@@ -59,7 +60,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // COM for the whole run. The objects declared after it are destroyed
     // before it, in reverse order: the application window, then the session
     // (its lookup documents are COM objects, which must go before COM ends).
-    const tolmar::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
+    std::optional<tolmar::win::ScopedComInit> com;
+    try {
+        com.emplace(COINIT_APARTMENTTHREADED, L"COM kunde inte startas");
+    } catch (const tolmar::Error& e) {
+        MessageBoxW(nullptr, e.message().c_str(), std::wstring(tolmar::kApplicationTitle).c_str(),
+                    MB_OK | MB_ICONERROR);
+        return 1;
+    }
     tolmar::win::Session session;
     const tolmar::win::UniqueWindow application(CreateApplicationWindow(instance));
     session.messages.SetApplicationWindow(application.get());

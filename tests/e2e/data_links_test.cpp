@@ -68,12 +68,13 @@ TEST(DataLinks, ABareDefaultNameIsFoundInThe32BitDataLinksFolder) {
     table.Insert(before);
     const std::wstring name = UniqueName(L"tolmar-e2e-") + L".udl";
     DataLinkInFolder dataLink(dataLinks86, name, OdbcDataLink(table.odbcString()));
-    ASSERT_EQ(GetFileAttributesW((Environment(L"CommonProgramFiles") + L"\\System\\Ole DB\\Data Links\\" + name).c_str()),
-              INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(
+        GetFileAttributesW((Environment(L"CommonProgramFiles") + L"\\System\\Ole DB\\Data Links\\" + name).c_str()),
+        INVALID_FILE_ATTRIBUTES);
 
     ProgramRun run({.args = {L"UPDATE_ALL"}});
-    ASSERT_TRUE(reg::WriteString(HKEY_CURRENT_USER, run.registry().KeyPath(L"DataProvider"), L"DefaultDataProvider",
-                                 name));
+    ASSERT_TRUE(
+        reg::WriteString(HKEY_CURRENT_USER, run.registry().KeyPath(L"DataProvider"), L"DefaultDataProvider", name));
     ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIniFor(reg.Endpoint())));
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
@@ -89,40 +90,6 @@ TEST(DataLinks, ABareDefaultNameIsFoundInThe32BitDataLinksFolder) {
     EXPECT_TRUE(SameRows(table.Rows(ComparedColumnsWithoutOptional()), after));
 }
 
-// A value in the 32-bit view of HKEY_LOCAL_MACHINE, removed at the end with
-// every key made for it.
-class MachineValue32 {
-public:
-    MachineValue32(const std::wstring& keyPath, const std::wstring& name, const std::wstring& value)
-        : keyPath_(keyPath), name_(name) {
-        for (size_t slash = keyPath.find(L'\\'); ; slash = keyPath.find(L'\\', slash + 1)) {
-            const std::wstring part = keyPath.substr(0, slash);
-            if (!reg::KeyExists(HKEY_LOCAL_MACHINE, part)) {
-                made_ = part;  // the first missing key: everything below it is ours
-                break;
-            }
-            if (slash == std::wstring::npos) break;
-        }
-        if (!reg::WriteString(HKEY_LOCAL_MACHINE, keyPath, name, value))
-            throw std::runtime_error("cannot write " + Utf8(keyPath));
-    }
-    ~MachineValue32() {
-        if (!made_.empty()) {
-            reg::DeleteTree(HKEY_LOCAL_MACHINE, made_);
-            return;
-        }
-        tolmar::win::UniqueHkey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_SET_VALUE | reg::kView32, key.put()) ==
-            ERROR_SUCCESS)
-            RegDeleteValueW(key.get(), name_.c_str());
-    }
-    MachineValue32(const MachineValue32&) = delete;
-    MachineValue32& operator=(const MachineValue32&) = delete;
-
-private:
-    std::wstring keyPath_, name_, made_;
-};
-
 // The data link names an ODBC data source that is defined for 32-bit
 // programs only. The run's one line says which data source and what to do,
 // instead of the driver manager's "data source name not found".
@@ -131,8 +98,10 @@ TEST(DataLinks, ADataSourceOnlyFor32BitProgramsIsNamedPlainly) {
     ASSERT_FALSE(reg::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ODBC\\ODBC.INI\\" + dsn, reg::kView64));
     Register reg;
     TempFolder data(L"tolmar-x86");
-    MachineValue32 listed(L"SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources", dsn, L"SQLite3");
-    MachineValue32 defined(L"SOFTWARE\\ODBC\\ODBC.INI\\" + dsn, L"Database", DriverPath(data / L"klinik.db"));
+    const ScopedValue listed(HKEY_LOCAL_MACHINE, reg::kView32, L"SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources", dsn,
+                             L"SQLite3");
+    const ScopedValue defined(HKEY_LOCAL_MACHINE, reg::kView32, L"SOFTWARE\\ODBC\\ODBC.INI\\" + dsn, L"Database",
+                              DriverPath(data / L"klinik.db"));
     ASSERT_FALSE(reg::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ODBC\\ODBC.INI\\" + dsn, reg::kView64))
         << "the 32-bit view is not a view of its own here";
     const std::wstring dataLink =
@@ -142,14 +111,16 @@ TEST(DataLinks, ADataSourceOnlyFor32BitProgramsIsNamedPlainly) {
     ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIniFor(reg.Endpoint())));
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
-    EXPECT_TRUE(ErrorsFileHolds(
-        run.folder().ReadFile(ErrorsFileName()),
-        {Text(L"Det gick inte att ansluta till databasen " + dsn + L":  med användarnamnet secret\r\r"
-              L"ODBC-datakällan \"" + dsn + L"\" är bara upplagd för 32-bitarsprogram (i "
-              L"ODBC-administratören för 32 bitar). Det här programmet är ett 64-bitarsprogram "
-              L"och ser inte den datakällan.\r\rLägg upp datakällan i ODBC-administratören "
-              L"för 64 bitar, eller låt datalänkfilen använda en databasleverantör eller "
-              L"ODBC-drivrutin som finns för 64-bitarsprogram.")}));
+    EXPECT_TRUE(ErrorsFileHolds(run.folder().ReadFile(ErrorsFileName()),
+                                {Text(L"Det gick inte att ansluta till databasen " + dsn +
+                                      L":  med användarnamnet secret\r\r"
+                                      L"ODBC-datakällan \"" +
+                                      dsn +
+                                      L"\" är bara upplagd för 32-bitarsprogram (i "
+                                      L"ODBC-administratören för 32 bitar). Det här programmet är ett 64-bitarsprogram "
+                                      L"och ser inte den datakällan.\r\rLägg upp datakällan i ODBC-administratören "
+                                      L"för 64 bitar, eller låt datalänkfilen använda en databasleverantör eller "
+                                      L"ODBC-drivrutin som finns för 64-bitarsprogram.")}));
     EXPECT_EQ(reg.RequestCount(), 0);
 }
 

@@ -39,25 +39,39 @@ void PumpMessages() {
 
 const char* ButtonName(int id) {
     switch (id) {
-        case IDOK: return "IDOK";
-        case IDCANCEL: return "IDCANCEL";
-        case IDABORT: return "IDABORT";
-        case IDRETRY: return "IDRETRY";
-        case IDIGNORE: return "IDIGNORE";
-        case IDYES: return "IDYES";
-        case IDNO: return "IDNO";
-        default: return "?";
+        case IDOK:
+            return "IDOK";
+        case IDCANCEL:
+            return "IDCANCEL";
+        case IDABORT:
+            return "IDABORT";
+        case IDRETRY:
+            return "IDRETRY";
+        case IDIGNORE:
+            return "IDIGNORE";
+        case IDYES:
+            return "IDYES";
+        case IDNO:
+            return "IDNO";
+        default:
+            return "?";
     }
 }
 
 const char* KindName(EventKind kind) {
     switch (kind) {
-        case EventKind::ProgressMessage: return "progress message";
-        case EventKind::ProgressOther: return "other message to the progress window";
-        case EventKind::BoxShown: return "box";
-        case EventKind::FormShown: return "form";
-        case EventKind::Closed: return "closed";
-        case EventKind::Exited: return "exit";
+        case EventKind::ProgressMessage:
+            return "progress message";
+        case EventKind::ProgressOther:
+            return "other message to the progress window";
+        case EventKind::BoxShown:
+            return "box";
+        case EventKind::FormShown:
+            return "form";
+        case EventKind::Closed:
+            return "closed";
+        case EventKind::Exited:
+            return "exit";
     }
     return "?";
 }
@@ -71,10 +85,11 @@ const char* KindName(EventKind kind) {
     if (actual == expected) return ::testing::AssertionSuccess();
     const auto diff = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
     const size_t at = static_cast<size_t>(diff.first - actual.begin());
-    return ::testing::AssertionFailure()
-           << actualExpr << " is not " << expectedExpr << "\n  actual:   " << Printable(actual)
-           << "\n  expected: " << Printable(expected) << "\n  first difference at character " << at + 1
-           << " (actual " << actual.size() << " characters, expected " << expected.size() << ")";
+    return ::testing::AssertionFailure() << actualExpr << " is not " << expectedExpr
+                                         << "\n  actual:   " << Printable(actual)
+                                         << "\n  expected: " << Printable(expected)
+                                         << "\n  first difference at character " << at + 1 << " (actual "
+                                         << actual.size() << " characters, expected " << expected.size() << ")";
 }
 
 // ---- waiting -----------------------------------------------------------------
@@ -90,8 +105,8 @@ bool WaitUntil(const std::function<bool()>& done, Ms timeout, std::vector<HANDLE
         const auto left = std::chrono::duration_cast<Ms>(deadline - now).count();
         const DWORD slice = static_cast<DWORD>(std::min<long long>(left + 1, kPollSliceMs));
         const DWORD count = static_cast<DWORD>(wake.size());
-        const DWORD rc = MsgWaitForMultipleObjectsEx(count, wake.empty() ? nullptr : wake.data(), slice,
-                                                     QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        const DWORD rc = MsgWaitForMultipleObjectsEx(count, wake.empty() ? nullptr : wake.data(), slice, QS_ALLINPUT,
+                                                     MWMO_INPUTAVAILABLE);
         // A signalled handle stays signalled: stop waiting on it so that the
         // loop does not spin. After a failed wait the slices are timed only.
         if (rc < WAIT_OBJECT_0 + count) wake.erase(wake.begin() + (rc - WAIT_OBJECT_0));
@@ -132,8 +147,7 @@ std::vector<HWND> TopLevelWindows(DWORD pid, std::wstring_view className) {
             auto* q = reinterpret_cast<Query*>(param);
             DWORD owner = 0;
             GetWindowThreadProcessId(hwnd, &owner);
-            if (owner == q->pid && (q->className.empty() || ClassOf(hwnd) == q->className))
-                q->found.push_back(hwnd);
+            if (owner == q->pid && (q->className.empty() || ClassOf(hwnd) == q->className)) q->found.push_back(hwnd);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&query));
@@ -143,8 +157,7 @@ std::vector<HWND> TopLevelWindows(DWORD pid, std::wstring_view className) {
 bool Box::HasButton(int id) const { return std::find(buttons.begin(), buttons.end(), id) != buttons.end(); }
 
 void PrintTo(const Box& box, std::ostream* os) {
-    *os << "box " << HwndText(box.hwnd) << " " << Printable(box.caption) << ": " << Printable(box.text)
-        << " buttons:";
+    *os << "box " << HwndText(box.hwnd) << " " << Printable(box.caption) << ": " << Printable(box.text) << " buttons:";
     for (int id : box.buttons) *os << " " << ButtonName(id);
 }
 
@@ -179,14 +192,13 @@ std::string WindowText(HWND hwnd) {
 std::string Event::Describe(Clock::time_point origin) const {
     std::ostringstream os;
     os << "#" << seq;
-    if (origin != Clock::time_point{})
-        os << " +" << std::chrono::duration_cast<Ms>(at - origin).count() << "ms";
+    if (origin != Clock::time_point{}) os << " +" << std::chrono::duration_cast<Ms>(at - origin).count() << "ms";
     os << " " << KindName(kind);
     switch (kind) {
         case EventKind::ProgressMessage:
         case EventKind::ProgressOther:
-            os << " msg=" << Hex(message) << " wParam=" << Hex(wParam) << " lParam=" << Hex(static_cast<std::uintptr_t>(lParam))
-               << (sent ? " (sent)" : " (posted)");
+            os << " msg=" << Hex(message) << " wParam=" << Hex(wParam)
+               << " lParam=" << Hex(static_cast<std::uintptr_t>(lParam)) << (sent ? " (sent)" : " (posted)");
             break;
         case EventKind::BoxShown:
             os << " " << HwndText(hwnd) << " owner=" << HwndText(owner) << " " << Printable(caption) << ": "
@@ -293,11 +305,11 @@ std::string Mismatch(const Event& actual, const Expected& expected) {
         const bool same = expected.textIsPrefix ? actual.text.substr(0, expected.text->size()) == *expected.text
                                                 : actual.text == *expected.text;
         if (!same) {
-            const auto diff = std::mismatch(actual.text.begin(), actual.text.end(), expected.text->begin(),
-                                            expected.text->end());
-            os << " text " << Printable(actual.text) << ", expected " << (expected.textIsPrefix ? "a text starting with " : "")
-               << Printable(*expected.text) << " (first difference at character " << (diff.first - actual.text.begin()) + 1
-               << ");";
+            const auto diff =
+                std::mismatch(actual.text.begin(), actual.text.end(), expected.text->begin(), expected.text->end());
+            os << " text " << Printable(actual.text) << ", expected "
+               << (expected.textIsPrefix ? "a text starting with " : "") << Printable(*expected.text)
+               << " (first difference at character " << (diff.first - actual.text.begin()) + 1 << ");";
         }
     }
     if (expected.owner && actual.owner != *expected.owner)
@@ -338,16 +350,17 @@ UINT ProgressApp::InactivateMessage() {
 }
 
 ProgressApp::ProgressApp(EventLog& log, bool hung, std::wstring className)
-    : window_(std::move(className), L"Norvena progress", hung, [&log](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-          Event e;
-          e.kind = message == InactivateMessage() ? EventKind::ProgressMessage : EventKind::ProgressOther;
-          e.hwnd = hwnd;
-          e.message = message;
-          e.wParam = wParam;
-          e.lParam = lParam;
-          e.sent = (InSendMessageEx(nullptr) & ISMEX_SEND) != 0;
-          log.Add(std::move(e));
-      }) {
+    : window_(std::move(className), L"Norvena progress", hung,
+              [&log](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+                  Event e;
+                  e.kind = message == InactivateMessage() ? EventKind::ProgressMessage : EventKind::ProgressOther;
+                  e.hwnd = hwnd;
+                  e.message = message;
+                  e.wParam = wParam;
+                  e.lParam = lParam;
+                  e.sent = (InSendMessageEx(nullptr) & ISMEX_SEND) != 0;
+                  log.Add(std::move(e));
+              }) {
     InactivateMessage();
 }
 
@@ -364,65 +377,6 @@ std::wstring AppKeyFor(std::wstring_view appPath) {
             out += c;
     }
     return out + L"\\";
-}
-
-namespace {
-const HKEY kRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
-constexpr REGSAM kViews[] = {reg::kView32, reg::kView64};
-const std::wstring kNorvena = L"SOFTWARE\\Norvena";
-}  // namespace
-
-namespace {
-// The key-name form of a text: blanks as "_", upper case.
-std::wstring KeyForm(std::wstring text) {
-    for (wchar_t& c : text)
-        if (c == L' ') c = L'_';
-    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
-}  // namespace
-
-RegistrySandbox::RegistrySandbox(std::wstring appKey, std::wstring folderName)
-    : appKey_(std::move(appKey)), folderName_(KeyForm(std::move(folderName))) {
-    active_ = !folderName_.empty() && appKey_.size() > 1;
-    if (!active_) return;
-    for (int r = 0; r < 2; ++r)
-        for (int v = 0; v < 2; ++v) {
-            norvenaBefore_[r][v] = reg::KeyExists(kRoots[r], kNorvena, kViews[v]);
-            keysBefore_[r][v] = reg::SubKeyNames(kRoots[r], kNorvena, kViews[v]);
-        }
-    errorKeyBefore_ = reg::KeyExists(HKEY_CURRENT_USER, kMachineWriteErrorKey);
-}
-
-std::wstring RegistrySandbox::KeyPath(std::wstring_view section) const {
-    std::wstring path = kSettingsRoot + appKey_ + std::wstring(section);
-    if (!path.empty() && path.back() == L'\\') path.pop_back();
-    return path;
-}
-
-RegistrySandbox::~RegistrySandbox() {
-    if (!active_) return;
-    const std::wstring own = KeyPath();
-    for (int r = 0; r < 2; ++r)
-        for (int v = 0; v < 2; ++v) {
-            if (!reg::DeleteTree(kRoots[r], own, kViews[v]))
-                ADD_FAILURE() << "could not remove " << reg::RootName(kRoots[r]) << "\\" << Utf8(own);
-            const auto& before = keysBefore_[r][v];
-            for (const auto& name : reg::SubKeyNames(kRoots[r], kNorvena, kViews[v])) {
-                const std::wstring form = KeyForm(name);
-                const bool sameFolder = form.size() >= folderName_.size() &&
-                                        form.compare(form.size() - folderName_.size(), folderName_.size(), folderName_) == 0;
-                if (sameFolder && std::find(before.begin(), before.end(), name) == before.end())
-                    reg::DeleteTree(kRoots[r], kNorvena + L"\\" + name, kViews[v]);
-            }
-        }
-    if (!errorKeyBefore_ && reg::KeyExists(HKEY_CURRENT_USER, kMachineWriteErrorKey))
-        reg::DeleteTree(HKEY_CURRENT_USER, kMachineWriteErrorKey);
-    // The parent only when this run created it and nothing else lives there.
-    for (int r = 0; r < 2; ++r)
-        for (int v = 0; v < 2; ++v)
-            if (!norvenaBefore_[r][v] && reg::SubKeyNames(kRoots[r], kNorvena, kViews[v]).empty())
-                RegDeleteKeyExW(kRoots[r], kNorvena.c_str(), kViews[v], 0);
 }
 
 // ---- the program --------------------------------------------------------------------
@@ -461,7 +415,8 @@ Process::~Process() {
     if (Running()) Kill();
 }
 
-std::string Process::Start(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& workDir) {
+std::string Process::Start(const std::wstring& exe, const std::vector<std::wstring>& args,
+                           const std::wstring& workDir) {
     if (GetFileAttributesW(exe.c_str()) == INVALID_FILE_ATTRIBUTES)
         return "the program " + Utf8(exe) + " does not exist (build tolmar07 or set TOLMAR_EXE)";
     std::wstring commandLine = QuoteArgument(exe);
@@ -517,13 +472,13 @@ ProgramRun::~ProgramRun() {
         std::string open;
         for (HWND hwnd : OpenDialogs()) {
             const auto box = ReadBox(hwnd);
-            open += "\n    " + (box ? ::testing::PrintToString(*box)
-                                   : "form " + WindowText(hwnd));
+            open += "\n    " + (box ? ::testing::PrintToString(*box) : "form " + WindowText(hwnd));
         }
         const bool killed = process_.Kill();
         ADD_FAILURE() << "tolmar07 (pid " << process_.pid() << ") was still running at the end of the test; "
-                      << (killed ? "killed" : "could not be killed") << ". Open dialogs:" << (open.empty() ? " none" : open)
-                      << "\n  recorded:\n" << log_.Dump();
+                      << (killed ? "killed" : "could not be killed")
+                      << ". Open dialogs:" << (open.empty() ? " none" : open) << "\n  recorded:\n"
+                      << log_.Dump();
     }
 }
 
@@ -722,7 +677,8 @@ public:
         for (const auto& key : keys_) keyExisted_.push_back(reg::KeyExists(HKEY_CURRENT_USER, key, 0));
         previous_ = reg::Read(HKEY_CURRENT_USER, keys_[0], kValue, 0);
         active_ = reg::WriteString(HKEY_CURRENT_USER, keys_[0], kValue, L"N", 0);
-        if (!active_) std::fprintf(stderr, "note: Wine's Managed=N for the program could not be set; runs are slower\n");
+        if (!active_)
+            std::fprintf(stderr, "note: Wine's Managed=N for the program could not be set; runs are slower\n");
     }
     void TearDown() override {
         if (!active_) return;

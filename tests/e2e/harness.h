@@ -56,8 +56,8 @@ inline constexpr Ms kCloseTimeout{5000};
 
 // EXPECT_PRED_FORMAT2(e2e::SameText, actual, expected): on failure prints both
 // texts escaped and the first position where they differ.
-::testing::AssertionResult SameText(const char* actualExpr, const char* expectedExpr,
-                                    std::wstring_view actual, std::wstring_view expected);
+::testing::AssertionResult SameText(const char* actualExpr, const char* expectedExpr, std::wstring_view actual,
+                                    std::wstring_view expected);
 
 // ---- waiting ---------------------------------------------------------------
 
@@ -82,9 +82,9 @@ struct Box {
     HWND hwnd = nullptr;
     HWND owner = nullptr;
     std::wstring caption;
-    std::wstring text;            // the static text, "\r" kept
-    std::vector<int> buttons;     // IDOK, IDCANCEL, IDYES, IDNO ... present
-    Clock::time_point seen{};     // when the harness first saw it
+    std::wstring text;         // the static text, "\r" kept
+    std::vector<int> buttons;  // IDOK, IDCANCEL, IDYES, IDNO ... present
+    Clock::time_point seen{};  // when the harness first saw it
     bool HasButton(int id) const;
 };
 void PrintTo(const Box& box, std::ostream* os);
@@ -109,23 +109,23 @@ enum class EventKind {
     ProgressOther,    // any other application message reached a fake progress window
     BoxShown,
     FormShown,
-    Closed,           // a box or form closed by a button the harness pressed
+    Closed,  // a box or form closed by a button the harness pressed
     Exited,
 };
 
 struct Event {
     EventKind kind{};
-    unsigned seq = 0;              // 1, 2, ... in the order recorded
+    unsigned seq = 0;  // 1, 2, ... in the order recorded
     Clock::time_point at{};
-    HWND hwnd = nullptr;           // receiving progress window / the box or form
-    UINT message = 0;              // progress events
+    HWND hwnd = nullptr;  // receiving progress window / the box or form
+    UINT message = 0;     // progress events
     WPARAM wParam = 0;
     LPARAM lParam = 0;
-    bool sent = false;             // progress events: sent (not posted)
-    std::wstring caption, text;    // boxes (forms: caption only)
-    HWND owner = nullptr;          // boxes and forms
-    int button = 0;                // Closed: the button pressed
-    DWORD exitCode = 0;            // Exited
+    bool sent = false;           // progress events: sent (not posted)
+    std::wstring caption, text;  // boxes (forms: caption only)
+    HWND owner = nullptr;        // boxes and forms
+    int button = 0;              // Closed: the button pressed
+    DWORD exitCode = 0;          // Exited
     // "#2 box ... " with the time since `origin` when one is given.
     std::string Describe(Clock::time_point origin = {}) const;
 };
@@ -205,38 +205,13 @@ private:
 
 namespace reg = tolmar::test::reg;
 
-inline constexpr const wchar_t* kSettingsRoot = L"SOFTWARE\\Norvena\\";
-inline constexpr const wchar_t* kMachineWriteErrorKey = L"SOFTWARE\\Norvena\\ERROR_WRITING_TO_LOCAL_MACHINE";
+using reg::kMachineWriteErrorKey;
+using reg::kSettingsRoot;
+using tolmar::test::RegistrySandbox;
+using tolmar::test::ScopedValue;
 
 // The program's settings key for a working folder: "C:\x y\" -> "C_x_y\".
 std::wstring AppKeyFor(std::wstring_view appPath);
-
-// Removes, at its end, SOFTWARE\Norvena\<AppKey> under both roots (both views,
-// in case the program wrote to the wrong one), any new key there that names
-// the same folder in another spelling (a program that derives the key
-// wrongly must not leave it behind), and SOFTWARE\Norvena and
-// ERROR_WRITING_TO_LOCAL_MACHINE when the run created them.
-class RegistrySandbox {
-public:
-    // `folderName`: the last part of the working folder, which is unique.
-    // Without one (no folder could be made) the sandbox touches nothing.
-    RegistrySandbox(std::wstring appKey, std::wstring folderName);
-    ~RegistrySandbox();
-    RegistrySandbox(const RegistrySandbox&) = delete;
-    RegistrySandbox& operator=(const RegistrySandbox&) = delete;
-
-    // SOFTWARE\Norvena\<AppKey> + section, without trailing "\".
-    std::wstring KeyPath(std::wstring_view section = {}) const;
-    bool MachineWriteErrorExistedBefore() const { return errorKeyBefore_; }
-
-private:
-    std::wstring appKey_;
-    std::wstring folderName_;
-    bool active_ = false;
-    bool norvenaBefore_[2][2] = {};  // [root][view]
-    std::vector<std::wstring> keysBefore_[2][2];
-    bool errorKeyBefore_ = false;
-};
 
 // The section PopulationManager of "tolmar.ini". A key left nullopt is not
 // written at all.
@@ -291,9 +266,9 @@ struct RunOptions {
 };
 
 struct Outcome {
-    std::vector<Box> boxes;          // every box, in order, each answered
-    std::vector<Form> forms;         // DismissUntilExit: every form, each cancelled
-    std::optional<DWORD> exitCode;   // nullopt when the program did not end in time
+    std::vector<Box> boxes;         // every box, in order, each answered
+    std::vector<Form> forms;        // DismissUntilExit: every form, each cancelled
+    std::optional<DWORD> exitCode;  // nullopt when the program did not end in time
 };
 
 // One end-to-end run: a fresh working folder, its registry keys, an optional

@@ -35,9 +35,9 @@ std::string HostLog::Dump() const {
 }
 
 FakeHost::FakeHost(HostLog& log, std::wstring className, bool hung)
-    : log_(log), window_(std::move(className), L"Journal", hung, [this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
-          Record(message, wParam, lParam);
-      }) {
+    : log_(log),
+      window_(std::move(className), L"Journal", hung,
+              [this](HWND, UINT message, WPARAM wParam, LPARAM lParam) { Record(message, wParam, lParam); }) {
     UpdateActivePatientMessage();
 }
 
@@ -107,7 +107,8 @@ std::optional<PersonFields> TestForm::Fields() const {
         return ::testing::AssertionFailure() << "the personal-number field did not take WM_SETTEXT";
     const auto now = Text(form::kPersonalNumber);
     if (now != number)
-        return ::testing::AssertionFailure() << "the personal-number field reads " << Shown(now) << " after setting " << Printable(number);
+        return ::testing::AssertionFailure()
+               << "the personal-number field reads " << Shown(now) << " after setting " << Printable(number);
     return ::testing::AssertionSuccess();
 }
 
@@ -118,8 +119,10 @@ std::optional<PersonFields> TestForm::Fields() const {
         if (!PostMessageW(edit, WM_CHAR, c, 1))
             return ::testing::AssertionFailure() << "WM_CHAR could not be posted (error " << GetLastError() << ")";
     std::optional<std::wstring> now;
-    if (!WaitUntil([&] { return (now = Text(form::kPersonalNumber)) == number; }, kCloseTimeout, {run_.process().handle()}))
-        return ::testing::AssertionFailure() << "the personal-number field reads " << Shown(now) << " after typing " << Printable(number);
+    if (!WaitUntil([&] { return (now = Text(form::kPersonalNumber)) == number; }, kCloseTimeout,
+                   {run_.process().handle()}))
+        return ::testing::AssertionFailure()
+               << "the personal-number field reads " << Shown(now) << " after typing " << Printable(number);
     return ::testing::AssertionSuccess();
 }
 
@@ -157,9 +160,9 @@ std::optional<PersonFields> TestForm::Fields() const {
         },
         timeout, {run_.process().handle()});
     if (!done)
-        return ::testing::AssertionFailure() << "the search did not end within " << timeout.count()
-                                             << " ms; the return-code field reads " << Shown(Text(form::kReturnCode))
-                                             << (run_.process().Running() ? "" : " (the program has ended)");
+        return ::testing::AssertionFailure()
+               << "the search did not end within " << timeout.count() << " ms; the return-code field reads "
+               << Shown(Text(form::kReturnCode)) << (run_.process().Running() ? "" : " (the program has ended)");
     code = *shown;
     return ::testing::AssertionSuccess();
 }
@@ -228,7 +231,7 @@ std::optional<TestForm> StartTestForm(ProgramRun& run) {
 
 void TestModeSearch::SetUp() {
     ASSERT_TRUE(sim_.Ready());
-    ASSERT_TRUE(run_.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
+    ASSERT_TRUE(run_.folder().WriteFile(L"tolmar.ini", ini_.Text()));
     std::optional<TestForm> form = StartTestForm(run_);
     ASSERT_TRUE(form);
     testForm_.emplace(std::move(*form));
@@ -246,7 +249,8 @@ void TestModeSearch::SetUp() {
     wchar_t folder[MAX_PATH] = {};
     const DWORD n = GetEnvironmentVariableW(L"TOLMAR_PICTURES", folder, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
-        return ::testing::AssertionFailure() << "TOLMAR_PICTURES is not set: the pictures are taken by scripts/screenshots";
+        return ::testing::AssertionFailure()
+               << "TOLMAR_PICTURES is not set: the pictures are taken by scripts/screenshots";
     const std::wstring base = std::wstring(folder) + L"\\" + name;
     const std::string geometry = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
                                  std::to_string(r.left) + "+" + std::to_string(r.top) + "\n";
@@ -263,8 +267,8 @@ void TestModeSearch::SetUp() {
         return ::testing::AssertionFailure() << "cannot write " << Utf8(base) << ".geometry";
     const std::wstring done = base + L".done";
     if (!WaitUntil([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, timeout))
-        return ::testing::AssertionFailure() << "no picture was taken of " << Utf8(name) << " within " << timeout.count()
-                                             << " ms";
+        return ::testing::AssertionFailure()
+               << "no picture was taken of " << Utf8(name) << " within " << timeout.count() << " ms";
     DeleteFileW(done.c_str());
     return ::testing::AssertionSuccess();
 }

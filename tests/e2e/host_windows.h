@@ -40,9 +40,9 @@ struct HostDelivery {
     UINT message = 0;
     WPARAM wParam = 0;
     LPARAM lParam = 0;
-    bool sent = false;                      // sent, not posted
-    std::optional<std::wstring> atomText;   // the atom's name, read while handling; nullopt: no atom
-    bool atomFoundByName = false;           // GlobalFindAtomW(atomText) gave lParam back then
+    bool sent = false;                        // sent, not posted
+    std::optional<std::wstring> atomText;     // the atom's name, read while handling; nullopt: no atom
+    bool atomFoundByName = false;             // GlobalFindAtomW(atomText) gave lParam back then
     std::optional<std::wstring> mainCaption;  // the program's main window caption at that moment
     Clock::time_point at{};
 };
@@ -121,10 +121,17 @@ struct PersonField {
     const char* name;
 };
 inline constexpr PersonField kPersonFields[] = {
-    {kSex, "sex"},           {kFirstName, "first name"}, {kAllFirstNames, "all first names"},
-    {kMiddleName, "middle name"}, {kSurname, "surname"},   {kAddress, "address"},
-    {kCoAddress, "c/o address"}, {kPostNumber, "post number"}, {kTown, "town"},
-    {kRelation, "relation"}, {kStatus, "status"},
+    {kSex, "sex"},
+    {kFirstName, "first name"},
+    {kAllFirstNames, "all first names"},
+    {kMiddleName, "middle name"},
+    {kSurname, "surname"},
+    {kAddress, "address"},
+    {kCoAddress, "c/o address"},
+    {kPostNumber, "post number"},
+    {kTown, "town"},
+    {kRelation, "relation"},
+    {kStatus, "status"},
 };
 }  // namespace form
 
@@ -178,12 +185,14 @@ std::optional<TestForm> StartTestForm(ProgramRun& run);
 
 // A TEST_MODE run against the register simulator, with the tests' register
 // settings in its tolmar.ini, its form up: the opening of a test that searches.
+// A test that wants other settings from the start sets ini_ before SetUp.
 class TestModeSearch : public ::testing::Test {
 protected:
     void SetUp() override;
 
     SimulatorSession sim_;
     ProgramRun run_{{.args = {L"TEST_MODE"}}};
+    RegisterIni ini_;
     std::optional<TestForm> testForm_;
 };
 

@@ -32,8 +32,8 @@ struct ViewerText {
 
 ::testing::AssertionResult ShowsAsExpected(const std::wstring& shown, const ViewerText& want) {
     auto fail = [&](const char* what, const std::wstring& part) {
-        return ::testing::AssertionFailure() << "the viewer's text " << Printable(shown) << " " << what << " "
-                                             << Printable(part);
+        return ::testing::AssertionFailure()
+               << "the viewer's text " << Printable(shown) << " " << what << " " << Printable(part);
     };
     if (want.exact) {
         const std::wstring exact = Expand(*want.exact);
@@ -51,7 +51,7 @@ struct ViewerText {
 struct LookupCase {
     const char* name;
     std::wstring number;
-    std::string injection;              // for this number only; "" for none
+    std::string injection;               // for this number only; "" for none
     std::optional<std::string> logAddr;  // nullopt: the simulator
     std::wstring code;
     std::vector<std::pair<int, std::wstring>> fields;  // person fields afterwards
@@ -65,58 +65,105 @@ std::wstring ErrorTail(const std::wstring& endpoint) {
 }
 
 const LookupCase kLookupCases[] = {
-    {"CnFamily", L"194501011234", "", std::nullopt, L"0",
-     {{form::kFirstName, L"Anna Maria"}, {form::kSurname, L"Lindqvist"}, {form::kAddress, L"Storgatan 12 B"},
-      {form::kCoAddress, L"c/o Berg 2019-04-01"}, {form::kTown, L"UMEÅ"}, {form::kSex, L""}},
+    {"CnFamily",
+     L"194501011234",
+     "",
+     std::nullopt,
+     L"0",
+     {{form::kFirstName, L"Anna Maria"},
+      {form::kSurname, L"Lindqvist"},
+      {form::kAddress, L"Storgatan 12 B"},
+      {form::kCoAddress, L"c/o Berg 2019-04-01"},
+      {form::kTown, L"UMEÅ"},
+      {form::kSex, L""}},
      {.holds = L"<PersonInfo><cn_pnr>194501011234</cn_pnr><cn_fname>Anna Maria</cn_fname><cn_lname>Lindqvist"}},
-    {"PoFamily", L"197503034567", "", std::nullopt, L"0",
-     {{form::kFirstName, L"Maria"}, {form::kSurname, L"Johansson Persson"}, {form::kSex, L"K"},
-      {form::kStatus, L""}},
+    {"PoFamily",
+     L"197503034567",
+     "",
+     std::nullopt,
+     L"0",
+     {{form::kFirstName, L"Maria"}, {form::kSurname, L"Johansson Persson"}, {form::kSex, L"K"}, {form::kStatus, L""}},
      {.holds = L"<PersonInfo><PO_PNR>197503034567</PO_PNR><PO_FNAME>Anna Maria</PO_FNAME>"}},
-    {"NotFound", L"190001010000", "", std::nullopt, L"-359", {{form::kFirstName, L""}},
+    {"NotFound",
+     L"190001010000",
+     "",
+     std::nullopt,
+     L"-359",
+     {{form::kFirstName, L""}},
      {.holds = L"<PopulationManager><Message>Ingen person hittades</Message></PopulationManager>"}},
     // A failed call leaves no working text: the error text starts with a line break.
-    {"Http404", L"190003030000", "", std::nullopt, L"-400", {{form::kFirstName, L""}},
+    {"Http404",
+     L"190003030000",
+     "",
+     std::nullopt,
+     L"-400",
+     {{form::kFirstName, L""}},
      {.exact = L"\r\nNot Found (404) - '{endpoint}'\r\nFel i .: "}},
-    {"FaultWithReasonAndErrorHeader", L"190002020000", "", std::nullopt, L"-400", {},
+    {"FaultWithReasonAndErrorHeader",
+     L"190002020000",
+     "",
+     std::nullopt,
+     L"-400",
+     {},
      {.exact = L"\r\nRegistret är inte tillgängligt\r\nFel i PopmWs.GetPerson: Databasen svarar inte"}},
     // Without a Reason the fault's Detail element, as XML, is the message.
-    {"FaultWithoutReason", L"194501011234", "soap-fault | detail=<Fel>utan orsak</Fel>", std::nullopt, L"-400", {},
+    {"FaultWithoutReason",
+     L"194501011234",
+     "soap-fault | detail=<Fel>utan orsak</Fel>",
+     std::nullopt,
+     L"-400",
+     {},
      {.starts = L"\r\n<", .holds = L"<Fel>utan orsak</Fel>", .ends = L"Detail>\r\nFel i .: "}},
     // An answer about someone else fills nothing; the viewer shows its person part and why.
-    {"AnswerAboutAnotherPerson", L"194501011234",
+    {"AnswerAboutAnotherPerson",
+     L"194501011234",
      "result | text=<PopulationManager><PersonInfo><cn_pnr>195505055555</cn_pnr><cn_fname>Eva</cn_fname>"
      "<cn_lname>Annan</cn_lname></PersonInfo></PopulationManager>",
-     std::nullopt, L"-400", {{form::kFirstName, L""}, {form::kSurname, L""}},
+     std::nullopt,
+     L"-400",
+     {{form::kFirstName, L""}, {form::kSurname, L""}},
      {.exact = L"<cn_pnr>195505055555</cn_pnr><cn_fname>Eva</cn_fname><cn_lname>Annan</cn_lname>\r\nRegistrets "
                L"svar gäller en annan person (personnummer 195505055555) än den som efterfrågades.\r\nFel i .: "}},
-    {"UnreachableEndpoint", L"194501011234", "", kClosedEndpoint, L"-400", {},
-     {.starts = L"\r\n", .ends = ErrorTail(L"http://127.0.0.1:9/PopmWs/WSPopMan.asmx")}, false},
-    {"EmptyAddressMeansTheDefaultEndpoint", L"194501011234", "", "", L"-400", {},
-     {.starts = L"\r\n", .ends = ErrorTail(kDefaultEndpoint)}, false},
+    {"UnreachableEndpoint",
+     L"194501011234",
+     "",
+     kClosedEndpoint,
+     L"-400",
+     {},
+     {.starts = L"\r\n", .ends = ErrorTail(L"http://127.0.0.1:9/PopmWs/WSPopMan.asmx")},
+     false},
+    {"EmptyAddressMeansTheDefaultEndpoint",
+     L"194501011234",
+     "",
+     "",
+     L"-400",
+     {},
+     {.starts = L"\r\n", .ends = ErrorTail(kDefaultEndpoint)},
+     false},
 };
 
-class ThroughTheTestForm : public ::testing::TestWithParam<LookupCase> {};
+class ThroughTheTestForm : public TestModeSearch, public ::testing::WithParamInterface<LookupCase> {
+protected:
+    void SetUp() override {
+        const LookupCase& c = GetParam();
+        ASSERT_TRUE(sim_.Ready());
+        if (!c.injection.empty()) {
+            ASSERT_TRUE(RegisterSim::Inject(c.injection + " | pnr=" + Utf8(c.number)));
+        }
+        ini_.logAddr = c.logAddr;
+        TestModeSearch::SetUp();
+    }
+};
 
 TEST_P(ThroughTheTestForm, ShowsTheCodeAndTheViewerTheAnswerOrTheError) {
     const LookupCase& c = GetParam();
-    SimulatorSession sim;
-    ASSERT_TRUE(sim.Ready());
-    if (!c.injection.empty()) {
-        ASSERT_TRUE(RegisterSim::Inject(c.injection + " | pnr=" + Utf8(c.number)));
-    }
-    ProgramRun run({.args = {L"TEST_MODE"}});
-    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{.logAddr = c.logAddr}.Text()));
-    auto testForm = StartTestForm(run);
-    ASSERT_TRUE(testForm);
-
-    ASSERT_TRUE(testForm->SetNumber(c.number));
+    ASSERT_TRUE(testForm_->SetNumber(c.number));
     std::wstring code;
-    ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+    ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
     EXPECT_EQ(code, c.code);
-    for (const auto& [id, text] : c.fields) EXPECT_EQ(testForm->Text(id), text) << "control " << id;
+    for (const auto& [id, text] : c.fields) EXPECT_EQ(testForm_->Text(id), text) << "control " << id;
     std::wstring xml;
-    ASSERT_TRUE(testForm->ViewXml(xml));
+    ASSERT_TRUE(testForm_->ViewXml(xml));
     EXPECT_TRUE(ShowsAsExpected(xml, c.viewer));
 
     const auto requests = RegisterSim::Requests();
@@ -132,8 +179,8 @@ TEST_P(ThroughTheTestForm, ShowsTheCodeAndTheViewerTheAnswerOrTheError) {
         EXPECT_TRUE(requests->empty()) << ::testing::PrintToString(*requests);
     }
 
-    ASSERT_TRUE(testForm->PressEsc());
-    EXPECT_EQ(run.WaitForExit(), 0u);
+    ASSERT_TRUE(testForm_->PressEsc());
+    EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(RegisterLookup, ThroughTheTestForm, ::testing::ValuesIn(kLookupCases),
@@ -142,13 +189,9 @@ INSTANTIATE_TEST_SUITE_P(RegisterLookup, ThroughTheTestForm, ::testing::ValuesIn
 // The error header's members live as long as the program: a reply that sets
 // only Description leaves the module and function of an earlier one, and a
 // later failure without any header shows all three.
-TEST(RegisterLookupErrorHeader, MembersNotSentAgainKeepTheirEarlierValues) {
-    SimulatorSession sim;
-    ASSERT_TRUE(sim.Ready());
-    ProgramRun run({.args = {L"TEST_MODE"}});
-    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
-    auto testForm = StartTestForm(run);
-    ASSERT_TRUE(testForm);
+using RegisterLookupErrorHeader = TestModeSearch;
+
+TEST_F(RegisterLookupErrorHeader, MembersNotSentAgainKeepTheirEarlierValues) {
     struct Step {
         const wchar_t* number;
         const wchar_t* code;
@@ -166,17 +209,17 @@ TEST(RegisterLookupErrorHeader, MembersNotSentAgainKeepTheirEarlierValues) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(Utf8(step.number));
-        ASSERT_TRUE(testForm->SetNumber(step.number));
+        ASSERT_TRUE(testForm_->SetNumber(step.number));
         std::wstring code;
-        ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+        ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
         EXPECT_EQ(code, step.code);
         if (!step.viewer) continue;
         std::wstring xml;
-        ASSERT_TRUE(testForm->ViewXml(xml));
+        ASSERT_TRUE(testForm_->ViewXml(xml));
         EXPECT_PRED_FORMAT2(SameText, xml, Expand(*step.viewer));
     }
-    ASSERT_TRUE(testForm->PressEsc());
-    EXPECT_EQ(run.WaitForExit(), 0u);
+    ASSERT_TRUE(testForm_->PressEsc());
+    EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
 // "PERSONNR:" with an answer about another person, or about two persons:
@@ -208,21 +251,19 @@ TEST(RegisterLookupAnswer, AboutAnotherPersonOrTwoPersonsReachesNoHost) {
         ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
         ASSERT_TRUE(run.Start());
         run.Finish(IDOK);
-        EXPECT_TRUE(MatchesSequence(run.log(), {expect::BoxStartingWith(L"Information", texts::kLookupFailedPrefix + c.reason),
-                                                expect::Closed(IDOK), expect::Exit(2)}));
+        EXPECT_TRUE(
+            MatchesSequence(run.log(), {expect::BoxStartingWith(L"Information", texts::kLookupFailedPrefix + c.reason),
+                                        expect::Closed(IDOK), expect::Exit(2)}));
         EXPECT_TRUE(hosts.Deliveries().empty()) << hosts.Dump();
     }
 }
 
+using RegisterLookupSettings = TestModeSearch;
+
 // Notepad saves tolmar.ini as UTF-8 without a byte-order mark; a file in
 // the ANSI code page still means what it did. Either way the register gets
 // the password as the administrator typed it.
-TEST(RegisterLookupSettings, ThePasswordReachesTheRegisterAsWritten) {
-    SimulatorSession sim;
-    ASSERT_TRUE(sim.Ready());
-    ProgramRun run({.args = {L"TEST_MODE"}});
-    auto testForm = StartTestForm(run);
-    ASSERT_TRUE(testForm);
+TEST_F(RegisterLookupSettings, ThePasswordReachesTheRegisterAsWritten) {
     const std::string cp1252 = "hemligt\xC5\xC4\xD6\x80";
     wchar_t asAnsi[32] = {};
     ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, cp1252.c_str(), -1, asAnsi, 32), 0);
@@ -231,46 +272,42 @@ TEST(RegisterLookupSettings, ThePasswordReachesTheRegisterAsWritten) {
         std::string password;  // the file's bytes
         std::string sent;      // UTF-8, as the simulator records it
     } steps[] = {
-        {"UTF-8 without a mark", "hemligt\xC3\x85\xC3\x84\xC3\x96\xE2\x82\xAC", "hemligt\xC3\x85\xC3\x84\xC3\x96\xE2\x82\xAC"},
+        {"UTF-8 without a mark", "hemligt\xC3\x85\xC3\x84\xC3\x96\xE2\x82\xAC",
+         "hemligt\xC3\x85\xC3\x84\xC3\x96\xE2\x82\xAC"},
         {"the ANSI code page", cp1252, Utf8(asAnsi)},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
-        ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{.logPwd = step.password}.Text()));
-        ASSERT_TRUE(testForm->SetNumber(L"194501011234"));
+        ASSERT_TRUE(run_.folder().WriteFile(L"tolmar.ini", RegisterIni{.logPwd = step.password}.Text()));
+        ASSERT_TRUE(testForm_->SetNumber(L"194501011234"));
         std::wstring code;
-        ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+        ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
         EXPECT_EQ(code, L"0");
         EXPECT_EQ(RegisterSim::LastRequestValue("password"), step.sent);
     }
     if (GetACP() == 1252) {
         EXPECT_EQ(Utf8(asAnsi), steps[0].sent) << "cp1252 means the same password";
     }
-    ASSERT_TRUE(testForm->PressEsc());
-    EXPECT_EQ(run.WaitForExit(), 0u);
+    ASSERT_TRUE(testForm_->PressEsc());
+    EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
 // "tolmar.ini" is read again at every lookup; flagOtherArchive is false
 // exactly when FlagOtherArchve is "0" or not there.
-TEST(RegisterLookupSettings, FlagOtherArchveIsReadAtEveryLookup) {
-    SimulatorSession sim;
-    ASSERT_TRUE(sim.Ready());
-    ProgramRun run({.args = {L"TEST_MODE"}});
-    auto testForm = StartTestForm(run);
-    ASSERT_TRUE(testForm);
+TEST_F(RegisterLookupSettings, FlagOtherArchveIsReadAtEveryLookup) {
     struct Step {
         const char* name;
         std::optional<std::string> value;  // nullopt: no such key
         const char* sent;
     };
-    const Step steps[] = {{"absent", std::nullopt, "false"}, {"empty", "", "true"}, {"zero", "0", "false"},
-                          {"one", "1", "true"}};
+    const Step steps[] = {
+        {"absent", std::nullopt, "false"}, {"empty", "", "true"}, {"zero", "0", "false"}, {"one", "1", "true"}};
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
-        ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{.flagOtherArchve = step.value}.Text()));
-        ASSERT_TRUE(testForm->SetNumber(L"194501011234"));
+        ASSERT_TRUE(run_.folder().WriteFile(L"tolmar.ini", RegisterIni{.flagOtherArchve = step.value}.Text()));
+        ASSERT_TRUE(testForm_->SetNumber(L"194501011234"));
         std::wstring code;
-        ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+        ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
         EXPECT_EQ(code, L"0");
         const auto requests = RegisterSim::Requests();
         ASSERT_TRUE(requests);
@@ -280,8 +317,8 @@ TEST(RegisterLookupSettings, FlagOtherArchveIsReadAtEveryLookup) {
     const auto requests = RegisterSim::Requests();
     ASSERT_TRUE(requests);
     EXPECT_EQ(requests->size(), std::size(steps)) << "one request per search";
-    ASSERT_TRUE(testForm->PressEsc());
-    EXPECT_EQ(run.WaitForExit(), 0u);
+    ASSERT_TRUE(testForm_->PressEsc());
+    EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 #include "update_all_support.h"
 
 #include <windows.h>
-#include <sql.h>
-#include <sqlext.h>
 
 #include <algorithm>
 #include <regex>
@@ -19,78 +17,19 @@ using tolmar::test::FromUtf8;
 
 // ---- ODBC ------------------------------------------------------------------------
 
-SQLWCHAR* Sql(const std::wstring& text) { return reinterpret_cast<SQLWCHAR*>(const_cast<wchar_t*>(text.c_str())); }
+using tolmar::win::odbc::Connection;
+using tolmar::win::odbc::Statement;
 
-std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
-    std::wstring text;
-    for (SQLSMALLINT record = 1;; ++record) {
-        SQLWCHAR state[6] = {};
-        SQLINTEGER native = 0;
-        SQLWCHAR message[2048] = {};
-        SQLSMALLINT length = 0;
-        if (!SQL_SUCCEEDED(SQLGetDiagRecW(type, handle, record, state, &native, message, 2048, &length))) break;
-        if (!text.empty()) text += L" / ";
-        text += L"[" + std::wstring(reinterpret_cast<wchar_t*>(state)) + L"] " +
-                std::wstring(reinterpret_cast<wchar_t*>(message));
+// What `step` returns; a failure is thrown again as std::runtime_error that
+// begins with `what`.
+template <typename Step>
+auto Doing(const std::string& what, Step&& step) {
+    try {
+        return step();
+    } catch (const std::exception& e) {
+        Fail(what + ": " + e.what());
     }
-    return text.empty() ? std::string("(no diagnostics)") : Utf8(text);
 }
-
-void Check(SQLRETURN r, SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
-    if (SQL_SUCCEEDED(r) || r == SQL_NO_DATA) return;
-    Fail(what + ": " + Diagnostics(type, handle));
-}
-
-class Statement {
-public:
-    explicit Statement(SQLHANDLE dbc) {
-        Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, stmt_.put()), SQL_HANDLE_DBC, dbc, "SQLAllocHandle");
-    }
-
-    void Execute(const std::wstring& sql) {
-        Check(SQLExecDirectW(stmt_.get(), Sql(sql), SQL_NTS), SQL_HANDLE_STMT, stmt_.get(), "the statement " + Utf8(sql));
-    }
-    std::vector<std::vector<Value>> Rows() {
-        SQLSMALLINT columns = 0;
-        Check(SQLNumResultCols(stmt_.get(), &columns), SQL_HANDLE_STMT, stmt_.get(), "SQLNumResultCols");
-        std::vector<std::vector<Value>> rows;
-        for (;;) {
-            const SQLRETURN r = SQLFetch(stmt_.get());
-            if (r == SQL_NO_DATA) break;
-            Check(r, SQL_HANDLE_STMT, stmt_.get(), "SQLFetch");
-            std::vector<Value> row;
-            for (SQLUSMALLINT c = 1; c <= columns; ++c) row.push_back(Text(c));
-            rows.push_back(std::move(row));
-        }
-        return rows;
-    }
-
-private:
-    Value Text(SQLUSMALLINT column) {
-        std::wstring value;
-        bool null = false;
-        for (;;) {
-            wchar_t chunk[1024];
-            SQLLEN indicator = 0;
-            const SQLRETURN r = SQLGetData(stmt_.get(), column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
-            if (r == SQL_NO_DATA) break;
-            Check(r, SQL_HANDLE_STMT, stmt_.get(), "SQLGetData");
-            if (indicator == SQL_NULL_DATA) {
-                null = true;
-                break;
-            }
-            const size_t room = sizeof chunk / sizeof(wchar_t) - 1;
-            const size_t got = indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) / sizeof(wchar_t) > room
-                                   ? room
-                                   : static_cast<size_t>(indicator) / sizeof(wchar_t);
-            value.append(chunk, got);
-            if (r == SQL_SUCCESS) break;
-        }
-        return null ? Value() : Value(value);
-    }
-
-    tolmar::win::odbc::UniqueStmt stmt_;
-};
 
 std::wstring Literal(const std::wstring& column, const Value& value) {
     if (!value) return L"NULL";
@@ -141,54 +80,51 @@ std::string Describe(const Line& line) {
 
 // ---- ODBC ------------------------------------------------------------------------------------
 
-OdbcConnection::OdbcConnection(const std::wstring& connectionString) {
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, env_.put()))) Fail("no ODBC environment");
-    SQLSetEnvAttr(env_.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_.get(), dbc_.put()))) Fail("no ODBC connection handle");
-    SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
-    const SQLRETURN r = SQLDriverConnectW(dbc_.get(), nullptr, Sql(connectionString), SQL_NTS, nullptr, 0, nullptr,
-                                          SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(r))
-        Fail("the test's own connection (" + Utf8(connectionString) + ") failed: " + Diagnostics(SQL_HANDLE_DBC, dbc_.get()));
-}
+OdbcConnection::OdbcConnection(const std::wstring& connectionString)
+    : connection_(Doing("the test's own connection (" + Utf8(connectionString) + ") failed",
+                        [&] { return Connection::Open(connectionString); })) {}
 
-OdbcConnection::~OdbcConnection() {
-    if (dbc_) SQLDisconnect(dbc_.get());
+void OdbcConnection::Execute(const std::wstring& sql) const {
+    Doing("the statement " + Utf8(sql), [&] { Statement(connection_).ExecuteDirect(sql); });
 }
-
-void OdbcConnection::Execute(const std::wstring& sql) const { Statement(dbc_.get()).Execute(sql); }
 
 void OdbcConnection::ExecuteInOneTransaction(const std::vector<std::wstring>& statements) const {
-    Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-          SQL_HANDLE_DBC, dbc_.get(), "autocommit off");
+    Doing("begin", [&] { connection_.BeginTransaction(); });
     try {
         for (const std::wstring& sql : statements) Execute(sql);
-        Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT), SQL_HANDLE_DBC, dbc_.get(), "commit");
+        Doing("commit", [&] { connection_.EndTransaction(true); });
     } catch (...) {
-        SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
-        SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+        try {
+            connection_.EndTransaction(false);
+        } catch (const std::exception&) {
+            // the first failure is the one to report
+        }
         throw;
     }
-    Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
-          SQL_HANDLE_DBC, dbc_.get(), "autocommit on");
 }
 
 void OdbcConnection::ExecuteAndHold(const std::wstring& sql) const {
-    Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-          SQL_HANDLE_DBC, dbc_.get(), "autocommit off");
+    Doing("begin", [&] { connection_.BeginTransaction(); });
     Execute(sql);
 }
 
 void OdbcConnection::RollBack() const {
-    Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK), SQL_HANDLE_DBC, dbc_.get(), "rollback");
-    Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
-          SQL_HANDLE_DBC, dbc_.get(), "autocommit on");
+    Doing("rollback", [&] { connection_.EndTransaction(false); });
 }
 
 std::vector<std::vector<Value>> OdbcConnection::Query(const std::wstring& sql) const {
-    Statement statement(dbc_.get());
-    statement.Execute(sql);
-    return statement.Rows();
+    return Doing("the query " + Utf8(sql), [&] {
+        Statement statement(connection_);
+        statement.ExecuteDirect(sql);
+        const auto columns = static_cast<SQLUSMALLINT>(statement.ColumnCount());
+        std::vector<std::vector<Value>> rows;
+        while (statement.Fetch()) {
+            std::vector<Value> row;
+            for (SQLUSMALLINT c = 1; c <= columns; ++c) row.push_back(statement.Text(c));
+            rows.push_back(std::move(row));
+        }
+        return rows;
+    });
 }
 
 Value OdbcConnection::Scalar(const std::wstring& sql) const {
@@ -297,13 +233,14 @@ void PatientTable::RefuseUpdatesWhereEpost(const std::wstring& mark, const std::
 
 void PatientTable::RefuseCommitWhereEpost(const std::wstring& mark, const std::wstring& message) const {
     if (engine_ != Engine::Postgres) Fail("only the PostgreSQL server checks constraints at commit");
-    connection_->Execute(L"CREATE OR REPLACE FUNCTION kunder_last() RETURNS trigger LANGUAGE plpgsql AS $$ "
-                         L"BEGIN IF NEW.EPOST = " +
-                         Literal(L"EPOST", mark) + L" THEN RAISE EXCEPTION " + Literal(L"", message) +
-                         L"; END IF; RETURN NEW; END $$");
+    connection_->Execute(
+        L"CREATE OR REPLACE FUNCTION kunder_last() RETURNS trigger LANGUAGE plpgsql AS $$ "
+        L"BEGIN IF NEW.EPOST = " +
+        Literal(L"EPOST", mark) + L" THEN RAISE EXCEPTION " + Literal(L"", message) + L"; END IF; RETURN NEW; END $$");
     serverFunction_ = true;
-    connection_->Execute(L"CREATE CONSTRAINT TRIGGER kunder_last AFTER UPDATE ON KUNDER DEFERRABLE INITIALLY DEFERRED "
-                         L"FOR EACH ROW EXECUTE FUNCTION kunder_last()");
+    connection_->Execute(
+        L"CREATE CONSTRAINT TRIGGER kunder_last AFTER UPDATE ON KUNDER DEFERRABLE INITIALLY DEFERRED "
+        L"FOR EACH ROW EXECUTE FUNCTION kunder_last()");
 }
 
 int PatientTable::TerminateOtherSessions() const {

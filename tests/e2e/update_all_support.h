@@ -29,11 +29,11 @@ using tolmar::test::DriverPath;
 
 using Value = std::optional<std::wstring>;  // nullopt: NULL
 
-// One connection of the test's own (autocommit).
+// One connection of the test's own (autocommit), on the program's ODBC
+// owners; a failure names what the test was doing and the driver's text.
 class OdbcConnection {
 public:
     explicit OdbcConnection(const std::wstring& connectionString);
-    ~OdbcConnection();
     OdbcConnection(const OdbcConnection&) = delete;
     OdbcConnection& operator=(const OdbcConnection&) = delete;
 
@@ -52,8 +52,8 @@ public:
     void RunScript(const std::wstring& scriptName) const;
 
 private:
-    tolmar::win::odbc::UniqueEnv env_;
-    tolmar::win::odbc::UniqueDbc dbc_;
+    // The test's view of the table is const; its transactions are not.
+    mutable tolmar::win::odbc::Connection connection_;
 };
 
 // ---- the patient table ---------------------------------------------------------
@@ -219,7 +219,6 @@ std::optional<std::string> RunLog(const TempFolder& folder);
 // them: without the log's header and closing lines, a continuation line
 // joined back to its line with the CR it stood for.
 std::optional<std::string> RunLogLines(const TempFolder& folder);
-
 
 // Waits for the program to end on its own without showing anything, with
 // `exitCode` when given; the failure names what it showed instead.

@@ -40,7 +40,19 @@ void ThrowLastErrorIf(bool failed, What&& what) {
     if (failed) ThrowLastError(std::forward<What>(what));
 }
 
-bool FileExists(const std::wstring& path);       // a file, not a folder
+// A failure told by its code rather than the system's text: "<what> (fel
+// 5)<after>", and for an HRESULT "<what> (fel 0x80010106)<after>".
+std::wstring WithErrorCode(std::wstring_view what, DWORD code, std::wstring_view after = L".");
+std::wstring WithHresult(std::wstring_view what, HRESULT result, std::wstring_view after = L".");
+
+// Nothing when `failed` is false; otherwise throws Error with WithErrorCode
+// of the calling thread's last error.
+void ThrowLastErrorCodeIf(bool failed, std::wstring_view what, std::wstring_view after = L".");
+
+// Nothing when `result` is a success; otherwise throws Error with WithHresult.
+void ThrowIfFailed(HRESULT result, std::wstring_view what, std::wstring_view after = L".");
+
+bool FileExists(const std::wstring& path);  // a file, not a folder
 bool DirectoryExists(const std::wstring& path);
 
 // The start parameters, without the program name.

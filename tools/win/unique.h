@@ -10,17 +10,20 @@
 //   UniqueCoTaskMem     COM task memory       CoTaskMemFree (shell item lists and the like)
 //   UniqueLocalMem      LocalAlloc memory     LocalFree (CommandLineToArgvW, security descriptors)
 //   UniqueInternet      WinINet handle        InternetCloseHandle
-//   UniqueGdiObject     font, brush, pen      DeleteObject
+//   UniqueFont          HFONT                 DeleteObject
+//   UniqueBrush         HBRUSH                DeleteObject
+//   UniqueGdiObject     any GDI object        DeleteObject (only until the windows that still
+//                                             hold fonts and brushes this way take the typed owners)
+//   SelectedObject      an object in a DC     SelectObject of the one it replaced
 //   UniqueWindow        window                DestroyWindow (a window of the calling thread)
 //   UniqueWindowDc      a window's DC         ReleaseDC to that window
 //   UniqueHook          windows hook          UnhookWindowsHookEx
 //   UniqueHeapMemory    process heap memory   HeapFree
-//   UniqueSocket        Winsock socket        closesocket
+//   UniqueSocket        Winsock socket        closesocket (the tests' hostile register only)
 //   ComPtr<T>           COM interface         Release
 //   UniqueBstr          BSTR                  SysFreeString
 //   UniqueVariant       VARIANT               VariantClear
-//   ScopedComInit       COM on this thread    CoUninitialize, when CoInitializeEx succeeded
-//   ScopeExit           any call at the end of a scope
+//   ScopedComInit       COM on this thread    CoUninitialize; a failed CoInitializeEx throws
 #pragma once
 
 #include <winsock2.h>  // before windows.h
@@ -33,6 +36,8 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+
+#include "tools/win/system_text.h"
 
 namespace tolmar::win {
 
@@ -88,6 +93,8 @@ using UniqueGlobalAtom = UniqueHandle<ATOM, NullIsNone<ATOM, GlobalDeleteAtom>>;
 using UniqueCoTaskMem = UniqueHandle<void*, NullIsNone<void*, CoTaskMemFree>>;
 using UniqueLocalMem = UniqueHandle<HLOCAL, NullIsNone<HLOCAL, LocalFree>>;
 using UniqueInternet = UniqueHandle<HINTERNET, NullIsNone<HINTERNET, InternetCloseHandle>>;
+using UniqueFont = UniqueHandle<HFONT, NullIsNone<HFONT, DeleteObject>>;
+using UniqueBrush = UniqueHandle<HBRUSH, NullIsNone<HBRUSH, DeleteObject>>;
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, NullIsNone<HGDIOBJ, DeleteObject>>;
 using UniqueWindow = UniqueHandle<HWND, NullIsNone<HWND, DestroyWindow>>;
 using UniqueHook = UniqueHandle<HHOOK, NullIsNone<HHOOK, UnhookWindowsHookEx>>;
@@ -120,6 +127,23 @@ public:
 private:
     HWND window_;
     HDC dc_;
+};
+
+// `object` selected into `dc` for as long as this lives; then the object it
+// replaced is selected again, so the DC never ends holding an object that its
+// owner is about to delete. Declare it after the owner of `object`.
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), replaced_(SelectObject(dc, object)) {}
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+    ~SelectedObject() {
+        if (replaced_) SelectObject(dc_, replaced_);  // nullptr: the selection failed
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ replaced_;
 };
 
 template <typename T>
@@ -162,8 +186,7 @@ private:
 class UniqueBstr {
 public:
     UniqueBstr() = default;
-    explicit UniqueBstr(std::wstring_view text)
-        : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    explicit UniqueBstr(std::wstring_view text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
     UniqueBstr(const UniqueBstr&) = delete;
     UniqueBstr& operator=(const UniqueBstr&) = delete;
     UniqueBstr(UniqueBstr&& other) noexcept : b_(std::exchange(other.b_, nullptr)) {}
@@ -234,32 +257,22 @@ static_assert(!std::is_constructible_v<UniqueVariant, std::wstring_view>, "a VAR
 
 // COM on the calling thread for as long as this object lives. Declare it
 // before every COM object it guards: they are destroyed first, so none is
-// released after COM has ended.
+// released after COM has ended. When COM cannot begin on the thread (another
+// apartment model is already set, or COM itself fails), throws Error:
+// "<what> (fel 0x80010106)."
 class ScopedComInit {
 public:
-    explicit ScopedComInit(DWORD model) : result_(CoInitializeEx(nullptr, model)) {}
+    ScopedComInit(DWORD model, std::wstring_view what) : result_(CoInitializeEx(nullptr, model)) {
+        ThrowIfFailed(result_, what);
+    }
     ScopedComInit(const ScopedComInit&) = delete;
     ScopedComInit& operator=(const ScopedComInit&) = delete;
-    ~ScopedComInit() {
-        if (SUCCEEDED(result_)) CoUninitialize();
-    }
+    ~ScopedComInit() { CoUninitialize(); }
+    // S_OK, or S_FALSE when COM already ran on the thread in the same model.
     HRESULT result() const { return result_; }
 
 private:
     HRESULT result_;
-};
-
-// Runs `atExit` when the scope ends, on every path.
-template <typename F>
-class ScopeExit {
-public:
-    explicit ScopeExit(F atExit) : atExit_(std::move(atExit)) {}
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    ~ScopeExit() { atExit_(); }
-
-private:
-    F atExit_;
 };
 
 }  // namespace tolmar::win

@@ -59,7 +59,7 @@ protected:
 
     TestAppKey appKey_;
     TempFolder links_;
-    Environment env_ = appKey_.env();
+    Environment env_ = EnvironmentOf(appKey_);
     UserMessages messages_;
     DataProvidersDialogData data_;
     std::vector<std::wstring> opened_;
@@ -170,7 +170,7 @@ TEST_F(DbChooser, ComingBackToTheDialogRebuildsTheListAndSelectsTheDefault) {
     StoreDefault(L"a.udl");
     // another program's window, to which the user turns meanwhile
     win::UniqueWindow elsewhere(CreateWindowExW(0, L"Static", L"editor", WS_POPUP | WS_VISIBLE, 50, 50, 60, 60, nullptr,
-                                           nullptr, GetModuleHandleW(nullptr), nullptr));
+                                                nullptr, GetModuleHandleW(nullptr), nullptr));
     std::vector<std::wstring> rows;
     int selected = -2;
     const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
@@ -202,7 +202,7 @@ TEST_F(DbChooser, ComingBackFromTheEditorKeepsTheFileJustAddedOrEdited) {
     StoreDefault(L"a.udl");
     // the editor: another program's window, which takes the focus
     win::UniqueWindow editor(CreateWindowExW(0, L"Static", L"editor", WS_POPUP | WS_VISIBLE, 50, 50, 60, 60, nullptr,
-                                        nullptr, GetModuleHandleW(nullptr), nullptr));
+                                             nullptr, GetModuleHandleW(nullptr), nullptr));
     data_.openEditor = [&](HWND, const std::wstring& path, const std::wstring&) {
         opened_.push_back(path);
         SetForegroundWindow(editor.get());

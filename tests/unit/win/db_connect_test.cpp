@@ -23,7 +23,6 @@ namespace odbc = tolmar::win::odbc;
 
 namespace {
 
-
 // The environment as start-up leaves it when no data-link file was found:
 // a data-link folder of the test's own and no connection string yet.
 class DbConnect : public testing::Test {
@@ -40,7 +39,7 @@ protected:
 
     TestAppKey appKey_;
     TempFolder links_;
-    Environment env_ = appKey_.env();
+    Environment env_ = EnvironmentOf(appKey_);
     TDBConnection login_;
     UserMessages messages_;
 };
@@ -64,7 +63,7 @@ TEST_F(DbConnect, TheOneDataLinkFoundIsStoredCompletedAndConnects) {
     // no login in the file: the lookup cannot connect, the default login
     // completes the string
     EXPECT_EQ(env_.providerPart, L"Provider=MSDASQL.1;Extended Properties=\"" + extended +
-                                      L"\";Persist Security Info=True;User ID=secret;Password=tulo");
+                                     L"\";Persist Security Info=True;User ID=secret;Password=tulo");
     EXPECT_EQ(login_.Username, L"secret");
     EXPECT_EQ(login_.Password, L"tulo");
 
@@ -97,7 +96,8 @@ TEST_F(DbConnect, IntegratedSecurityIsUsedAsWritten) {
 
 TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
     ASSERT_TRUE(WriteDataLink((links_ / L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A"));
-    ASSERT_TRUE(WriteDataLink((links_ / L"b.udl"), L"SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B"));
+    ASSERT_TRUE(
+        WriteDataLink((links_ / L"b.udl"), L"SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B"));
     env_.dataProviderFile = L"C:\\nowhere\\gone.udl";
 
     std::wstring missing;
@@ -116,9 +116,10 @@ TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
                });
 
     EXPECT_TRUE(connected);
-    EXPECT_EQ(missing, L"Kunde inte hitta den angivna DataProvider-filen \"C:\\nowhere\\gone.udl\"!\r"
-                       L"Kontrollera att filen finns i den aktuella katalogen och försök igen!\r\r"
-                       L"Välj databasanslutning i nästa dialog");
+    EXPECT_EQ(missing,
+              L"Kunde inte hitta den angivna DataProvider-filen \"C:\\nowhere\\gone.udl\"!\r"
+              L"Kontrollera att filen finns i den aktuella katalogen och försök igen!\r\r"
+              L"Välj databasanslutning i nästa dialog");
     EXPECT_EQ(env_.dataProviderFile, (links_ / L"b.udl"));
     EXPECT_EQ(env_.providerPart,
               L"Provider=SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B;Persist Security Info=True");
@@ -176,8 +177,8 @@ TEST_F(DbConnectPostgres, TheStoredLoginIsDecipheredAndLogsIn) {
     ReversingCipher cipher;
     ASSERT_TRUE(Connect(&cipher));
     EXPECT_EQ(login_.Username, user_);
-    EXPECT_EQ(env_.providerPart, L"Provider=MSDASQL.1;Data Source=" + dsn_ +
-                                      L";Persist Security Info=True;User ID=" + user_ + L";Password=" + password_);
+    EXPECT_EQ(env_.providerPart, L"Provider=MSDASQL.1;Data Source=" + dsn_ + L";Persist Security Info=True;User ID=" +
+                                     user_ + L";Password=" + password_);
     OdbcPatientDatabase patients;
     patients.Connect(OdbcConnectionString(env_.providerPart));
     EXPECT_EQ(patients.PatientKeys(L"SELECT PATIENTNR FROM KUNDER").size(), 10u);

@@ -25,47 +25,7 @@ constexpr const wchar_t* kDrivers = L"SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers
 
 using tolmar::test::reg::KeyExists;
 
-// One string value, removed at the end together with every key made for it.
-class ScopedValue {
-public:
-    ScopedValue(HKEY root, REGSAM view, const std::wstring& keyPath, const std::wstring& name,
-                const std::wstring& value)
-        : root_(root), view_(view), keyPath_(keyPath), name_(name) {
-        for (size_t slash = keyPath.find(L'\\');; slash = keyPath.find(L'\\', slash + 1)) {
-            const std::wstring part = keyPath.substr(0, slash);
-            if (!KeyExists(root, part, view)) {
-                made_ = part;
-                break;
-            }
-            if (slash == std::wstring::npos) break;
-        }
-        tolmar::win::UniqueHkey key;
-        if (RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(), nullptr) !=
-            ERROR_SUCCESS)
-            throw std::runtime_error("cannot create " + ToUtf8(keyPath));
-        if (RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) throw std::runtime_error("cannot write " + ToUtf8(keyPath));
-    }
-    ~ScopedValue() {
-        tolmar::win::UniqueHkey key;
-        if (!made_.empty()) {
-            if (RegOpenKeyExW(root_, made_.c_str(), 0, KEY_ALL_ACCESS | view_, key.put()) == ERROR_SUCCESS) {
-                RegDeleteTreeW(key.get(), nullptr);
-                key.reset();
-            }
-            RegDeleteKeyExW(root_, made_.c_str(), view_, 0);
-        } else if (RegOpenKeyExW(root_, keyPath_.c_str(), 0, KEY_SET_VALUE | view_, key.put()) == ERROR_SUCCESS) {
-            RegDeleteValueW(key.get(), name_.c_str());
-        }
-    }
-    ScopedValue(const ScopedValue&) = delete;
-    ScopedValue& operator=(const ScopedValue&) = delete;
-
-private:
-    HKEY root_;
-    REGSAM view_;
-    std::wstring keyPath_, name_, made_;
-};
+using tolmar::test::ScopedValue;
 
 std::wstring UniqueName(const std::wstring& prefix) {
     std::random_device random;

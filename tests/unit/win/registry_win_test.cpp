@@ -15,8 +15,8 @@
 
 using namespace tolmar;
 using namespace tolmar::win;
-using tolmar::test::TestAppKey;
 using tolmar::test::TempFolder;
+using tolmar::test::TestAppKey;
 
 namespace {
 
@@ -24,48 +24,51 @@ using tolmar::test::reg::KeyExists;
 
 void WriteRaw(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
     win::UniqueHkey key;
-    ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kRegistryView, nullptr, key.put(),
-                              nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kRegistryView, nullptr, key.put(), nullptr),
+        ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             static_cast<DWORD>((value.size() + 1) * 2)), ERROR_SUCCESS);
+                             static_cast<DWORD>((value.size() + 1) * 2)),
+              ERROR_SUCCESS);
 }
 
 }  // namespace
 
 TEST(RegistryWin, WriteSettingStoresBothRootsInThe32BitView) {
     TestAppKey app;
-    WriteSetting(app.env(), L"DataProvider", L"DefaultDataProvider", L"clinic.udl");
+    WriteSetting(EnvironmentOf(app), L"DataProvider", L"DefaultDataProvider", L"clinic.udl");
     const std::wstring path = app.KeyPath(L"DataProvider");
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         win::UniqueHkey key;
         ASSERT_EQ(RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.put()), ERROR_SUCCESS);
         wchar_t data[64] = {};
         DWORD type = 0, bytes = sizeof(data);
-        ASSERT_EQ(RegQueryValueExW(key.get(), L"DefaultDataProvider", nullptr, &type,
-                                   reinterpret_cast<BYTE*>(data), &bytes), ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegQueryValueExW(key.get(), L"DefaultDataProvider", nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes),
+            ERROR_SUCCESS);
         EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
         EXPECT_EQ(bytes, (10u + 1u) * 2u);  // the text and its NUL
         EXPECT_STREQ(data, L"clinic.udl");
     }
     // The machine-wide copy is in the 32-bit view only.
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));
-    EXPECT_EQ(ReadSetting(app.env(), L"DataProvider", L"DefaultDataProvider"), L"clinic.udl");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"DataProvider", L"DefaultDataProvider"), L"clinic.udl");
 }
 
 TEST(RegistryWin, ReadFallsBackToMachineWideAndThenToTheMarker) {
     TestAppKey app;
     const std::wstring path = app.KeyPath(L"S");
-    EXPECT_EQ(ReadSetting(app.env(), L"S", L"K"), L"ERROR");
-    EXPECT_EQ(ReadSettingDefault(app.env(), L"S", L"K", L"dflt"), L"dflt");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"S", L"K"), L"ERROR");
+    EXPECT_EQ(ReadSettingDefault(EnvironmentOf(app), L"S", L"K", L"dflt"), L"dflt");
     WriteRaw(HKEY_LOCAL_MACHINE, path, L"K", L"machine");
-    EXPECT_EQ(ReadSetting(app.env(), L"S", L"K"), L"machine");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"S", L"K"), L"machine");
     WriteRaw(HKEY_CURRENT_USER, path, L"K", L"  ");
-    EXPECT_EQ(ReadSetting(app.env(), L"S", L"K"), L"machine");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"S", L"K"), L"machine");
     WriteRaw(HKEY_CURRENT_USER, path, L"K", L" user ");
-    EXPECT_EQ(ReadSetting(app.env(), L"S", L"K"), L" user ");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"S", L"K"), L" user ");
     // An empty value name addresses the key's default value.
     WriteRaw(HKEY_CURRENT_USER, path, L"", L"default value");
-    EXPECT_EQ(ReadSetting(app.env(), L"S", L""), L"default value");
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"S", L""), L"default value");
 }
 
 TEST(RegistryWin, ValuesUpTo1024CharactersOnly) {
@@ -137,7 +140,8 @@ TEST(RegistryWin, RefusedMachineWriteIsRecordedUnderErrorWritingToLocalMachine) 
     {
         win::UniqueHkey key;
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, locked.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kRegistryView,
-                                  nullptr, key.put(), nullptr), ERROR_SUCCESS);
+                                  nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
         EXPLICIT_ACCESSW deny{};
         BuildExplicitAccessWithNameW(&deny, const_cast<wchar_t*>(L"EVERYONE"), KEY_CREATE_SUB_KEY | KEY_SET_VALUE,
                                      DENY_ACCESS, NO_INHERITANCE);
@@ -152,9 +156,9 @@ TEST(RegistryWin, RefusedMachineWriteIsRecordedUnderErrorWritingToLocalMachine) 
     const std::wstring recordPath(kMachineWriteErrorKey);
     const std::wstring before = ReadRegistryString(HKEY_CURRENT_USER, recordPath, L"ErrorMsg");
 
-    WriteSetting(app.env(), L"Locked\\Inner", L"K", L"v");
+    WriteSetting(EnvironmentOf(app), L"Locked\\Inner", L"K", L"v");
 
-    EXPECT_EQ(ReadSetting(app.env(), L"Locked\\Inner", L"K"), L"v");  // the per-user copy counts
+    EXPECT_EQ(ReadSetting(EnvironmentOf(app), L"Locked\\Inner", L"K"), L"v");  // the per-user copy counts
     const std::wstring recorded = ReadRegistryString(HKEY_CURRENT_USER, recordPath, L"ErrorMsg");
     EXPECT_EQ(recorded, SystemErrorText(ERROR_ACCESS_DENIED));
     EXPECT_NE(recorded.find(L"ccess"), std::wstring::npos) << "recorded: " << ToUtf8(recorded);
@@ -167,8 +171,9 @@ TEST(RegistryWin, RefusedMachineWriteIsRecordedUnderErrorWritingToLocalMachine) 
 
 TEST(RegistryWin, ReadIniValue) {
     TempFolder dir;
-    dir.WriteFile(L"t.ini", "[oledb]\r\n; comment\r\nProvider=SQLOLEDB.1;Data Source=S\r\nLong=" + std::string(300, 'a') +
-                            "\r\nLonger=" + std::string(5000, 'b') + "\r\nFits=" + std::string(1023, 'c') + "\r\n");
+    dir.WriteFile(L"t.ini",
+                  "[oledb]\r\n; comment\r\nProvider=SQLOLEDB.1;Data Source=S\r\nLong=" + std::string(300, 'a') +
+                      "\r\nLonger=" + std::string(5000, 'b') + "\r\nFits=" + std::string(1023, 'c') + "\r\n");
     EXPECT_EQ(ReadIniValue((dir / L"t.ini"), L"oledb", L"Provider"), L"SQLOLEDB.1;Data Source=S");
     // Long values are read whole, never cut (a cut path names another file).
     EXPECT_EQ(ReadIniValue((dir / L"t.ini"), L"oledb", L"Long"), std::wstring(300, L'a'));
@@ -215,13 +220,20 @@ TEST(RegistryWin, AnUnmarkedUtf8FileReadsAsTheSameTextMarkedAsUtf16) {
         L"[populationmanager]\r\n"
         L"Later=i det andra avsnittet med samma namn\r\n";
     const std::pair<const wchar_t*, const wchar_t*> queries[] = {
-        {L"PopulationManager", L"LOG_ID"},  {L" POPULATIONMANAGER ", L" Log_Id "},
-        {L"PopulationManager", L"LOG_PWD"}, {L"PopulationManager", L"LOG_ADDR"},
-        {L"PopulationManager", L"Quoted1"}, {L"PopulationManager", L"Mixed"},
-        {L"PopulationManager", L"Empty"},   {L"PopulationManager", L"NoEquals"},
-        {L"PopulationManager", L"Inner"},   {L"PopulationManager", L"Unbracketed"},
-        {L"PopulationManager", L"LOG_UNIT"}, {L"PopulationManager", L"Spaced"},
-        {L" PopulationManager ", L"Spaced"}, {L"PopulationManager", L"Later"},
+        {L"PopulationManager", L"LOG_ID"},
+        {L" POPULATIONMANAGER ", L" Log_Id "},
+        {L"PopulationManager", L"LOG_PWD"},
+        {L"PopulationManager", L"LOG_ADDR"},
+        {L"PopulationManager", L"Quoted1"},
+        {L"PopulationManager", L"Mixed"},
+        {L"PopulationManager", L"Empty"},
+        {L"PopulationManager", L"NoEquals"},
+        {L"PopulationManager", L"Inner"},
+        {L"PopulationManager", L"Unbracketed"},
+        {L"PopulationManager", L"LOG_UNIT"},
+        {L"PopulationManager", L"Spaced"},
+        {L" PopulationManager ", L"Spaced"},
+        {L"PopulationManager", L"Later"},
         {L"Other", L"LOG_ID"},
     };
     TempFolder dir;

@@ -6,9 +6,10 @@
 #include <windows.h>
 
 #include <functional>
-#include <stdexcept>
 #include <thread>
+#include <type_traits>
 
+#include "tools/error.h"
 #include "tools/win/unique.h"
 
 using namespace tolmar::win;
@@ -39,24 +40,36 @@ TEST(Owners, GiveTheResourceBackExactlyWhenTheyEnd) {
          [](bool& owned, std::function<bool()>& alive) {
              Check<UniqueKernelHandle, HANDLE>(
                  CreateEventW(nullptr, TRUE, FALSE, nullptr),
-                 [](HANDLE h) { DWORD flags = 0; return GetHandleInformation(h, &flags) != FALSE; }, owned, alive);
+                 [](HANDLE h) {
+                     DWORD flags = 0;
+                     return GetHandleInformation(h, &flags) != FALSE;
+                 },
+                 owned, alive);
          }},
         {"window",
          [](bool& owned, std::function<bool()>& alive) {
-             Check<UniqueWindow, HWND>(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                                       GetModuleHandleW(nullptr), nullptr),
-                                       [](HWND h) { return IsWindow(h) != FALSE; }, owned, alive);
+             Check<UniqueWindow, HWND>(
+                 CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                 nullptr),
+                 [](HWND h) { return IsWindow(h) != FALSE; }, owned, alive);
          }},
-        {"GDI object",
+        {"brush",
          [](bool& owned, std::function<bool()>& alive) {
-             Check<UniqueGdiObject, HGDIOBJ>(CreateSolidBrush(RGB(1, 2, 3)),
-                                             [](HGDIOBJ h) { return GetObjectType(h) != 0; }, owned, alive);
+             Check<UniqueBrush, HBRUSH>(
+                 CreateSolidBrush(RGB(1, 2, 3)), [](HBRUSH h) { return GetObjectType(h) == OBJ_BRUSH; }, owned, alive);
+         }},
+        {"font",
+         [](bool& owned, std::function<bool()>& alive) {
+             Check<UniqueFont, HFONT>(
+                 CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma"),
+                 [](HFONT h) { return GetObjectType(h) == OBJ_FONT; }, owned, alive);
          }},
         {"global atom",
          [](bool& owned, std::function<bool()>& alive) {
-             Check<UniqueGlobalAtom, ATOM>(GlobalAddAtomW(L"tolmar-unique-test-atom"),
-                                           [](ATOM a) { return GlobalFindAtomW(L"tolmar-unique-test-atom") == a; },
-                                           owned, alive);
+             Check<UniqueGlobalAtom, ATOM>(
+                 GlobalAddAtomW(L"tolmar-unique-test-atom"),
+                 [](ATOM a) { return GlobalFindAtomW(L"tolmar-unique-test-atom") == a; }, owned, alive);
          }},
     };
     for (const OwnerCase& c : cases) {
@@ -66,6 +79,40 @@ TEST(Owners, GiveTheResourceBackExactlyWhenTheyEnd) {
         c.run(aliveWhileOwned, alive);
         EXPECT_TRUE(aliveWhileOwned);
         EXPECT_FALSE(alive());
+    }
+}
+
+// A font owner takes no brush, nor a brush owner a font.
+static_assert(!std::is_constructible_v<UniqueFont, HBRUSH>);
+static_assert(!std::is_constructible_v<UniqueBrush, HFONT>);
+static_assert(!std::is_constructible_v<UniqueFont, HGDIOBJ>);
+
+// While a SelectedObject lives the DC holds its object; afterwards the DC
+// holds again what it held before, for each kind of object.
+TEST(Owners, SelectedObjectPutsTheReplacedObjectBack) {
+    const UniqueWindow window(
+        CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+    ASSERT_TRUE(window);
+    const UniqueWindowDc dc(window.get());
+    ASSERT_NE(dc.get(), nullptr);
+    const UniqueFont font(CreateFontW(-12, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma"));
+    const UniqueBrush brush(CreateSolidBrush(RGB(4, 5, 6)));
+    const struct {
+        const char* name;
+        UINT kind;
+        HGDIOBJ object;
+    } cases[] = {{"font", OBJ_FONT, font.get()}, {"brush", OBJ_BRUSH, brush.get()}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(c.object, nullptr);
+        const HGDIOBJ before = GetCurrentObject(dc.get(), c.kind);
+        ASSERT_NE(before, c.object);
+        {
+            const SelectedObject selected(dc.get(), c.object);
+            EXPECT_EQ(GetCurrentObject(dc.get(), c.kind), c.object);
+        }
+        EXPECT_EQ(GetCurrentObject(dc.get(), c.kind), before);
     }
 }
 
@@ -106,9 +153,9 @@ TEST(Owners, ComEndsWithTheScopeThatBeganIt) {
     HRESULT outer = E_FAIL, nested = E_FAIL, afterwards = E_FAIL;
     std::thread([&] {
         {
-            const ScopedComInit com(COINIT_APARTMENTTHREADED);
+            const ScopedComInit com(COINIT_APARTMENTTHREADED, L"COM");
             outer = com.result();
-            const ScopedComInit again(COINIT_APARTMENTTHREADED);
+            const ScopedComInit again(COINIT_APARTMENTTHREADED, L"COM");
             nested = again.result();
         }
         // Both scopes ended with a balanced CoUninitialize: COM begins anew.
@@ -120,17 +167,25 @@ TEST(Owners, ComEndsWithTheScopeThatBeganIt) {
     EXPECT_EQ(afterwards, S_OK);
 }
 
-TEST(Owners, ScopeExitRunsOnEveryPath) {
-    int runs = 0;
-    { const ScopeExit done([&] { ++runs; }); }
-    EXPECT_EQ(runs, 1);
-    EXPECT_THROW(
-        {
-            const ScopeExit done([&] { ++runs; });
-            throw std::runtime_error("failed");
-        },
-        std::runtime_error);
-    EXPECT_EQ(runs, 2);
+// COM that cannot begin (the thread is already in the other apartment
+// model) is an error with its code, and is not ended by the scope.
+TEST(Owners, ComThatCannotBeginThrowsItsCode) {
+    std::wstring message;
+    HRESULT afterwards = E_FAIL;
+    std::thread([&] {
+        if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return;
+        try {
+            const ScopedComInit com(COINIT_APARTMENTTHREADED, L"COM kunde inte startas");
+        } catch (const tolmar::Error& e) {
+            message = e.message();
+        }
+        // Still the thread's first COM: a second, balanced begin says S_FALSE.
+        afterwards = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (SUCCEEDED(afterwards)) CoUninitialize();
+        CoUninitialize();
+    }).join();
+    EXPECT_EQ(message, L"COM kunde inte startas (fel 0x80010106).");  // RPC_E_CHANGED_MODE
+    EXPECT_EQ(afterwards, S_FALSE);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <stdexcept>
 
 #include "register/win/person_lookup.h"
@@ -10,26 +9,6 @@
 #include "tools/win/unique.h"
 
 namespace tolmar::test {
-namespace {
-std::atomic<int> g_counter{0};
-
-std::wstring UniqueName(const wchar_t* prefix) {
-    return std::wstring(prefix) + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++g_counter);
-}
-}  // namespace
-
-TestAppKey::TestAppKey() { env_.appKey = UniqueName(L"tolmar_unit_") + L"\\"; }
-
-TestAppKey::~TestAppKey() {
-    std::wstring path = std::wstring(kSettingsRoot) + env_.appKey;
-    path.pop_back();
-    reg::DeleteTree(HKEY_CURRENT_USER, path);
-    reg::DeleteTree(HKEY_LOCAL_MACHINE, path);
-}
-
-std::wstring TestAppKey::KeyPath(const std::wstring& section) const {
-    return std::wstring(kSettingsRoot) + env_.appKey + section;
-}
 
 CurrentDirectory::CurrentDirectory(const std::wstring& path) {
     wchar_t saved[MAX_PATH] = {};

@@ -1,6 +1,6 @@
-// Support for the tests of the Win32 adapters: a unique test key in the
-// settings tree of both roots, removed at the end of the test whatever
-// happens, and the process's current folder for a while.
+// Support for the tests of the Win32 adapters: the environment of a test's
+// own AppKey (registry_keys.h), the process's current folder for a while, and
+// the person lookup on a register session of the test's own.
 #pragma once
 
 #include <windows.h>
@@ -20,23 +20,12 @@
 
 namespace tolmar::test {
 
-// An AppKey of its own, under SOFTWARE\Norvena\ in both roots (32-bit view),
-// and an environment that names it.
-class TestAppKey {
-public:
-    TestAppKey();
-    ~TestAppKey();
-    TestAppKey(const TestAppKey&) = delete;
-    TestAppKey& operator=(const TestAppKey&) = delete;
-
-    const std::wstring& appKey() const { return env_.appKey; }  // ends in "\"
-    // An environment with this AppKey and nothing else.
-    const Environment& env() const { return env_; }
-    std::wstring KeyPath(const std::wstring& section) const;
-
-private:
-    Environment env_;
-};
+// An environment with the AppKey of `key` and nothing else.
+inline Environment EnvironmentOf(const TestAppKey& key) {
+    Environment env;
+    env.appKey = key.appKey();
+    return env;
+}
 
 // Sets the process's current directory for the lifetime of the object.
 class CurrentDirectory {
