@@ -55,6 +55,16 @@ Form MakeRoom(Form form) {
         }
         form.client.w = std::max(form.client.w, edge) + missing;
     }
+    for (Item& text : form.items) {
+        if (!text.wrapsInto || text.textHeight <= text.rect.h) continue;
+        for (Item& under : form.items) {
+            if (under.id != text.wrapsInto) continue;
+            const int missing = std::min(text.textHeight - text.rect.h, under.rect.h);
+            text.rect.h += missing;
+            under.rect.y += missing;
+            under.rect.h -= missing;
+        }
+    }
     return form;
 }
 

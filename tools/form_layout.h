@@ -36,11 +36,16 @@ Size Scale(const Size& size, int dpi);
 // the font of the form (0: a control without a text to fit, or one that
 // wraps its text). A control of fixed width (a push button) never widens
 // because a column of other controls did; it moves or stays.
+// A text that wraps instead (`wrapsInto`: the id of the control under it)
+// has the height it needs at its width in `textHeight`; what it lacks, the
+// control under it gives up.
 struct Item {
     int id = 0;
     Rect rect;
     int textWidth = 0;
     bool fixedWidth = false;
+    int wrapsInto = 0;
+    int textHeight = 0;
 };
 
 struct Form {
@@ -62,8 +67,10 @@ Form Scale(const Form& form, int dpi);
 //   - every control that reaches across that edge (a group box, a frame, a
 //     label of a neighbouring column) widens by d, unless its width is fixed;
 //   - the client area widens by d.
-// A control left of the edge stays where it is. When every text fits, the
-// form comes back unchanged.
+// A control left of the edge stays where it is. Then each wrapping text that
+// needs more lines than its control shows grows down by the missing height,
+// and the control under it moves down and shrinks by as much (never below
+// nothing). When every text fits, the form comes back unchanged.
 Form MakeRoom(Form form);
 
 // The item of `id`; nullptr when the form has none.

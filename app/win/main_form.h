@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "app/options.h"
+#include "tools/win/layout.h"
+#include "tools/win/unique.h"
 
 namespace tolmar::win {
 
@@ -56,7 +58,8 @@ public:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void OnCreate();
-    void LayOut();
+    // At `dpi`, centred on the screen or with its top left at `*topLeft`.
+    void LayOut(UINT dpi, const POINT* topLeft = nullptr);
     void OnFirstShow();
     void OnStartTimer();
     void Dispatch();
@@ -67,12 +70,21 @@ private:
 
     Session& session_;
     HWND hwnd_ = nullptr;
+    UniqueGdiObject font_;  // the window's font at its DPI
     bool firstShow_ = false;
     int exitCode_ = 0;
     StartOptions options_;
     std::vector<std::wstring> earlyLines_;  // unattended boxes before the run's list
     bool linesToList_ = false;
 };
+
+// The progress window's font, as its dialog template names it.
+inline constexpr DialogFont kProgressWindowFont{L"MS Shell Dlg", 8};
+
+// Places the progress window's controls and sizes it for `dpi`, with `font`
+// (made for that DPI): its 96-DPI layout scaled, and widened where a text
+// needs it. Centred on the screen, or with its top left at `*topLeft`.
+void LayOutProgressWindow(HWND window, HFONT font, UINT dpi, const POINT* topLeft = nullptr);
 
 // Handles every window message waiting in the queue, so windows repaint
 // during long work on this thread. A WM_QUIT seen here is put back.

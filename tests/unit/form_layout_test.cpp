@@ -112,6 +112,29 @@ TEST(FormLayout, TwoColumnsOfLabelsKeepTheirFieldsInOneColumn) {
     EXPECT_EQ(out.client, (Size{386 + 35, 200}));
 }
 
+TEST(FormLayout, AWrappingTextTakesTheLinesItNeedsFromTheControlUnderIt) {
+    struct Case {
+        int textHeight;
+        Rect text, under;
+    };
+    // As the progress window's status text over its animation.
+    const Case cases[] = {
+        {13, {74, 1, 108, 13}, {74, 14, 108, 74}},  // one line: nothing moves
+        {0, {74, 1, 108, 13}, {74, 14, 108, 74}},   // not measured
+        {26, {74, 1, 108, 26}, {74, 27, 108, 61}},  // two lines
+        {200, {74, 1, 108, 87}, {74, 88, 108, 0}},  // never more than the control under it has
+    };
+    for (const Case& c : cases) {
+        Form form{{183, 107},
+                  {{1, {74, 1, 108, 13}, 0, false, 2, c.textHeight}, {2, {74, 14, 108, 74}}, {3, {0, 89, 183, 18}}}};
+        const Form out = MakeRoom(form);
+        EXPECT_EQ(Find(out, 1)->rect, c.text) << c.textHeight;
+        EXPECT_EQ(Find(out, 2)->rect, c.under) << c.textHeight;
+        EXPECT_EQ(Find(out, 3)->rect, (Rect{0, 89, 183, 18})) << c.textHeight;
+        EXPECT_EQ(out.client, (Size{183, 107})) << c.textHeight;
+    }
+}
+
 TEST(FormLayout, ScalingAFormScalesEveryPlaceAndKeepsTheMeasuredWidths) {
     const Form out = Scale(SmallForm(40, 59), 144);
     EXPECT_EQ(out.client, (Size{450, 300}));
