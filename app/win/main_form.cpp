@@ -93,20 +93,28 @@ void ProcessPendingMessages() {
 
 TolmarForm::~TolmarForm() { session_.messages.SetUnattendedSink({}); }
 
-bool TolmarForm::Create(HWND owner) {
+bool RegisterProgressWindowClass() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW registered{sizeof(registered)};
-    if (!GetClassInfoExW(instance, kClassName, &registered)) {
-        WNDCLASSEXW wc{sizeof(wc)};
-        wc.lpfnWndProc = DefDlgProcW;
-        wc.cbWndExtra = DLGWINDOWEXTRA;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kClassName;
-        if (!RegisterClassExW(&wc)) return false;
-    }
-    hwnd_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS_WINDOW), owner, DialogProc,
+    if (GetClassInfoExW(instance, TolmarForm::kClassName, &registered)) return true;
+    WNDCLASSEXW wc{sizeof(wc)};
+    wc.lpfnWndProc = DefDlgProcW;
+    wc.cbWndExtra = DLGWINDOWEXTRA;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = TolmarForm::kClassName;
+    return RegisterClassExW(&wc) != 0;
+}
+
+void SetProgressWindowTexts(HWND window) {
+    SetDlgItemTextW(window, IDC_SEARCHING_TEXT, kSearchingText.c_str());
+    SetDlgItemTextW(window, IDC_STATUS_TEXT, kVersionCaption);
+}
+
+bool TolmarForm::Create(HWND owner) {
+    if (!RegisterProgressWindowClass()) return false;
+    hwnd_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS_WINDOW), owner, DialogProc,
                                reinterpret_cast<LPARAM>(this));
     return hwnd_ != nullptr;
 }
@@ -123,8 +131,7 @@ INT_PTR CALLBACK TolmarForm::DialogProc(HWND hwnd, UINT message, WPARAM wParam, 
             self = reinterpret_cast<TolmarForm*>(lParam);
             SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
             self->hwnd_ = hwnd;
-            SetDlgItemTextW(hwnd, IDC_SEARCHING_TEXT, kSearchingText.c_str());
-            SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, kVersionCaption);
+            SetProgressWindowTexts(hwnd);
             self->LayOut(DpiOf(hwnd));
             self->OnCreate();
             return TRUE;

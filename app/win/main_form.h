@@ -78,6 +78,12 @@ private:
     bool linesToList_ = false;
 };
 
+// Registers the progress window's class (IDD_PROGRESS_WINDOW names it)
+// unless it is registered; false when it cannot be.
+bool RegisterProgressWindowClass();
+// Sets the progress window's texts: the searching text and the version.
+void SetProgressWindowTexts(HWND window);
+
 // The progress window's font, as its dialog template names it.
 inline constexpr DialogFont kProgressWindowFont{L"MS Shell Dlg", 8};
 

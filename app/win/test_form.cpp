@@ -1,5 +1,6 @@
 #include "app/win/test_form.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "app/win/resource.h"
@@ -204,6 +205,23 @@ void LayOutTestForm(HWND dialog, HFONT font, UINT dpi, const POINT* topLeft) {
 void LayOutXmlViewer(HWND dialog, HFONT font, UINT dpi, const POINT* topLeft) {
     const layout::Form form96{kViewerClient, {{IDC_XML_TEXT, {0, 0, kViewerClient.w, kViewerClient.h}}}};
     LayOutForDpi(dialog, form96, font, dpi, topLeft);
+    // At a large scale on a small screen the viewer would be bigger than the
+    // screen: it is made to fit (it can be sized), its field filling it.
+    MONITORINFO monitor{sizeof(monitor)};
+    RECT frame{};
+    if (!GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor) ||
+        !GetWindowRect(dialog, &frame))
+        return;
+    const RECT& work = monitor.rcWork;
+    const int w = static_cast<int>(std::min(frame.right - frame.left, work.right - work.left));
+    const int h = static_cast<int>(std::min(frame.bottom - frame.top, work.bottom - work.top));
+    if (w == frame.right - frame.left && h == frame.bottom - frame.top) return;
+    const int x = topLeft ? topLeft->x : work.left + (work.right - work.left - w) / 2;
+    const int y = topLeft ? topLeft->y : work.top + (work.bottom - work.top - h) / 2;
+    SetWindowPos(dialog, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    GetClientRect(dialog, &client);
+    PlaceControl(dialog, IDC_XML_TEXT, {0, 0, client.right, client.bottom});
 }
 
 std::wstring WithCrLf(const std::wstring& text) {

@@ -214,8 +214,7 @@ INT_PTR CALLBACK DataProvidersProc(HWND dialog, UINT message, WPARAM wParam, LPA
         case WM_INITDIALOG:
             state = reinterpret_cast<DialogState*>(lParam);
             SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-            SetDlgItemTextW(dialog, IDC_DP_SET_DEFAULT, L"Välj som standard");
-            SetDlgItemTextW(dialog, IDC_DP_ADD, L"Lägg till...");
+            SetDataProvidersTexts(dialog);
             LayOut(dialog, *state, DpiOf(dialog), nullptr);
             return TRUE;
         case WM_DPICHANGED:
@@ -295,6 +294,11 @@ INT_PTR CALLBACK InputQueryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }
 
 }  // namespace
+
+void SetDataProvidersTexts(HWND dialog) {
+    SetDlgItemTextW(dialog, IDC_DP_SET_DEFAULT, L"Välj som standard");
+    SetDlgItemTextW(dialog, IDC_DP_ADD, L"Lägg till...");
+}
 
 void LayOutDataProviders(HWND dialog, HFONT dialogFont, HFONT listFont, UINT dpi, const POINT* topLeft) {
     LayOutForDpi(dialog, kLayout96, dialogFont, dpi, topLeft);

@@ -47,6 +47,8 @@ inline constexpr DialogFont kDataProvidersFont{L"Tahoma", 8};
 // DPI): the 96-DPI layout and row height scaled, and widened where a text
 // needs it. Centred on the screen, or with its top left at `*topLeft`.
 void LayOutDataProviders(HWND dialog, HFONT dialogFont, HFONT listFont, UINT dpi, const POINT* topLeft = nullptr);
+// Sets the chooser's texts with Swedish letters, which its template leaves empty.
+void SetDataProvidersTexts(HWND dialog);
 
 // The text-input box: a caption, a prompt and one line of text. True when the
 // user confirmed; `text` then holds what was typed, unchanged.
