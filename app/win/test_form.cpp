@@ -82,7 +82,8 @@ TestFormState& StateOf(HWND dialog) {
     return *reinterpret_cast<TestFormState*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-// Lays the form out anew at `dpi` with a font made for it.
+// Lays the form or the viewer out anew at `dpi` with a font made for that
+// DPI, which `font` keeps while the window uses it.
 void LayOut(HWND dialog, UniqueGdiObject& font, const DialogFont& face, UINT dpi, const POINT* topLeft,
             void (*layOut)(HWND, HFONT, UINT, const POINT*)) {
     UniqueGdiObject made = CreateDialogFont(face, dpi);
