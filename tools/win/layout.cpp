@@ -169,7 +169,10 @@ layout::Form LayOutForDpi(HWND dialog, const layout::Form& form96, HFONT font, U
     const int x = topLeft ? topLeft->x : (GetSystemMetrics(SM_CXSCREEN) - frame.cx) / 2;
     const int y = topLeft ? topLeft->y : (GetSystemMetrics(SM_CYSCREEN) - frame.cy) / 2;
     SetWindowPos(dialog, nullptr, x, y, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-    InvalidateRect(dialog, nullptr, TRUE);
+    // A window on the screen is drawn anew, the dialog first, then its
+    // controls over it (one still hidden is drawn when it is shown).
+    if (IsWindowVisible(dialog))
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     return form;
 }
 

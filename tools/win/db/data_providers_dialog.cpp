@@ -301,11 +301,10 @@ void SetDataProvidersTexts(HWND dialog) {
 }
 
 void LayOutDataProviders(HWND dialog, HFONT dialogFont, HFONT listFont, UINT dpi, const POINT* topLeft) {
-    LayOutForDpi(dialog, kLayout96, dialogFont, dpi, topLeft);
     HWND list = List(dialog);
-    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(listFont), FALSE);
     SendMessageW(list, LB_SETITEMHEIGHT, 0, layout::Scale(kRowHeight, static_cast<int>(dpi)));
-    InvalidateRect(list, nullptr, TRUE);
+    LayOutForDpi(dialog, kLayout96, dialogFont, dpi, topLeft);
+    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(listFont), IsWindowVisible(dialog));
 }
 
 void OpenWithShell(HWND owner, const std::wstring& path, const std::wstring& folder) {
