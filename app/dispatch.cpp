@@ -1,5 +1,6 @@
 #include "app/dispatch.h"
 
+#include "register/personal_number.h"
 #include "register/reply_guard.h"
 #include "tools/text.h"
 
@@ -12,9 +13,7 @@ StartRequest ParseStartParameter(std::wstring_view parameter1) {
     const std::wstring upper = UpperLocale(parameter1);
     if (const size_t k = upper.find(kPersonMarker); k != std::wstring::npos) {
         request.job = Job::PersonLookup;
-        request.number = std::wstring(parameter1.substr(k + kPersonMarker.size()));
-        if (const size_t hyphen = request.number.find(L'-'); hyphen != std::wstring::npos)
-            request.number.erase(hyphen, 1);
+        request.number = WithoutFirstHyphen(std::wstring(parameter1.substr(k + kPersonMarker.size())));
         // A "¤" or a control character would forge the host record's fields.
         request.numberValid = request.number.size() == kPersonalNumberLength && IsCleanNumber(request.number);
     } else if (upper == kTestModeParameter) {

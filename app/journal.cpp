@@ -1,5 +1,6 @@
 #include "app/journal.h"
 
+#include "app/row_rules.h"
 #include "tools/error.h"
 #include "tools/text.h"
 
@@ -8,10 +9,6 @@ namespace {
 
 constexpr std::wstring_view kHeaderFields[] = {L"Tid",     L"PATIENTNR",     L"PERSONNR",
                                                L"Kolumn", L"Gammalt värde", L"Nytt värde"};
-
-constexpr std::wstring_view kColumns[] = {L"F_RNAMN", L"EFTERNAMN", L"ADRESS",     L"COADRESS",
-                                          L"POSTNR",  L"ORT",       L"KON",        L"TEL3NOT",
-                                          L"KONTROLLNR", L"FODELSEDAG", L"AKTIV"};
 
 std::string Quoted(const std::wstring& value) {
     std::string text = "\"";
@@ -113,11 +110,7 @@ std::string JournalRows(const std::vector<JournalRecord>& records) {
     return rows;
 }
 
-bool IsJournalColumn(std::wstring_view column) {
-    for (std::wstring_view c : kColumns)
-        if (c == column) return true;
-    return false;
-}
+bool IsJournalColumn(std::wstring_view column) { return IsRefreshedColumn(column); }
 
 std::vector<JournalRecord> ReadJournal(std::string_view bytes) {
     const std::wstring refusal = L"Filen är ingen ändringslogg från tolmar07: ";

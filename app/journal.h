@@ -31,7 +31,8 @@ std::string JournalHeader();
 // The records as CSV rows (UTF-8), each ending in CR LF.
 std::string JournalRows(const std::vector<JournalRecord>& records);
 
-// The columns a journal may name: those the update run writes. Anything
+// The columns a journal may name: those the update run writes (the
+// refreshed columns of app/row_rules.h). Anything
 // else in a file to undo is refused, so that an undo writes nowhere else.
 bool IsJournalColumn(std::wstring_view column);
 
@@ -40,6 +41,18 @@ bool IsJournalColumn(std::wstring_view column);
 // header, a row with another number of fields, a broken quote, bytes that
 // are not UTF-8, a column the run does not write, an empty key.
 std::vector<JournalRecord> ReadJournal(std::string_view bytes);
+
+// Where a run leaves the records of its changes: the change journal (a
+// preview's file, for a preview).
+class ChangeJournal {
+public:
+    virtual ~ChangeJournal() = default;
+    virtual std::wstring Name() const = 0;  // for the lines
+    // Makes sure the records can be written; throws Error when not.
+    virtual void Open() = 0;
+    // Adds the records for good; throws Error when they cannot be written.
+    virtual void Append(const std::vector<JournalRecord>& records) = 0;
+};
 
 // Files beside the errors file: prefix + " " + date + ".csv", the date in
 // the user's short format with every "/" removed ("changes 2026-12-10.csv").

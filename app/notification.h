@@ -28,6 +28,9 @@ inline constexpr std::wstring_view kHostTooSlowText =
     L"Journalprogrammet svarade inte i tid!\r\r"
     L"Det kan fortfarande ta emot personuppgifterna när det svarar igen. Kontrollera att rätt person "
     L"visas i journalprogrammet innan du fortsätter.";
+inline constexpr std::wstring_view kHostHungText =
+    L"Journalprogrammet svarar inte!\r\r"
+    L"Personuppgifterna lämnades inte över. Kontrollera att journalprogrammet fungerar och försök igen.";
 inline constexpr std::wstring_view kNoRegisteredMessageText =
     L"Det uppstod ett fel när kopplingen till Tolmar gjordes!\r\r"
     L"Kopplingen till Tolmar kan därför fungera dåligt. Starta om Windows.";

@@ -58,4 +58,19 @@ StartOptions ParseStartOptions(const std::vector<std::wstring>& parameters) {
     return options;
 }
 
+bool OptionsFitJob(const StartOptions& options, Job job) {
+    const bool anyOption =
+        options.preview || options.undoFile || options.unattended || options.parallel || options.ratePerSecond;
+    return options.unknown.empty() && options.malformed.empty() && !(options.preview && options.undoFile) &&
+           (!anyOption || job == Job::UpdateAll);
+}
+
+StartPlan ReadStartPlan(const std::vector<std::wstring>& parameters) {
+    StartPlan plan;
+    plan.request = ParseStartParameter(parameters.empty() ? std::wstring() : parameters[0]);
+    plan.options = ParseStartOptions(parameters);
+    plan.optionsFit = OptionsFitJob(plan.options, plan.request.job);
+    return plan;
+}
+
 }  // namespace tolmar

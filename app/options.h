@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/dispatch.h"
+
 namespace tolmar {
 
 struct StartOptions {
@@ -30,6 +32,20 @@ bool IsOptionParameter(std::wstring_view parameter);
 // Reads the options among `parameters` (all start parameters, the first
 // one, the job word, included and passed over).
 StartOptions ParseStartOptions(const std::vector<std::wstring>& parameters);
+
+// Whether the options go with the job: every one known and well formed,
+// /preview not with /undo, and any option only with UPDATE_ALL. When they
+// do not, the program shows its help with the options and does nothing.
+bool OptionsFitJob(const StartOptions& options, Job job);
+
+// What one start asks for, read once from all its start parameters: the job
+// of the first, and the options after it.
+struct StartPlan {
+    StartRequest request;
+    StartOptions options;
+    bool optionsFit = true;  // OptionsFitJob
+};
+StartPlan ReadStartPlan(const std::vector<std::wstring>& parameters);
 
 inline constexpr std::wstring_view kOptionsHelpText =
     L"\r\rTill UPDATE_ALL kan dessa val läggas:\r"

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "register/personal_number.h"
 #include "register/reply_guard.h"
 #include "tools/text.h"
 
@@ -20,6 +21,55 @@ std::wstring TagText(std::wstring_view tag, std::wstring_view text) {
 
 bool Contains(std::wstring_view text, std::wstring_view part) {
     return text.find(part) != std::wstring_view::npos;
+}
+
+// Tag names are ASCII: lowering only A-Z keeps every position where it was.
+std::wstring AsciiLower(std::wstring_view text) {
+    std::wstring lower(text);
+    for (wchar_t& c : lower)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return lower;
+}
+
+// How many elements named `tag` (lower case) R opens: "<tag" followed by
+// ">", "/" or a blank, in any letter case.
+std::size_t ElementCount(std::wstring_view lowerR, std::wstring_view tag) {
+    const std::wstring open = L"<" + std::wstring(tag);
+    std::size_t count = 0;
+    for (std::size_t at = lowerR.find(open); at != std::wstring_view::npos; at = lowerR.find(open, at + 1)) {
+        const std::size_t next = at + open.size();
+        if (next < lowerR.size() && (lowerR[next] == L'>' || lowerR[next] == L'/' || IsBlankChar(lowerR[next])))
+            ++count;
+    }
+    return count;
+}
+
+// The text of every <tag>...</tag> in P, in order (tag in lower case,
+// matched without regard to case).
+std::vector<std::wstring> EveryTagText(std::wstring_view tag, std::wstring_view P) {
+    const std::wstring lower = AsciiLower(P);
+    const std::wstring open = L"<" + std::wstring(tag) + L">";
+    const std::wstring close = L"</" + std::wstring(tag) + L">";
+    std::vector<std::wstring> texts;
+    for (std::size_t at = lower.find(open); at != std::wstring::npos;) {
+        const std::size_t start = at + open.size();
+        const std::size_t end = lower.find(close, start);
+        if (end == std::wstring::npos) break;
+        texts.emplace_back(P.substr(start, end - start));
+        at = lower.find(open, end + close.size());
+    }
+    return texts;
+}
+
+// The number tags of both families: an answer of one family that names a
+// number in the other's tag is held to it all the same.
+constexpr std::wstring_view kNumberTags[] = {L"cn_pnr", L"po_pnr"};
+
+// A number from the register, for an error text: short, whatever it holds.
+std::wstring ShownNumber(std::wstring_view number) {
+    constexpr std::size_t kShown = 40;
+    const std::wstring trimmed = Trim(number);
+    return trimmed.size() <= kShown ? trimmed : trimmed.substr(0, kShown) + L"...";
 }
 
 // The mark of a secret identity: the secrecy tag's text, trimmed and
@@ -53,6 +103,17 @@ constexpr wchar_t kNoPersonText[] =
 
 constexpr wchar_t kSecretTown[] = L"SEKRETESS MÄRKT";
 constexpr wchar_t kDeceased[] = L"AV";
+constexpr wchar_t kOldNumber[] = L"GN";
+
+std::wstring MorePersonsText(std::size_t count) {
+    return L"Registrets svar gäller mer än en person (" + std::to_wstring(count) +
+           L" element PersonInfo) och tas inte emot.";
+}
+
+std::wstring AnotherPersonText(std::wstring_view answered) {
+    return L"Registrets svar gäller en annan person (personnummer " + ShownNumber(answered) +
+           L") än den som efterfrågades.";
+}
 
 // The record while it is being built: plain texts, cut to the capacities only
 // at the end so that trimming sees the whole value.
@@ -137,11 +198,18 @@ std::wstring FirstNameFromMarking(std::wstring_view dname, std::wstring_view fna
     return result;
 }
 
-PersonAnswer ReadPersonAnswer(std::wstring R, std::wstring& workingText) {
+PersonAnswer ReadPersonAnswer(std::wstring R, std::wstring_view askedNumber, std::wstring& workingText) {
     workingText = R;
     CleanRegisterValueInPlace(R);  // no "¤" or control character reaches any value
     PersonAnswer answer;
     if (!Contains(R, L"PersonInfo")) return answer;
+    auto fail = [&answer](std::wstring text) {
+        answer.ReturnCode = ReturnCode::Failure;
+        answer.failure = std::move(text);
+        return answer;
+    };
+    if (const std::size_t persons = ElementCount(AsciiLower(R), L"personinfo"); persons > 1)
+        return fail(MorePersonsText(persons));
 
     std::wstring P = TagText(L"PersonInfo", R);
     workingText = P;
@@ -153,10 +221,16 @@ PersonAnswer ReadPersonAnswer(std::wstring R, std::wstring& workingText) {
         ReadCnFamily(P, f);
     else
         ReadPoFamily(P, f);
-    if (IsBlank(f.FirstName) && IsBlank(TagText(cnFamily ? L"cn_lname" : L"PO_LNAME", P))) {
-        answer.ReturnCode = ReturnCode::Failure;
-        answer.failure = kNoPersonText;
-        return answer;
+    if (IsBlank(f.FirstName) && IsBlank(TagText(cnFamily ? L"cn_lname" : L"PO_LNAME", P)))
+        return fail(kNoPersonText);
+
+    // An old number asked for is answered with the person's new one.
+    const bool oldNumberAsked = cnFamily && Trim(UpperLocale(f.Status)) == kOldNumber;
+    if (!oldNumberAsked) {
+        for (std::wstring_view tag : kNumberTags)
+            for (const std::wstring& answered : EveryTagText(tag, P))
+                if (!IsBlank(answered) && !SamePersonalNumber(askedNumber, answered))
+                    return fail(AnotherPersonText(answered));
     }
 
     PersonRecord& r = answer.Record;
@@ -175,9 +249,9 @@ PersonAnswer ReadPersonAnswer(std::wstring R, std::wstring& workingText) {
     return answer;
 }
 
-PersonAnswer ReadPersonAnswer(std::wstring_view R) {
+PersonAnswer ReadPersonAnswer(std::wstring_view R, std::wstring_view askedNumber) {
     std::wstring workingText;
-    return ReadPersonAnswer(std::wstring(R), workingText);
+    return ReadPersonAnswer(std::wstring(R), askedNumber, workingText);
 }
 
 std::wstring ComposeErrms(std::wstring_view message, const LastErrorTexts& lastError) {

@@ -30,11 +30,20 @@ struct PersonAnswer {
 //  - Every "¤" and control character of R is made a blank before anything is
 //    read from it, so no value can add or end a field of the host record.
 //  - R without "PersonInfo" (exact case, anywhere) holds no person: NotFound.
+//  - An answer with more than one person element (PersonInfo, in any
+//    letter case) is about more than one person: Failure.
 //  - Otherwise P is the text of the PersonInfo element and the relation text
 //    is taken from the whole of R. A person element that holds neither a
 //    surname nor a first name names no one: Failure, so that an empty or
-//    mistaken answer is never taken for a person whose fields are all empty. P names the tag family: the cn family when
-//    its lower-cased text contains "cn_fname", the PO family otherwise.
+//    mistaken answer is never taken for a person whose fields are all empty.
+//    P names the tag family: the cn family when its lower-cased text
+//    contains "cn_fname", the PO family otherwise.
+//  - A person element that names a personal number (cn_pnr or PO_PNR, every
+//    one of them) must name `askedNumber` (SamePersonalNumber): an answer
+//    about another person is a Failure, never a record. The one exception
+//    is a cn answer whose status code is "GN": the number asked for is an
+//    old number of this person, and the answer names the new one. An answer
+//    that names no number is taken as it is.
 //  - The fields are cut out of P (tags matched without regard to case, their
 //    text copied as it stands, character references included); the cn family
 //    folds its status code into PostTown, both families fold a secrecy mark
@@ -46,10 +55,10 @@ struct PersonAnswer {
 // `workingText` follows the stage reached, for the returned-XML store's error
 // text: R on entry, P once the person part has been cut out. It is updated
 // before the next step runs, so it is right also when an error escapes.
-PersonAnswer ReadPersonAnswer(std::wstring R, std::wstring& workingText);
+PersonAnswer ReadPersonAnswer(std::wstring R, std::wstring_view askedNumber, std::wstring& workingText);
 
 // Same, for callers that need no working text.
-PersonAnswer ReadPersonAnswer(std::wstring_view R);
+PersonAnswer ReadPersonAnswer(std::wstring_view R, std::wstring_view askedNumber);
 
 // The given names in use of a PO-family answer, from the texts of PO_DNAME
 // (the marking), PO_FNAME (all given names) and PO_NAME, untrimmed as cut out.

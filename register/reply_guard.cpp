@@ -1,5 +1,7 @@
 #include "register/reply_guard.h"
 
+#include <utility>
+
 namespace tolmar {
 
 namespace {
@@ -7,6 +9,25 @@ namespace {
 constexpr wchar_t kFieldSeparator = L'¤';
 
 bool IsUnsafeChar(wchar_t c) { return c == kFieldSeparator || static_cast<unsigned long>(c) < 0x20; }
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+std::wstring_view TrimBlanks(std::wstring_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool SameLetters(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        wchar_t x = a[i], y = b[i];
+        if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
+        if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
+        if (x != y) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -76,9 +97,52 @@ std::optional<std::wstring> ContentLengthRefusal(std::wstring_view value) {
     return std::nullopt;
 }
 
+std::optional<std::wstring> ReplyFramingRefusal(std::wstring_view rawHeaders) {
+    if (rawHeaders.size() > kMaxReplyHeaderChars) return ReplyHeadersTooLongText();
+    std::size_t lengths = 0, encodings = 0;
+    std::wstring_view length;
+    bool first = true;  // the status line
+    while (!rawHeaders.empty()) {
+        const std::size_t end = rawHeaders.find(L'\n');
+        std::wstring_view line = rawHeaders.substr(0, end);
+        rawHeaders.remove_prefix(end == std::wstring_view::npos ? rawHeaders.size() : end + 1);
+        if (!line.empty() && line.back() == L'\r') line.remove_suffix(1);
+        if (std::exchange(first, false)) continue;
+        const std::size_t colon = line.find(L':');
+        if (colon == std::wstring_view::npos) continue;
+        const std::wstring_view name = TrimBlanks(line.substr(0, colon));
+        const std::wstring_view value = TrimBlanks(line.substr(colon + 1));
+        if (SameLetters(name, L"Content-Length")) {
+            ++lengths;
+            length = value;
+            if (value.find(L',') != std::wstring_view::npos) ++lengths;  // a list is the length given twice
+        } else if (SameLetters(name, L"Transfer-Encoding")) {
+            ++encodings;
+        }
+    }
+    if (lengths > 1) return ReplyLengthRepeatedText();
+    if (lengths == 1 && encodings > 0) return ReplyFramedTwoWaysText();
+    if (lengths == 1) return ContentLengthRefusal(length);
+    return std::nullopt;
+}
+
 std::wstring ReplyTooLargeText() {
     return L"Svaret från registret är större än " + std::to_wstring(kMaxReplyBytes / (1024 * 1024)) +
            L" MB och tas inte emot.";
+}
+
+std::wstring ReplyHeadersTooLongText() {
+    return L"Svaret från registret har längre rubriker än " + std::to_wstring(kMaxReplyHeaderChars / 1024) +
+           L" kB och tas inte emot.";
+}
+
+std::wstring ReplyLengthRepeatedText() {
+    return L"Svaret från registret anger sin längd mer än en gång (Content-Length) och tas inte emot.";
+}
+
+std::wstring ReplyFramedTwoWaysText() {
+    return L"Svaret från registret anger sin längd på två sätt (Content-Length och Transfer-Encoding) och tas "
+           L"inte emot.";
 }
 
 std::wstring ReplyNotUtf8Text(std::size_t badOffset) {

@@ -61,8 +61,27 @@ std::wstring CutRegisterText(std::wstring_view text);
 // refusal: a length over the limit, or one that is no number at all.
 std::optional<std::wstring> ContentLengthRefusal(std::wstring_view value);
 
+// A reply's response headers (as WinINet gives them back raw: the status
+// line, then one header to a line, CR LF between lines) at most this long
+// are read; longer ones are refused.
+inline constexpr std::size_t kMaxReplyHeaderChars = 64u * 1024u;
+
+// Whether a reply's body may be read by its framing, from its raw response
+// headers: nullopt when it may; else the refusal. A reply is refused when it
+// gives Content-Length more than once (repeated or conflicting, also as a
+// list in one header), when it gives both Content-Length and a
+// Transfer-Encoding (a body framed two ways is read one way by this program
+// and another way by whatever reads the connection next), when its headers
+// are longer than kMaxReplyHeaderChars, and when its one Content-Length is
+// refused by ContentLengthRefusal. Header names are matched in any letter
+// case, with blanks around them ignored.
+std::optional<std::wstring> ReplyFramingRefusal(std::wstring_view rawHeaders);
+
 // The failure texts of the guards (Swedish, in the program's voice).
 std::wstring ReplyTooLargeText();
+std::wstring ReplyHeadersTooLongText();
+std::wstring ReplyLengthRepeatedText();
+std::wstring ReplyFramedTwoWaysText();
 std::wstring ReplyNotUtf8Text(std::size_t badOffset);
 std::wstring ReplyHasDoctypeText();
 std::wstring DeadlinePassedText(unsigned long deadlineMs);

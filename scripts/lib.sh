@@ -53,6 +53,28 @@ build_all() {
   cmake --build "$BUILD/windows-x86" -j "$jobs" --target tolmar07
 }
 
+# build_msi VERSION PROGRAM OUT: the installer of PROGRAM (a path relative to
+# the working folder, which wixl looks it up in) as product version VERSION.
+# wixl cannot say two things the package needs, so they are set after it:
+# the File table's version and language, read from the program's version
+# resource (Windows compares versioned files by them, and a versioned file
+# has no MsiFileHash row), and the upgrade row's VersionMaxInclusive (512),
+# so that a rebuild of the same version replaces the installed one instead
+# of becoming a second entry (the row is written anew: msibuild cannot update
+# a row whose key holds an empty column).
+TOLMAR_UPGRADE_CODE='{0B2E3D47-10A6-4E02-81DE-2D35DF202573}'  # as packaging/tolmar07.wxs has it
+build_msi() {
+  local version=$1 program=$2 out=$3 fileinfo fileversion language
+  wixl -a x64 -D Version="$version" -D ProgramFile="$program" -o "$out" "$ROOT/packaging/tolmar07.wxs" || return 1
+  fileinfo=$(python3 "$ROOT/packaging/pe_version.py" "$program") || return 1
+  read -r fileversion language <<<"$fileinfo"
+  msibuild "$out" \
+    -q "UPDATE \`File\` SET \`Version\` = '$fileversion', \`Language\` = '$language' WHERE \`File\` = 'tolmar07.exe'" \
+    -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'tolmar07.exe'" \
+    -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'" \
+    -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('$TOLMAR_UPGRADE_CODE', '$version', 513, 'WIX_UPGRADE_DETECTED')"
+}
+
 # A virtual display for the Win32 windows, and one wineserver for the whole
 # run so that each program start costs little.
 XVFB_PID=""

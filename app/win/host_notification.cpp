@@ -43,15 +43,29 @@ bool NotifyHostApplication(UserMessages& messages, HWND& journalHost, int target
             return false;
         }
     }
+    // A sent message that the receiving thread has not yet taken when the
+    // send is given up is taken back by the system and never delivered; one
+    // sent with SMTO_ABORTIFHUNG to a thread already counted as hung is given
+    // up at once. So a host hung before the send gets nothing, and is not
+    // sent anything.
+    if (IsHungAppWindow(host)) {
+        messages.ShowInfo(kHostHungText);  // the atom is released
+        return false;
+    }
+    const ULONGLONG sent = GetTickCount64();
     if (Deliver(host, message, wParam, static_cast<LPARAM>(atom.get()))) return true;  // the atom is released
     if (!IsWindow(host)) {
         messages.ShowInfo(kHostDidNotAnswerText);  // gone: the message will never be read
         return false;
     }
-    // The host did not take the message in time, but it stays queued and the
-    // host reads it when it recovers. Deleting the atom now would let it read
-    // a deleted atom, or one reused for another text (another person): the
-    // atom is left to the host, one atom per timed-out hand-over.
+    if (GetTickCount64() - sent < kHostGivenUpAtOnceMs) {
+        messages.ShowInfo(kHostHungText);  // hung by the time of the send: nothing was queued
+        return false;
+    }
+    // The host may have taken the message and still be handling it: it then
+    // reads the atom when it gets that far. Deleting the atom now would let it
+    // read a deleted atom, or one reused for another text (another person):
+    // the atom is left to the host, one atom per timed-out hand-over.
     atom.release();
     messages.ShowInfo(kHostTooSlowText);
     return false;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <sddl.h>
 
 #include <optional>
 
@@ -21,8 +22,10 @@
 #include "register/win/register_session.h"
 #include "tools/environment.h"
 #include "tools/error.h"
+#include "tools/db/database_identity.h"
 #include "tools/settings.h"
 #include "tools/win/db/connect_database_win.h"
+#include "tools/win/files.h"
 #include "tools/win/registry.h"
 #include "tools/win/messages_win.h"
 #include "tools/win/unique.h"
@@ -188,21 +191,29 @@ private:
 
 // One update run at a time for a database: a named mutex that the run
 // holds until it ends (the system frees it with the process, also when the
-// process is killed). The name carries a hash of the connection string, not
-// the string, which may hold a password.
+// process is killed). It is named after the database's identity (what the
+// connection string reaches, not how it is spelt: tools/db/database_identity.h),
+// hashed, so the name holds no path or password. It lives in the global
+// namespace, so that the runs of every session and account meet there, with
+// an access list that lets every authenticated user open and wait on it
+// (whoever created it). A mutex that can be neither created nor opened
+// refuses the run: it never runs beside another on a lock of its own.
 class DatabaseClaim {
 public:
     bool Claim(const std::wstring& connectionString) {
-        // Across the sessions of a terminal server where the system allows it.
-        const std::wstring name = L"tolmar07.UPDATE_ALL." + ConnectionIdentity(connectionString);
-        for (const wchar_t* space : {L"Global\\", L"Local\\"}) {
-            SetLastError(ERROR_SUCCESS);
-            mutex_.reset(CreateMutexW(nullptr, TRUE, (space + name).c_str()));
-            if (mutex_) break;
-        }
-        if (!mutex_)
-            throw Error(L"Det gick inte att skapa spärren mot samtidiga uppdateringar av databasen (fel " +
-                        std::to_wstring(GetLastError()) + L"). Inget har ändrats.");
+        const std::wstring identity =
+            db::DatabaseIdentity(connectionString, [](std::wstring_view path) { return FinalPathOf(path); });
+        const std::wstring name = L"Global\\tolmar07.UPDATE_ALL." + db::IdentityHash(identity);
+        // SYSTEM and Administrators: all; authenticated users: open, wait and release.
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;AU)",
+                                                                  SDDL_REVISION_1, &descriptor, nullptr))
+            throw Error(ClaimFailedText(GetLastError()));
+        const UniqueLocalMem ownedDescriptor(descriptor);
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+        SetLastError(ERROR_SUCCESS);
+        mutex_.reset(CreateMutexExW(&attributes, name.c_str(), CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE | MUTEX_MODIFY_STATE));
+        if (!mutex_) throw Error(ClaimFailedText(GetLastError()));
         if (GetLastError() == ERROR_ALREADY_EXISTS) {
             mutex_.reset();
             return false;
@@ -211,6 +222,11 @@ public:
     }
 
 private:
+    static std::wstring ClaimFailedText(DWORD error) {
+        return L"Det gick inte att skapa eller öppna spärren mot samtidiga uppdateringar av databasen (fel " +
+               std::to_wstring(error) + L"). Inget har ändrats.";
+    }
+
     UniqueKernelHandle mutex_;
 };
 

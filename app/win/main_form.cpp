@@ -176,12 +176,11 @@ void TolmarForm::OnCreate() {
     firstShow_ = true;
     // Options come first: an unattended run shows no box from here on.
     try {
-        const std::vector<std::wstring> parameters = StartParameters();
-        options_ = ParseStartOptions(parameters);
-        if (options_.unattended)
+        start_ = ReadStartPlan(StartParameters());
+        if (start_.options.unattended)
             session_.messages.SetUnattendedSink([this](std::wstring_view text) { TellLine(text); });
     } catch (...) {
-        options_ = {};  // the dispatcher reads the parameters again and reports
+        startFailure_ = std::current_exception();  // the dispatcher reports it
     }
     try {
         InitEnvironment(session_.environment);
@@ -210,15 +209,10 @@ void TolmarForm::Dispatch() {
     UserMessages& messages = session_.messages;
     bool writeErrorsFile = false;
     try {
-        const std::vector<std::wstring> parameters = StartParameters();
-        const StartRequest request = ParseStartParameter(parameters.empty() ? std::wstring() : parameters[0]);
-        const bool anyOption = options_.preview || options_.undoFile || options_.unattended || options_.parallel ||
-                               options_.ratePerSecond;
-        const bool optionsValid = options_.unknown.empty() && options_.malformed.empty() &&
-                                  !(options_.preview && options_.undoFile) &&
-                                  (!anyOption || request.job == Job::UpdateAll);
+        if (startFailure_) std::rethrow_exception(startFailure_);
+        const StartRequest& request = start_.request;
         writeErrorsFile = messages.Unattended();
-        if (!optionsValid) {
+        if (!start_.optionsFit) {
             messages.ShowInfo(std::wstring(kHelpText) + std::wstring(kOptionsHelpText));
             exitCode_ = 2;
         } else {
@@ -233,7 +227,8 @@ void TolmarForm::Dispatch() {
                 case Job::UpdateAll:
                     writeErrorsFile = true;
                     linesToList_ = true;
-                    exitCode_ = ExitCodeOf(UpdateAllPatients(session_, *this, options_));
+                    lines_.StartRun();
+                    exitCode_ = ExitCodeOf(UpdateAllPatients(session_, *this, start_.options));
                     break;
                 case Job::Help:
                     messages.ShowInfo(kHelpText);
@@ -248,13 +243,11 @@ void TolmarForm::Dispatch() {
         exitCode_ = 2;
     }
     if (writeErrorsFile) {
-        std::vector<std::wstring> lines = earlyLines_;
-        for (std::wstring& line : ProgressLines()) lines.push_back(std::move(line));
         try {
-            if (!lines.empty()) WriteErrorsFile(session_.environment.appPath, lines);
+            if (!lines_.Lines().empty()) WriteErrorsFile(session_.environment.appPath, lines_.Lines());
         } catch (const std::exception& e) {
             messages.SetUnattendedSink({});  // nowhere else to say it
-            if (!options_.unattended) messages.ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
+            if (!start_.options.unattended) messages.ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
             exitCode_ = 2;
         }
     }
@@ -263,12 +256,11 @@ void TolmarForm::Dispatch() {
 }
 
 void TolmarForm::TellLine(std::wstring_view text) {
-    // A box's lines joined with CR become one line of the file.
-    const std::wstring line = ReplaceAll(text, L"\r", L" ");
+    const std::wstring line = RunLines::BoxLine(text);
     if (linesToList_ && hwnd_)
         AddProgressLine(line);
     else
-        earlyLines_.push_back(line);
+        lines_.Add(line);
 }
 
 int TolmarForm::PersonLookup(const std::wstring& number, bool numberValid) {
@@ -296,27 +288,17 @@ void TolmarForm::OnExit() {
 }
 
 void TolmarForm::AddProgressLine(std::wstring_view text) {
+    lines_.Add(text);
     HWND list = GetDlgItem(hwnd_, IDC_PROGRESS_LINES);
     const std::wstring line(text);
     LRESULT index = SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
     if (index >= 0) SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-std::vector<std::wstring> TolmarForm::ProgressLines() const {
-    std::vector<std::wstring> lines;
-    HWND list = GetDlgItem(hwnd_, IDC_PROGRESS_LINES);
-    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-        std::wstring line(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
-        const LRESULT got = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
-        line.resize(got > 0 ? static_cast<size_t>(got) : 0);
-        lines.push_back(std::move(line));
-    }
-    return lines;
+void TolmarForm::ClearProgressList() {
+    lines_.ClearRun();
+    SendMessageW(GetDlgItem(hwnd_, IDC_PROGRESS_LINES), LB_RESETCONTENT, 0, 0);
 }
-
-void TolmarForm::ClearProgressList() { SendMessageW(GetDlgItem(hwnd_, IDC_PROGRESS_LINES), LB_RESETCONTENT, 0, 0); }
 
 void TolmarForm::SetCaption(std::wstring_view caption) {
     SetWindowTextW(hwnd_, std::wstring(caption).c_str());

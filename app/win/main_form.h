@@ -5,11 +5,13 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/options.h"
+#include "app/run_lines.h"
 #include "tools/win/layout.h"
 #include "tools/win/unique.h"
 
@@ -38,9 +40,9 @@ public:
     void Show();
     HWND hwnd() const { return hwnd_; }
 
-    // Appends a line to the progress list and selects it.
+    // Appends a line of the run, shown in the progress list and selected.
     void AddProgressLine(std::wstring_view text);
-    std::vector<std::wstring> ProgressLines() const;
+    // Empties the run's lines and the list that shows them.
     void ClearProgressList();
 
     void SetCaption(std::wstring_view caption);
@@ -73,8 +75,9 @@ private:
     UniqueGdiObject font_;  // the window's font at its DPI
     bool firstShow_ = false;
     int exitCode_ = 0;
-    StartOptions options_;
-    std::vector<std::wstring> earlyLines_;  // unattended boxes before the run's list
+    StartPlan start_;
+    std::exception_ptr startFailure_;  // the start parameters could not be read
+    RunLines lines_;  // the errors file's lines; the progress list shows the run's
     bool linesToList_ = false;
 };
 

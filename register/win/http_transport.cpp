@@ -10,8 +10,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
+#include "register/endpoint_text.h"
 #include "tools/error.h"
 #include "tools/text.h"
 #include "tools/win/unique.h"
@@ -79,13 +81,49 @@ void SetTimeouts(HINTERNET handle, DWORD remaining) {
         InternetSetOptionW(handle, option, &timeout, sizeof(timeout));
 }
 
+// The response headers of a request as WinINet gives them back raw (status
+// line, then one header to a line), at most kMaxReplyHeaderChars of them;
+// throws Error when there are more.
+std::wstring RawHeaders(HINTERNET request) {
+    std::vector<wchar_t> buffer(4096);
+    for (;;) {
+        DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        if (HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &size, nullptr))
+            return std::wstring(buffer.data(), std::min<std::size_t>(size / sizeof(wchar_t), buffer.size()));
+        const DWORD error = GetLastError();
+        if (error != ERROR_INSUFFICIENT_BUFFER) throw NetworkFailure{error};
+        const std::size_t needed = size / sizeof(wchar_t) + 1;
+        if (needed > kMaxReplyHeaderChars + 1 || needed <= buffer.size()) throw Error(ReplyHeadersTooLongText());
+        buffer.resize(needed);
+    }
+}
+
+// The handles of one exchange. They are closed only after the caller has been
+// told that the exchange ended: closing a request whose reply was not read to
+// its end makes WinINet read on (to keep the connection for another request),
+// and the caller must not wait for that.
+//
+// WinINet's own reading-on can also hand the connection back for the next
+// request when it has read what it took for the end of the reply (Wine's
+// does, measured against a register that gives its length twice): the rest
+// of the register's reply is then read as the next patient's answer. So the
+// handles of an exchange that did not end with a reply read whole (refused,
+// cut short, abandoned at the deadline) are not closed at once but kept by
+// the session (HttpSession::Shared::Keep): their connection stays theirs and
+// is never handed to another request, and it is closed when the session
+// ends or when another such exchange takes its place.
+struct ExchangeHandles {
+    UniqueInternet connection;
+    UniqueInternet request;
+};
+
 // Fills x.reply; throws NetworkFailure, or Error for a reply the program
-// refuses (its size).
-void Perform(HINTERNET session, Transfer& x) {
-    UniqueInternet connection(InternetConnectW(session, x.host.c_str(), x.port, nullptr, nullptr,
-                                               INTERNET_SERVICE_HTTP, 0, 0));
-    CheckNetwork(static_cast<bool>(connection));
-    SetTimeouts(connection.get(), x.Remaining());
+// refuses (its framing or size).
+void Perform(HINTERNET session, Transfer& x, ExchangeHandles& handles) {
+    handles.connection.reset(InternetConnectW(session, x.host.c_str(), x.port, nullptr, nullptr,
+                                              INTERNET_SERVICE_HTTP, 0, 0));
+    CheckNetwork(static_cast<bool>(handles.connection));
+    SetTimeouts(handles.connection.get(), x.Remaining());
 
     const wchar_t* accept[] = {L"*/*", nullptr};
     // Redirects are never followed: the login goes only to the host that the
@@ -93,36 +131,36 @@ void Perform(HINTERNET session, Transfer& x) {
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES |
                   INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (x.secure) flags |= INTERNET_FLAG_SECURE;  // certificate problems stay failures
-    UniqueInternet request(
-        HttpOpenRequestW(connection.get(), x.verb.c_str(), x.object.c_str(), nullptr, nullptr, accept, flags, 0));
-    CheckNetwork(static_cast<bool>(request));
+    handles.request.reset(HttpOpenRequestW(handles.connection.get(), x.verb.c_str(), x.object.c_str(), nullptr,
+                                           nullptr, accept, flags, 0));
+    const HINTERNET request = handles.request.get();
+    CheckNetwork(request != nullptr);
     // On the request handle itself, before every wait: WinINet (Wine's at
     // least) does not carry the send and receive time-outs over from the
     // session, and honours them on the request.
-    SetTimeouts(request.get(), x.Remaining());
+    SetTimeouts(request, x.Remaining());
 
-    CheckNetwork(HttpSendRequestW(request.get(), x.headers.empty() ? nullptr : x.headers.c_str(),
+    CheckNetwork(HttpSendRequestW(request, x.headers.empty() ? nullptr : x.headers.c_str(),
                                   static_cast<DWORD>(x.headers.size()), x.body.empty() ? nullptr : x.body.data(),
                                   static_cast<DWORD>(x.body.size())));
 
     DWORD status = 0, size = sizeof(status);
     CheckNetwork(
-        HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr));
+        HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr));
     // A connection closed before any status line came back is no answer at all.
     if (status == 0) throw NetworkFailure{ERROR_HTTP_INVALID_SERVER_RESPONSE};
     x.reply.status = status;
     wchar_t statusText[512] = {};
     size = sizeof(statusText);
-    if (HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_TEXT, statusText, &size, nullptr))
+    if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_TEXT, statusText, &size, nullptr))
         x.reply.statusText = CutRegisterText(statusText);
+
+    // A body framed two ways, or announced larger than the limit, is refused
+    // before any of it is read, whatever the status: WinINet's reading of it
+    // and the register's could differ.
+    if (std::optional<std::wstring> refusal = ReplyFramingRefusal(RawHeaders(request))) throw Error(*refusal);
     // Only a reply that is read as SOAP has its body read.
     if (status >= 300 && status != 500) return;
-
-    // A body announced larger than the limit is refused before any of it is read.
-    wchar_t length[64] = {};
-    size = sizeof(length);
-    if (HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH, length, &size, nullptr))
-        if (std::optional<std::wstring> refusal = ContentLengthRefusal(length)) throw Error(*refusal);
 
     // Data is taken as it arrives, so that a trickle is checked against the
     // deadline between its pieces instead of filling one large buffer.
@@ -130,13 +168,13 @@ void Perform(HINTERNET session, Transfer& x) {
     for (;;) {
         const DWORD remaining = x.Remaining();
         if (remaining == 0) throw NetworkFailure{ERROR_INTERNET_TIMEOUT};
-        SetTimeouts(request.get(), remaining);
+        SetTimeouts(request, remaining);
         DWORD available = 0;
-        CheckNetwork(InternetQueryDataAvailable(request.get(), &available, 0, 0));
+        CheckNetwork(InternetQueryDataAvailable(request, &available, 0, 0));
         if (available == 0) break;
         DWORD got = 0;
         const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(chunk.size()));
-        CheckNetwork(InternetReadFile(request.get(), chunk.data(), want, &got));
+        CheckNetwork(InternetReadFile(request, chunk.data(), want, &got));
         if (got == 0) break;
         if (x.reply.body.size() + got > kMaxReplyBytes) throw Error(ReplyTooLargeText());
         x.reply.body.append(chunk.data(), got);
@@ -155,6 +193,18 @@ struct HttpSession::Shared {
     unsigned idle = 0;    // threads waiting for an exchange and not yet promised one
     bool ending = false;  // the session has ended: idle threads end
     UniqueInternet internet;  // opened at the first exchange, closed with the last user
+    // The last exchange that did not end with a reply read whole; closed
+    // before `internet` (members end in reverse order).
+    ExchangeHandles failed;
+
+    // Keeps the handles of a failed exchange in place of the one before,
+    // which is closed here, on the calling (worker) thread.
+    void Keep(ExchangeHandles handles) {
+        ExchangeHandles before;
+        std::lock_guard lock(mutex);
+        before = std::exchange(failed, std::move(handles));
+        // `before` is closed after the lock is released: it is declared first.
+    }
 
     // The WinINet session; throws NetworkFailure when it cannot be opened.
     HINTERNET Internet() {
@@ -179,8 +229,11 @@ namespace {
 // Performs one exchange and tells the caller it has ended. Nothing may
 // leave the thread: the caller reads what failed.
 void Run(HttpSession::Shared& shared, Transfer& x) {
+    ExchangeHandles handles;
+    bool whole = false;
     try {
-        Perform(shared.Internet(), x);
+        Perform(shared.Internet(), x, handles);
+        whole = true;
     } catch (const NetworkFailure& failure) {
         x.error = failure.code;
         if (failure.code == ERROR_INTERNET_TIMEOUT || x.Remaining() == 0) x.timedOut = true;
@@ -192,6 +245,7 @@ void Run(HttpSession::Shared& shared, Transfer& x) {
         x.done = true;
     }
     x.ended.notify_all();
+    if (!whole && handles.request) shared.Keep(std::move(handles));
 }
 
 // What a new thread starts with.
@@ -246,7 +300,7 @@ HttpSession::~HttpSession() {
 }
 
 bool AllowConnectionsPerServer(unsigned long count) {
-    DWORD value = count;
+    DWORD value = count + 1;  // the kept failed exchange holds one
     bool taken = true;
     for (DWORD option : {DWORD{INTERNET_OPTION_MAX_CONNS_PER_SERVER}, DWORD{INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER}})
         taken = InternetSetOptionW(nullptr, option, &value, sizeof(value)) && taken;
@@ -276,7 +330,7 @@ HttpReply HttpTransport::Exchange(const wchar_t* verb, std::wstring_view headers
                                   std::wstring_view action) const {
     const ULONGLONG start = GetTickCount64();
     auto fail = [&](const std::wstring& text) -> Error {
-        return Error(text + L" - URL:" + url_ + L" - SOAPAction:" + std::wstring(action));
+        return Error(text + L" - URL:" + MaskedEndpoint(url_) + L" - SOAPAction:" + std::wstring(action));
     };
 
     URL_COMPONENTSW parts{sizeof(parts)};

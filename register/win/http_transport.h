@@ -77,9 +77,11 @@ private:
 };
 
 // Lets WinINet keep `count` connections to one server open at a time (the
-// whole process), so that that many lookups in flight do not queue behind
-// its small default. Call before the first exchange. False when WinINet
-// does not take it: the lookups then only wait longer for a connection.
+// whole process), and one more for the failed exchange that a session keeps
+// (see http_transport.cpp), so that that many lookups in flight do not queue
+// behind its small default. Call before the first exchange. False when
+// WinINet does not take it: the lookups then only wait longer for a
+// connection.
 bool AllowConnectionsPerServer(unsigned long count);
 
 // The lookup's deadline: kLookupDeadlineMs, or a shorter one from the

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "register/endpoint_text.h"
 #include "register/person_answer.h"
 #include "register/reply_guard.h"
 #include "register/soap_headers.h"
@@ -15,16 +16,10 @@
 #include "register/win/ws_pop_man.h"
 #include "tools/environment.h"
 #include "tools/error.h"
+#include "tools/win/ini_file.h"
 
 namespace tolmar::win {
 namespace {
-
-std::wstring Profile(const std::wstring& file, const wchar_t* key, const wchar_t* fallback) {
-    std::vector<wchar_t> buffer(4096, L'\0');
-    GetPrivateProfileStringW(L"PopulationManager", key, fallback, buffer.data(), static_cast<DWORD>(buffer.size()),
-                             file.c_str());
-    return buffer.data();
-}
 
 ULONGLONG Ticks(const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 
@@ -46,11 +41,15 @@ std::wstring ReturnedXmlStore::Text() const {
 }
 
 RegisterSettings ReadRegisterSettings(const std::wstring& iniFile) {
+    // Written with Notepad the file may be UTF-8 without a mark: IniFile reads
+    // it as such, so that a password with "Å" reaches the register unchanged.
+    const IniFile file(iniFile);
+    const std::wstring section = L"PopulationManager";
     RegisterSettings s;
-    s.logId = Profile(iniFile, L"LOG_ID", L"");
-    s.logPwd = Profile(iniFile, L"LOG_PWD", L"");
-    s.logAddr = Profile(iniFile, L"LOG_ADDR", L"");
-    s.flagOtherArchive = Profile(iniFile, L"FlagOtherArchve", L"0") != L"0";
+    s.logId = file.Value(section, L"LOG_ID");
+    s.logPwd = file.Value(section, L"LOG_PWD");
+    s.logAddr = file.Value(section, L"LOG_ADDR");
+    s.flagOtherArchive = file.Value(section, L"FlagOtherArchve", L"0") != L"0";
     // LOG_UNIT, LOG_SP, LOG_WKS, LOG_SERV and LOG_CLI belong to the file but change nothing here.
     return s;
 }
@@ -87,19 +86,19 @@ RegisterSettings RegisterSettingsCache::Current(const std::wstring& iniFile) {
 }
 
 LookupAttempt AttemptLookup(RegisterSession& session, LookupDocuments& documents, const std::wstring& personalNumber) {
-    const RegisterSettings settings = session.settings().Current(session.environment().appPath + L"tolmar.ini");
     PersonRecord asked;
     asked.PersonalNumber = personalNumber;  // cut to its field as the caller's buffer would be
 
     LookupAttempt attempt;
     std::wstring workingText;
     try {
+        const RegisterSettings settings = session.settings().Current(session.environment().appPath + L"tolmar.ini");
         Login login;
         login.SetUserName(settings.logId);
         login.SetPassword(settings.logPwd);
         std::unique_ptr<WsPopManSoap> proxy =
             GetWsPopManSoap(session.http(), documents.parser, attempt.lastErrors, false, settings.logAddr);
-        if (!proxy) throw Error(L"Registrets tjänst kunde inte nås på " + settings.logAddr);
+        if (!proxy) throw Error(L"Registrets tjänst kunde inte nås på " + MaskedEndpoint(settings.logAddr));
         std::wstring R = proxy->GetPerson(login, asked.PersonalNumber.str(), settings.flagOtherArchive);
         workingText = R;
 
@@ -117,7 +116,7 @@ LookupAttempt AttemptLookup(RegisterSession& session, LookupDocuments& documents
         }
         store.errorText.reset();
 
-        PersonAnswer answer = ReadPersonAnswer(std::move(R), workingText);
+        PersonAnswer answer = ReadPersonAnswer(std::move(R), asked.PersonalNumber.str(), workingText);
         if (answer.ReturnCode == ReturnCode::Failure) throw Error(answer.failure);
         attempt.returnCode = answer.ReturnCode;
         if (attempt.returnCode == ReturnCode::Found) attempt.record = std::move(answer.Record);

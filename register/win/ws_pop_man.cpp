@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "register/endpoint_text.h"
 #include "register/reply_guard.h"
 #include "register/soap_headers.h"
 #include "register/win/xml_dom.h"
@@ -170,7 +171,7 @@ std::wstring WsPopManSoap::Call(std::wstring_view operation, const std::vector<A
     if (reply.status >= 300 && reply.status != 500) {
         wchar_t code[32];
         std::swprintf(code, 32, L"%lu", reply.status);
-        throw RegisterUnreachable(reply.statusText + L" (" + code + L") - '" + transport_->url() + L"'");
+        throw RegisterUnreachable(reply.statusText + L" (" + code + L") - '" + MaskedEndpoint(transport_->url()) + L"'");
     }
     return ReadSoapReply(reply.body, *info, parser_, lastErrors_);
 }

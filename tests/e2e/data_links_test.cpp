@@ -4,6 +4,7 @@
 // ends in a message that says so.
 #include <random>
 
+#include "data_link.h"
 #include "harness.h"
 #include "update_all_support.h"
 
@@ -37,14 +38,7 @@ public:
             if (!CreateDirectoryW(part.c_str(), nullptr)) throw std::runtime_error("cannot make " + Utf8(part));
             made_.push_back(part);
         }
-        const std::wstring text =
-            L"\ufeff[oledb]\r\n; Everything after this line is an OLE DB initstring\r\nProvider=" + afterProvider +
-            L"\r\n";
-        const tolmar::win::UniqueFile file(
-            CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) throw std::runtime_error("cannot write " + Utf8(path_));
-        DWORD written = 0;
-        if (!::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr))
+        if (!tolmar::test::WriteDataLink(path_, afterProvider, tolmar::test::DataLinkFile::New))
             throw std::runtime_error("cannot write " + Utf8(path_));
     }
     ~DataLinkInFolder() {

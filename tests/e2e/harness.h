@@ -30,6 +30,7 @@
 
 #include "fake_window.h"
 #include "register_sim.h"
+#include "registry_keys.h"
 #include "temp_folder.h"
 #include "text.h"
 
@@ -202,24 +203,7 @@ private:
 
 // ---- registry (always the 32-bit view unless said otherwise) --------------
 
-namespace reg {
-inline constexpr REGSAM kView32 = KEY_WOW64_32KEY;
-inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
-
-struct Value {
-    DWORD type = REG_NONE;
-    DWORD bytes = 0;
-    std::wstring text;  // the data as UTF-16, up to its first NUL
-};
-std::optional<Value> Read(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view = kView32);
-bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = kView32);
-std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path, REGSAM view = kView32);
-bool WriteString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value,
-                 REGSAM view = kView32);
-// Deletes a key with everything below it; true when it is gone afterwards.
-bool DeleteTree(HKEY root, const std::wstring& path, REGSAM view = kView32);
-const char* RootName(HKEY root);
-}  // namespace reg
+namespace reg = tolmar::test::reg;
 
 inline constexpr const wchar_t* kSettingsRoot = L"SOFTWARE\\Norvena\\";
 inline constexpr const wchar_t* kMachineWriteErrorKey = L"SOFTWARE\\Norvena\\ERROR_WRITING_TO_LOCAL_MACHINE";

@@ -226,6 +226,14 @@ std::optional<TestForm> StartTestForm(ProgramRun& run) {
     return TestForm(run, shown->hwnd);
 }
 
+void TestModeSearch::SetUp() {
+    ASSERT_TRUE(sim_.Ready());
+    ASSERT_TRUE(run_.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
+    std::optional<TestForm> form = StartTestForm(run_);
+    ASSERT_TRUE(form);
+    testForm_.emplace(std::move(*form));
+}
+
 // ---- pictures for the README ----------------------------------------------------------
 
 ::testing::AssertionResult TakePicture(const std::wstring& name, HWND window, Ms timeout) {

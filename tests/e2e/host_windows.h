@@ -176,6 +176,17 @@ std::wstring WithoutLayout(std::wstring_view xml);
 // recorded) when no form comes.
 std::optional<TestForm> StartTestForm(ProgramRun& run);
 
+// A TEST_MODE run against the register simulator, with the tests' register
+// settings in its tolmar.ini, its form up: the opening of a test that searches.
+class TestModeSearch : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    SimulatorSession sim_;
+    ProgramRun run_{{.args = {L"TEST_MODE"}}};
+    std::optional<TestForm> testForm_;
+};
+
 // ---- pictures for the README ----------------------------------------------------------
 
 // scripts/screenshots runs the DISABLED_Pictures tests with TOLMAR_PICTURES

@@ -9,6 +9,7 @@
 // which can only shorten the shipped 60 s); the unit tests measure the 60 s
 // bound itself.
 #include <chrono>
+#include <cstdio>
 #include <functional>
 
 #include "harness.h"
@@ -66,6 +67,21 @@ const std::wstring kStalled = L"Registret svarade inte färdigt inom 2 s - URL:{
 const std::wstring kDoctype =
     L"Svaret från registret innehåller en dokumenttypsdeklaration (DOCTYPE) och tas inte emot.";
 const std::wstring kTooLarge = L"Svaret från registret är större än 4 MB och tas inte emot. - URL:{endpoint}";
+const std::wstring kSoapActionEnd = L" - SOAPAction:http://popman.mirell.example/HCW/PopulationManager/GetPerson";
+const std::wstring kLengthRepeated =
+    L"Svaret från registret anger sin längd mer än en gång (Content-Length) och tas inte emot. - URL:{endpoint}";
+const std::wstring kFramedTwoWays = L"Svaret från registret anger sin längd på två sätt (Content-Length och "
+                                    L"Transfer-Encoding) och tas inte emot. - URL:{endpoint}";
+const std::string kSoapHead = "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\n";
+
+// A reply whose length is given twice: first short, then the whole body's.
+// The body is larger than what comes in with the headers, so that a client
+// that reads it by the short length leaves the rest on the connection.
+std::string TwoLengthsReply(std::string_view document) {
+    const std::string body = hostile::PaddedPersonReplyBody(document, 100000);
+    return kSoapHead + "Content-Length: 10\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
 const std::wstring kCutFault = std::wstring(1000, L'x') + L" [...texten avkortad]";
 
 struct HostileCase {
@@ -122,6 +138,20 @@ const HostileCase kCases[] = {
                                  hostile::PaddedPersonReplyBody(kForgingDocument, 5 * 1024 * 1024));
      },
      kTooLarge, L" - SOAPAction:http://popman.mirell.example/HCW/PopulationManager/GetPerson"},
+    // 200 MB announced and sent as fast as it is taken: refused by the
+    // announcement, not cut by the deadline.
+    {"TwoHundredMegabytesAnnounced",
+     [](auto&) {
+         return hostile::Script{{{kSoapHead + "Content-Length: 209715200\r\n\r\n"}, {std::string(65536, ' '), 0, 0, 3200}}};
+     },
+     kTooLarge, kSoapActionEnd},
+    {"ContentLengthTwice", [](auto&) { return hostile::Reply(TwoLengthsReply(kForgingDocument)); }, kLengthRepeated,
+     kSoapActionEnd},
+    {"ContentLengthAndChunked",
+     [](auto&) {
+         return hostile::Reply(kSoapHead + "Content-Length: 10\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nabcde\r\n0\r\n\r\n");
+     },
+     kFramedTwoWays, kSoapActionEnd},
     {"HugeFaultText", [](auto&) { return hostile::Reply(hostile::FaultReply(std::string(1024 * 1024, 'x'))); },
      kCutFault},
     {"SeparatorAndControlCharactersInValues",
@@ -238,6 +268,50 @@ TEST_P(HostileRegisterUpdateAll, EndsInTimeSaysWhyAndLeavesTheRowAlone) {
 
 INSTANTIATE_TEST_SUITE_P(HostileRegister, HostileRegisterUpdateAll, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<HostileCase>& test) { return std::string(test.param.name); });
+
+// A register that keeps its connections open for the next request, and
+// whose first reply gives its length twice: that patient's lookup fails at
+// once with the reason, and the next patient's, in the same run, is
+// answered and saved.
+TEST(HostileRegisterKeptConnection, ABadlyFramedReplyFailsOnlyItsOwnPatient) {
+    ShortDeadline deadline;
+    const std::string next = hostile::CnDocument({{"cn_fname", "Nästa"}, {"cn_lname", "Patient"}});
+    hostile::Register reg({hostile::Kept(hostile::Reply(TwoLengthsReply(kForgingDocument))),
+                           hostile::Kept(hostile::Reply(hostile::WithoutClose(hostile::PersonReply(next))))});
+    ASSERT_TRUE(reg.ok());
+
+    TempFolder data(L"tolmar-hostile");
+    PatientTable table(Engine::Sqlite, data);
+    const std::wstring dataLink = WriteDataLink(data, L"klinik.udl", OdbcDataLink(table.odbcString()));
+    const std::wstring second = L"194502021234";
+    Row first = {{L"PATIENTNR", L"1"},          {L"PERSONNR", kNumber}, {L"F_RNAMN", L"Gammal"},
+                 {L"EFTERNAMN", L"Gammalsson"}, {L"ADRESS", L"Väg 1"},  {L"POSTNR", L"111 11"},
+                 {L"ORT", L"STAD"}};
+    Row other = first;
+    other[L"PATIENTNR"] = L"2";
+    other[L"PERSONNR"] = second;
+    table.Insert({first, other});
+
+    ProgramRun run({.args = {L"UPDATE_ALL", dataLink}});
+    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", upd::RegisterIniFor(reg.Endpoint())));
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(EndsWithoutBoxes(run, kBound));
+    const double took = SecondsSince(run.started());
+    const auto errors = run.folder().ReadFile(ErrorsFileName());
+
+    const std::wstring line = L"Ett fel uppstod vid sökning av personnummer " + kNumber + L"; Fel: -400, ";
+    EXPECT_TRUE(ErrorsFileHolds(errors, {Line{Lit(line + Expand(kLengthRepeated, reg) + kSoapActionEnd + L"\r\nFel i .: ")},
+                                         Text(L"Antal poster redigerade: 1")}));
+    const auto rows = table.Rows();
+    EXPECT_EQ(rows.at(1).at(L"F_RNAMN"), L"Gammal");
+    EXPECT_EQ(rows.at(2).at(L"F_RNAMN"), L"Nästa");
+    EXPECT_EQ(rows.at(2).at(L"EFTERNAMN"), L"Patient");
+    EXPECT_LT(took, 10.0) << "a lookup waited for its deadline";
+    EXPECT_EQ(reg.Requests(), 2);
+    EXPECT_EQ(reg.Connections(), 2) << "the refused reply's connection was used again";
+    std::printf("two patients: %.2f s, %d connection(s) for %d requests, %d closed by the program\n", took,
+                reg.Connections(), reg.Requests(), reg.ClosedByClient());
+}
 
 // A personal number with the record's separator in it is no number: nothing
 // is looked up and nothing is sent.

@@ -4,6 +4,7 @@
 // its example persons and injected faults.
 #include "harness.h"
 #include "host_windows.h"
+#include "program_texts.h"
 
 namespace {
 
@@ -82,6 +83,13 @@ const LookupCase kLookupCases[] = {
     // Without a Reason the fault's Detail element, as XML, is the message.
     {"FaultWithoutReason", L"194501011234", "soap-fault | detail=<Fel>utan orsak</Fel>", std::nullopt, L"-400", {},
      {.starts = L"\r\n<", .holds = L"<Fel>utan orsak</Fel>", .ends = L"Detail>\r\nFel i .: "}},
+    // An answer about someone else fills nothing; the viewer shows its person part and why.
+    {"AnswerAboutAnotherPerson", L"194501011234",
+     "result | text=<PopulationManager><PersonInfo><cn_pnr>195505055555</cn_pnr><cn_fname>Eva</cn_fname>"
+     "<cn_lname>Annan</cn_lname></PersonInfo></PopulationManager>",
+     std::nullopt, L"-400", {{form::kFirstName, L""}, {form::kSurname, L""}},
+     {.exact = L"<cn_pnr>195505055555</cn_pnr><cn_fname>Eva</cn_fname><cn_lname>Annan</cn_lname>\r\nRegistrets "
+               L"svar gäller en annan person (personnummer 195505055555) än den som efterfrågades.\r\nFel i .: "}},
     {"UnreachableEndpoint", L"194501011234", "", kClosedEndpoint, L"-400", {},
      {.starts = L"\r\n", .ends = ErrorTail(L"http://127.0.0.1:9/PopmWs/WSPopMan.asmx")}, false},
     {"EmptyAddressMeansTheDefaultEndpoint", L"194501011234", "", "", L"-400", {},
@@ -166,6 +174,77 @@ TEST(RegisterLookupErrorHeader, MembersNotSentAgainKeepTheirEarlierValues) {
         std::wstring xml;
         ASSERT_TRUE(testForm->ViewXml(xml));
         EXPECT_PRED_FORMAT2(SameText, xml, Expand(*step.viewer));
+    }
+    ASSERT_TRUE(testForm->PressEsc());
+    EXPECT_EQ(run.WaitForExit(), 0u);
+}
+
+// "PERSONNR:" with an answer about another person, or about two persons:
+// nothing reaches the journal program, and the box says why.
+TEST(RegisterLookupAnswer, AboutAnotherPersonOrTwoPersonsReachesNoHost) {
+    const std::string cn = "<cn_fname>Eva</cn_fname><cn_lname>Annan</cn_lname>";
+    const struct {
+        const char* name;
+        std::string document;
+        std::wstring reason;
+    } cases[] = {
+        {"another person",
+         "<PopulationManager><PersonInfo><cn_pnr>195505055555</cn_pnr>" + cn + "</PersonInfo></PopulationManager>",
+         L"Registrets svar gäller en annan person (personnummer 195505055555) än den som efterfrågades."},
+        {"two persons",
+         "<PopulationManager><PersonInfo><cn_pnr>194501011234</cn_pnr>" + cn +
+             "</PersonInfo><PersonInfo><cn_pnr>194501011234</cn_pnr>" + cn + "</PersonInfo></PopulationManager>",
+         L"Registrets svar gäller mer än en person (2 element PersonInfo) och tas inte emot."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatorSession sim;
+        ASSERT_TRUE(sim.Ready());
+        ASSERT_TRUE(RegisterSim::Inject("result | pnr=194501011234 | text=" + c.document));
+        HostLog hosts;
+        FakeHost vimla(hosts, kPagesDlg);
+        ASSERT_TRUE(vimla.ok());
+        ProgramRun run({.args = {L"PERSONNR:19450101-1234"}});
+        ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
+        ASSERT_TRUE(run.Start());
+        run.Finish(IDOK);
+        EXPECT_TRUE(MatchesSequence(run.log(), {expect::BoxStartingWith(L"Information", texts::kLookupFailedPrefix + c.reason),
+                                                expect::Closed(IDOK), expect::Exit(2)}));
+        EXPECT_TRUE(hosts.Deliveries().empty()) << hosts.Dump();
+    }
+}
+
+// Notepad saves tolmar.ini as UTF-8 without a byte-order mark; a file in
+// the ANSI code page still means what it did. Either way the register gets
+// the password as the administrator typed it.
+TEST(RegisterLookupSettings, ThePasswordReachesTheRegisterAsWritten) {
+    SimulatorSession sim;
+    ASSERT_TRUE(sim.Ready());
+    ProgramRun run({.args = {L"TEST_MODE"}});
+    auto testForm = StartTestForm(run);
+    ASSERT_TRUE(testForm);
+    const std::string cp1252 = "hemligt\xC5\xC4\xD6\x80";
+    wchar_t asAnsi[32] = {};
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, cp1252.c_str(), -1, asAnsi, 32), 0);
+    const struct {
+        const char* name;
+        std::string password;  // the file's bytes
+        std::string sent;      // UTF-8, as the simulator records it
+    } steps[] = {
+        {"UTF-8 without a mark", "hemligt\xC3\x85\xC3\x84\xC3\x96\xE2\x82\xAC", "hemligt\xC3\x85\xC3\x84\xC3\x96\xE2\x82\xAC"},
+        {"the ANSI code page", cp1252, Utf8(asAnsi)},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{.logPwd = step.password}.Text()));
+        ASSERT_TRUE(testForm->SetNumber(L"194501011234"));
+        std::wstring code;
+        ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+        EXPECT_EQ(code, L"0");
+        EXPECT_EQ(RegisterSim::LastRequestValue("password"), step.sent);
+    }
+    if (GetACP() == 1252) {
+        EXPECT_EQ(Utf8(asAnsi), steps[0].sent) << "cp1252 means the same password";
     }
     ASSERT_TRUE(testForm->PressEsc());
     EXPECT_EQ(run.WaitForExit(), 0u);

@@ -59,41 +59,34 @@ TEST(TestMode, BeforeAnySearchNothingIsDefinedTheViewerIsEmptyAndEscEnds) {
     EXPECT_TRUE(MatchesSequence(run.log(), {expect::Form(), expect::Form(), expect::Exit(0)}));
 }
 
-TEST(TestMode, AFoundPersonFillsEveryFieldAndLaterFailuresLeaveThem) {
-    SimulatorSession sim;
-    ASSERT_TRUE(sim.Ready());
-    ProgramRun run({.args = {L"TEST_MODE"}});
-    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
-    auto testForm = StartTestForm(run);
-    ASSERT_TRUE(testForm);
-
+TEST_F(TestModeSearch, AFoundPersonFillsEveryFieldAndLaterFailuresLeaveThem) {
     std::wstring code;
-    ASSERT_TRUE(testForm->SetNumber(kJohansson));
-    ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+    ASSERT_TRUE(testForm_->SetNumber(kJohansson));
+    ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
     EXPECT_EQ(code, L"0");
-    const auto found = testForm->Fields();
+    const auto found = testForm_->Fields();
     EXPECT_EQ(found, kJohanssonFields) << Describe(found);
     std::wstring xml;
-    ASSERT_TRUE(testForm->ViewXml(xml));
+    ASSERT_TRUE(testForm_->ViewXml(xml));
     EXPECT_NE(WithoutLayout(xml).find(kJohanssonDocumentPart), std::wstring::npos) << "the viewer shows " << Printable(xml);
 
     // Not found: a number the register does not know, by the "&Sök" button.
-    ASSERT_TRUE(testForm->SetNumber(L"190001010000"));
-    ASSERT_TRUE(testForm->Search(SearchBy::Button, code));
+    ASSERT_TRUE(testForm_->SetNumber(L"190001010000"));
+    ASSERT_TRUE(testForm_->Search(SearchBy::Button, code));
     EXPECT_EQ(code, L"-359");
-    EXPECT_EQ(testForm->Fields(), kJohanssonFields) << Describe(testForm->Fields());
-    ASSERT_TRUE(testForm->ViewXml(xml));
+    EXPECT_EQ(testForm_->Fields(), kJohanssonFields) << Describe(testForm_->Fields());
+    ASSERT_TRUE(testForm_->ViewXml(xml));
     EXPECT_NE(xml.find(L"<Message>Ingen person hittades</Message>"), std::wstring::npos) << Printable(xml);
 
     // A failure: the same person again, while the register answers with a fault.
     ASSERT_TRUE(RegisterSim::Inject("soap-fault | reason=Registret \xc3\xa4r st\xc3\xa4ngt | pnr=197503034567"));
-    ASSERT_TRUE(testForm->SetNumber(kJohansson));
-    ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+    ASSERT_TRUE(testForm_->SetNumber(kJohansson));
+    ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
     EXPECT_EQ(code, L"-400");
-    EXPECT_EQ(testForm->Fields(), kJohanssonFields) << Describe(testForm->Fields());
+    EXPECT_EQ(testForm_->Fields(), kJohanssonFields) << Describe(testForm_->Fields());
     // The lookup's error text: no working text (the call failed), the
     // fault's Reason, and the empty last-error strings.
-    ASSERT_TRUE(testForm->ViewXml(xml));
+    ASSERT_TRUE(testForm_->ViewXml(xml));
     EXPECT_PRED_FORMAT2(SameText, xml, L"\r\nRegistret är stängt\r\nFel i .: ");
 
     const auto requests = RegisterSim::Requests();
@@ -103,8 +96,8 @@ TEST(TestMode, AFoundPersonFillsEveryFieldAndLaterFailuresLeaveThem) {
     EXPECT_EQ((*requests)[1].Value("outcome"), "not-found");
     EXPECT_EQ((*requests)[2].Value("outcome"), "injected:soap-fault");
 
-    ASSERT_TRUE(run.Press(testForm->hwnd(), form::kClose));
-    EXPECT_EQ(run.WaitForExit(), 0u);
+    ASSERT_TRUE(run_.Press(testForm_->hwnd(), form::kClose));
+    EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
 // At 150 % display scale (LogPixels 144) the form is laid out anew, and a
@@ -132,27 +125,20 @@ TEST(TestMode, AtOneAndAHalfTimesTheScaleAFoundPersonStillFillsEveryField) {
     EXPECT_EQ(run.WaitForExit(), 0u);
 }
 
-TEST(TestMode, ANumberTypedWithAHyphenIsSentAsTyped) {
-    SimulatorSession sim;
-    ASSERT_TRUE(sim.Ready());
-    ProgramRun run({.args = {L"TEST_MODE"}});
-    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
-    auto testForm = StartTestForm(run);
-    ASSERT_TRUE(testForm);
-
-    ASSERT_TRUE(testForm->TypeNumber(L"19450101-1234"));
+TEST_F(TestModeSearch, ANumberTypedWithAHyphenIsSentAsTyped) {
+    ASSERT_TRUE(testForm_->TypeNumber(L"19450101-1234"));
     std::wstring code;
-    ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+    ASSERT_TRUE(testForm_->Search(SearchBy::Enter, code));
     // The register knows 194501011234, not the number with its hyphen.
     EXPECT_EQ(code, L"-359");
     const auto requests = RegisterSim::Requests();
     ASSERT_TRUE(requests);
     ASSERT_EQ(requests->size(), 1u);
     EXPECT_EQ(requests->front().Value("sPnr"), "19450101-1234") << ::testing::PrintToString(requests->front());
-    EXPECT_EQ(testForm->Fields(), PersonFields(std::size(form::kPersonFields), L""));
+    EXPECT_EQ(testForm_->Fields(), PersonFields(std::size(form::kPersonFields), L""));
 
-    ASSERT_TRUE(testForm->PressEsc());
-    EXPECT_EQ(run.WaitForExit(), 0u);
+    ASSERT_TRUE(testForm_->PressEsc());
+    EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
 // The README's pictures of the form with a found person and of the viewer

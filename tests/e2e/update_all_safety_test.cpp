@@ -48,6 +48,79 @@ TEST(UpdateAllSafety, AnAnswerThatNamesNoOneNeverOverwritesARow) {
                           Text(L"Antal poster redigerade: 0")}));
 }
 
+// ---- an answer about another person ----------------------------------------------------------------
+
+std::wstring PersonElement(const std::vector<std::pair<std::wstring, std::wstring>>& tags) {
+    std::wstring element = L"<PersonInfo>";
+    for (const auto& [tag, text] : tags) element += L"<" + tag + L">" + text + L"</" + tag + L">";
+    return element + L"</PersonInfo>";
+}
+
+std::wstring CnAnswer(const std::wstring& number, const std::wstring& status) {
+    return L"<PopulationManager>" +
+           PersonElement({{L"cn_pnr", number}, {L"cn_fname", L"Ny"}, {L"cn_lname", L"Person"},
+                          {L"cn_fo_addr2", L"Nya väg"}, {L"cn_fo_addr1", L"2"}, {L"cn_fo_zcode", L"90325"},
+                          {L"cn_fo_city", L"UMEÅ"}, {L"cn_su_code", status}}) +
+           L"</PopulationManager>";
+}
+
+// An answer whose person element names another personal number, or that
+// holds two persons, is a failed lookup: the row keeps every value. An old
+// number answered with the person's new one (status GN) is taken, its town
+// text saying so.
+TEST(UpdateAllSafety, AnAnswerAboutAnotherPersonNeverOverwritesARow) {
+    Clinic s(Engine::Sqlite);
+    s.reg.Inject(L"result | pnr=194501011234 | text=" + CnAnswer(L"195505055555", L""));
+    s.reg.Inject(L"result | pnr=197503034567 | text=<PopulationManager>" + PersonElement(kNewPerson) +
+                 PersonElement(kNewPerson) + L"</PopulationManager>");
+    s.reg.Inject(L"result | pnr=198811115555 | text=" + CnAnswer(L"198811116666", L"GN"));
+    const std::vector<Row> before = {Patient(1, L"194501011234", kOutdated), Patient(2, L"197503034567", kOutdated),
+                                     Patient(3, L"198811115555", kOutdated)};
+    s.table.Insert(before);
+
+    ProgramRun run(UpdateAll(s));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
+    EXPECT_TRUE(ErrorsFileHolds(
+        ErrorsFile(run),
+        {{Lit(L"Ett fel uppstod vid sökning av personnummer 194501011234; Fel: -400, Registrets svar gäller en annan "
+              L"person (personnummer 195505055555) än den som efterfrågades.\r\nFel i "),
+          AnyOrNone()},
+         {Lit(L"Ett fel uppstod vid sökning av personnummer 197503034567; Fel: -400, Registrets svar gäller mer än en "
+              L"person (2 element PersonInfo) och tas inte emot.\r\nFel i "),
+          AnyOrNone()},
+         Text(L"Antal poster redigerade: 1")}));
+    const auto rows = s.table.Rows();
+    EXPECT_TRUE(SameRows({{1, rows.at(1)}, {2, rows.at(2)}}, {before[0], before[1]}));
+    EXPECT_EQ(rows.at(3).at(L"EFTERNAMN"), L"Person");
+    EXPECT_EQ(rows.at(3).at(L"ORT"), L"GAMMALT PERSSONUMMER");
+    EXPECT_EQ(rows.at(3).at(L"PERSONNR"), L"198811115555") << "the row's own number is never changed";
+}
+
+// A list row without a key, and a row without a personal number, are named
+// by their place in the patient list, on either database.
+class UpdateAllRowsWithoutANumber : public ::testing::TestWithParam<Engine> {};
+
+TEST_P(UpdateAllRowsWithoutANumber, AreNamedByTheirPlaceInTheList) {
+    Clinic s(GetParam());
+    s.table.Insert({Patient(1, L"194501011234", kOutdated),
+                    With(Patient(2, L"197503034567", kOutdated), {{L"PERSONNR", std::nullopt}})});
+    ProgramRun run(UpdateAll(s));
+    ASSERT_TRUE(reg::WriteString(HKEY_CURRENT_USER, run.registry().KeyPath(L"Tolmar"), L"KunderSQL",
+                                 L"SELECT PATIENTNR FROM (SELECT NULL AS PATIENTNR, 0 AS O UNION ALL SELECT "
+                                 L"PATIENTNR, 1 AS O FROM KUNDER) T ORDER BY O, PATIENTNR"));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run),
+                                {Text(L"Felaktigt personnummer: saknas (rad 1 i patientlistan, saknar PATIENTNR)"),
+                                 Text(L"Felaktigt personnummer: saknas (rad 3 i patientlistan, PATIENTNR 2)"),
+                                 Text(L"Antal poster redigerade: 1")}));
+    EXPECT_EQ(s.reg.LookedUpNumbers(), (std::vector<std::wstring>{L"194501011234"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(UpdateAll, UpdateAllRowsWithoutANumber, ::testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const ::testing::TestParamInfo<Engine>& test) { return EngineName(test.param); });
+
 // ---- a commit that fails -------------------------------------------------------------------------
 
 // The server refuses the closing commit: the rows are not in the database,
@@ -160,24 +233,43 @@ TEST(UpdateAllSafety, ALongDataLinkLineIsReadWhole) {
 // ---- one run at a time, and bounded waits for locks -----------------------------------------------
 
 // A second run on the same database while the first one is under way
-// refuses to start; the first one finishes as usual.
+// refuses to start, however its data link spells the database; the first
+// one finishes as usual.
 TEST(UpdateAllSafety, ASecondRunOnTheSameDatabaseRefusesToStart) {
     Clinic s(Engine::Sqlite);
     s.table.Insert({Patient(1, L"194501011234", kOutdated), Patient(2, L"197503034567", kOutdated)});
-    s.reg.Inject(L"ok | delay=4000 | pnr=194501011234");
+    s.reg.Inject(L"ok | delay=8000 | pnr=194501011234");
     ProgramRun first(UpdateAll(s));
     ASSERT_TRUE(Start(first, s.reg));
     ASSERT_TRUE(WaitUntil([&] { return s.reg.RequestCount() >= 1 || !first.process().Running(); }, kSmallRun));
     ASSERT_TRUE(first.process().Running()) << first.log().Dump();
 
-    // Another working folder, another data link to the same database.
-    ProgramRun second({.args = {L"UPDATE_ALL", WriteDataLink(s.data, L"samma.udl", OdbcDataLink(s.table.odbcString()))}});
-    ASSERT_TRUE(Start(second, s.reg));
-    ASSERT_TRUE(EndsWithoutBoxes(second, kSmallRun));
-    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(second),
-                                {Text(L"En annan uppdatering av samma databas pågår redan. Den här uppdateringen avbryts "
-                                      L"utan att något har ändrats; försök igen när den andra är klar.")}));
-    EXPECT_TRUE(first.process().Running()) << "the first run ended before the second was refused";
+    // Other working folders, other data links to the same database. (Under
+    // Wine the driver is the host's and the path a host path, where letter
+    // case tells files apart: the other spellings keep it.)
+    const std::wstring& odbc = s.table.odbcString();
+    const std::wstring database = odbc.substr(odbc.find(L"Database=") + 9, odbc.find(L";Timeout") - odbc.find(L"Database=") - 9);
+    const std::size_t slash = database.find_last_of(L"\\/");
+    const std::wstring throughDot = database.substr(0, slash + 1) + L"." + database.substr(slash);
+    const struct {
+        const char* name;
+        std::wstring odbc;
+    } spellings[] = {
+        {"as the first", odbc},
+        {"through .", L"Driver={SQLite3};Database=" + throughDot + L";Timeout=10000"},
+        {"another time-out, names in capitals", L"DRIVER={SQLite3};DATABASE=" + database + L";TIMEOUT=5000"},
+        {"attributes in another order, blanks", L"Database=" + database + L"; Driver={SQLite3}; "},
+    };
+    for (const auto& spelling : spellings) {
+        SCOPED_TRACE(spelling.name);
+        ProgramRun second({.args = {L"UPDATE_ALL", WriteDataLink(s.data, L"samma.udl", OdbcDataLink(spelling.odbc))}});
+        ASSERT_TRUE(Start(second, s.reg));
+        ASSERT_TRUE(EndsWithoutBoxes(second, kSmallRun));
+        EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(second),
+                                    {Text(L"En annan uppdatering av samma databas pågår redan. Den här uppdateringen "
+                                          L"avbryts utan att något har ändrats; försök igen när den andra är klar.")}));
+    }
+    EXPECT_TRUE(first.process().Running()) << "the first run ended before the others were refused";
 
     ASSERT_TRUE(EndsWithoutBoxes(first, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(first), {Text(L"Antal poster redigerade: 2")}));

@@ -1,3 +1,4 @@
+#include "data_link.h"
 #include "update_all_support.h"
 
 #include <windows.h>
@@ -341,10 +342,7 @@ int PatientTable::TerminateOtherSessions() const {
 // ---- files ---------------------------------------------------------------------------------------
 
 std::wstring WriteDataLink(const TempFolder& folder, const std::wstring& name, const std::wstring& afterProvider) {
-    const std::wstring text =
-        L"\ufeff[oledb]\r\n; Everything after this line is an OLE DB initstring\r\nProvider=" + afterProvider + L"\r\n";
-    const std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-    if (!folder.WriteFile(name, bytes)) Fail("cannot write " + Utf8(folder / name));
+    if (!tolmar::test::WriteDataLink(folder / name, afterProvider)) Fail("cannot write " + Utf8(folder / name));
     return folder / name;
 }
 

@@ -22,6 +22,7 @@ UPGRADE_CODE='{0B2E3D47-10A6-4E02-81DE-2D35DF202573}'
 
 MSI1="$BUILD/dist/tolmar07-$VERSION.msi"
 MSI2="$TMP/next/tolmar07-$NEXT_VERSION.msi"
+MSI1B="$TMP/again/tolmar07-$VERSION.msi"
 
 # The folder an administrator chose (a space in it on purpose), and the
 # registry key of the program's settings when the suite starts it there.
@@ -30,6 +31,7 @@ INSTALL_UNIX="$WINEPREFIX/drive_c/tolmar-msi-test/Suite Folder"
 APP_KEY='C_tolmar-msi-test_Suite_Folder'
 SETTINGS_KEY="SOFTWARE\\Norvena\\$APP_KEY"
 RECORD_KEY='HKLM\SOFTWARE\Norvena\Tolmar'
+EVENT_KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Tolmar'
 
 # A Unix path as Wine's Z: drive sees it.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
@@ -108,6 +110,7 @@ remove_installation() {
   wine_run reg delete "HKCU\\$SETTINGS_KEY" /f /reg:32
   wine_run reg delete "HKLM\\$SETTINGS_KEY" /f /reg:32
   wine_run reg delete "$RECORD_KEY" /f /reg:64
+  wine_run reg delete "$EVENT_KEY" /f /reg:64
   rm -rf "$WINEPREFIX/drive_c/tolmar-msi-test"
 }
 cleanup() {
@@ -162,17 +165,26 @@ check_msi_properties() {
     grep -qxF "$expected" <<<"$props" || { echo "no property '$expected'"; return 1; }
   done
   msiinfo suminfo "$MSI1" | grep -q '^Template: x64;' || { echo "not an x64 package"; return 1; }
-  [ "$(msiinfo export "$MSI1" File | tail -n +4 | cut -f1,3 | tr -d '\r')" = "tolmar07.exe	tolmar07.exe" ] ||
+  # The program's file version and language (Swedish) as its version resource has them.
+  [ "$(msiinfo export "$MSI1" File | tail -n +4 | cut -f1,3,5,6 | tr -d '\r')" = "tolmar07.exe	tolmar07.exe	$VERSION.0	1053" ] ||
     { echo "File table: $(msiinfo export "$MSI1" File | tail -n +4)"; return 1; }
-  [ "$(msiinfo export "$MSI1" Registry | tail -n +4 | cut -f2-4 | tr -d '\r')" = "2	SOFTWARE\\Norvena\\Tolmar	InstallDir" ] ||
-    { echo "Registry table: $(msiinfo export "$MSI1" Registry | tail -n +4)"; return 1; }
+  [ -z "$(msiinfo export "$MSI1" MsiFileHash | tail -n +4)" ] || { echo "a versioned file has a hash row"; return 1; }
+  local registry
+  registry=$(msiinfo export "$MSI1" Registry | tail -n +4 | cut -f2-5 | tr -d '\r' | sort)
+  [ "$registry" = "2	SOFTWARE\\Norvena\\Tolmar	InstallDir	[INSTALLDIR]
+2	SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tolmar	EventMessageFile	[#tolmar07.exe]
+2	SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tolmar	TypesSupported	#7" ] ||
+    { echo "Registry table: $registry"; return 1; }
+  msiinfo export "$MSI1" CustomAction | tr -d '\r' | grep -qE "^SetArpInstallLocation	[0-9]+	ARPINSTALLLOCATION	\[INSTALLDIR\]" ||
+    { echo "no ARPINSTALLLOCATION"; return 1; }
   [ -z "$(msiinfo export "$MSI1" RemoveFile | tail -n +4)" ] || { echo "the package removes further files"; return 1; }
   # A 64-bit component in INSTALLDIR, whose default is the suite's folder.
   msiinfo export "$MSI1" Component | tr -d '\r' | awk -F'\t' '$1 == "Program" && $3 == "INSTALLDIR" && int($4 / 256) % 2 == 1 { ok = 1 } END { exit !ok }' ||
     { echo "the program's component is not 64-bit in INSTALLDIR"; return 1; }
   msiinfo export "$MSI1" Directory | tr -d '\r' | grep -qxF "INSTALLDIR	NorvenaFolder	Norvena Suite" || { echo "INSTALLDIR default"; return 1; }
   # Major upgrade: older versions are removed, newer ones refuse the install.
-  msiinfo export "$MSI1" Upgrade | tr -d '\r' | grep -qF "$UPGRADE_CODE		$VERSION		1		WIX_UPGRADE_DETECTED" || { echo "no major upgrade row"; return 1; }
+  # 513: migrate features, and the same version counts (VersionMaxInclusive).
+  msiinfo export "$MSI1" Upgrade | tr -d '\r' | grep -qF "$UPGRADE_CODE		$VERSION		513		WIX_UPGRADE_DETECTED" || { echo "no major upgrade row"; return 1; }
   msiinfo export "$MSI1" Upgrade | tr -d '\r' | grep -qF "$UPGRADE_CODE	$VERSION			2		WIX_DOWNGRADE_DETECTED" || { echo "no downgrade row"; return 1; }
 }
 
@@ -186,6 +198,35 @@ check_install() {
   products=$(installed_products)
   [ "$(cut -d' ' -f2 <<<"$products")" = "$VERSION" ] || { echo "registered: '$products'"; return 1; }
   [ "$(reg_value "$RECORD_KEY" InstallDir 64)" = "$INSTALL_WIN\\" ] || { echo "folder record: $(reg_value "$RECORD_KEY" InstallDir 64)"; return 1; }
+  installed_as_administrators_see_it "$VERSION"
+}
+
+# "Apps & features" shows one entry with the folder, and the event source
+# names the installed program.
+installed_as_administrators_see_it() {
+  local products code location
+  products=$(installed_products)
+  [ "$(wc -l <<<"$products")" -eq 1 ] && [ "$(cut -d' ' -f2 <<<"$products")" = "$1" ] ||
+    { echo "registered: '$products'"; return 1; }
+  code=$(cut -d' ' -f1 <<<"$products")
+  location=$(reg_value "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code" InstallLocation 64)
+  [ "$location" = "$INSTALL_WIN\\" ] || { echo "InstallLocation: '$location'"; return 1; }
+  [ "$(reg_value "$EVENT_KEY" EventMessageFile 64)" = "$INSTALL_WIN\\tolmar07.exe" ] ||
+    { echo "EventMessageFile: '$(reg_value "$EVENT_KEY" EventMessageFile 64)'"; return 1; }
+  wine_run reg query "$EVENT_KEY" /v TypesSupported /reg:64 &&
+    tr -d '\r' <"$TMP/wine.out" | grep -qE 'TypesSupported[[:space:]]+REG_DWORD[[:space:]]+0x7$' ||
+    { echo "TypesSupported: $(tr -d '\r' <"$TMP/wine.out")"; return 1; }
+}
+
+# A second build of the same version (a new product code) installs over the
+# first: one entry, exit 0, the same folder.
+check_same_version_reinstall() {
+  local first
+  first=$(cut -d' ' -f1 <<<"$(installed_products)")
+  msiexec_run /i "$(winpath "$MSI1B")" || { echo "msiexec /i of the rebuild ended with $?"; return 1; }
+  installed_as_administrators_see_it "$VERSION" || return 1
+  [ "$(cut -d' ' -f1 <<<"$(installed_products)")" != "$first" ] || { echo "the rebuild kept the product code $first"; return 1; }
+  cmp -s "$INSTALL_UNIX/tolmar07.exe" "$BUILD/windows/tolmar07.exe" || { echo "tolmar07.exe not in the folder"; return 1; }
 }
 
 # The installed program starts and shows its list of start parameters, and
@@ -204,8 +245,7 @@ check_upgrade() {
   msiexec_run /i "$(winpath "$MSI2")" || { echo "msiexec /i of $NEXT_VERSION ended with $?"; return 1; }
   local products
   products=$(installed_products)
-  [ "$(wc -l <<<"$products")" -eq 1 ] && [ "$(cut -d' ' -f2 <<<"$products")" = "$NEXT_VERSION" ] ||
-    { echo "registered after the upgrade: '$products'"; return 1; }
+  installed_as_administrators_see_it "$NEXT_VERSION" || return 1
   [ -f "$INSTALL_UNIX/tolmar07.exe" ] || { echo "the program left its folder"; return 1; }
   [ ! -e "$WINEPREFIX/drive_c/Program Files (x86)/Norvena/Norvena Suite/tolmar07.exe" ] || { echo "the upgrade went to the default folder"; return 1; }
   user_state_kept
@@ -222,6 +262,7 @@ check_uninstall() {
   [ -z "$(installed_products)" ] || { echo "still registered: $(installed_products)"; return 1; }
   [ ! -e "$INSTALL_UNIX/tolmar07.exe" ] || { echo "tolmar07.exe is still there"; return 1; }
   [ -z "$(reg_value "$RECORD_KEY" InstallDir 64)" ] || { echo "the folder record is still there"; return 1; }
+  if wine_run reg query "$EVENT_KEY" /reg:64; then echo "the event source is still registered"; return 1; fi
   user_state_kept
 }
 
@@ -295,11 +336,13 @@ check_package_signed() {
 
 # ---- the MSI under a second version ------------------------------------------------
 
+# The next version, and a rebuild of this one (wixl gives it a new product code).
 make_next_package() {
-  mkdir -p "$TMP/next"
+  mkdir -p "$TMP/next" "$TMP/again"
   cp "$BUILD/windows/tolmar07.exe" "$TMP/next/"
-  (cd "$TMP/next" && wixl -a x64 -D Version="$NEXT_VERSION" -D ProgramFile=tolmar07.exe \
-     -o "$MSI2" "$ROOT/packaging/tolmar07.wxs" >/dev/null 2>&1)
+  cp "$BUILD/windows/tolmar07.exe" "$TMP/again/"
+  (cd "$TMP/next" && build_msi "$NEXT_VERSION" tolmar07.exe "$MSI2" >/dev/null 2>&1) &&
+    (cd "$TMP/again" && build_msi "$VERSION" tolmar07.exe "$MSI1B" >/dev/null 2>&1)
 }
 
 left_over=$(installed_products)
@@ -313,6 +356,7 @@ run_check msi.PropertiesAndTables check_msi_properties
 if make_next_package; then
   run_check msi.SilentInstallIntoChosenFolder check_install
   run_check msi.InstalledProgramRuns check_installed_program_runs
+  run_check msi.SameVersionRebuildReplacesTheEntry check_same_version_reinstall
   run_check msi.UpgradeInPlaceKeepsIniFilesAndSettings check_upgrade
   run_check msi.OlderPackageRefused check_downgrade_refused
   run_check msi.UninstallLeavesIniFilesAndSettings check_uninstall

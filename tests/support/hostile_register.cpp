@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace hostile {
 namespace {
@@ -23,6 +24,8 @@ constexpr const char* kEnvelopeEnd = "</soap:Body></soap:Envelope>";
 constexpr unsigned kRequestWaitMs = 5000;
 constexpr unsigned kSendWaitMs = 30000;
 constexpr unsigned kHoldMs = 130000;
+// At most this many connections are served at a time.
+constexpr std::size_t kMaxClients = 32;
 
 std::string Escape(std::string_view text) {
     std::string out;
@@ -82,6 +85,14 @@ std::string Response(int status, std::string_view reason, std::string_view conte
     r += "Connection: close\r\n\r\n";
     r += body;
     return r;
+}
+
+std::string WithoutClose(std::string response) {
+    const std::string line = "Connection: close\r\n";
+    const std::size_t head = response.find("\r\n\r\n");
+    const std::size_t at = response.find(line);
+    if (at != std::string::npos && head != std::string::npos && at < head + 2) response.erase(at, line.size());
+    return response;
 }
 
 std::string PersonReply(std::string_view document) {
@@ -149,6 +160,11 @@ Script Redirect(int status, std::string_view reason, std::string_view location) 
 
 Script Reply(std::string bytes) { return {{{std::move(bytes)}}, false}; }
 
+Script Kept(Script script) {
+    script.keepOpen = true;
+    return script;
+}
+
 Script Chunked(std::string_view contentType, std::string_view body) {
     Script script;
     script.steps.push_back({"HTTP/1.1 200 OK\r\nContent-Type: " + std::string(contentType) +
@@ -164,7 +180,10 @@ Script Chunked(std::string_view contentType, std::string_view body) {
     return script;
 }
 
-Register::Register(Script script) : script_(std::move(script)) {
+Register::Register(Script script) : Register(std::vector<Script>{std::move(script)}) {}
+
+Register::Register(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
+    if (scripts_.empty()) scripts_.push_back(Silent());
     StartWinsock();
     listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!listener_) return;
@@ -186,36 +205,53 @@ Register::Register(Script script) : script_(std::move(script)) {
 
 Register::~Register() {
     stop_ = true;
-    // Every wait of the thread is a slice of at most 100 ms.
-    if (thread_) WaitForSingleObject(thread_.get(), 10000);
+    // Every wait of the threads is a slice of at most 100 ms.
+    if (thread_) WaitForSingleObject(thread_.get(), 15000);
 }
 
 std::wstring Register::BaseUrl() const { return L"http://127.0.0.1:" + std::to_wstring(port_); }
 std::wstring Register::Endpoint() const { return BaseUrl() + L"/PopmWs/WSPopMan.asmx"; }
 
+struct Register::Client {
+    Register* self;
+    tolmar::win::UniqueSocket socket;
+};
+
 DWORD WINAPI Register::ThreadMain(void* self) {
     auto* r = static_cast<Register*>(self);
     while (!r->stop_) {
         if (!WaitFor(r->listener_.get(), false, 100)) continue;
-        const tolmar::win::UniqueSocket client(accept(r->listener_.get(), nullptr, nullptr));
-        if (!client) continue;
+        auto client = std::make_unique<Client>(Client{r, tolmar::win::UniqueSocket(accept(r->listener_.get(), nullptr, nullptr))});
+        if (!client->socket) continue;
         ++r->connections_;
-        SetNonBlocking(client.get());
-        r->Serve(client.get());
-        shutdown(client.get(), SD_BOTH);
+        if (r->clients_.size() >= kMaxClients) continue;  // closed unanswered
+        SetNonBlocking(client->socket.get());
+        tolmar::win::UniqueKernelHandle thread(CreateThread(nullptr, 0, ClientMain, client.get(), 0, nullptr));
+        if (!thread) continue;
+        client.release();  // the thread's now
+        r->clients_.push_back(std::move(thread));
     }
+    for (const auto& thread : r->clients_) WaitForSingleObject(thread.get(), 10000);
     return 0;
 }
 
-void Register::ReadRequest(SOCKET client) {
+DWORD WINAPI Register::ClientMain(void* parameter) {
+    const std::unique_ptr<Client> client(static_cast<Client*>(parameter));
+    client->self->Serve(client->socket.get());
+    shutdown(client->socket.get(), SD_BOTH);
+    return 0;
+}
+
+Register::Heard Register::ReadRequest(SOCKET client, unsigned ms) {
     std::string request;
     std::size_t needed = std::string::npos;
-    const auto until = Clock::now() + std::chrono::milliseconds(kRequestWaitMs);
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
     while (!stop_ && Clock::now() < until && request.size() < needed) {
         if (!WaitFor(client, false, 100)) continue;
         char buffer[8192];
         const int n = recv(client, buffer, sizeof(buffer), 0);
-        if (n <= 0) return;
+        if (n == 0) ++closedByClient_;
+        if (n <= 0) return Heard::Gone;
         bytesReceived_ += n;
         request.append(buffer, static_cast<std::size_t>(n));
         const std::size_t headEnd = request.find("\r\n\r\n");
@@ -227,6 +263,7 @@ void Register::ReadRequest(SOCKET client) {
             length = std::strtoul(head.c_str() + at + 15, nullptr, 10);
         needed = headEnd + 4 + length;
     }
+    return needed != std::string::npos && request.size() >= needed ? Heard::Request : Heard::Nothing;
 }
 
 bool Register::SendAll(SOCKET client, std::string_view bytes) {
@@ -252,7 +289,10 @@ bool Register::Pause(SOCKET client, unsigned ms) {
         if (!WaitFor(client, false, static_cast<unsigned>(std::clamp<long long>(left, 1, 100)))) continue;
         char buffer[4096];
         const int n = recv(client, buffer, sizeof(buffer), 0);
-        if (n == 0) return false;
+        if (n == 0) {
+            ++closedByClient_;
+            return false;
+        }
         if (n < 0) {
             if (WSAGetLastError() == WSAEWOULDBLOCK) continue;
             return false;
@@ -263,19 +303,29 @@ bool Register::Pause(SOCKET client, unsigned ms) {
 }
 
 void Register::Serve(SOCKET client) {
-    ReadRequest(client);
-    for (const Step& step : script_.steps) {
-        if (step.piece == 0) {
-            if (!SendAll(client, step.bytes)) return;
-            if (step.pauseMs && !Pause(client, step.pauseMs)) return;
-            continue;
+    // The first request is answered even when it does not arrive whole in
+    // time; a kept connection's further ones only when they come.
+    for (bool first = true;; first = false) {
+        const Heard heard = ReadRequest(client, first ? kRequestWaitMs : kHoldMs);
+        if (heard == Heard::Gone || (heard == Heard::Nothing && !first)) return;
+        const std::size_t n = static_cast<std::size_t>(requests_++);
+        const Script& script = scripts_[std::min(n, scripts_.size() - 1)];
+        for (const Step& step : script.steps) {
+            for (std::size_t round = 0; round < step.repeat; ++round) {
+                if (step.bytes.empty() && step.pauseMs && !Pause(client, step.pauseMs)) return;
+                const std::size_t piece = step.piece ? step.piece : std::max<std::size_t>(step.bytes.size(), 1);
+                for (std::size_t at = 0; at < step.bytes.size(); at += piece) {
+                    if (!SendAll(client, std::string_view(step.bytes).substr(at, piece))) return;
+                    if (step.pauseMs && !Pause(client, step.pauseMs)) return;
+                }
+            }
         }
-        for (std::size_t at = 0; at < step.bytes.size(); at += step.piece) {
-            if (!SendAll(client, std::string_view(step.bytes).substr(at, step.piece))) return;
-            if (step.pauseMs && !Pause(client, step.pauseMs)) return;
+        if (script.hold) {
+            Pause(client, kHoldMs);
+            return;
         }
+        if (!script.keepOpen || stop_) return;
     }
-    if (script_.hold) Pause(client, kHoldMs);
 }
 
 }  // namespace hostile

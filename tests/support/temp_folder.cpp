@@ -82,4 +82,6 @@ std::optional<std::string> ReadWholeFile(const std::wstring& path) {
     return data;
 }
 
+ScopedFile::~ScopedFile() { DeleteFileW(path_.c_str()); }
+
 }  // namespace tolmar::test

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tolmar::test {
@@ -38,5 +39,19 @@ private:
 
 // A whole file's bytes by its full path; nullopt when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::wstring& path);
+
+// A file that a test must put outside its folder (into the Windows folder),
+// deleted at the end of the test whatever happens.
+class ScopedFile {
+public:
+    explicit ScopedFile(std::wstring path) : path_(std::move(path)) {}
+    ~ScopedFile();
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
 
 }  // namespace tolmar::test

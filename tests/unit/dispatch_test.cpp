@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/dispatch.h"
+#include "app/run_lines.h"
 #include "tools/text.h"
 
 using namespace tolmar;
@@ -59,4 +60,19 @@ TEST(Dispatch, HelpTextIsExact) {
               FromUtf8("Giltiga startparametrar är:\r\rPERSONNR:########-#### - Där # är personnumret\r"
                        "UPDATE_ALL - Gör en komplett uppdatering av den valda databasen\r"
                        "TEST_MODE - Startar programmet i testläge"));
+}
+
+TEST(RunLines, TheBoxesBeforeTheRunStayWhenTheRunClearsItsLines) {
+    RunLines lines;
+    lines.Add(RunLines::BoxLine(L"Databasen saknas!\r\rKontrollera data-länken."));
+    lines.StartRun();
+    lines.Add(L"stale");
+    lines.ClearRun();
+    lines.Add(L"Felaktigt personnummer: 1950");
+    lines.Add(L"Antal poster redigerade: 0");
+    EXPECT_EQ(lines.Lines(), (std::vector<std::wstring>{L"Databasen saknas!  Kontrollera data-länken.",
+                                                        L"Felaktigt personnummer: 1950",
+                                                        L"Antal poster redigerade: 0"}));
+    lines.ClearRun();
+    EXPECT_EQ(lines.Lines().size(), 1u);
 }

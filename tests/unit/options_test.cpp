@@ -57,3 +57,33 @@ TEST(StartOptions, ParallelAndRateTakeWholeNumbersInRange) {
     const StartOptions twice = ParseStartOptions({L"UPDATE_ALL", L"/parallel:4", L"/parallel:4"});
     EXPECT_EQ(twice.malformed, std::vector<std::wstring>{L"/parallel:4"});
 }
+
+TEST(StartOptions, WhichOptionsGoWithWhichJob) {
+    struct Case {
+        std::vector<std::wstring> parameters;
+        Job job;
+        bool fit;
+    } cases[] = {
+        {{}, Job::Help, true},
+        {{L"UPDATE_ALL"}, Job::UpdateAll, true},
+        {{L"update_all", L"/preview", L"/unattended", L"/parallel:4", L"/rate:5"}, Job::UpdateAll, true},
+        {{L"UPDATE_ALL", L"/undo:c.csv", L"/unattended"}, Job::UpdateAll, true},
+        {{L"UPDATE_ALL", L"/preview", L"/undo:c.csv"}, Job::UpdateAll, false},  // one or the other
+        {{L"UPDATE_ALL", L"/verbose"}, Job::UpdateAll, false},                  // unknown
+        {{L"UPDATE_ALL", L"/parallel:99"}, Job::UpdateAll, false},              // malformed
+        {{L"PERSONNR:195001011234"}, Job::PersonLookup, true},
+        {{L"PERSONNR:195001011234", L"/unattended"}, Job::PersonLookup, false},  // options are UPDATE_ALL's
+        {{L"TEST_MODE", L"/preview"}, Job::TestMode, false},
+        {{L"TEST_MODE", L"/rate:3"}, Job::TestMode, false},
+        {{L"", L"/parallel:2"}, Job::Help, false},
+        {{L"TEST_MODE", L"extra"}, Job::TestMode, true},  // a plain parameter is no option
+    };
+    for (const Case& c : cases) {
+        const std::string name = c.parameters.empty() ? "(none)" : ToUtf8(c.parameters[0]);
+        const StartPlan plan = ReadStartPlan(c.parameters);
+        EXPECT_EQ(plan.request.job, c.job) << name;
+        EXPECT_EQ(plan.optionsFit, c.fit) << name;
+        EXPECT_EQ(OptionsFitJob(ParseStartOptions(c.parameters), c.job), c.fit) << name;
+    }
+    EXPECT_TRUE(ReadStartPlan({L"UPDATE_ALL", L"/rate:7"}).options.ratePerSecond == 7u);
+}

@@ -13,6 +13,9 @@ using namespace tolmar;
 
 namespace {
 
+// The number every answer of these tests was asked for.
+constexpr std::wstring_view kAsked = L"194501011234";
+
 std::wstring Tag(std::wstring_view name, std::wstring_view text) {
     return L"<" + std::wstring(name) + L">" + std::wstring(text) + L"</" + std::wstring(name) + L">";
 }
@@ -208,7 +211,7 @@ TEST(PersonAnswer, AnswerToRecordTable) {
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const PersonAnswer got = ReadPersonAnswer(c.answer);
+        const PersonAnswer got = ReadPersonAnswer(c.answer, kAsked);
         EXPECT_EQ(got.ReturnCode, c.returnCode);
         if (c.returnCode == ReturnCode::Failure)
             EXPECT_EQ(ToUtf8(got.failure), "Registrets svar innehöll ingen person: elementet PersonInfo saknar "
@@ -219,19 +222,75 @@ TEST(PersonAnswer, AnswerToRecordTable) {
     }
 }
 
+// A register that answers about someone else (misrouted, or a mix-up of
+// its own) must never put that person into the asked patient's row.
+TEST(PersonAnswer, IsTakenOnlyWhenItIsAboutThePersonAskedFor) {
+    const std::wstring other = L"195505055555";
+    const std::wstring anotherPerson =
+        L"Registrets svar gäller en annan person (personnummer 195505055555) än den som efterfrågades.";
+    struct Case {
+        const char* name;
+        std::wstring answer;
+        std::wstring failure;  // empty: the person is taken
+    } cases[] = {
+        {"cn, the number asked for", Answer(Tag(L"cn_pnr", kAsked) + kCn), {}},
+        {"cn, the same number with a hyphen", Answer(Tag(L"cn_pnr", L" 19450101-1234 ") + kCn), {}},
+        {"PO, the number asked for", Answer(Tag(L"PO_PNR", kAsked) + kPoAddress), {}},
+        {"no number at all", Answer(kCn), {}},
+        {"an empty number", Answer(Tag(L"cn_pnr", L" ") + kCn), {}},
+        {"cn, another person", Answer(Tag(L"cn_pnr", other) + kCn), anotherPerson},
+        {"PO, another person, tag in lower case", Answer(Tag(L"po_pnr", other) + kPoAddress), anotherPerson},
+        {"cn, the other family's tag names another person", Answer(kCn + Tag(L"PO_PNR", other)), anotherPerson},
+        {"the second of two numbers is another person",
+         Answer(Tag(L"cn_pnr", kAsked) + kCn + Tag(L"cn_pnr", other)), anotherPerson},
+        {"ten digits of the asked number are not the number",
+         Answer(Tag(L"cn_pnr", L"4501011234") + kCn),
+         L"Registrets svar gäller en annan person (personnummer 4501011234) än den som efterfrågades."},
+        {"an old number asked for, answered with the new one (GN)",
+         Answer(Tag(L"cn_pnr", other) + kCn + Tag(L"cn_su_code", L" gn ")), {}},
+        {"another status does not allow another number",
+         Answer(Tag(L"cn_pnr", other) + kCn + Tag(L"cn_su_code", L"UV")), anotherPerson},
+        {"two person elements", Answer(kCn) + L"<PersonInfo>" + kCn + L"</PersonInfo>",
+         L"Registrets svar gäller mer än en person (2 element PersonInfo) och tas inte emot."},
+        {"a second person element in other letters, with an attribute",
+         Answer(Tag(L"cn_pnr", kAsked) + kCn) + L"<personinfo id=\"2\">" + kCn + L"</personinfo>",
+         L"Registrets svar gäller mer än en person (2 element PersonInfo) och tas inte emot."},
+        {"a longer element name is no second person", Answer(kCn) + Tag(L"PersonInfoList", L""), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PersonAnswer got = ReadPersonAnswer(c.answer, kAsked);
+        if (c.failure.empty()) {
+            EXPECT_EQ(got.ReturnCode, ReturnCode::Found);
+            EXPECT_EQ(got.failure, L"");
+        } else {
+            EXPECT_EQ(got.ReturnCode, ReturnCode::Failure);
+            EXPECT_EQ(ToUtf8(got.failure), ToUtf8(c.failure));
+            EXPECT_EQ(got.Record, PersonRecord{}) << "a refused answer filled the record";
+        }
+    }
+    // The GN answer is taken as it stands: its town says the number is old.
+    const PersonAnswer gn = ReadPersonAnswer(Answer(Tag(L"cn_pnr", other) + kCn + Tag(L"cn_su_code", L"GN")), kAsked);
+    EXPECT_EQ(gn.Record.PostTown, std::wstring_view(L"GAMMALT PERSSONUMMER"));
+    // A number too long to show is cut in the text.
+    const PersonAnswer longNumber = ReadPersonAnswer(Answer(Tag(L"cn_pnr", std::wstring(500, L'9')) + kCn), kAsked);
+    EXPECT_EQ(longNumber.failure, L"Registrets svar gäller en annan person (personnummer " + std::wstring(40, L'9') +
+                                      L"...) än den som efterfrågades.");
+}
+
 TEST(PersonAnswer, WorkingTextIsTheAnswerThenThePersonPart) {
     std::wstring working = L"stale";
     const std::wstring none = L"<PopManAnswer/>";
-    EXPECT_EQ(ReadPersonAnswer(none, working).ReturnCode, ReturnCode::NotFound);
+    EXPECT_EQ(ReadPersonAnswer(none, kAsked, working).ReturnCode, ReturnCode::NotFound);
     EXPECT_EQ(working, none);
 
     const std::wstring person = Tag(L"PO_NAME", L"Bo");
-    ReadPersonAnswer(Answer(person), working);
+    ReadPersonAnswer(Answer(person), kAsked, working);
     EXPECT_EQ(working, person);
 
     // The caller may keep the answer in the working text itself.
     working = Answer(person, L"R9");
-    const PersonAnswer got = ReadPersonAnswer(working, working);
+    const PersonAnswer got = ReadPersonAnswer(working, kAsked, working);
     EXPECT_EQ(working, person);
     EXPECT_EQ(got.Record.FirstName, L"Bo");
     EXPECT_EQ(got.Record.Relation, L"R9");
@@ -247,7 +306,8 @@ TEST(PersonAnswer, ValuesAreCutToCapacityAfterTrimming) {
     const PersonAnswer got = ReadPersonAnswer(
         Answer(Tag(L"PO_NAME", blanks + hundred + blanks) + Tag(L"PO_FNAME", blanks + hundred) +
                    Tag(L"PO_FO_CITY", longTown) + Tag(L"PO_SEX", longSex),
-               longRelation));
+               longRelation),
+        kAsked);
     ASSERT_EQ(got.ReturnCode, ReturnCode::Found);
     const PersonRecord& r = got.Record;
     EXPECT_EQ(r.FirstName.str(), hundred);  // trimmed first, so it fits whole

@@ -138,7 +138,7 @@ TEST(ReplyGuard, AnswerValuesReachTheRecordClean) {
         L"<cn_fo_addr2>Storgatan\t</cn_fo_addr2><cn_fo_addr1>1¤B</cn_fo_addr1>"
         L"<cn_fo_zcode>903\r25</cn_fo_zcode><cn_fo_city>UMEÅ¤AV¤K</cn_fo_city>"
         L"<cn_su_code>¤</cn_su_code></PersonInfo><Relation>R¤1\n</Relation></PopulationManager>";
-    const PersonAnswer got = ReadPersonAnswer(R);
+    const PersonAnswer got = ReadPersonAnswer(R, L"194501011234");
     ASSERT_EQ(got.ReturnCode, ReturnCode::Found);
     const PersonRecord& r = got.Record;
     EXPECT_EQ(r.FirstName, std::wstring_view(L"Anna Evil"));
@@ -213,4 +213,45 @@ TEST(ReplyGuard, ContentLengthIsANumberWithinTheLimitOrTheReplyIsRefused) {
         {L"0x10", notANumber + L"0x10\") och tas inte emot."},
     };
     for (const Case& c : cases) EXPECT_EQ(ContentLengthRefusal(c.value), c.refusal) << ToUtf8(c.value);
+}
+
+// The raw response headers as WinINet gives them back: the status line, one
+// header to a line (a repeated header on a line of its own).
+TEST(ReplyGuard, AReplyFramedOnlyOnceMayBeRead) {
+    const std::wstring status = L"HTTP/1.1 200 OK\r\n";
+    const std::wstring badLength = L"Svaret från registret har en ogiltig längd (Content-Length: \"";
+    struct Case {
+        const char* name;
+        std::wstring headers;
+        std::optional<std::wstring> refusal;
+    };
+    const Case cases[] = {
+        {"one length", L"Content-Type: text/xml\r\nContent-Length: 512\r\n\r\n", std::nullopt},
+        {"chunked alone", L"Transfer-Encoding: chunked\r\n\r\n", std::nullopt},
+        {"no framing (read to the close)", L"Content-Type: text/xml\r\n\r\n", std::nullopt},
+        {"bare LF between lines", L"Content-Length: 5\nContent-Type: text/xml\n\n", std::nullopt},
+        {"two equal lengths", L"Content-Length: 4\r\nContent-Length: 4\r\n\r\n", ReplyLengthRepeatedText()},
+        {"conflicting lengths", L"Content-Length: 4\r\nContent-Length: 40\r\n\r\n", ReplyLengthRepeatedText()},
+        {"a list in one header", L"Content-Length: 4, 4\r\n\r\n", ReplyLengthRepeatedText()},
+        {"the name in other letter cases", L"content-length: 4\r\nCONTENT-LENGTH: 4\r\n\r\n", ReplyLengthRepeatedText()},
+        {"a blank before the colon", L"Content-Length: 4\r\nContent-Length : 9\r\n\r\n", ReplyLengthRepeatedText()},
+        {"length and chunked", L"Content-Length: 4\r\nTransfer-Encoding: chunked\r\n\r\n", ReplyFramedTwoWaysText()},
+        {"chunked first, then length", L"Transfer-Encoding: gzip, chunked\r\nContent-Length: 4\r\n\r\n",
+         ReplyFramedTwoWaysText()},
+        {"one length over the limit", L"Content-Length: 209715200\r\n\r\n", ReplyTooLargeText()},
+        {"one length that is no number", L"Content-Length: 4x\r\n\r\n", badLength + L"4x\") och tas inte emot."},
+        {"a name that only begins like it", L"Content-Length-Extra: 4\r\nContent-Length: 4\r\n\r\n", std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ReplyFramingRefusal(status + c.headers), c.refusal) << c.name;
+    // A status line that looks like a header is not counted as one.
+    EXPECT_EQ(ReplyFramingRefusal(L"Content-Length: 1\r\nContent-Length: 1\r\n\r\n"), std::nullopt);
+}
+
+TEST(ReplyGuard, OverlongResponseHeadersAreRefused) {
+    std::wstring headers = L"HTTP/1.1 200 OK\r\nX-Fill: ";
+    headers += std::wstring(kMaxReplyHeaderChars - headers.size() - 4, L'x') + L"\r\n\r\n";
+    ASSERT_EQ(headers.size(), kMaxReplyHeaderChars);
+    EXPECT_EQ(ReplyFramingRefusal(headers), std::nullopt);
+    EXPECT_EQ(ReplyFramingRefusal(headers + L"X"), ReplyHeadersTooLongText());
+    EXPECT_EQ(ReplyHeadersTooLongText(), L"Svaret från registret har längre rubriker än 64 kB och tas inte emot.");
 }

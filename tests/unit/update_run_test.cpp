@@ -1,298 +1,11 @@
 // The update run against an in-memory patient table, register and window.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <map>
-#include <mutex>
-#include <set>
-#include <thread>
-
 #include "app/update_run.h"
-#include "fake_registry.h"
-#include "tools/error.h"
-#include "tools/messages.h"
-#include "tools/text.h"
+#include "update_run_fakes.h"
 
 using namespace tolmar;
-using tolmar::test::FakeRegistry;
-
-namespace {
-
-using Columns = std::map<std::wstring, std::wstring>;
-
-struct FakeTable {
-    std::vector<std::wstring> order;            // PATIENTNR in list order
-    std::map<std::wstring, Columns> rows;       // PATIENTNR -> columns
-    std::set<std::wstring> conflictOnSave;      // someone else changed these rows
-    std::set<std::wstring> duplicated;          // keys on more than one row, found when opened
-    std::set<std::wstring> duplicatedOnSave;    // keys found shared only when saved
-    std::set<std::wstring> refusedColumns;      // columns whose values the database refuses
-    std::set<std::wstring> failAlways;          // rows whose every save fails
-    // A save of the first key gives the row of the second key a new personal
-    // number (as a trigger might).
-    std::map<std::wstring, std::pair<std::wstring, std::wstring>> renumberOnSave;
-    int saveCalls = 0;
-    bool failFinalCommitOnly = false;
-    std::vector<std::wstring> events;           // begin, commit, rollback, save:<key>
-    bool inTransaction = false;
-    bool failCommit = false;
-    bool failList = false;
-    bool failConnect = false;
-    std::wstring listSql;
-
-    void Add(const std::wstring& key, Columns columns) {
-        order.push_back(key);
-        rows[key] = std::move(columns);
-    }
-    int Count(const std::wstring& event) const {
-        return static_cast<int>(std::count(events.begin(), events.end(), event));
-    }
-};
-
-class FakeRow : public PatientRow {
-public:
-    FakeRow(FakeTable& table, std::wstring key) : table_(table), key_(std::move(key)), read_(table.rows[key_]) {}
-    bool HasColumn(std::wstring_view c) const override { return read_.count(std::wstring(c)) > 0; }
-    std::wstring Text(std::wstring_view c) const override {
-        auto it = read_.find(std::wstring(c));
-        if (it == read_.end()) throw Error(L"no column " + std::wstring(c));
-        return it->second;
-    }
-    std::optional<std::wstring> Value(std::wstring_view c) const override { return Text(c); }
-    void SaveValues(const std::vector<ColumnValue>& changes) override {
-        ++table_.saveCalls;
-        if (table_.conflictOnSave.count(key_)) throw Error(std::wstring(kRowNotLocatedText));
-        if (table_.duplicatedOnSave.count(key_)) throw DuplicateKeyError(key_);
-        if (table_.failAlways.count(key_)) throw Error(L"[HY000] disk I/O error");
-        for (const auto& change : changes)
-            if (table_.refusedColumns.count(change.first))
-                throw Error(L"[22007] invalid date value for " + change.first);
-        for (const auto& [column, value] : changes) table_.rows[key_][column] = value.value_or(L"");
-        if (auto it = table_.renumberOnSave.find(key_); it != table_.renumberOnSave.end())
-            table_.rows[it->second.first][L"PERSONNR"] = it->second.second;
-        table_.events.push_back(L"save:" + key_);
-    }
-
-private:
-    FakeTable& table_;
-    std::wstring key_;
-    Columns read_;
-};
-
-class FakeDatabase : public PatientDatabase {
-public:
-    explicit FakeDatabase(FakeTable& t) : t_(t) {}
-    void Connect(const std::wstring& cs) override {
-        if (t_.failConnect) throw Error(L"[08001] server not found");
-        connection = cs;
-    }
-    void BeginTransaction() override {
-        t_.inTransaction = true;
-        t_.events.push_back(L"begin");
-    }
-    void Commit() override {
-        if (t_.failCommit && t_.Count(L"commit") == 0) throw Error(L"[08S01] link lost");
-        if (t_.failFinalCommitOnly && t_.Count(L"commit") == 0) throw Error(L"[40001] serialization failure");
-        t_.inTransaction = false;
-        t_.events.push_back(L"commit");
-    }
-    void Rollback() override {
-        t_.inTransaction = false;
-        t_.events.push_back(L"rollback");
-    }
-    bool InTransaction() const override { return t_.inTransaction; }
-    std::vector<std::wstring> PatientKeys(const std::wstring& sql) override {
-        if (t_.failList) throw Error(L"[42S02] no such table");
-        t_.listSql = sql;
-        return t_.order;
-    }
-    std::unique_ptr<PatientRow> OpenPatient(const std::wstring& key) override {
-        if (!t_.rows.count(key)) return nullptr;
-        if (t_.duplicated.count(key)) throw DuplicateKeyError(key);
-        return std::make_unique<FakeRow>(t_, key);
-    }
-    std::wstring connection;
-
-private:
-    FakeTable& t_;
-};
-
-struct Answer {
-    std::int32_t code = 0;
-    PersonRecord person;
-    std::wstring errms;
-};
-
-class FakeLookup : public PersonLookup, public ConcurrentLookup {
-public:
-    std::map<std::wstring, Answer> answers;  // by number; missing: not found
-    std::vector<std::wstring> asked;         // in the order the answers were taken
-    std::mutex mutex;
-    std::vector<std::wstring> called;        // in the order the lookups were made (any thread)
-    std::set<std::thread::id> callers;
-
-    void LookUp(PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
-        {
-            std::lock_guard lock(mutex);
-            called.push_back(person.PersonalNumber.str());
-        }
-        Reply(person, code, errms);
-    }
-
-    // Lookups ahead: the worker makes the call, Finish gives the answer.
-    class Worker : public LookupWorker {
-    public:
-        explicit Worker(FakeLookup& l) : l_(l) {}
-        LookupAttempt Attempt(const std::wstring& number) override {
-            std::lock_guard lock(l_.mutex);
-            l_.called.push_back(number);
-            l_.callers.insert(std::this_thread::get_id());
-            LookupAttempt a;
-            a.record.PersonalNumber = number;  // Finish answers from the table
-            return a;
-        }
-
-    private:
-        FakeLookup& l_;
-    };
-    std::unique_ptr<LookupWorker> NewWorker() override { return std::make_unique<Worker>(*this); }
-    void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
-        EXPECT_EQ(attempt.record.PersonalNumber.str(), person.PersonalNumber.str()) << "an answer for another patient";
-        Reply(person, code, errms);
-    }
-
-    void Reply(PersonRecord& person, std::int32_t& code, std::wstring& errms) {
-        asked.push_back(person.PersonalNumber.str());
-        auto it = answers.find(person.PersonalNumber.str());
-        if (it == answers.end()) {
-            code = ReturnCode::NotFound;
-            return;
-        }
-        code = it->second.code;
-        if (code == ReturnCode::Found) {
-            const auto number = person.PersonalNumber;
-            person = it->second.person;
-            person.PersonalNumber = number;
-        } else {
-            errms = it->second.errms;
-        }
-    }
-};
-
-class FakeView : public UpdateRunView {
-public:
-    std::vector<std::wstring> lines, captions;
-    size_t maximum = 0, position = 0;
-    std::wstring counts;
-    void ClearLines() override { lines.clear(); }
-    void AddLine(std::wstring_view l) override { lines.emplace_back(l); }
-    void SetCaption(std::wstring_view c) override { captions.emplace_back(c); }
-    void StartProgress(size_t m) override { maximum = m; position = 0; }
-    void StepProgress() override { ++position; }
-    void SetCounts(std::wstring_view t) override { counts = t; }
-    void ProcessPendingMessages() override {}
-    void SetHourglass(bool) override {}
-};
-
-PersonRecord Person(const wchar_t* first, const wchar_t* last, const wchar_t* street, const wchar_t* post,
-                    const wchar_t* town, const wchar_t* sex = L"K") {
-    PersonRecord p;
-    p.FirstName = first;
-    p.Surname = last;
-    p.Address2 = street;
-    p.PostNumber = post;
-    p.PostTown = town;
-    p.Sex = sex;
-    return p;
-}
-
-Columns Row(const wchar_t* pnr, const wchar_t* first, const wchar_t* last, const wchar_t* street,
-            const wchar_t* post, const wchar_t* town, const wchar_t* sex = L"K") {
-    return {{L"PATIENTNR", L""}, {L"PERSONNR", pnr}, {L"F_RNAMN", first}, {L"EFTERNAMN", last},
-            {L"ADRESS", street}, {L"COADRESS", L""}, {L"POSTNR", post}, {L"ORT", town},
-            {L"KON", sex},       {L"TEL3NOT", L""},  {L"KONTROLLNR", L""}, {L"FODELSEDAG", L""},
-            {L"AKTIV", L"T"}};
-}
-
-class FakeJournal : public ChangeJournal {
-public:
-    std::vector<std::vector<JournalRecord>> appends;
-    bool failOpen = false, failAppend = false, opened = false;
-    std::wstring Name() const override { return L"changes 20261210.csv"; }
-    void Open() override {
-        if (failOpen) throw Error(L"Access is denied.");
-        opened = true;
-    }
-    void Append(const std::vector<JournalRecord>& records) override {
-        if (failAppend) throw Error(L"The disk is full.");
-        appends.push_back(records);
-    }
-    std::vector<JournalRecord> All() const {
-        std::vector<JournalRecord> all;
-        for (const auto& a : appends) all.insert(all.end(), a.begin(), a.end());
-        return all;
-    }
-};
-
-struct Harness {
-    FakeTable table;
-    FakeDatabase db{table};
-    FakeLookup lookup;
-    FakeView view;
-    FakeRegistry registry;
-    Settings settings{registry, L"C_Work\\"};
-    bool prepared = true;
-    bool unknownProvider = false;
-    std::optional<bool> claimGranted;  // nullopt: nothing is claimed
-    std::wstring claimedFor;
-    RunMode mode = RunMode::Update;
-    FakeJournal journal;
-    std::vector<JournalRecord> undo;
-    RunOutcome outcome;
-    // Lookups ahead on this many workers; 0: every lookup in turn.
-    unsigned workers = 0;
-    CondvarWaiter waiter;
-
-    void Run() {
-        UpdateRunContext ctx{view, db, lookup, settings,
-                             [this]() -> std::optional<PreparedConnection> {
-                                 if (!prepared) return std::nullopt;
-                                 return PreparedConnection{L"Provider=X", L"SRV", L"Kliniken", L"sa"};
-                             },
-                             [this](const std::wstring& s) {
-                                 if (unknownProvider) throw Error(L"unknown provider in " + s);
-                                 return L"Driver=X;" + s;
-                             }};
-        if (claimGranted)
-            ctx.claimDatabase = [this](const std::wstring& s) {
-                claimedFor = s;
-                return *claimGranted;
-            };
-        ctx.mode = mode;
-        ctx.journal = &journal;
-        ctx.readUndoJournal = [this] { return undo; };
-        ctx.now = [] { return std::wstring(L"2026-12-10 06:41:07"); };
-        if (workers) {
-            ctx.concurrentLookup = &lookup;
-            ctx.waiter = &waiter;
-            ctx.scheduling.workers = workers;
-        }
-        outcome = RunUpdateAll(ctx);
-    }
-    // n patients whose rows all differ from the register (the street changed).
-    void AddPatients(int n, bool differ = true) {
-        for (int i = 0; i < n; ++i) {
-            wchar_t pnr[16];
-            swprintf(pnr, 16, L"1950%04d1234", i);
-            const std::wstring key = std::to_wstring(i + 1);
-            table.Add(key, Row(pnr, L"Anna", L"Berg", L"Gamla vägen 1", L"903 25", L"UMEÅ"));
-            lookup.answers[pnr].person = Person(L"Anna", L"Berg", differ ? L"Nya vägen 2" : L"Gamla vägen 1",
-                                                L"90325", L"UMEÅ");
-        }
-    }
-};
-
-}  // namespace
+using namespace tolmar::test;
 
 TEST(UpdateRunDecision, CompareAndSaveTable) {
     struct Case {
@@ -454,6 +167,28 @@ TEST(UpdateRun, LookupOutcomesAndBadNumbersNeverStopTheRun) {
     EXPECT_NE(std::find(h.view.captions.begin(), h.view.captions.end(), L"Fel: -400"), h.view.captions.end());
 }
 
+// A row with no personal number at all is named by its place in the list
+// and its key, so that someone can find it; a malformed number names itself.
+TEST(UpdateRun, ARowWithoutANumberOrKeyIsNamedByItsPlace) {
+    Harness h;
+    h.table.Add(L"5", Row(L"", L"X", L"Y", L"", L"", L""));
+    h.table.order.push_back(L"");    // PATIENTNR NULL in a table without a key
+    h.table.order.push_back(L"77");  // deleted since the list was read
+    h.table.Add(L"8", Row(L"1950", L"X", L"Y", L"", L"", L""));
+    h.table.order.push_back(std::wstring(300, L'9'));
+    h.Run();
+    EXPECT_EQ(h.view.lines,
+              (std::vector<std::wstring>{
+                  L"Felaktigt personnummer: saknas (rad 1 i patientlistan, PATIENTNR 5)",
+                  L"Felaktigt personnummer: saknas (rad 2 i patientlistan, saknar PATIENTNR)",
+                  L"Felaktigt personnummer: saknas (rad 3 i patientlistan, PATIENTNR 77)",
+                  L"Felaktigt personnummer: 1950",
+                  L"Felaktigt personnummer: saknas (rad 5 i patientlistan, PATIENTNR " + std::wstring(100, L'9') +
+                      L"...)",
+                  L"Antal poster redigerade: 0"}));
+    EXPECT_TRUE(h.lookup.asked.empty());
+}
+
 TEST(UpdateRun, TheEleventhFailedSaveStopsTheRun) {
     for (int failures : {10, 11}) {
         SCOPED_TRACE(failures);
@@ -589,6 +324,27 @@ TEST(UpdateRun, ARefusedDerivedColumnIsLeftOutAndTheRowSaved) {
     EXPECT_EQ(h.table.saveCalls, 3);
 }
 
+// The one table of refreshed columns is what a save writes, in its order,
+// and what a journal (and so an undo) may name.
+TEST(UpdateRunDecision, TheRefreshedColumnsAreWhatIsSavedAndJournalled) {
+    FakeTable table;
+    table.Add(L"1", Row(L"195001011234", L"Eva", L"Berg", L"Gamla vägen 1", L"903 25", L"UMEÅ"));
+    const FakeRow row(table, L"1");
+    PersonRecord person = Person(L"Anna", L"Lund", L"Nya vägen 2", L"90325", L"UMEÅ");
+    person.Status = L"AV";
+    const RowDecision d = DecideRowUpdate(row, person, L"195001011234");
+    ASSERT_TRUE(d.differs);
+    std::vector<std::wstring> saved, refreshed;
+    for (const auto& change : d.changes) saved.push_back(change.first);
+    for (const RefreshedColumn& c : RefreshedColumns()) {
+        refreshed.emplace_back(c.name);
+        EXPECT_TRUE(IsJournalColumn(c.name)) << ToUtf8(c.name);
+        EXPECT_EQ(IsFromPersonalNumber(c.name), c.name == L"KONTROLLNR" || c.name == L"FODELSEDAG") << ToUtf8(c.name);
+    }
+    EXPECT_EQ(saved, refreshed);
+    for (const wchar_t* other : {L"PATIENTNR", L"PERSONNR", L"f_rnamn", L""}) EXPECT_FALSE(IsJournalColumn(other));
+}
+
 TEST(UpdateRunDecision, RefusedValuesAreToldFromOtherFailures) {
     EXPECT_TRUE(IsRefusedValue(L"[22007] invalid input syntax for type date"));
     EXPECT_TRUE(IsRefusedValue(L"[01004] warning\r[22001] value too long for type character varying(4)"));
@@ -668,14 +424,6 @@ TEST(UpdateRun, OneRunAtATimeForADatabase) {
     granted.claimGranted = true;
     granted.Run();
     EXPECT_EQ(granted.view.lines, std::vector<std::wstring>{L"Antal poster redigerade: 2"});
-}
-
-TEST(UpdateRun, ConnectionIdentityIgnoresCaseAndTellsDatabasesApart) {
-    const std::wstring a = ConnectionIdentity(L"Driver={SQLite3};Database=C:\\klinik\\a.db");
-    EXPECT_EQ(a.size(), 16u);
-    EXPECT_EQ(a, ConnectionIdentity(L"DRIVER={SQLITE3};DATABASE=c:\\KLINIK\\A.DB"));
-    EXPECT_NE(a, ConnectionIdentity(L"Driver={SQLite3};Database=C:\\klinik\\b.db"));
-    EXPECT_EQ(a.find_first_not_of(L"0123456789abcdef"), std::wstring::npos) << ToUtf8(a);
 }
 
 // ---- the change journal, preview, undo and exit codes ------------------------------------------

@@ -15,7 +15,9 @@
 
 namespace tolmar {
 
-// The login of the patient database, as ConnectDatabase found it.
+// The login of the patient database, as ConnectDatabase found it. The
+// type's and the fields' names (Databasename beside ServerName included)
+// are the suite's own, as its documentation gives them.
 struct TDBConnection {
     std::wstring Databasename;  // "Initial Catalog="
     std::wstring ServerName;    // "Data Source="

@@ -77,4 +77,36 @@ void DeleteFilesByMask(HWND owner, const std::wstring& mask) {
     } while (FindNextFileW(entries.get(), &entry));
 }
 
+std::wstring FinalPathOf(std::wstring_view path) {
+    const std::wstring given(path);
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) return given;
+        if (n < full.size()) {
+            full.resize(n);
+            break;
+        }
+        full.resize(n);
+    }
+    win::UniqueFile file(CreateFileW(full.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) return full;
+    std::wstring final(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFinalPathNameByHandleW(file.get(), final.data(), static_cast<DWORD>(final.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return full;
+        if (n < final.size()) {
+            final.resize(n);
+            break;
+        }
+        final.resize(n);
+    }
+    // The platform answers in its long-path form: "\\?\C:\..." or "\\?\UNC\server\...".
+    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + final.substr(8);
+    if (final.rfind(L"\\\\?\\", 0) == 0) return final.substr(4);
+    return final;
+}
+
 }  // namespace tolmar

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolmar {
@@ -22,5 +23,11 @@ std::vector<std::wstring> FindFiles(UserMessages& messages, const std::wstring& 
 // wildcard name; tools/file_mask.h). Each failed deletion gets its own
 // "Error!" box, owned by `owner`; nothing is raised.
 void DeleteFilesByMask(HWND owner, const std::wstring& mask);
+
+// A file's full final path: relative to the working folder, with "." and
+// ".." resolved, links followed and the letter case the file system keeps
+// (GetFinalPathNameByHandleW). For a file that cannot be opened, its full
+// path as given (GetFullPathNameW).
+std::wstring FinalPathOf(std::wstring_view path);
 
 }  // namespace tolmar

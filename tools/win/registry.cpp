@@ -7,6 +7,7 @@
 
 #include "tools/environment.h"
 #include "tools/error.h"
+#include "tools/win/ini_file.h"
 #include "tools/win/system_text.h"
 #include "tools/win/unique.h"
 
@@ -153,17 +154,7 @@ std::wstring ReadSettingDefault(const Environment& env, std::wstring_view sectio
 
 std::wstring ReadIniValue(const std::wstring& fileName, const std::wstring& section,
                           const std::wstring& key) {
-    // The platform cuts a value to the buffer without saying so, other than
-    // by filling it: read again with a larger buffer until the value fits.
-    constexpr DWORD kLargest = 1u << 20;
-    for (DWORD size = 1024;; size *= 4) {
-        std::vector<wchar_t> buffer(size, L'\0');
-        const DWORD got =
-            GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(), size, fileName.c_str());
-        if (got + 1 < size) return std::wstring(buffer.data(), got);
-        if (size >= kLargest)
-            throw Error(L"Värdet " + key + L" i " + fileName + L" är för långt för att läsas.");
-    }
+    return win::IniFile(fileName).Value(section, key);
 }
 
 }  // namespace tolmar

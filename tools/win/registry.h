@@ -81,7 +81,8 @@ std::wstring ReadSettingDefault(const Environment& env, std::wstring_view sectio
 // A value of an ini-format file, whole; "" when the file, section or key is
 // missing. A value too long to read whole (over a million characters) is an
 // Error naming the file, never a cut value. A bare file name is looked up in
-// the Windows folder, as GetPrivateProfileStringW does.
+// the Windows folder, as GetPrivateProfileStringW does. A file without a
+// byte-order mark whose bytes are UTF-8 is read as UTF-8 (win::IniFile).
 std::wstring ReadIniValue(const std::wstring& fileName, const std::wstring& section,
                           const std::wstring& key);
 

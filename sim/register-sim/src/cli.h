@@ -9,10 +9,10 @@
 namespace regsim {
 
 struct CommandLine {
-  Options options;
-  std::vector<std::string> fixtures;
-  int synthetic = 0;
-  bool help = false;
+    Options options;
+    std::vector<std::string> fixtures;
+    int synthetic = 0;
+    bool help = false;
 };
 
 // Throws std::invalid_argument naming the faulty argument.

@@ -16,50 +16,50 @@
 namespace regsim {
 
 enum class InjectionKind {
-  Ok,           // the normal answer (with a header or a delay on top)
-  SoapFault,    // HTTP 500 with a SOAP 1.2 fault
-  Http,         // any HTTP status with a plain (non-SOAP) body
-  NotXml,       // a result string that is not an XML document
-  EmptyResult,  // an empty GetPersonResult element
-  Result,       // a result string given verbatim
-  NoResult,     // a response element without GetPersonResult
-  Drop,         // the connection is closed without an answer
+    Ok,           // the normal answer (with a header or a delay on top)
+    SoapFault,    // HTTP 500 with a SOAP 1.2 fault
+    Http,         // any HTTP status with a plain (non-SOAP) body
+    NotXml,       // a result string that is not an XML document
+    EmptyResult,  // an empty GetPersonResult element
+    Result,       // a result string given verbatim
+    NoResult,     // a response element without GetPersonResult
+    Drop,         // the connection is closed without an answer
 };
 
 // Members of the HeaderErrorInfo header, in the order they are written.
-inline constexpr std::array<std::string_view, 6> kHeaderErrorInfoMembers = {
-    "FunctionName", "Severity", "ErrorType", "ModuleName", "Description", "Code"};
+inline constexpr std::array<std::string_view, 6> kHeaderErrorInfoMembers = {"FunctionName", "Severity",    "ErrorType",
+                                                                            "ModuleName",   "Description", "Code"};
 
 struct Injection {
-  InjectionKind kind = InjectionKind::Ok;
-  // SoapFault: Reason text and Detail content (an XML fragment); absent
-  // members are left out of the fault. `fault_code` is the Code/Value.
-  std::optional<std::string> reason;
-  std::optional<std::string> detail;
-  std::string fault_code = "Receiver";
-  // Http: status, body (absent: the status text) and its Content-Type.
-  int status = 500;
-  std::optional<std::string> body;
-  std::string content_type = "text/plain; charset=utf-8";
-  // NotXml / Result: the result string.
-  std::string text;
-  // NoResult: how many other child elements the response element holds.
-  int children = 2;
-  // HeaderErrorInfo members to send, indexed like kHeaderErrorInfoMembers;
-  // the header is sent when any is present.
-  std::array<std::optional<std::string>, 6> header;
-  int delay_ms = 0;
-  // Run-time injections only: the personal number it applies to (absent:
-  // every request) and how many requests it serves (-1: unlimited).
-  std::optional<std::string> pnr;
-  int count = -1;
+    InjectionKind kind = InjectionKind::Ok;
+    // SoapFault: Reason text and Detail content (an XML fragment); absent
+    // members are left out of the fault. `fault_code` is the Code/Value.
+    std::optional<std::string> reason;
+    std::optional<std::string> detail;
+    std::string fault_code = "Receiver";
+    // Http: status, body (absent: the status text) and its Content-Type.
+    int status = 500;
+    std::optional<std::string> body;
+    std::string content_type = "text/plain; charset=utf-8";
+    // NotXml / Result: the result string.
+    std::string text;
+    // NoResult: how many other child elements the response element holds.
+    int children = 2;
+    // HeaderErrorInfo members to send, indexed like kHeaderErrorInfoMembers;
+    // the header is sent when any is present.
+    std::array<std::optional<std::string>, 6> header;
+    int delay_ms = 0;
+    // Run-time injections only: the personal number it applies to (absent:
+    // every request) and how many requests it serves (-1: unlimited).
+    std::optional<std::string> pnr;
+    int count = -1;
 
-  bool has_header() const;
+    bool has_header() const;
 };
 
 class InjectionError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // Parses the text form; throws InjectionError naming what is wrong.

@@ -18,9 +18,9 @@ inline constexpr std::string_view kEndpointPath = "/PopmWs/WSPopMan.asmx";
 inline constexpr std::string_view kSoapContentType = "application/soap+xml; charset=utf-8";
 
 struct Operation {
-  std::string name;
-  std::vector<std::string> params;  // in declaration order; the first is always login
-  std::string result;               // the result element of the response
+    std::string name;
+    std::vector<std::string> params;  // in declaration order; the first is always login
+    std::string result;               // the result element of the response
 };
 
 // The ten operations of WsPopManSoap, in declaration order.
@@ -33,19 +33,19 @@ std::string request_content_type(std::string_view operation);
 
 // What the HTTP layer saw of a request.
 struct HttpFacts {
-  size_t content_type_count = 0;
-  std::string content_type;
-  bool soap_action = false;
+    size_t content_type_count = 0;
+    std::string content_type;
+    bool soap_action = false;
 };
 
 // A request that passed the shape check.
 struct SoapRequest {
-  std::string operation;
-  // GetPerson only:
-  std::optional<std::string> user;      // UserName element, when present
-  std::optional<std::string> password;  // Password element, when present
-  std::string pnr;                      // sPnr
-  std::string other_archive;            // flagOtherArchive: "true" or "false"
+    std::string operation;
+    // GetPerson only:
+    std::optional<std::string> user;      // UserName element, when present
+    std::optional<std::string> password;  // Password element, when present
+    std::string pnr;                      // sPnr
+    std::string other_archive;            // flagOtherArchive: "true" or "false"
 };
 
 // Either the request, or the text naming what is wrong with it (it begins

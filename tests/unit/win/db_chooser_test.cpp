@@ -34,7 +34,7 @@ protected:
     DbChooser() {
         env_.dataLinksPath = links_.FolderPath();
         env_.providerPart = L"Provider=SQLOLEDB.1;Data Source=S";
-        data_.IniTextPosision = L"DefaultDataProvider";
+        data_.IniTextPosition = L"DefaultDataProvider";
         data_.openEditor = [this](HWND, const std::wstring& path, const std::wstring& folder) {
             EXPECT_EQ(folder, env_.dataLinksPath);
             opened_.push_back(path);

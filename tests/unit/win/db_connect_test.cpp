@@ -56,7 +56,7 @@ TEST_F(DbConnect, TheOneDataLinkFoundIsStoredCompletedAndConnects) {
     const std::wstring extended = database.substr(0, database.find(L";Timeout"));
     links_.MakeFolder(L"klinik");
     const std::wstring file = (links_ / L"klinik\\klinik.udl");
-    WriteDataLink(file, L"MSDASQL.1;Extended Properties=\"" + extended + L"\"");
+    ASSERT_TRUE(WriteDataLink(file, L"MSDASQL.1;Extended Properties=\"" + extended + L"\""));
 
     ASSERT_TRUE(Connect());
     EXPECT_EQ(env_.dataProviderFile, file);
@@ -83,7 +83,7 @@ TEST_F(DbConnect, TheOneDataLinkFoundIsStoredCompletedAndConnects) {
 TEST_F(DbConnect, IntegratedSecurityIsUsedAsWritten) {
     const std::wstring init =
         L"SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=Klinik;Data Source=SRV\\SQL";
-    WriteDataLink((links_ / L"Klinik.udl"), init);
+    ASSERT_TRUE(WriteDataLink((links_ / L"Klinik.udl"), init));
     WriteSetting(env_, L"DataProvider", L"DefaultDataProvider", L"Klinik.udl");
     env_.dataProviderFile = L"Klinik.udl";  // as start-up finds a bare name that is not in the working folder
 
@@ -96,8 +96,8 @@ TEST_F(DbConnect, IntegratedSecurityIsUsedAsWritten) {
 }
 
 TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
-    WriteDataLink((links_ / L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A");
-    WriteDataLink((links_ / L"b.udl"), L"SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B");
+    ASSERT_TRUE(WriteDataLink((links_ / L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A"));
+    ASSERT_TRUE(WriteDataLink((links_ / L"b.udl"), L"SQLOLEDB.1;Password=pw;User ID=u;Initial Catalog=K;Data Source=B"));
     env_.dataProviderFile = L"C:\\nowhere\\gone.udl";
 
     std::wstring missing;
@@ -126,8 +126,8 @@ TEST_F(DbConnect, NoUsableDataLinkAsksTheUser) {
 }
 
 TEST_F(DbConnect, ACancelledChooserLeavesAStringTheConnectionRefuses) {
-    WriteDataLink((links_ / L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A");
-    WriteDataLink((links_ / L"b.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=B");
+    ASSERT_TRUE(WriteDataLink((links_ / L"a.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=A"));
+    ASSERT_TRUE(WriteDataLink((links_ / L"b.udl"), L"SQLOLEDB.1;Integrated Security=SSPI;Data Source=B"));
     env_.dataProviderFile = L"C:\\nowhere\\gone.udl";
 
     bool connected = false;
@@ -164,7 +164,7 @@ protected:
         Execute(admin_, L"INSERT INTO NORVENAUSER (NVUSERNAME, NVPASSWORD) VALUES ('" +
                             std::wstring(user_.rbegin(), user_.rend()) + L"', '" +
                             std::wstring(password_.rbegin(), password_.rend()) + L"')");
-        WriteDataLink((links_ / L"server.udl"), L"MSDASQL.1;Data Source=" + dsn_);
+        ASSERT_TRUE(WriteDataLink((links_ / L"server.udl"), L"MSDASQL.1;Data Source=" + dsn_));
         env_.dataProviderFile = (links_ / L"server.udl");
     }
 

@@ -7,6 +7,7 @@
 
 #include <random>
 
+#include "registry_keys.h"
 #include "tools/win/unique.h"
 #include "tools/db/odbc_data_sources.h"
 #include "tools/error.h"
@@ -22,10 +23,7 @@ namespace {
 constexpr const wchar_t* kDataSources = L"SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources";
 constexpr const wchar_t* kDrivers = L"SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers";
 
-bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
-    tolmar::win::UniqueHkey key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
-}
+using tolmar::test::reg::KeyExists;
 
 // One string value, removed at the end together with every key made for it.
 class ScopedValue {

@@ -54,15 +54,6 @@ std::optional<std::wstring> QueryText(const win::odbc::Connection& connection, c
     return s.Text(1);
 }
 
-void WriteDataLink(const std::wstring& path, const std::wstring& initString) {
-    const std::wstring text =
-        L"\ufeff[oledb]\r\n; Everything after this line is an OLE DB initstring\r\nProvider=" + initString + L"\r\n";
-    win::UniqueFile f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (!f) throw std::runtime_error("cannot write " + ToUtf8(path));
-    DWORD written = 0;
-    WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
-}
-
 // ---- UiDriver ----------------------------------------------------------------
 
 UiDriver::UiDriver() : modalThread_(GetCurrentThreadId()) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "data_link.h"
 #include "tools/win/unique.h"
 #include "sql_script.h"
 #include "temp_folder.h"
@@ -54,10 +55,6 @@ std::wstring ErrorText(F&& f) {
     }
     return L"<no error>";
 }
-
-// Writes a data-link file as the platform's editor does: UTF-16 with a byte
-// order mark, section [oledb], the initialisation string after "Provider=".
-void WriteDataLink(const std::wstring& path, const std::wstring& initString);
 
 // Plays the user for modal windows shown on the test thread. A hook on the
 // test thread reports every window that becomes active; a second thread runs

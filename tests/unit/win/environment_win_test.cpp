@@ -35,8 +35,8 @@ public:
         for (const auto& key : keys_) {
             std::wstring path = std::wstring(kSettingsRoot) + key;
             path.pop_back();
-            test::DeleteTree(HKEY_CURRENT_USER, path);
-            test::DeleteTree(HKEY_LOCAL_MACHINE, path);
+            test::reg::DeleteTree(HKEY_CURRENT_USER, path);
+            test::reg::DeleteTree(HKEY_LOCAL_MACHINE, path);
         }
     }
     void Forget(const std::wstring& appKey) { keys_.push_back(appKey); }
@@ -234,4 +234,22 @@ TEST(ErrorsFileWin, NameFollowsTheUsersShortDateFormat) {
         EXPECT_EQ(WriteErrorsFile(dir.FolderPath(), {L"x"}), (dir / c.name)) << ToUtf8(c.format);
         EXPECT_EQ(dir.ReadFile(c.name), "x\r\n");
     }
+}
+
+// Every spelling of one file leads to one final path, and so to one database
+// identity; another file has another.
+TEST(FilesWin, FinalPathOfResolvesEverySpellingOfOneFile) {
+    TempFolder dir;
+    ASSERT_TRUE(CreateDirectoryW((dir / L"sub").c_str(), nullptr));
+    dir.WriteFile(L"p.db", "x");
+    dir.WriteFile(L"q.db", "y");
+    const std::wstring final = FinalPathOf(dir / L"p.db");
+    EXPECT_EQ(UpperLocale(final), UpperLocale(dir / L"p.db"));
+    test::CurrentDirectory cd(dir.FolderPath());
+    for (const std::wstring& spelling : {dir.path() + L"\\.\\p.db", dir.path() + L"\\sub\\..\\p.db",
+                                         UpperLocale(dir / L"p.db"), std::wstring(L"p.db"), std::wstring(L".\\sub\\..\\P.DB")})
+        EXPECT_EQ(UpperLocale(FinalPathOf(spelling)), UpperLocale(final)) << ToUtf8(spelling);
+    EXPECT_NE(UpperLocale(FinalPathOf(dir / L"q.db")), UpperLocale(final));
+    // A file that is not there yet keeps its full path.
+    EXPECT_EQ(FinalPathOf(L".\\sub\\..\\new.db"), dir / L"new.db");
 }

@@ -8,6 +8,7 @@
 #include <tlhelp32.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <set>
 #include <vector>
@@ -256,6 +257,62 @@ TEST_F(HostileLookup, RepliesOverTheLimitAreRefused) {
     EXPECT_EQ(out.person.FirstName, std::wstring_view(L"Stor"));
 }
 
+// A reply whose framing is refused (its announced length over the limit,
+// its length given twice, or given two ways) ends its exchange at once,
+// however much the register goes on sending, and the next exchange of the
+// same session, to the same register, gets its answer on a connection of
+// its own: not on the refused reply's, where the rest of that reply would
+// be read as the answer. The register keeps each connection open for
+// another request, as a register does.
+TEST(HostileRegisterFraming, ARefusedReplyEndsAtOnceAndTheNextExchangeIsAnswered) {
+    const std::string good =
+        hostile::WithoutClose(hostile::PersonReply(hostile::CnDocument({{"cn_fname", "Nästa"}, {"cn_lname", "Patient"}})));
+    // Larger than what WinINet takes in with the headers, so that what it
+    // leaves of the body stays on the connection.
+    const std::string body = hostile::PaddedPersonReplyBody(hostile::CnDocument({{"cn_fname", "Fel"}}), 100000);
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\n";
+    struct Case {
+        const char* name;
+        hostile::Script bad;
+        std::wstring refusal;
+    };
+    const Case cases[] = {
+        // 200 MB announced, and sent as fast as the client takes it.
+        {"200 MB announced", {{{head + "Content-Length: 209715200\r\n\r\n"}, {std::string(65536, ' '), 0, 0, 3200}}},
+         ReplyTooLargeText()},
+        {"two lengths, the first short",
+         {{{head + "Content-Length: 10\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body}}},
+         ReplyLengthRepeatedText()},
+        {"two lengths, the second short",
+         {{{head + "Content-Length: " + std::to_string(body.size()) + "\r\nContent-Length: 10\r\n\r\n" + body}}},
+         ReplyLengthRepeatedText()},
+        {"length and chunked",
+         {{{head + "Content-Length: 10\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nabcde\r\n0\r\n\r\n"}}},
+         ReplyFramedTwoWaysText()},
+    };
+    constexpr unsigned long kDeadline = 5000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        hostile::Register reg({hostile::Kept(c.bad), hostile::Kept(hostile::Reply(good))});
+        ASSERT_TRUE(reg.ok());
+        HttpSession http;
+        const HttpTransport transport(http, reg.Endpoint(), kDeadline);
+        const auto start = Clock::now();
+        EXPECT_EQ(PostError(transport), c.refusal + L" - URL:" + reg.Endpoint() + L" - SOAPAction:" + kAction);
+        const double took = SecondsSince(start);
+        EXPECT_LT(took, 1.0) << "the refused reply was read on instead of given up at once";
+
+        HttpReply next;
+        ASSERT_NO_THROW(next = transport.Post(L"application/soap+xml; charset=utf-8", "<x/>", kAction));
+        EXPECT_EQ(next.status, 200u);
+        EXPECT_EQ(next.body, good.substr(good.find("\r\n\r\n") + 4));
+        EXPECT_EQ(reg.Requests(), 2);
+        EXPECT_EQ(reg.Connections(), 2) << "the refused reply's connection was used again";
+        std::printf("%s: refused in %.3f s; %d connection(s), %d closed by the client\n", c.name, took,
+                    reg.Connections(), reg.ClosedByClient());
+    }
+}
+
 // A length that is no number is refused like any malformed reply: before,
 // it ended the program.
 TEST_F(HostileLookup, ALengthThatIsNoNumberIsRefused) {
@@ -373,3 +430,4 @@ TEST(HostileRegisterWsdl, AStalledOrRedirectedWsdlGivesNoProxy) {
     EXPECT_EQ(elsewhere.Connections(), 0);
     SetEnvironmentVariableW(L"TOLMAR_REGISTER_DEADLINE_MS", nullptr);
 }
+

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "registry_keys.h"
+#include "tools/error.h"
 #include "tools/text.h"
 #include "tools/win/registry.h"
 #include "tools/win/system_text.h"
@@ -18,10 +20,7 @@ using tolmar::test::TempFolder;
 
 namespace {
 
-bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
-    win::UniqueHkey key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
-}
+using tolmar::test::reg::KeyExists;
 
 void WriteRaw(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
     win::UniqueHkey key;
@@ -186,9 +185,69 @@ TEST(RegistryWin, ReadIniValueWithABareNameReadsTheWindowsFolder) {
     dir.WriteFile(L"tolmar_bare_test.ini", "[s]\r\nk=current\r\n");
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring inWindows = std::wstring(windows) + L"\\tolmar_bare_test.ini";
+    const test::ScopedFile inWindows(std::wstring(windows) + L"\\tolmar_bare_test.ini");
     EXPECT_EQ(ReadIniValue(L"tolmar_bare_test.ini", L"s", L"k"), L"");
-    ASSERT_TRUE(WritePrivateProfileStringW(L"s", L"k", L"windows", inWindows.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"s", L"k", L"windows", inWindows.path().c_str()));
     EXPECT_EQ(ReadIniValue(L"tolmar_bare_test.ini", L"s", L"k"), L"windows");
-    DeleteFileW(inWindows.c_str());
+}
+
+// Notepad saves UTF-8 without a byte-order mark. Such a file must give the
+// values the platform gives for the same text saved as UTF-16 with its mark,
+// by every rule of the profile functions; a cp1252 file keeps its meaning.
+TEST(RegistryWin, AnUnmarkedUtf8FileReadsAsTheSameTextMarkedAsUtf16) {
+    const std::wstring text =
+        L"LOG_ID=före varje avsnitt\r\n"
+        L"  [PopulationManager]  \r\n"
+        L"  log_id  =   klinik  \r\n"
+        L"LOG_ID=den andra, tas inte\n"
+        L"LOG_PWD=\"  hemligtÅÄÖ€  \"\r"
+        L"LOG_ADDR='http://värd/x'\r\n"
+        L"Quoted1=\"\r\n"
+        L"Mixed='a\"\r\n"
+        L"Empty=\r\n"
+        L"NoEquals\r\n"
+        L"Inner=a=b ; ingen kommentar\r\n"
+        L"[Trasig\r\n"
+        L"Unbracketed=fortfarande första avsnittet\r\n"
+        L";LOG_UNIT=bortkommenterad\r\n"
+        L"[ PopulationManager ]\r\n"
+        L"Spaced=i ett avsnitt med blanktecken i namnet\r\n"
+        L"[populationmanager]\r\n"
+        L"Later=i det andra avsnittet med samma namn\r\n";
+    const std::pair<const wchar_t*, const wchar_t*> queries[] = {
+        {L"PopulationManager", L"LOG_ID"},  {L" POPULATIONMANAGER ", L" Log_Id "},
+        {L"PopulationManager", L"LOG_PWD"}, {L"PopulationManager", L"LOG_ADDR"},
+        {L"PopulationManager", L"Quoted1"}, {L"PopulationManager", L"Mixed"},
+        {L"PopulationManager", L"Empty"},   {L"PopulationManager", L"NoEquals"},
+        {L"PopulationManager", L"Inner"},   {L"PopulationManager", L"Unbracketed"},
+        {L"PopulationManager", L"LOG_UNIT"}, {L"PopulationManager", L"Spaced"},
+        {L" PopulationManager ", L"Spaced"}, {L"PopulationManager", L"Later"},
+        {L"Other", L"LOG_ID"},
+    };
+    TempFolder dir;
+    std::string utf16 = "\xFF\xFE";
+    utf16.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    dir.WriteFile(L"marked.ini", utf16);
+    dir.WriteFile(L"notepad.ini", ToUtf8(text));
+    for (const auto& [section, key] : queries) {
+        const std::wstring platform = ReadIniValue(dir / L"marked.ini", section, key);
+        EXPECT_EQ(ToUtf8(ReadIniValue(dir / L"notepad.ini", section, key)), ToUtf8(platform))
+            << "[" << ToUtf8(section) << "] " << ToUtf8(key);
+    }
+    EXPECT_EQ(ReadIniValue(dir / L"notepad.ini", L"PopulationManager", L"LOG_PWD"), L"  hemligtÅÄÖ€  ");
+
+    // The same password in the ANSI code page: read as before, by the platform.
+    const std::string ansi = "[PopulationManager]\r\nLOG_PWD=hemligt\xC5\xC4\xD6\x80\r\n";
+    dir.WriteFile(L"cp1252.ini", ansi);
+    wchar_t decoded[32] = {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, "hemligt\xC5\xC4\xD6\x80", -1, decoded, 32);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(ToUtf8(ReadIniValue(dir / L"cp1252.ini", L"PopulationManager", L"LOG_PWD")), ToUtf8(decoded));
+    if (GetACP() == 1252) {
+        EXPECT_EQ(std::wstring(decoded), L"hemligtÅÄÖ€");
+    }
+
+    // Read as UTF-8, a value too long to read whole is refused as the platform's is.
+    dir.WriteFile(L"long.ini", "[s]\r\nk=\xC3\x85" + std::string(1u << 20, 'x') + "\r\n");
+    EXPECT_THROW(ReadIniValue(dir / L"long.ini", L"s", L"k"), Error);
 }

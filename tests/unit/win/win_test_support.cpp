@@ -18,29 +18,13 @@ std::wstring UniqueName(const wchar_t* prefix) {
 }
 }  // namespace
 
-void DeleteTree(HKEY root, const std::wstring& path) {
-    win::UniqueHkey parent;
-    const size_t slash = path.find_last_of(L'\\');
-    const std::wstring parentPath = path.substr(0, slash), leaf = path.substr(slash + 1);
-    if (RegOpenKeyExW(root, parentPath.c_str(), 0, KEY_ALL_ACCESS | win::kRegistryView, parent.put()) ==
-        ERROR_SUCCESS) {
-        win::UniqueHkey key;
-        if (RegOpenKeyExW(parent.get(), leaf.c_str(), 0, KEY_ALL_ACCESS | win::kRegistryView, key.put()) ==
-            ERROR_SUCCESS) {
-            RegDeleteTreeW(key.get(), nullptr);
-            key.reset();
-            RegDeleteKeyExW(parent.get(), leaf.c_str(), win::kRegistryView, 0);
-        }
-    }
-}
-
 TestAppKey::TestAppKey() { env_.appKey = UniqueName(L"tolmar_unit_") + L"\\"; }
 
 TestAppKey::~TestAppKey() {
     std::wstring path = std::wstring(kSettingsRoot) + env_.appKey;
     path.pop_back();
-    DeleteTree(HKEY_CURRENT_USER, path);
-    DeleteTree(HKEY_LOCAL_MACHINE, path);
+    reg::DeleteTree(HKEY_CURRENT_USER, path);
+    reg::DeleteTree(HKEY_LOCAL_MACHINE, path);
 }
 
 std::wstring TestAppKey::KeyPath(const std::wstring& section) const {

@@ -13,6 +13,7 @@
 #include "register/person_record.h"
 #include "register/win/register_session.h"
 #include "register_sim.h"
+#include "registry_keys.h"
 #include "temp_folder.h"
 #include "tools/environment.h"
 #include "tools/win/registry.h"
@@ -36,8 +37,6 @@ public:
 private:
     Environment env_;
 };
-
-void DeleteTree(HKEY root, const std::wstring& path);
 
 // Sets the process's current directory for the lifetime of the object.
 class CurrentDirectory {

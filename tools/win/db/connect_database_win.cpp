@@ -80,7 +80,7 @@ std::wstring ChooseDataProvider(Environment& env, UserMessages& messages, const 
                        L"Ange datalänkfilen på kommandoraden eller som standard."))
         return result;
     win::DataProvidersDialogData data;
-    data.IniTextPosision = settingKey;
+    data.IniTextPosition = settingKey;
     if (win::ShowDataProvidersDialog(messages.ApplicationWindow(), env, messages, data) == IDOK) result = data.chosen;
     return result;
 }

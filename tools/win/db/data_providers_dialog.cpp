@@ -51,7 +51,7 @@ std::wstring RowText(HWND list, int row) {
 
 // The default provider's name, read from the settings every time.
 std::wstring DefaultName(const DialogState& state) {
-    return db::DefaultProviderName(ReadSetting(state.env, kSection, state.data.IniTextPosision));
+    return db::DefaultProviderName(ReadSetting(state.env, kSection, state.data.IniTextPosition));
 }
 
 // Refills the list from the data-link folder and selects the row of
@@ -186,7 +186,7 @@ void Command(HWND dialog, DialogState& state, int id, int code) {
             break;
         case IDC_DP_SET_DEFAULT:
             if (const auto row = SelectedRow(dialog, state.messages)) {
-                WriteSetting(state.env, kSection, state.data.IniTextPosision, *row);
+                WriteSetting(state.env, kSection, state.data.IniTextPosition, *row);
                 RedrawWindow(List(dialog), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
             }
             break;

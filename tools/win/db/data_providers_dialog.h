@@ -26,7 +26,7 @@ void OpenWithShell(HWND owner, const std::wstring& path, const std::wstring& fol
 struct DataProvidersDialogData {
     // The key in section "DataProvider" of the settings that names the
     // default data-link file ("DefaultDataProvider").
-    std::wstring IniTextPosision;
+    std::wstring IniTextPosition;
     // How "Lägg till..." and "Redigera..." open a file.
     OpenInEditor openEditor = OpenWithShell;
     // After IDOK: the text of the selected row.

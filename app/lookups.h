@@ -1,0 +1,64 @@
+// The register lookups of a run's patients: made in turn, one at a time, or
+// made ahead on worker threads (LookupScheduler) and taken in patient
+// order. The run asks for each patient's lookup the same way for both.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/lookup_scheduler.h"
+#include "app/patient_database.h"
+#include "register/person_record.h"
+
+namespace tolmar {
+
+class PersonLookup {
+public:
+    virtual ~PersonLookup() = default;
+    // Fills the output fields of `person` from its PersonalNumber; returnCode
+    // 0 found, -359 not found, other: failure with errms.
+    virtual void LookUp(PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) = 0;
+};
+
+// Lookups made ahead on worker threads (see LookupScheduler): the workers
+// make the attempts, and Finish takes each into the run's thread in patient
+// order, as LookUp would have left it (return code, errms, the last-error
+// strings).
+class ConcurrentLookup {
+public:
+    virtual ~ConcurrentLookup() = default;
+    // Called on the worker thread that will use it.
+    virtual std::unique_ptr<LookupWorker> NewWorker() = 0;
+    virtual void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& returnCode,
+                        std::wstring& errms) = 0;
+};
+
+class PatientLookups {
+public:
+    virtual ~PatientLookups() = default;
+    // The patient at `index` has come up, before its row is read.
+    virtual void Reached(size_t /*index*/) {}
+    // The patient at `index` is not looked up after all (its row is gone,
+    // shared, or its number unusable).
+    virtual void Drop(size_t /*index*/) {}
+    // The lookup of the patient at `index`, whose number `person` holds:
+    // fills `person`, the return code and errms as PersonLookup::LookUp
+    // does; false when the register has been given up (the run stops).
+    virtual bool Take(size_t index, PersonRecord& person, std::int32_t& code, std::wstring& errms) = 0;
+};
+
+// Each lookup made when its patient's turn comes.
+std::unique_ptr<PatientLookups> LookupsInTurn(PersonLookup& lookup);
+
+// Lookups queued up to twice the workers ahead of the patient whose turn it
+// is, their numbers read from `keys`' rows as they stand then; a number
+// changed by the patient's turn is looked up anew. Throws when the
+// scheduler cannot start.
+std::unique_ptr<PatientLookups> LookupsAhead(const SchedulerSettings& settings, ConcurrentLookup& lookup,
+                                             Waiter& waiter, PatientDatabase& database,
+                                             const std::vector<std::wstring>& keys);
+
+}  // namespace tolmar

@@ -1,0 +1,165 @@
+#include "app/run_batches.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "app/row_rules.h"
+
+namespace tolmar {
+namespace {
+
+const std::wstring kTransactionFailed = L"Det gick inte att spara transactionen! Fel: ";
+
+// The record of every column a save changed: the value read and the value
+// written, unchanged columns left out.
+void AddRecords(std::vector<JournalRecord>& records, const std::wstring& time, const std::wstring& key,
+                const std::wstring& number, const PatientRow& row, const std::vector<ColumnValue>& changes) {
+    for (const auto& [column, value] : changes) {
+        std::optional<std::wstring> old = row.Value(column);
+        if (old == value) continue;
+        records.push_back({time, key, number, column, std::move(old), value});
+    }
+}
+
+}  // namespace
+
+int ExitCodeOf(const RunOutcome& outcome) { return outcome.stopped ? 2 : outcome.problems ? 1 : 0; }
+
+std::wstring TooManyFailedSavesText() {
+    return L"Antal felaktiga poster större än " + std::to_wstring(kMaxFailedSaves) + L". Avbryter uppdatering!";
+}
+
+void RunBatches::Problem(std::wstring_view line) {
+    view_.AddLine(line);
+    outcome_.problems = true;
+}
+
+void RunBatches::Stop(std::wstring_view line) {
+    view_.AddLine(line);
+    outcome_.stopped = true;
+}
+
+bool RunBatches::Begin() {
+    try {
+        db_.BeginTransaction();
+        return true;
+    } catch (const std::exception& e) {
+        Stop(kTransactionFailed + MessageOf(e));
+        return false;
+    }
+}
+
+bool RunBatches::OpenJournal() {
+    if (!journal_) return true;
+    try {
+        journal_->Open();
+        return true;
+    } catch (const std::exception& e) {
+        Stop(L"Det gick inte att skriva ändringsloggen " + journal_->Name() + L"! Fel: " + MessageOf(e) +
+             L" Inget har sparats.");
+        return false;
+    }
+}
+
+// The records of a batch go to the journal once its commit has succeeded
+// (a preview's at the same points, nothing being committed).
+bool RunBatches::WriteJournal() {
+    if (!journal_ || pending_.empty()) {
+        pending_.clear();
+        return true;
+    }
+    try {
+        journal_->Append(pending_);
+        pending_.clear();
+        return true;
+    } catch (const std::exception& e) {
+        pending_.clear();
+        Stop(L"Det gick inte att skriva ändringsloggen " + journal_->Name() + L"! Fel: " + MessageOf(e) +
+             L" Uppdateringen avbryts; de sparade raderna finns i databasen men inte i loggen.");
+        return false;
+    }
+}
+
+// After a full batch: commit and begin anew.
+bool RunBatches::CommitIfDue() {
+    if (savedInBatch_ < kRowsPerBatch) return true;
+    savedInBatch_ = 0;
+    if (!db_.InTransaction()) return true;
+    if (preview_) return WriteJournal();
+    try {
+        db_.Commit();
+    } catch (const std::exception& e) {
+        Stop(kTransactionFailed + MessageOf(e));
+        return false;
+    }
+    if (!WriteJournal()) return false;
+    return Begin();
+}
+
+void RunBatches::Saved() {
+    ++savedInBatch_;
+    ++savedInRun_;
+    anySaved_ = true;
+}
+
+void RunBatches::Save(PatientRow& row, const std::wstring& key, const std::wstring& number,
+                      const std::vector<ColumnValue>& changes, std::wstring_view failure, Refused refused) {
+    if (preview_) {
+        // What the save would write; nothing reaches the database.
+        AddRecords(pending_, now_ ? now_() : std::wstring(), key, number, row, changes);
+        Saved();
+        return;
+    }
+    try {
+        const std::vector<JournalRecord> records = SaveRow(row, key, number, changes, refused);
+        pending_.insert(pending_.end(), records.begin(), records.end());
+        Saved();
+    } catch (const std::exception& e) {
+        Problem(std::wstring(failure) + L"! Fel: " + MessageOf(e));
+        ++failedSaves_;
+    }
+}
+
+// A database may refuse a value derived from the personal number (a birth
+// date its date column does not take, check digits too long for their
+// column): the names, address and status must not stay stale for it, so
+// the row is saved once more without those columns. Only a refused value is
+// tried again: a lock that was waited for in vain, a row changed by someone
+// else or a shared key would fail the same way. The journal's records of
+// what was saved.
+std::vector<JournalRecord> RunBatches::SaveRow(PatientRow& row, const std::wstring& key, const std::wstring& number,
+                                               const std::vector<ColumnValue>& changes, Refused refused) {
+    std::vector<JournalRecord> records;
+    AddRecords(records, now_ ? now_() : std::wstring(), key, number, row, changes);  // the values as read
+    try {
+        row.SaveValues(changes);
+        return records;
+    } catch (const DuplicateKeyError&) {
+        throw;
+    } catch (const Error& e) {
+        if (refused != Refused::LeavesOutDerivedColumns || !IsRefusedValue(e.message())) throw;
+        std::vector<ColumnValue> rest;
+        for (const auto& change : changes)
+            if (!IsFromPersonalNumber(change.first)) rest.push_back(change);
+        if (rest.size() == changes.size()) throw;
+        std::erase_if(records, [](const JournalRecord& r) { return IsFromPersonalNumber(r.column); });
+        row.SaveValues(rest);
+        return records;
+    }
+}
+
+void RunBatches::Close() {
+    try {
+        if (!preview_ && anySaved_ && db_.InTransaction()) {
+            db_.Commit();
+            WriteJournal();
+        } else {
+            if (db_.InTransaction()) db_.Rollback();
+            if (preview_ && !outcome_.stopped) WriteJournal();
+        }
+    } catch (const std::exception& e) {
+        Stop(kTransactionFailed + MessageOf(e));
+    }
+}
+
+}  // namespace tolmar
