@@ -18,8 +18,8 @@ bool Write(const std::optional<DWORD>& value) {
         const LSTATUS status = RegDeleteValueW(key.get(), kLogPixels);
         return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
     }
-    return RegSetValueExW(key.get(), kLogPixels, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*value),
-                          sizeof(DWORD)) == ERROR_SUCCESS;
+    return RegSetValueExW(key.get(), kLogPixels, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*value), sizeof(DWORD)) ==
+           ERROR_SUCCESS;
 }
 
 }  // namespace

@@ -18,14 +18,13 @@ TEST(FormLayout, ScalesValuesRoundingToTheNearestPixel) {
         int value, dpi, expected;
     };
     const Case cases[] = {
-        {183, 96, 183}, {183, 144, 275},  // 274.5 rounds up
-        {107, 144, 161}, {13, 120, 16},   // 16.25
-        {56, 120, 70},   {21, 144, 32},   // 31.5
+        {183, 96, 183},  {183, 144, 275},                 // 274.5 rounds up
+        {107, 144, 161}, {13, 120, 16},                   // 16.25
+        {56, 120, 70},   {21, 144, 32},                   // 31.5
         {0, 192, 0},     {386, 192, 772}, {-5, 144, -8},  // halves away from zero, as MulDiv
-        {73, 72, 55},                     // below 96 DPI too
+        {73, 72, 55},                                     // below 96 DPI too
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Scale(c.value, c.dpi), c.expected) << c.value << " at " << c.dpi;
+    for (const Case& c : cases) EXPECT_EQ(Scale(c.value, c.dpi), c.expected) << c.value << " at " << c.dpi;
 }
 
 TEST(FormLayout, ScalesEdgesSoThatNeighboursStillTouch) {
@@ -66,17 +65,50 @@ TEST(FormLayout, MakesRoomForTextsWiderThanTheirControls) {
     };
     const Rect labelA{10, 10, 50, 13}, labelB{10, 40, 50, 13}, fieldA{64, 8, 150, 21}, fieldB{64, 38, 150, 21},
         button{220, 8, 70, 25}, group{4, 0, 292, 70}, bottom{10, 170, 70, 25};
+    // clang-format off: one case a row
     const Case cases[] = {
-        {"every text fits: nothing moves", SmallForm(50, 30), {300, 200}, labelA, labelB, fieldA, fieldB, button,
-         group, bottom},
+        {"every text fits: nothing moves",
+         SmallForm(50, 30),
+         {300, 200},
+         labelA,
+         labelB,
+         fieldA,
+         fieldB,
+         button,
+         group,
+         bottom},
         {"one label 9 too wide: its column widens, the fields and the button move, the group and the window widen",
-         SmallForm(40, 59), {309, 200}, {10, 10, 59, 13}, {10, 40, 59, 13}, {73, 8, 150, 21}, {73, 38, 150, 21},
-         {229, 8, 70, 25}, {4, 0, 301, 70}, bottom},
-        {"both labels too wide: the wider one decides", SmallForm(57, 62), {312, 200}, {10, 10, 62, 13},
-         {10, 40, 62, 13}, {76, 8, 150, 21}, {76, 38, 150, 21}, {232, 8, 70, 25}, {4, 0, 304, 70}, bottom},
-        {"a label and the button too wide: each makes its own room", SmallForm(55, 0, 80), {315, 200},
-         {10, 10, 55, 13}, {10, 40, 55, 13}, {69, 8, 150, 21}, {69, 38, 150, 21}, {225, 8, 80, 25}, {4, 0, 307, 70}, bottom},
+         SmallForm(40, 59),
+         {309, 200},
+         {10, 10, 59, 13},
+         {10, 40, 59, 13},
+         {73, 8, 150, 21},
+         {73, 38, 150, 21},
+         {229, 8, 70, 25},
+         {4, 0, 301, 70},
+         bottom},
+        {"both labels too wide: the wider one decides",
+         SmallForm(57, 62),
+         {312, 200},
+         {10, 10, 62, 13},
+         {10, 40, 62, 13},
+         {76, 8, 150, 21},
+         {76, 38, 150, 21},
+         {232, 8, 70, 25},
+         {4, 0, 304, 70},
+         bottom},
+        {"a label and the button too wide: each makes its own room",
+         SmallForm(55, 0, 80),
+         {315, 200},
+         {10, 10, 55, 13},
+         {10, 40, 55, 13},
+         {69, 8, 150, 21},
+         {69, 38, 150, 21},
+         {225, 8, 80, 25},
+         {4, 0, 307, 70},
+         bottom},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const Form out = MakeRoom(c.form);
@@ -97,11 +129,11 @@ TEST(FormLayout, TwoColumnsOfLabelsKeepTheirFieldsInOneColumn) {
     // (24..80), all fields at 80.
     Form form{{386, 200},
               {
-                  {1, {16, 19, 60, 13}, 77},   // "Last msg:" 17 too wide
+                  {1, {16, 19, 60, 13}, 77},  // "Last msg:" 17 too wide
                   {2, {80, 16, 201, 21}, 0},
                   {3, {24, 103, 56, 13}, 91},  // "Alla fnamn:" 35 too wide
                   {4, {80, 100, 289, 21}, 0},
-                  {5, {8, 80, 369, 100}, 0},   // the group box
+                  {5, {8, 80, 369, 100}, 0},  // the group box
               }};
     const Form out = MakeRoom(form);
     EXPECT_EQ(Find(out, 1)->rect, (Rect{16, 19, 77, 13}));

@@ -94,9 +94,9 @@ UniqueGdiObject CreateDialogFont(const DialogFont& font, UINT dpi) {
 }
 
 UniqueGdiObject CreatePixelFont(const wchar_t* face, int pixels, UINT dpi) {
-    return UniqueGdiObject(CreateFontW(-layout::Scale(pixels, static_cast<int>(dpi)), 0, 0, 0, FW_NORMAL, FALSE,
-                                       FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                       DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, face));
+    return UniqueGdiObject(CreateFontW(-layout::Scale(pixels, static_cast<int>(dpi)), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                       FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                       DEFAULT_PITCH | FF_SWISS, face));
 }
 
 int NeededTextWidth(HWND control, UINT dpi) {
@@ -118,7 +118,8 @@ int NeededTextWidth(HWND control, UINT dpi) {
         if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)
             margin = 2 * layout::Scale(kButtonTextMargin, static_cast<int>(dpi));
         else if (type == BS_GROUPBOX)
-            margin = 2 * layout::Scale(kButtonTextMargin + 4, static_cast<int>(dpi));  // the frame's corner beside the caption
+            margin = 2 * layout::Scale(kButtonTextMargin + 4,
+                                       static_cast<int>(dpi));  // the frame's corner beside the caption
         else
             return 0;
     }
@@ -171,8 +172,7 @@ layout::Form LayOutForDpi(HWND dialog, const layout::Form& form96, HFONT font, U
     SetWindowPos(dialog, nullptr, x, y, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
     // A window on the screen is drawn anew, the dialog first, then its
     // controls over it (one still hidden is drawn when it is shown).
-    if (IsWindowVisible(dialog))
-        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    if (IsWindowVisible(dialog)) RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     return form;
 }
 

@@ -109,13 +109,29 @@ std::vector<Fit> TextsOf(HWND dialog, UINT dpi) {
 }
 
 const Window kWindows[] = {
-    {"the progress window", IDD_PROGRESS_WINDOW, {183, 107}, kProgressWindowFont, SetProgressWindowTexts,
+    {"the progress window",
+     IDD_PROGRESS_WINDOW,
+     {183, 107},
+     kProgressWindowFont,
+     SetProgressWindowTexts,
      [](HWND w, HFONT f, UINT dpi) { LayOutProgressWindow(w, f, dpi); }},
-    {"the test form", IDD_TESTFORM, {386, 434}, kTestFormFont, SetTestFormTexts,
+    {"the test form",
+     IDD_TESTFORM,
+     {386, 434},
+     kTestFormFont,
+     SetTestFormTexts,
      [](HWND w, HFONT f, UINT dpi) { LayOutTestForm(w, f, dpi); }},
-    {"the XML viewer", IDD_XMLVIEWER, {661, 556}, kXmlViewerFont, [](HWND) {},
+    {"the XML viewer",
+     IDD_XMLVIEWER,
+     {661, 556},
+     kXmlViewerFont,
+     [](HWND) {},
      [](HWND w, HFONT f, UINT dpi) { LayOutXmlViewer(w, f, dpi); }},
-    {"the data-link chooser", IDD_DATAPROVIDERS, {209, 250}, kDataProvidersFont, SetDataProvidersTexts,
+    {"the data-link chooser",
+     IDD_DATAPROVIDERS,
+     {209, 250},
+     kDataProvidersFont,
+     SetDataProvidersTexts,
      [](HWND w, HFONT f, UINT dpi) {
          const UniqueGdiObject list = CreatePixelFont(L"Tahoma", 13, dpi);
          LayOutDataProviders(w, f, static_cast<HFONT>(list.get()), dpi);
