@@ -20,11 +20,28 @@
 namespace tolmar::win {
 namespace {
 
-constexpr int kClientWidth = 183;
-constexpr int kClientHeight = 107;
-constexpr int kTextPanelWidth = 73;
-constexpr int kProgressPanelHeight = 18;
-constexpr int kStatusTextHeight = 13;
+// The window's layout at 96 DPI: a text panel left of a status panel with
+// the animation, and the progress bar along the bottom.
+const layout::Form kLayout96 = [] {
+    constexpr int width = 183, height = 107, textPanelWidth = 73, progressHeight = 18, statusTextHeight = 13;
+    constexpr int top = height - progressHeight, statusWidth = width - textPanelWidth;
+    return layout::Form{
+        {width, height},
+        {
+            {IDC_TEXT_PANEL, {0, 0, textPanelWidth, top}},
+            {IDC_SEARCHING_TEXT, {5, 3, 63, 83}},
+            {IDC_PROGRESS_LINES, {84, 32, 89, 41}},  // outside the text panel's width: never visible
+            {IDC_STATUS_PANEL, {textPanelWidth, 0, statusWidth, top}},
+            // The version, and during a run its counts: over the animation,
+            // which gives up a line when the text needs two.
+            {IDC_STATUS_TEXT, {textPanelWidth + 1, 1, statusWidth - 2, statusTextHeight}, 0, false,
+             IDC_SEARCH_ANIMATION},
+            {IDC_SEARCH_ANIMATION,
+             {textPanelWidth + 1, 1 + statusTextHeight, statusWidth - 2, top - statusTextHeight - 2}},
+            {IDC_PROGRESS_PANEL, {0, top, width, progressHeight}},
+            {IDC_PROGRESS_BAR, {0, top, width, progressHeight}},
+        }};
+}();
 
 // Twelve spaces, the first sentence, 34 spaces, the second: the spaces break
 // the label into its two visual lines.
@@ -76,20 +93,28 @@ void ProcessPendingMessages() {
 
 TolmarForm::~TolmarForm() { session_.messages.SetUnattendedSink({}); }
 
-bool TolmarForm::Create(HWND owner) {
+bool RegisterProgressWindowClass() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW registered{sizeof(registered)};
-    if (!GetClassInfoExW(instance, kClassName, &registered)) {
-        WNDCLASSEXW wc{sizeof(wc)};
-        wc.lpfnWndProc = DefDlgProcW;
-        wc.cbWndExtra = DLGWINDOWEXTRA;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kClassName;
-        if (!RegisterClassExW(&wc)) return false;
-    }
-    hwnd_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS_WINDOW), owner, DialogProc,
+    if (GetClassInfoExW(instance, TolmarForm::kClassName, &registered)) return true;
+    WNDCLASSEXW wc{sizeof(wc)};
+    wc.lpfnWndProc = DefDlgProcW;
+    wc.cbWndExtra = DLGWINDOWEXTRA;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = TolmarForm::kClassName;
+    return RegisterClassExW(&wc) != 0;
+}
+
+void SetProgressWindowTexts(HWND window) {
+    SetDlgItemTextW(window, IDC_SEARCHING_TEXT, kSearchingText.c_str());
+    SetDlgItemTextW(window, IDC_STATUS_TEXT, kVersionCaption);
+}
+
+bool TolmarForm::Create(HWND owner) {
+    if (!RegisterProgressWindowClass()) return false;
+    hwnd_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS_WINDOW), owner, DialogProc,
                                reinterpret_cast<LPARAM>(this));
     return hwnd_ != nullptr;
 }
@@ -106,8 +131,18 @@ INT_PTR CALLBACK TolmarForm::DialogProc(HWND hwnd, UINT message, WPARAM wParam, 
             self = reinterpret_cast<TolmarForm*>(lParam);
             SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
             self->hwnd_ = hwnd;
-            self->LayOut();
+            SetProgressWindowTexts(hwnd);
+            self->LayOut(DpiOf(hwnd));
             self->OnCreate();
+            return TRUE;
+        case WM_DPICHANGED:
+            // Moved to a screen of another scale: laid out anew for it, at
+            // the place the system suggests.
+            if (self) {
+                const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+                const POINT topLeft{suggested->left, suggested->top};
+                self->LayOut(HIWORD(wParam), &topLeft);
+            }
             return TRUE;
         case WM_SHOWWINDOW:
             if (self && wParam) self->OnFirstShow();
@@ -127,24 +162,14 @@ INT_PTR CALLBACK TolmarForm::DialogProc(HWND hwnd, UINT message, WPARAM wParam, 
     }
 }
 
-void TolmarForm::LayOut() {
-    SizeClientCentred(hwnd_, kClientWidth, kClientHeight);
+void LayOutProgressWindow(HWND window, HFONT font, UINT dpi, const POINT* topLeft) {
+    LayOutForDpi(window, kLayout96, font, dpi, topLeft);
+}
 
-    const int top = kClientHeight - kProgressPanelHeight;
-    const int statusPanelWidth = kClientWidth - kTextPanelWidth;
-    auto place = [this](int id, int x, int y, int w, int h) { PlaceControl(hwnd_, id, x, y, w, h); };
-    place(IDC_TEXT_PANEL, 0, 0, kTextPanelWidth, top);
-    place(IDC_SEARCHING_TEXT, 5, 3, 63, 83);
-    place(IDC_PROGRESS_LINES, 84, 32, 89, 41);  // outside the text panel's width: never visible
-    place(IDC_STATUS_PANEL, kTextPanelWidth, 0, statusPanelWidth, top);
-    place(IDC_STATUS_TEXT, kTextPanelWidth + 1, 1, statusPanelWidth - 2, kStatusTextHeight);
-    place(IDC_SEARCH_ANIMATION, kTextPanelWidth + 1, 1 + kStatusTextHeight, statusPanelWidth - 2,
-          top - kStatusTextHeight - 2);
-    place(IDC_PROGRESS_PANEL, 0, top, kClientWidth, kProgressPanelHeight);
-    place(IDC_PROGRESS_BAR, 0, top, kClientWidth, kProgressPanelHeight);
-
-    SetDlgItemTextW(hwnd_, IDC_SEARCHING_TEXT, kSearchingText.c_str());
-    SetDlgItemTextW(hwnd_, IDC_STATUS_TEXT, kVersionCaption);
+void TolmarForm::LayOut(UINT dpi, const POINT* topLeft) {
+    UniqueGdiObject font = CreateDialogFont(kProgressWindowFont, dpi);
+    LayOutProgressWindow(hwnd_, static_cast<HFONT>(font.get()), dpi, topLeft);
+    font_ = std::move(font);  // the controls use the new font from here on
 }
 
 void TolmarForm::OnCreate() {

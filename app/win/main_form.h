@@ -12,6 +12,8 @@
 
 #include "app/options.h"
 #include "app/run_lines.h"
+#include "tools/win/layout.h"
+#include "tools/win/unique.h"
 
 namespace tolmar::win {
 
@@ -58,7 +60,8 @@ public:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void OnCreate();
-    void LayOut();
+    // At `dpi`, centred on the screen or with its top left at `*topLeft`.
+    void LayOut(UINT dpi, const POINT* topLeft = nullptr);
     void OnFirstShow();
     void OnStartTimer();
     void Dispatch();
@@ -69,6 +72,7 @@ private:
 
     Session& session_;
     HWND hwnd_ = nullptr;
+    UniqueGdiObject font_;  // the window's font at its DPI
     bool firstShow_ = false;
     int exitCode_ = 0;
     StartPlan start_;
@@ -76,6 +80,20 @@ private:
     RunLines lines_;  // the errors file's lines; the progress list shows the run's
     bool linesToList_ = false;
 };
+
+// Registers the progress window's class (IDD_PROGRESS_WINDOW names it)
+// unless it is registered; false when it cannot be.
+bool RegisterProgressWindowClass();
+// Sets the progress window's texts: the searching text and the version.
+void SetProgressWindowTexts(HWND window);
+
+// The progress window's font, as its dialog template names it.
+inline constexpr DialogFont kProgressWindowFont{L"MS Shell Dlg", 8};
+
+// Places the progress window's controls and sizes it for `dpi`, with `font`
+// (made for that DPI): its 96-DPI layout scaled, and widened where a text
+// needs it. Centred on the screen, or with its top left at `*topLeft`.
+void LayOutProgressWindow(HWND window, HFONT font, UINT dpi, const POINT* topLeft = nullptr);
 
 // Handles every window message waiting in the queue, so windows repaint
 // during long work on this thread. A WM_QUIT seen here is put back.

@@ -1,5 +1,6 @@
 #include "app/win/test_form.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "app/win/resource.h"
@@ -7,14 +8,13 @@
 #include "register/win/person_lookup.h"
 #include "register/win/register_session.h"
 #include "tools/win/layout.h"
+#include "tools/win/unique.h"
 
 namespace tolmar::win {
 namespace {
 
-constexpr int kFormClientWidth = 386;
-constexpr int kFormClientHeight = 434;
-constexpr int kViewerClientWidth = 661;
-constexpr int kViewerClientHeight = 556;
+constexpr layout::Size kFormClient{386, 434};
+constexpr layout::Size kViewerClient{661, 556};
 constexpr int kEditHeight = 21;
 constexpr int kButtonHeight = 25;
 constexpr int kLabelHeight = 13;
@@ -50,35 +50,51 @@ std::wstring TextOf(HWND dialog, int id) {
     return text;
 }
 
-void LayOutTestForm(HWND dialog) {
-    SizeClientCentred(dialog, kFormClientWidth, kFormClientHeight);
+// The form's layout at 96 DPI: the return code and the number at the top,
+// the person's fields in a group box, the buttons under a rule.
+const layout::Form kLayout96 = [] {
+    layout::Form form{kFormClient, {}};
+    auto add = [&form](int id, layout::Rect r) { form.items.push_back({id, r}); };
     int label = IDC_LABEL_FIRST;
-    PlaceControl(dialog, label++, 16, 19, 60, kLabelHeight);
-    PlaceControl(dialog, IDC_RETURN_CODE, 80, 16, 201, kEditHeight);
-    PlaceControl(dialog, label++, 16, 51, 60, kLabelHeight);
-    PlaceControl(dialog, IDC_PERSONAL_NUMBER, 80, 48, 201, kEditHeight);
-    PlaceControl(dialog, IDC_SEARCH, 288, 46, 75, kButtonHeight);
-    PlaceControl(dialog, IDC_PERSON_GROUP, kGroupLeft, kGroupTop, 369, 305);
+    add(label++, {16, 19, 60, kLabelHeight});
+    add(IDC_RETURN_CODE, {80, 16, 201, kEditHeight});
+    add(label++, {16, 51, 60, kLabelHeight});
+    add(IDC_PERSONAL_NUMBER, {80, 48, 201, kEditHeight});
+    add(IDC_SEARCH, {288, 46, 75, kButtonHeight});
+    add(IDC_PERSON_GROUP, {kGroupLeft, kGroupTop, 369, 305});
     for (const PersonField& f : kPersonFields) {
-        const int labelId = label++;
-        PlaceControl(dialog, labelId, kGroupLeft + 16, kGroupTop + f.top + 3, 56, kLabelHeight);
-        SetDlgItemTextW(dialog, labelId, f.label);
-        PlaceControl(dialog, f.id, kGroupLeft + 72, kGroupTop + f.top, f.width, kEditHeight);
+        add(label++, {kGroupLeft + 16, kGroupTop + f.top + 3, 56, kLabelHeight});
+        add(f.id, {kGroupLeft + 72, kGroupTop + f.top, f.width, kEditHeight});
     }
-    PlaceControl(dialog, IDC_BUTTON_RULE, 8, 392, 369, 2);
-    PlaceControl(dialog, IDC_SHOW_XML, 15, 403, 75, kButtonHeight);
-    PlaceControl(dialog, IDC_QUIT, 288, 403, 75, kButtonHeight);
-    SetDlgItemTextW(dialog, IDC_SEARCH, L"&Sök");
-    SetDlgItemTextW(dialog, IDC_QUIT, L"&Avsluta");
-    SetDlgItemTextW(dialog, IDC_RETURN_CODE, L"<Not defined>");
+    add(IDC_BUTTON_RULE, {8, 392, 369, 2});
+    add(IDC_SHOW_XML, {15, 403, 75, kButtonHeight});
+    add(IDC_QUIT, {288, 403, 75, kButtonHeight});
+    return form;
+}();
+
+// What one showing of the form works with.
+struct TestFormState {
+    RegisterSession& session;
+    UniqueGdiObject font;  // the form's font at its DPI
+};
+
+TestFormState& StateOf(HWND dialog) {
+    return *reinterpret_cast<TestFormState*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
+
+// Lays the form or the viewer out anew at `dpi` with a font made for that
+// DPI, which `font` keeps while the window uses it.
+void LayOut(HWND dialog, UniqueGdiObject& font, const DialogFont& face, UINT dpi, const POINT* topLeft,
+            void (*layOut)(HWND, HFONT, UINT, const POINT*)) {
+    UniqueGdiObject made = CreateDialogFont(face, dpi);
+    layOut(dialog, static_cast<HFONT>(made.get()), dpi, topLeft);
+    font = std::move(made);  // the controls use the new font from here on
+}
+
+// The session the form was shown with.
+RegisterSession& SessionOf(HWND dialog) { return StateOf(dialog).session; }
 
 // The search of "&Sök" (and Enter): the number exactly as typed.
-// The session the form was shown with.
-RegisterSession& SessionOf(HWND dialog) {
-    return *reinterpret_cast<RegisterSession*>(GetWindowLongPtrW(dialog, DWLP_USER));
-}
-
 void OnSearch(HWND dialog) {
     HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     SetDlgItemTextW(dialog, IDC_RETURN_CODE, L"");
@@ -97,9 +113,18 @@ INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     switch (message) {
         case WM_INITDIALOG:
             SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-            LayOutTestForm(dialog);
+            SetTestFormTexts(dialog);
+            LayOut(dialog, StateOf(dialog).font, kTestFormFont, DpiOf(dialog), nullptr, LayOutTestForm);
             SetFocus(GetDlgItem(dialog, IDC_PERSONAL_NUMBER));
             return FALSE;  // the focus is set
+        case WM_DPICHANGED: {
+            // Moved to a screen of another scale: laid out anew for it, at
+            // the place the system suggests.
+            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+            const POINT topLeft{suggested->left, suggested->top};
+            LayOut(dialog, StateOf(dialog).font, kTestFormFont, HIWORD(wParam), &topLeft, LayOutTestForm);
+            return TRUE;
+        }
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
                 case IDC_SEARCH:
@@ -118,21 +143,39 @@ INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     }
 }
 
+// What one showing of the viewer works with.
+struct XmlViewerState {
+    const std::wstring& text;
+    UniqueGdiObject font;  // the viewer's font at its DPI
+};
+
 INT_PTR CALLBACK XmlViewerProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
-            SizeClientCentred(dialog, kViewerClientWidth, kViewerClientHeight);
-            PlaceControl(dialog, IDC_XML_TEXT, 0, 0, kViewerClientWidth, kViewerClientHeight);
-            const auto* text = reinterpret_cast<const std::wstring*>(lParam);
-            SetDlgItemTextW(dialog, IDC_XML_TEXT, WithCrLf(*text).c_str());
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            auto* state = reinterpret_cast<XmlViewerState*>(lParam);
+            LayOut(dialog, state->font, kXmlViewerFont, DpiOf(dialog), nullptr, LayOutXmlViewer);
+            SetDlgItemTextW(dialog, IDC_XML_TEXT, WithCrLf(state->text).c_str());
             // The text opens at its start, not all selected.
             HWND memo = GetDlgItem(dialog, IDC_XML_TEXT);
             SetFocus(memo);
             SendMessageW(memo, EM_SETSEL, 0, 0);
             return FALSE;  // the focus is set
         }
+        case WM_DPICHANGED: {
+            // The viewer can be sized: it takes the suggested rectangle as it
+            // is, and its field follows in WM_SIZE.
+            auto* state = reinterpret_cast<XmlViewerState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+            UniqueGdiObject made = CreateDialogFont(kXmlViewerFont, HIWORD(wParam));
+            SendMessageW(GetDlgItem(dialog, IDC_XML_TEXT), WM_SETFONT, reinterpret_cast<WPARAM>(made.get()), TRUE);
+            state->font = std::move(made);
+            const auto* r = reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(dialog, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            return TRUE;
+        }
         case WM_SIZE:
-            PlaceControl(dialog, IDC_XML_TEXT, 0, 0, LOWORD(lParam), HIWORD(lParam));
+            PlaceControl(dialog, IDC_XML_TEXT, {0, 0, LOWORD(lParam), HIWORD(lParam)});
             InvalidateRect(dialog, nullptr, TRUE);
             return TRUE;
         case WM_COMMAND:
@@ -147,6 +190,40 @@ INT_PTR CALLBACK XmlViewerProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 }
 
 }  // namespace
+
+void SetTestFormTexts(HWND dialog) {
+    int label = IDC_LABEL_FIRST + 2;
+    for (const PersonField& f : kPersonFields) SetDlgItemTextW(dialog, label++, f.label);
+    SetDlgItemTextW(dialog, IDC_SEARCH, L"&Sök");
+    SetDlgItemTextW(dialog, IDC_QUIT, L"&Avsluta");
+    SetDlgItemTextW(dialog, IDC_RETURN_CODE, L"<Not defined>");
+}
+
+void LayOutTestForm(HWND dialog, HFONT font, UINT dpi, const POINT* topLeft) {
+    LayOutForDpi(dialog, kLayout96, font, dpi, topLeft);
+}
+
+void LayOutXmlViewer(HWND dialog, HFONT font, UINT dpi, const POINT* topLeft) {
+    const layout::Form form96{kViewerClient, {{IDC_XML_TEXT, {0, 0, kViewerClient.w, kViewerClient.h}}}};
+    LayOutForDpi(dialog, form96, font, dpi, topLeft);
+    // At a large scale on a small screen the viewer would be bigger than the
+    // screen: it is made to fit (it can be sized), its field filling it.
+    MONITORINFO monitor{sizeof(monitor)};
+    RECT frame{};
+    if (!GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor) ||
+        !GetWindowRect(dialog, &frame))
+        return;
+    const RECT& work = monitor.rcWork;
+    const int w = static_cast<int>(std::min(frame.right - frame.left, work.right - work.left));
+    const int h = static_cast<int>(std::min(frame.bottom - frame.top, work.bottom - work.top));
+    if (w == frame.right - frame.left && h == frame.bottom - frame.top) return;
+    const int x = topLeft ? topLeft->x : work.left + (work.right - work.left - w) / 2;
+    const int y = topLeft ? topLeft->y : work.top + (work.bottom - work.top - h) / 2;
+    SetWindowPos(dialog, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    GetClientRect(dialog, &client);
+    PlaceControl(dialog, IDC_XML_TEXT, {0, 0, client.right, client.bottom});
+}
 
 std::wstring WithCrLf(const std::wstring& text) {
     std::wstring out;
@@ -166,13 +243,15 @@ std::wstring WithCrLf(const std::wstring& text) {
 }
 
 void ShowTestForm(HWND owner, RegisterSession& registerSession) {
+    TestFormState state{registerSession, {}};
     DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_TESTFORM), owner, TestFormProc,
-                    reinterpret_cast<LPARAM>(&registerSession));
+                    reinterpret_cast<LPARAM>(&state));
 }
 
 void ShowXmlViewer(HWND owner, const std::wstring& text) {
+    XmlViewerState state{text, {}};
     DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_XMLVIEWER), owner, XmlViewerProc,
-                    reinterpret_cast<LPARAM>(&text));
+                    reinterpret_cast<LPARAM>(&state));
 }
 
 }  // namespace tolmar::win

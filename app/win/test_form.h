@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "tools/win/layout.h"
+
 namespace tolmar::win {
 
 class RegisterSession;
@@ -16,6 +18,19 @@ void ShowTestForm(HWND owner, RegisterSession& registerSession);
 
 // Shows `text` (the returned-XML store's) in the viewer, modally.
 void ShowXmlViewer(HWND owner, const std::wstring& text);
+
+// The fonts of the form and the viewer, as their dialog templates name them.
+inline constexpr DialogFont kTestFormFont{L"MS Sans Serif", 8};
+inline constexpr DialogFont kXmlViewerFont{L"Tahoma", 8};
+
+// Place the controls of the form (IDD_TESTFORM, its texts set) and of the
+// viewer (IDD_XMLVIEWER) and size the window for `dpi`, with `font` (made
+// for that DPI): the 96-DPI layout scaled, and widened where a text needs
+// it. Centred on the screen, or with the top left at `*topLeft`.
+void LayOutTestForm(HWND dialog, HFONT font, UINT dpi, const POINT* topLeft = nullptr);
+void LayOutXmlViewer(HWND dialog, HFONT font, UINT dpi, const POINT* topLeft = nullptr);
+// Sets the form's texts that its template leaves empty.
+void SetTestFormTexts(HWND dialog);
 
 // The text as a multi-line edit field shows it: every line break as CR LF.
 std::wstring WithCrLf(const std::wstring& text);

@@ -2,6 +2,7 @@
 // driven as an operator does against the register simulator.
 #include "harness.h"
 #include "host_windows.h"
+#include "screen_scale.h"
 
 namespace {
 
@@ -99,6 +100,31 @@ TEST_F(TestModeSearch, AFoundPersonFillsEveryFieldAndLaterFailuresLeaveThem) {
     EXPECT_EQ(run_.WaitForExit(), 0u);
 }
 
+// At 150 % display scale (LogPixels 144) the form is laid out anew, and a
+// lookup still fills every field.
+TEST(TestMode, AtOneAndAHalfTimesTheScaleAFoundPersonStillFillsEveryField) {
+    const ScreenScale scale(144);
+    ASSERT_TRUE(scale.ok());
+    SimulatorSession sim;
+    ASSERT_TRUE(sim.Ready());
+    ProgramRun run({.args = {L"TEST_MODE"}});
+    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
+    auto testForm = StartTestForm(run);
+    ASSERT_TRUE(testForm);
+    RECT client{};
+    ASSERT_TRUE(GetClientRect(testForm->hwnd(), &client));
+    EXPECT_GE(client.right, 386 * 1.4) << "the form runs at 144 DPI";
+
+    std::wstring code;
+    ASSERT_TRUE(testForm->SetNumber(kJohansson));
+    ASSERT_TRUE(testForm->Search(SearchBy::Button, code));
+    EXPECT_EQ(code, L"0");
+    const auto found = testForm->Fields();
+    EXPECT_EQ(found, kJohanssonFields) << Describe(found);
+    ASSERT_TRUE(testForm->PressEsc());
+    EXPECT_EQ(run.WaitForExit(), 0u);
+}
+
 TEST_F(TestModeSearch, ANumberTypedWithAHyphenIsSentAsTyped) {
     ASSERT_TRUE(testForm_->TypeNumber(L"19450101-1234"));
     std::wstring code;
@@ -141,6 +167,26 @@ TEST(DISABLED_Pictures, TestFormWithAFoundPersonAndTheViewer) {
                                     &ignored));
     ASSERT_TRUE(TakePicture(L"xml-viewer", *viewer));
     ASSERT_TRUE(testForm->CloseViewer(*viewer));
+    ASSERT_TRUE(testForm->PressEsc());
+    EXPECT_EQ(run.WaitForExit(), 0u);
+}
+
+// The form with a found person at 150 % display scale.
+TEST(DISABLED_Pictures, TestFormAtOneAndAHalfTimesTheScale) {
+    const ScreenScale scale(144);
+    ASSERT_TRUE(scale.ok());
+    SimulatorSession sim;
+    ASSERT_TRUE(sim.Ready());
+    ProgramRun run({.args = {L"TEST_MODE"}});
+    ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", RegisterIni{}.Text()));
+    auto testForm = StartTestForm(run);
+    ASSERT_TRUE(testForm);
+    ASSERT_TRUE(testForm->TypeNumber(kJohansson));
+    std::wstring code;
+    ASSERT_TRUE(testForm->Search(SearchBy::Enter, code));
+    ASSERT_EQ(code, L"0");
+    ASSERT_EQ(testForm->Fields(), kJohanssonFields);
+    ASSERT_TRUE(TakePicture(L"test-form-150", testForm->hwnd()));
     ASSERT_TRUE(testForm->PressEsc());
     EXPECT_EQ(run.WaitForExit(), 0u);
 }

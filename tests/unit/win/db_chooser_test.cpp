@@ -9,6 +9,7 @@
 #include "tools/text.h"
 #include "tools/win/db/data_providers_dialog.h"
 #include "tools/win/db/data_providers_resource.h"
+#include "tools/win/layout.h"
 #include "tools/win/registry.h"
 #include "tools/win/system_text.h"
 #include "win_test_support.h"
@@ -373,6 +374,62 @@ TEST_F(DbChooser, EditOpensTheSelectedFileAndDeleteAsksFirst) {
     EXPECT_FALSE(win::FileExists((links_ / L"a.udl")));
     // the default setting keeps naming the deleted file
     EXPECT_EQ(ReadSetting(env_, L"DataProvider", L"DefaultDataProvider"), L"a.udl");
+}
+
+// Moved to a screen of 150 % and back (WM_DPICHANGED, as the system sends it
+// with the rectangle it suggests): the chooser is laid out anew each time at
+// the suggested place, with fonts and rows of that scale, and comes back to
+// exactly the layout it had.
+TEST_F(DbChooser, MovedToAScreenOfAnotherScaleItIsLaidOutAgain) {
+    Write(L"a.udl");
+    struct Seen {
+        RECT client{}, frame{};
+        LRESULT rowHeight = 0;
+        LONG listFont = 0, buttonFont = 0;
+    };
+    auto look = [](HWND dialog, HWND list) {
+        Seen seen;
+        GetClientRect(dialog, &seen.client);
+        GetWindowRect(dialog, &seen.frame);
+        seen.rowHeight = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof(font), &font);
+        seen.listFont = font.lfHeight;
+        GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(GetDlgItem(dialog, IDOK), WM_GETFONT, 0, 0)), sizeof(font),
+                   &font);
+        seen.buttonFont = font.lfHeight;
+        return seen;
+    };
+    auto moveTo = [](HWND dialog, UINT dpi, RECT suggested) {
+        DWORD_PTR ignored = 0;
+        if (!SendMessageTimeoutW(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested),
+                                 SMTO_NORMAL, 10000, &ignored))
+            throw std::runtime_error("the chooser does not answer");
+    };
+    Seen at96, at144, back;
+    const INT_PTR result = Show([&](UiDriver& ui, HWND dialog, HWND list) {
+        at96 = look(dialog, list);
+        moveTo(dialog, 144, RECT{100, 50, 100 + 400, 50 + 420});
+        at144 = look(dialog, list);
+        moveTo(dialog, 96, at96.frame);
+        back = look(dialog, list);
+        ui.Click(dialog, IDC_DP_CANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(at96.rowHeight, 17);
+    EXPECT_EQ(at96.listFont, -13);
+    EXPECT_EQ(at96.buttonFont, -11);
+    EXPECT_EQ(at144.rowHeight, 26);
+    EXPECT_EQ(at144.listFont, -20);
+    EXPECT_EQ(at144.buttonFont, -16);
+    EXPECT_EQ(at144.frame.left, 100);
+    EXPECT_EQ(at144.frame.top, 50);
+    EXPECT_GE(at144.client.right, 209 * 3 / 2);
+    EXPECT_GE(at144.client.bottom, 250 * 3 / 2);
+    EXPECT_TRUE(EqualRect(&back.client, &at96.client));
+    EXPECT_TRUE(EqualRect(&back.frame, &at96.frame));
+    EXPECT_EQ(back.rowHeight, 17);
+    EXPECT_EQ(back.listFont, -13);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "tools/error.h"
 #include "tools/file_mask.h"
 #include "tools/win/db/data_providers_resource.h"
+#include "tools/win/layout.h"
 #include "tools/win/messages_win.h"
 #include "tools/win/registry.h"
 #include "tools/win/system_text.h"
@@ -20,10 +21,8 @@
 namespace tolmar::win {
 namespace {
 
-constexpr int kClientWidth = 209;
-constexpr int kClientHeight = 250;
-constexpr int kRowHeight = 17;
-constexpr int kListFontHeight = 13;  // Tahoma 10 point
+constexpr int kRowHeight = 17;       // at 96 DPI
+constexpr int kListFontHeight = 13;  // Tahoma 10 point at 96 DPI
 constexpr std::wstring_view kSection = db::kDataProviderSection;
 constexpr const wchar_t* kNoSelectionText = L"Välj en DataProvider först!";
 
@@ -32,7 +31,8 @@ struct DialogState {
     DataProvidersDialogData& data;
     Environment& env;
     UserMessages& messages;
-    UniqueGdiObject listFont;
+    UniqueGdiObject dialogFont;  // the dialog's font at its DPI
+    UniqueGdiObject listFont;    // the list's rows at its DPI
     // The file last added or opened for editing: the user comes back from the
     // editor to it, so it stays selected when the list is refilled.
     std::optional<std::wstring> touched;
@@ -87,25 +87,32 @@ std::optional<std::wstring> SelectedRow(HWND dialog, UserMessages& messages) {
     return RowText(list, static_cast<int>(row));
 }
 
-void LayOut(HWND dialog) {
-    RECT frame{0, 0, kClientWidth, kClientHeight};
-    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    struct Place {
-        int id, x, y, w, h;
-    };
-    const Place places[] = {
-        {IDC_DP_BUTTON_PANEL, 0, 212, 209, 38},   {IDC_DP_OK, 54, 218, 75, 25}, {IDC_DP_CANCEL, 128, 218, 75, 25},
-        {IDC_DP_GROUP, 0, 0, 209, 212}, {IDC_DP_ACTION_PANEL, 2, 15, 205, 64},   {IDC_DP_ADD, 7, 19, 97, 25},
-        {IDC_DP_EDIT, 109, 19, 93, 25},  {IDC_DP_SET_DEFAULT, 7, 48, 97, 25},   {IDC_DP_DELETE, 109, 48, 93, 25},
-        {IDC_DP_LIST_LABEL, 2, 82, 205, 13},    {IDC_DP_LIST, 2, 96, 205, 114},
-    };
-    for (const Place& p : places) MoveWindow(GetDlgItem(dialog, p.id), p.x, p.y, p.w, p.h, FALSE);
-    SetDlgItemTextW(dialog, IDC_DP_SET_DEFAULT, L"Välj som standard");
-    SetDlgItemTextW(dialog, IDC_DP_ADD, L"Lägg till...");
+// The dialog's layout at 96 DPI: the group box with the action buttons in a
+// frame and the list, and OK and "Avbryt" in a frame below.
+const layout::Form kLayout96{
+    {209, 250},
+    {
+        {IDC_DP_BUTTON_PANEL, {0, 212, 209, 38}},
+        {IDC_DP_OK, {54, 218, 75, 25}},
+        {IDC_DP_CANCEL, {128, 218, 75, 25}},
+        {IDC_DP_GROUP, {0, 0, 209, 212}},
+        {IDC_DP_ACTION_PANEL, {2, 15, 205, 64}},
+        {IDC_DP_ADD, {7, 19, 97, 25}},
+        {IDC_DP_EDIT, {109, 19, 93, 25}},
+        {IDC_DP_SET_DEFAULT, {7, 48, 97, 25}},
+        {IDC_DP_DELETE, {109, 48, 93, 25}},
+        {IDC_DP_LIST_LABEL, {2, 82, 205, 13}},
+        {IDC_DP_LIST, {2, 96, 205, 114}},
+    }};
+
+// Lays the dialog out anew at `dpi`, with fonts made for it.
+void LayOut(HWND dialog, DialogState& state, UINT dpi, const POINT* topLeft) {
+    UniqueGdiObject dialogFont = CreateDialogFont(kDataProvidersFont, dpi);
+    UniqueGdiObject listFont = CreatePixelFont(L"Tahoma", kListFontHeight, dpi);
+    LayOutDataProviders(dialog, static_cast<HFONT>(dialogFont.get()), static_cast<HFONT>(listFont.get()), dpi,
+                        topLeft);
+    state.dialogFont = std::move(dialogFont);  // the controls use the new fonts from here on
+    state.listFont = std::move(listFont);
 }
 
 void DrawRow(const DRAWITEMSTRUCT& item, const DialogState& state) {
@@ -124,7 +131,8 @@ void DrawRow(const DRAWITEMSTRUCT& item, const DialogState& state) {
     const HGDIOBJ oldFont = SelectObject(dc, state.listFont.get());
     SetTextColor(dc, paint.text);
     SetBkMode(dc, TRANSPARENT);
-    TextOutW(dc, rect.left + 2, rect.top + 2, text.c_str(), static_cast<int>(text.size()));
+    const int inset = layout::Scale(2, static_cast<int>(DpiOf(item.hwndItem)));
+    TextOutW(dc, rect.left + inset, rect.top + inset, text.c_str(), static_cast<int>(text.size()));
     SelectObject(dc, oldFont);
     if (item.itemState & ODS_FOCUS) DrawFocusRect(dc, &rect);
 }
@@ -206,16 +214,23 @@ INT_PTR CALLBACK DataProvidersProc(HWND dialog, UINT message, WPARAM wParam, LPA
         case WM_INITDIALOG:
             state = reinterpret_cast<DialogState*>(lParam);
             SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-            LayOut(dialog);
-            state->listFont.reset(CreateFontW(-kListFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
-            SendMessageW(List(dialog), WM_SETFONT, reinterpret_cast<WPARAM>(state->listFont.get()), FALSE);
+            SetDataProvidersTexts(dialog);
+            LayOut(dialog, *state, DpiOf(dialog), nullptr);
+            return TRUE;
+        case WM_DPICHANGED:
+            // Moved to a screen of another scale: laid out anew for it, at
+            // the place the system suggests.
+            if (state) {
+                const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+                const POINT topLeft{suggested->left, suggested->top};
+                LayOut(dialog, *state, HIWORD(wParam), &topLeft);
+            }
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
             return TRUE;
         case WM_MEASUREITEM: {  // sent while the list is created, before WM_INITDIALOG
             auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
             if (measure->CtlID != IDC_DP_LIST) return FALSE;
-            measure->itemHeight = kRowHeight;
+            measure->itemHeight = static_cast<UINT>(layout::Scale(kRowHeight, static_cast<int>(DpiOf(dialog))));
             SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
             return TRUE;
         }
@@ -279,6 +294,18 @@ INT_PTR CALLBACK InputQueryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }
 
 }  // namespace
+
+void SetDataProvidersTexts(HWND dialog) {
+    SetDlgItemTextW(dialog, IDC_DP_SET_DEFAULT, L"Välj som standard");
+    SetDlgItemTextW(dialog, IDC_DP_ADD, L"Lägg till...");
+}
+
+void LayOutDataProviders(HWND dialog, HFONT dialogFont, HFONT listFont, UINT dpi, const POINT* topLeft) {
+    HWND list = List(dialog);
+    SendMessageW(list, LB_SETITEMHEIGHT, 0, layout::Scale(kRowHeight, static_cast<int>(dpi)));
+    LayOutForDpi(dialog, kLayout96, dialogFont, dpi, topLeft);
+    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(listFont), IsWindowVisible(dialog));
+}
 
 void OpenWithShell(HWND owner, const std::wstring& path, const std::wstring& folder) {
     ShellExecuteW(owner, L"open", path.c_str(), L"", folder.c_str(), SW_SHOWNORMAL);

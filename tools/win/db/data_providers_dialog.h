@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tools/environment.h"
+#include "tools/win/layout.h"
 #include "tools/win/messages_win.h"
 
 namespace tolmar::win {
@@ -37,6 +38,17 @@ struct DataProvidersDialogData {
 // (env.providerPart is then emptied and data.chosen set); IDCANCEL for every
 // other way of closing it. Throws Error when the dialog cannot be made.
 INT_PTR ShowDataProvidersDialog(HWND owner, Environment& env, UserMessages& messages, DataProvidersDialogData& data);
+
+// The chooser's font, as its dialog template names it.
+inline constexpr DialogFont kDataProvidersFont{L"Tahoma", 8};
+
+// Places the chooser's controls (IDD_DATAPROVIDERS, its texts set) and sizes
+// it for `dpi`, with `dialogFont` and the list's `listFont` (made for that
+// DPI): the 96-DPI layout and row height scaled, and widened where a text
+// needs it. Centred on the screen, or with its top left at `*topLeft`.
+void LayOutDataProviders(HWND dialog, HFONT dialogFont, HFONT listFont, UINT dpi, const POINT* topLeft = nullptr);
+// Sets the chooser's texts with Swedish letters, which its template leaves empty.
+void SetDataProvidersTexts(HWND dialog);
 
 // The text-input box: a caption, a prompt and one line of text. True when the
 // user confirmed; `text` then holds what was typed, unchanged.
