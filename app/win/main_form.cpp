@@ -167,8 +167,8 @@ void LayOutProgressWindow(HWND window, HFONT font, UINT dpi, const POINT* topLef
 }
 
 void TolmarForm::LayOut(UINT dpi, const POINT* topLeft) {
-    UniqueGdiObject font = CreateDialogFont(kProgressWindowFont, dpi);
-    LayOutProgressWindow(hwnd_, static_cast<HFONT>(font.get()), dpi, topLeft);
+    UniqueFont font = CreateDialogFont(kProgressWindowFont, dpi);
+    LayOutProgressWindow(hwnd_, font.get(), dpi, topLeft);
     font_ = std::move(font);  // the controls use the new font from here on
 }
 

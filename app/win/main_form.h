@@ -72,7 +72,7 @@ private:
 
     Session& session_;
     HWND hwnd_ = nullptr;
-    UniqueGdiObject font_;  // the window's font at its DPI
+    UniqueFont font_;  // the window's font at its DPI
     bool firstShow_ = false;
     int exitCode_ = 0;
     StartPlan start_;

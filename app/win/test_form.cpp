@@ -75,7 +75,7 @@ const layout::Form kLayout96 = [] {
 // What one showing of the form works with.
 struct TestFormState {
     RegisterSession& session;
-    UniqueGdiObject font;  // the form's font at its DPI
+    UniqueFont font;  // the form's font at its DPI
 };
 
 TestFormState& StateOf(HWND dialog) {
@@ -84,10 +84,10 @@ TestFormState& StateOf(HWND dialog) {
 
 // Lays the form or the viewer out anew at `dpi` with a font made for that
 // DPI, which `font` keeps while the window uses it.
-void LayOut(HWND dialog, UniqueGdiObject& font, const DialogFont& face, UINT dpi, const POINT* topLeft,
+void LayOut(HWND dialog, UniqueFont& font, const DialogFont& face, UINT dpi, const POINT* topLeft,
             void (*layOut)(HWND, HFONT, UINT, const POINT*)) {
-    UniqueGdiObject made = CreateDialogFont(face, dpi);
-    layOut(dialog, static_cast<HFONT>(made.get()), dpi, topLeft);
+    UniqueFont made = CreateDialogFont(face, dpi);
+    layOut(dialog, made.get(), dpi, topLeft);
     font = std::move(made);  // the controls use the new font from here on
 }
 
@@ -146,7 +146,7 @@ INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 // What one showing of the viewer works with.
 struct XmlViewerState {
     const std::wstring& text;
-    UniqueGdiObject font;  // the viewer's font at its DPI
+    UniqueFont font;  // the viewer's font at its DPI
 };
 
 INT_PTR CALLBACK XmlViewerProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -166,7 +166,7 @@ INT_PTR CALLBACK XmlViewerProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             // The viewer can be sized: it takes the suggested rectangle as it
             // is, and its field follows in WM_SIZE.
             auto* state = reinterpret_cast<XmlViewerState*>(GetWindowLongPtrW(dialog, DWLP_USER));
-            UniqueGdiObject made = CreateDialogFont(kXmlViewerFont, HIWORD(wParam));
+            UniqueFont made = CreateDialogFont(kXmlViewerFont, HIWORD(wParam));
             SendMessageW(GetDlgItem(dialog, IDC_XML_TEXT), WM_SETFONT, reinterpret_cast<WPARAM>(made.get()), TRUE);
             state->font = std::move(made);
             const auto* r = reinterpret_cast<const RECT*>(lParam);

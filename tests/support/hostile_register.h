@@ -24,6 +24,17 @@
 
 #include "tools/win/unique.h"
 
+namespace tolmar::win {
+
+// A Winsock socket, closed with closesocket (only the tests listen on sockets).
+struct SocketTraits {
+    static SOCKET Invalid() { return INVALID_SOCKET; }
+    static void Close(SOCKET s) { closesocket(s); }
+};
+using UniqueSocket = UniqueHandle<SOCKET, SocketTraits>;
+
+}  // namespace tolmar::win
+
 namespace hostile {
 
 struct Step {

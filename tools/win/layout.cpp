@@ -58,10 +58,9 @@ int WrappedTextHeight(HWND control) {
     const UniqueWindowDc dc(control);
     if (!dc.get()) return 0;
     const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
-    const HGDIOBJ previous = font ? SelectObject(dc.get(), font) : nullptr;
+    const SelectedObject selected(dc.get(), font);  // no font: the DC's own
     RECT needed{0, 0, r.right - r.left, 0};
     DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &needed, DT_CALCRECT | DT_WORDBREAK);
-    if (previous) SelectObject(dc.get(), previous);
     return needed.bottom - needed.top;
 }
 
@@ -87,14 +86,14 @@ SIZE FrameSizeFor(HWND window, layout::Size client, UINT dpi) {
     return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
-UniqueGdiObject CreateDialogFont(const DialogFont& font, UINT dpi) {
-    return UniqueGdiObject(CreateFontW(-MulDiv(font.points, static_cast<int>(dpi), 72), 0, 0, 0, FW_NORMAL, FALSE,
+UniqueFont CreateDialogFont(const DialogFont& font, UINT dpi) {
+    return UniqueFont(CreateFontW(-MulDiv(font.points, static_cast<int>(dpi), 72), 0, 0, 0, FW_NORMAL, FALSE,
                                        FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                        DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, font.face));
 }
 
-UniqueGdiObject CreatePixelFont(const wchar_t* face, int pixels, UINT dpi) {
-    return UniqueGdiObject(CreateFontW(-layout::Scale(pixels, static_cast<int>(dpi)), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+UniqueFont CreatePixelFont(const wchar_t* face, int pixels, UINT dpi) {
+    return UniqueFont(CreateFontW(-layout::Scale(pixels, static_cast<int>(dpi)), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
                                        FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                        DEFAULT_PITCH | FF_SWISS, face));
 }
@@ -129,11 +128,10 @@ int NeededTextWidth(HWND control, UINT dpi) {
     const UniqueWindowDc dc(control);
     if (!dc.get()) return 0;
     const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
-    const HGDIOBJ previous = font ? SelectObject(dc.get(), font) : nullptr;
+    const SelectedObject selected(dc.get(), font);  // no font: the DC's own
     const SIZE extent = Extent(dc.get(), shown);
     TEXTMETRICW metrics{};
     GetTextMetricsW(dc.get(), &metrics);
-    if (previous) SelectObject(dc.get(), previous);
     if (isStatic) {
         // A static that wraps its text over several lines fits it by
         // wrapping; only single-line statics are widened.

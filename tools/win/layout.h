@@ -28,9 +28,9 @@ struct DialogFont {
     const wchar_t* face;
     int points;
 };
-UniqueGdiObject CreateDialogFont(const DialogFont& font, UINT dpi);
+UniqueFont CreateDialogFont(const DialogFont& font, UINT dpi);
 // A font `pixels` high at 96 DPI (the character height), at `dpi`.
-UniqueGdiObject CreatePixelFont(const wchar_t* face, int pixels, UINT dpi);
+UniqueFont CreatePixelFont(const wchar_t* face, int pixels, UINT dpi);
 
 // Each side of a push button keeps this much (96-DPI pixels) between its
 // frame and its text.

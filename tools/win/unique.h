@@ -12,21 +12,17 @@
 //   UniqueInternet      WinINet handle        InternetCloseHandle
 //   UniqueFont          HFONT                 DeleteObject
 //   UniqueBrush         HBRUSH                DeleteObject
-//   UniqueGdiObject     any GDI object        DeleteObject (only until the windows that still
-//                                             hold fonts and brushes this way take the typed owners)
 //   SelectedObject      an object in a DC     SelectObject of the one it replaced
 //   UniqueWindow        window                DestroyWindow (a window of the calling thread)
 //   UniqueWindowDc      a window's DC         ReleaseDC to that window
 //   UniqueHook          windows hook          UnhookWindowsHookEx
 //   UniqueHeapMemory    process heap memory   HeapFree
-//   UniqueSocket        Winsock socket        closesocket (the tests' hostile register only)
 //   ComPtr<T>           COM interface         Release
 //   UniqueBstr          BSTR                  SysFreeString
 //   UniqueVariant       VARIANT               VariantClear
 //   ScopedComInit       COM on this thread    CoUninitialize; a failed CoInitializeEx throws
 #pragma once
 
-#include <winsock2.h>  // before windows.h
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -95,7 +91,6 @@ using UniqueLocalMem = UniqueHandle<HLOCAL, NullIsNone<HLOCAL, LocalFree>>;
 using UniqueInternet = UniqueHandle<HINTERNET, NullIsNone<HINTERNET, InternetCloseHandle>>;
 using UniqueFont = UniqueHandle<HFONT, NullIsNone<HFONT, DeleteObject>>;
 using UniqueBrush = UniqueHandle<HBRUSH, NullIsNone<HBRUSH, DeleteObject>>;
-using UniqueGdiObject = UniqueHandle<HGDIOBJ, NullIsNone<HGDIOBJ, DeleteObject>>;
 using UniqueWindow = UniqueHandle<HWND, NullIsNone<HWND, DestroyWindow>>;
 using UniqueHook = UniqueHandle<HHOOK, NullIsNone<HHOOK, UnhookWindowsHookEx>>;
 
@@ -104,12 +99,6 @@ struct HeapMemoryTraits {
     static void Close(void* p) { HeapFree(GetProcessHeap(), 0, p); }
 };
 using UniqueHeapMemory = UniqueHandle<void*, HeapMemoryTraits>;
-
-struct SocketTraits {
-    static SOCKET Invalid() { return INVALID_SOCKET; }
-    static void Close(SOCKET s) { closesocket(s); }
-};
-using UniqueSocket = UniqueHandle<SOCKET, SocketTraits>;
 
 // A window's device context (GetDC), released to that window.
 class UniqueWindowDc {

@@ -133,8 +133,8 @@ const Window kWindows[] = {
      kDataProvidersFont,
      SetDataProvidersTexts,
      [](HWND w, HFONT f, UINT dpi) {
-         const UniqueGdiObject list = CreatePixelFont(L"Tahoma", 13, dpi);
-         LayOutDataProviders(w, f, static_cast<HFONT>(list.get()), dpi);
+         const UniqueFont list = CreatePixelFont(L"Tahoma", 13, dpi);
+         LayOutDataProviders(w, f, list.get(), dpi);
          SendMessageW(GetDlgItem(w, IDC_DP_LIST), WM_SETFONT, 0, FALSE);  // before the font goes
      }},
 };
@@ -148,8 +148,8 @@ TEST(WindowLayout, EveryTextFitsItsControlAndTheWindowScalesAtEachDpi) {
                 CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(w.dialogId), nullptr, Passive, 0));
             ASSERT_TRUE(dialog) << GetLastError();
             w.setTexts(dialog.get());
-            const UniqueGdiObject font = CreateDialogFont(w.font, dpi);
-            w.layOut(dialog.get(), static_cast<HFONT>(font.get()), dpi);
+            const UniqueFont font = CreateDialogFont(w.font, dpi);
+            w.layOut(dialog.get(), font.get(), dpi);
 
             // At least the 96-DPI client area scaled, unless that is more than
             // the screen has room for (the viewer, which can be sized, at 200 %).

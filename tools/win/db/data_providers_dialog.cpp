@@ -31,8 +31,8 @@ struct DialogState {
     DataProvidersDialogData& data;
     Environment& env;
     UserMessages& messages;
-    UniqueGdiObject dialogFont;  // the dialog's font at its DPI
-    UniqueGdiObject listFont;    // the list's rows at its DPI
+    UniqueFont dialogFont;  // the dialog's font at its DPI
+    UniqueFont listFont;    // the list's rows at its DPI
     // The file last added or opened for editing: the user comes back from the
     // editor to it, so it stays selected when the list is refilled.
     std::optional<std::wstring> touched;
@@ -107,9 +107,9 @@ const layout::Form kLayout96{
 
 // Lays the dialog out anew at `dpi`, with fonts made for it.
 void LayOut(HWND dialog, DialogState& state, UINT dpi, const POINT* topLeft) {
-    UniqueGdiObject dialogFont = CreateDialogFont(kDataProvidersFont, dpi);
-    UniqueGdiObject listFont = CreatePixelFont(L"Tahoma", kListFontHeight, dpi);
-    LayOutDataProviders(dialog, static_cast<HFONT>(dialogFont.get()), static_cast<HFONT>(listFont.get()), dpi,
+    UniqueFont dialogFont = CreateDialogFont(kDataProvidersFont, dpi);
+    UniqueFont listFont = CreatePixelFont(L"Tahoma", kListFontHeight, dpi);
+    LayOutDataProviders(dialog, dialogFont.get(), listFont.get(), dpi,
                         topLeft);
     state.dialogFont = std::move(dialogFont);  // the controls use the new fonts from here on
     state.listFont = std::move(listFont);
@@ -126,14 +126,15 @@ void DrawRow(const DRAWITEMSTRUCT& item, const DialogState& state) {
     const bool selected = (item.itemState & ODS_SELECTED) != 0;
     const db::RowPaint paint = db::PaintForRow(selected, db::SameProviderName(text, DefaultName(state)),
                                                GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_HIGHLIGHTTEXT));
-    UniqueGdiObject brush(CreateSolidBrush(paint.background));
-    FillRect(dc, &rect, static_cast<HBRUSH>(brush.get()));
-    const HGDIOBJ oldFont = SelectObject(dc, state.listFont.get());
-    SetTextColor(dc, paint.text);
-    SetBkMode(dc, TRANSPARENT);
-    const int inset = layout::Scale(2, static_cast<int>(DpiOf(item.hwndItem)));
-    TextOutW(dc, rect.left + inset, rect.top + inset, text.c_str(), static_cast<int>(text.size()));
-    SelectObject(dc, oldFont);
+    const UniqueBrush brush(CreateSolidBrush(paint.background));
+    FillRect(dc, &rect, brush.get());
+    {
+        const SelectedObject font(dc, state.listFont.get());
+        SetTextColor(dc, paint.text);
+        SetBkMode(dc, TRANSPARENT);
+        const int inset = layout::Scale(2, static_cast<int>(DpiOf(item.hwndItem)));
+        TextOutW(dc, rect.left + inset, rect.top + inset, text.c_str(), static_cast<int>(text.size()));
+    }
     if (item.itemState & ODS_FOCUS) DrawFocusRect(dc, &rect);
 }
 
