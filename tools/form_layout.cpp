@@ -65,6 +65,19 @@ Form MakeRoom(Form form) {
             under.rect.h -= missing;
         }
     }
+    for (size_t i = 0; i < form.items.size(); ++i) {
+        const Item& text = form.items[i];
+        if (!text.growsDown || text.textHeight <= text.rect.h) continue;
+        const int edge = text.rect.bottom();
+        const int missing = text.textHeight - text.rect.h;
+        for (Item& item : form.items) {
+            if (item.rect.y >= edge)
+                item.rect.y += missing;
+            else if (item.rect.bottom() >= edge)
+                item.rect.h += missing;  // the text itself among them
+        }
+        form.client.h = std::max(form.client.h, edge) + missing;
+    }
     return form;
 }
 

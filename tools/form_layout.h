@@ -38,7 +38,8 @@ Size Scale(const Size& size, int dpi);
 // because a column of other controls did; it moves or stays.
 // A text that wraps instead (`wrapsInto`: the id of the control under it)
 // has the height it needs at its width in `textHeight`; what it lacks, the
-// control under it gives up.
+// control under it gives up. A wrapping text that has no control to take
+// from (`growsDown`) has the form grow down instead.
 struct Item {
     int id = 0;
     Rect rect;
@@ -46,6 +47,7 @@ struct Item {
     bool fixedWidth = false;
     int wrapsInto = 0;
     int textHeight = 0;
+    bool growsDown = false;
 };
 
 struct Form {
@@ -70,7 +72,12 @@ Form Scale(const Form& form, int dpi);
 // A control left of the edge stays where it is. Then each wrapping text that
 // needs more lines than its control shows grows down by the missing height,
 // and the control under it moves down and shrinks by as much (never below
-// nothing). When every text fits, the form comes back unchanged.
+// nothing). Last, each text that grows down and needs more height than its
+// control has grows by the missing height h at its bottom edge: every
+// control below that edge (its top at or beyond it) moves down by h, every
+// control that reaches across it (a panel holding the text) grows by h, and
+// so does the client area. When every text fits, the form comes back
+// unchanged.
 Form MakeRoom(Form form);
 
 // The item of `id`; nullptr when the form has none.

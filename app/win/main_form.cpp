@@ -29,7 +29,9 @@ const layout::Form kLayout96 = [] {
         {width, height},
         {
             {IDC_TEXT_PANEL, {0, 0, textPanelWidth, top}},
-            {IDC_SEARCHING_TEXT, {5, 3, 63, 83}},
+            // Its two sentences stand on lines of their own; where the font
+            // needs more lines than that, the window grows down for them.
+            {IDC_SEARCHING_TEXT, {5, 3, 63, 83}, 0, false, 0, 0, true},
             {IDC_PROGRESS_LINES, {84, 32, 89, 41}},  // outside the text panel's width: never visible
             {IDC_STATUS_PANEL, {textPanelWidth, 0, statusWidth, top}},
             // The version, and during a run its counts: over the animation,

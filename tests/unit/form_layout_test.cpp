@@ -138,6 +138,31 @@ TEST(FormLayout, AWrappingTextTakesTheLinesItNeedsFromTheControlUnderIt) {
     }
 }
 
+// The progress window's searching text in its panel: a text that needs more
+// lines than the panel shows grows the window down, the panels beside it
+// with it, and the progress bar under them moves down.
+TEST(FormLayout, ATextThatGrowsDownGrowsTheFormAndWhatReachesAcross) {
+    struct Case {
+        int textHeight;
+        Rect text, panel, status, bar;
+        Size client;
+    } cases[] = {
+        {78, {5, 3, 63, 83}, {0, 0, 73, 89}, {73, 0, 110, 89}, {0, 89, 183, 18}, {183, 107}},   // fits
+        {0, {5, 3, 63, 83}, {0, 0, 73, 89}, {73, 0, 110, 89}, {0, 89, 183, 18}, {183, 107}},    // not measured
+        {104, {5, 3, 63, 104}, {0, 0, 73, 110}, {73, 0, 110, 110}, {0, 110, 183, 18}, {183, 128}},
+    };
+    for (const Case& c : cases) {
+        Item text{1, {5, 3, 63, 83}, 0, false, 0, c.textHeight, true};
+        const Form form{{183, 107}, {text, {2, {0, 0, 73, 89}}, {3, {73, 0, 110, 89}}, {4, {0, 89, 183, 18}}}};
+        const Form out = MakeRoom(form);
+        EXPECT_EQ(Find(out, 1)->rect, c.text) << c.textHeight;
+        EXPECT_EQ(Find(out, 2)->rect, c.panel) << c.textHeight;
+        EXPECT_EQ(Find(out, 3)->rect, c.status) << c.textHeight;
+        EXPECT_EQ(Find(out, 4)->rect, c.bar) << c.textHeight;
+        EXPECT_EQ(out.client, c.client) << c.textHeight;
+    }
+}
+
 TEST(FormLayout, ScalingAFormScalesEveryPlaceAndKeepsTheMeasuredWidths) {
     const Form out = Scale(SmallForm(40, 59), 144);
     EXPECT_EQ(out.client, (Size{450, 300}));

@@ -155,7 +155,7 @@ layout::Form LayOutForDpi(HWND dialog, const layout::Form& form96, HFONT font, U
     for (layout::Item& item : form.items) {
         HWND control = GetDlgItem(dialog, item.id);
         PlaceControl(dialog, item.id, item.rect);
-        if (item.wrapsInto)
+        if (item.wrapsInto || item.growsDown)
             item.textHeight = control ? WrappedTextHeight(control) : 0;
         else
             item.textWidth = control ? NeededTextWidth(control, dpi) : 0;

@@ -85,13 +85,12 @@ std::vector<Fit> TextsOf(HWND dialog, UINT dpi) {
         fit.haveHeight = r.bottom;
         fit.fontHeight = logFont.lfHeight;
         if (isStatic && (style & SS_TYPEMASK) != SS_LEFTNOWORDWRAP && r.bottom >= 2 * metrics.tmHeight) {
-            // A text that wraps: every line within the width. (Its lines are
-            // not held to the height: the progress window's searching text
-            // breaks into lines by its runs of spaces, made for a face Wine
-            // lacks, in a panel whose 96-DPI size is fixed.)
+            // A text that wraps: every line within the width, and all its
+            // lines within the height.
             RECT need{0, 0, r.right, 0};
             DrawTextW(dc.get(), shown.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK);
             fit.needWidth = need.right;
+            fit.needHeight = need.bottom;
         } else {
             SIZE extent{};
             GetTextExtentPoint32W(dc.get(), shown.c_str(), static_cast<int>(shown.size()), &extent);
