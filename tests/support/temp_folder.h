@@ -37,7 +37,8 @@ private:
     std::wstring path_;
 };
 
-// A whole file's bytes by its full path; nullopt when it cannot be read.
+// A whole file's bytes by its full path, as a reader sees them also while a
+// program still writes the file; nullopt when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::wstring& path);
 
 // A file that a test must put outside its folder (into the Windows folder),

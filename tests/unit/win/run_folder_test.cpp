@@ -34,18 +34,6 @@ std::wstring DaclOf(const std::wstring& path) {
     return text;
 }
 
-// A file as a reader sees it while the program still writes it.
-std::optional<std::string> ReadShared(const std::wstring& path) {
-    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::nullopt;
-    std::string data;
-    char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
-    return data;
-}
-
 // The list as the system reads it back: protected, and exactly these four
 // entries (no one else may list or read the logs).
 ::testing::AssertionResult IsRunsList(const std::wstring& dacl) {
@@ -107,7 +95,7 @@ TEST(RunFolderWin, TheLogAndTheSummaryAsWritten) {
         RunLogFile log(folder + L"log.txt");
         ASSERT_TRUE(log.Write({2026, 1, 2, 3, 4, 5, 0}, L"Åre\r\rx"));
         // Each line is in the file at once: a reader sees it before the next.
-        const auto first = ReadShared(folder + L"log.txt");
+        const auto first = ReadWholeFile(folder + L"log.txt");
         EXPECT_EQ(first, "\xEF\xBB\xBF" "2026-01-02 03:04:05 \xC3\x85re\r\n" + std::string(20, ' ') + "\r\n" +
                              std::string(20, ' ') + "x\r\n");
         EXPECT_THROW({ RunLogFile again(folder + L"log.txt"); }, tolmar::Error);  // never appended to another's log
