@@ -39,17 +39,19 @@ ensure_packages() {
 # tools), the Windows tree (tolmar07.exe and the tests that run it) and the
 # 32-bit program (build/windows-x86/tolmar07.exe: compiled with warnings as
 # errors, never run here, since these machines cannot run 32-bit code).
+# Any step that fails fails the whole build: a test binary left from an
+# earlier build must never be run in place of one that no longer compiles.
 build_all() {
   local jobs
   jobs=$(nproc)
-  cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null
-  cmake --build "$BUILD/native" -j "$jobs"
+  cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
+  cmake --build "$BUILD/native" -j "$jobs" &&
   cmake -S "$ROOT" -B "$BUILD/windows" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-  cmake --build "$BUILD/windows" -j "$jobs"
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null &&
+  cmake --build "$BUILD/windows" -j "$jobs" &&
   cmake -S "$ROOT" -B "$BUILD/windows-x86" -DCMAKE_BUILD_TYPE=Release -DTOLMAR_TESTS=OFF \
     -DCMAKE_CXX_FLAGS=-Werror -DCMAKE_C_FLAGS=-Werror \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" >/dev/null &&
   cmake --build "$BUILD/windows-x86" -j "$jobs" --target tolmar07
 }
 

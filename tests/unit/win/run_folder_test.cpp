@@ -18,6 +18,7 @@
 namespace tolmar::win {
 namespace {
 
+using tolmar::test::ReadWholeFile;
 using tolmar::test::TempFolder;
 
 std::wstring DaclOf(const std::wstring& path) {
