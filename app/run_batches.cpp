@@ -108,18 +108,22 @@ void RunBatches::Save(PatientRow& row, const std::wstring& key, const std::wstri
                       const std::vector<ColumnValue>& changes, std::wstring_view failure, Refused refused) {
     if (preview_) {
         // What the save would write; nothing reaches the database.
+        const size_t before = pending_.size();
         AddRecords(pending_, now_ ? now_() : std::wstring(), key, number, row, changes);
+        if (report_) report_->RowSaved(std::span(pending_).subspan(before));
         Saved();
         return;
     }
     try {
         const std::vector<JournalRecord> records = SaveRow(row, key, number, changes, refused);
         pending_.insert(pending_.end(), records.begin(), records.end());
+        if (report_) report_->RowSaved(records);
         Saved();
     } catch (const std::exception& e) {
         Problem(std::wstring(failure) + L"! Fel: " + MessageOf(e));
         ++failedSaves_;
         ++outcome_.counts.failedSaves;
+        if (report_) report_->Failed(FailureKind::FailedSave, MessageOf(e), key, number);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "app/journal.h"
 #include "app/patient_database.h"
 #include "app/run_counts.h"
+#include "app/run_report.h"
 #include "tools/messages.h"
 
 namespace tolmar {
@@ -120,6 +121,8 @@ public:
     RunCounts& Counts() { return outcome_.counts; }
     void RefusedForAnotherRun() { outcome_.anotherRun = true; }
     bool Stopped() const { return outcome_.stopped; }
+    // Where saved rows and failed saves are reported; none: not reported.
+    void SetReport(RunReportRecorder* report) { report_ = report; }
 
 private:
     bool CommitIfDue();
@@ -137,6 +140,7 @@ private:
     int savedInBatch_ = 0, savedInRun_ = 0, failedSaves_ = 0;
     bool anySaved_ = false;
     RunOutcome outcome_;
+    RunReportRecorder* report_ = nullptr;
 };
 
 }  // namespace tolmar

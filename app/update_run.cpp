@@ -34,7 +34,9 @@ public:
         : ctx_(ctx),
           view_(ctx.view),
           db_(ctx.database),
-          batches_(ctx.view, ctx.database, ctx.journal, ctx.mode == RunMode::Preview, ctx.now) {}
+          batches_(ctx.view, ctx.database, ctx.journal, ctx.mode == RunMode::Preview, ctx.now) {
+        batches_.SetReport(ctx.report);
+    }
 
     RunOutcome Run() {
         view_.ClearLines();
@@ -199,6 +201,7 @@ private:
             // failed save either, for nothing was tried.
             batches_.Problem(L"Det gick inte att uppdatera! Fel: " + e.message());
             ++batches_.Counts().sharedKeys;
+            Failed(FailureKind::SharedKey, e.message(), key, L"");
             lookups_->Drop(index);
             return;
         }
@@ -206,6 +209,7 @@ private:
         if (number.size() != kPersonalNumberLengthForRun) {
             batches_.Problem(BadNumberLine(number, key, index));
             ++batches_.Counts().malformedNumbers;
+            Failed(FailureKind::MalformedNumber, number.empty() ? L"Personnummer saknas" : L"", key, number);
             lookups_->Drop(index);
             return;
         }
@@ -226,11 +230,13 @@ private:
             ++counts.notFound;
             view_.SetCaption(L"Fann inte person!");
             batches_.Problem(L"Kunde inte hitta någon person med personnummer " + number + L"!");
+            Failed(FailureKind::NotFound, L"", key, number);
         } else if (code != ReturnCode::Found) {
             ++counts.failedLookups;
             view_.SetCaption(L"Fel: " + std::to_wstring(code));
             batches_.Problem(L"Ett fel uppstod vid sökning av personnummer " + number + L"; Fel: " +
                              std::to_wstring(code) + L", " + errms);
+            Failed(FailureKind::FailedLookup, L"Fel: " + std::to_wstring(code) + L", " + errms, key, number);
         } else {
             view_.SetCaption(L"Person funnen, sparar data...");
             CompareAndSave(*row, key, number);
@@ -248,6 +254,10 @@ private:
             if (!row.HasColumn(change.first)) throw Error(L"KUNDER saknar fältet " + change.first);
         batches_.Save(row, key, number, {decision.changes.begin(), decision.changes.end()},
                       L"Det gick inte att uppdatera " + number, RunBatches::Refused::LeavesOutDerivedColumns);
+    }
+
+    void Failed(FailureKind kind, std::wstring_view why, const std::wstring& key, const std::wstring& number) {
+        if (ctx_.report) ctx_.report->Failed(kind, why, key, number);
     }
 
     UpdateRunContext& ctx_;

@@ -19,6 +19,7 @@
 #include "app/patient_database.h"
 #include "app/row_rules.h"
 #include "app/run_batches.h"
+#include "app/run_report.h"
 #include "tools/settings.h"
 
 namespace tolmar {
@@ -68,6 +69,8 @@ struct UpdateRunContext {
     ConcurrentLookup* concurrentLookup = nullptr;
     Waiter* waiter = nullptr;
     SchedulerSettings scheduling;
+    // Where the run's report is collected; none: no report.
+    RunReportRecorder* report = nullptr;
 };
 
 inline constexpr std::wstring_view kAnotherRunText =

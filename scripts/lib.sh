@@ -17,6 +17,7 @@ PACKAGES=(
   unixodbc unixodbc-dev odbcinst libsqliteodbc odbc-postgresql postgresql sqlite3
   libcpp-httplib-dev libpugixml-dev libssl-dev
   wixl msitools osslsigncode openssl zip clang lld
+  chromium
 )
 
 log() { printf '== %s\n' "$*" >&2; }

@@ -5,12 +5,15 @@
 #include <objbase.h>
 #include <sddl.h>
 
+#include <chrono>
+#include <functional>
 #include <optional>
 
 #include "tolmar_version.h"
 
 #include "app/notification.h"
 #include "app/run_record.h"
+#include "app/run_report.h"
 #include "app/update_run.h"
 #include "app/win/db/odbc_patient_database.h"
 #include "app/win/errors_file.h"
@@ -76,7 +79,7 @@ namespace {
 // lookups.
 class WindowRunView final : public UpdateRunView {
 public:
-    explicit WindowRunView(TolmarForm& form) : form_(form) {}
+    WindowRunView(TolmarForm& form, std::function<void()> rowDone) : form_(form), rowDone_(std::move(rowDone)) {}
     ~WindowRunView() override { Show(); }
     WindowRunView(const WindowRunView&) = delete;
     WindowRunView& operator=(const WindowRunView&) = delete;
@@ -94,6 +97,7 @@ public:
     }
     void StepProgress() override {
         ++position_;
+        rowDone_();
         ShowWhenDue();
     }
     void SetCounts(std::wstring_view text) override {
@@ -133,24 +137,33 @@ private:
     }
 
     TolmarForm& form_;
+    std::function<void()> rowDone_;
     std::wstring caption_, counts_;
     size_t position_ = 0;
     ULONGLONG shown_ = 0, pumped_ = 0;  // GetTickCount64() values; 0: never
     std::optional<bool> hourglass_;     // unknown until first set
 };
 
+std::chrono::milliseconds MillisecondsSince(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+}
+
 // The lookups of one worker thread: its own COM apartment (multithreaded:
 // the thread has no window to pump) and its own XML documents, released
 // before the apartment ends; the rest of the session is shared.
 class RegisterLookupWorker final : public LookupWorker {
 public:
-    explicit RegisterLookupWorker(RegisterSession& session) : session_(session) {}
+    RegisterLookupWorker(RegisterSession& session, RunReportRecorder& report) : session_(session), report_(report) {}
     LookupAttempt Attempt(const std::wstring& personalNumber) override {
-        return AttemptLookup(session_, documents_, personalNumber);
+        const auto started = std::chrono::steady_clock::now();
+        LookupAttempt attempt = AttemptLookup(session_, documents_, personalNumber);
+        report_.LookupTook(MillisecondsSince(started));
+        return attempt;
     }
 
 private:
     RegisterSession& session_;
+    RunReportRecorder& report_;
     // The apartment first: the documents end before it does.
     ScopedComInit com_{COINIT_MULTITHREADED, L"COM kunde inte startas för uppslagningarna i registret"};
     LookupDocuments documents_;
@@ -158,17 +171,22 @@ private:
 
 class RegisterLookup final : public PersonLookup, public ConcurrentLookup {
 public:
-    explicit RegisterLookup(RegisterSession& session) : session_(session) {}
+    RegisterLookup(RegisterSession& session, RunReportRecorder& report) : session_(session), report_(report) {}
     void LookUp(PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) override {
+        const auto started = std::chrono::steady_clock::now();
         LookUpPerson(session_, person, returnCode, errms);
+        report_.LookupTook(MillisecondsSince(started));
     }
-    std::unique_ptr<LookupWorker> NewWorker() override { return std::make_unique<RegisterLookupWorker>(session_); }
+    std::unique_ptr<LookupWorker> NewWorker() override {
+        return std::make_unique<RegisterLookupWorker>(session_, report_);
+    }
     void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) override {
         FinishLookup(session_, attempt, person, returnCode, errms);
     }
 
 private:
     RegisterSession& session_;
+    RunReportRecorder& report_;
 };
 
 // The run's thread waits for the lookups ahead with its window answering:
@@ -308,6 +326,9 @@ public:
         summary_.database = std::move(identity);
     }
     void SetJournal(std::wstring name) { summary_.journal = std::move(name); }
+    // What the run's report collects, and its hook for a row done.
+    RunReportRecorder& Report() { return report_; }
+    void RowDone() { report_.RowDone(MillisecondsSince(started_)); }
     // Why the record could not be kept ("" when it is): a line of the run.
     const std::wstring& Failure() const { return failure_; }
 
@@ -333,6 +354,11 @@ public:
         if (!log_) return;
         try {
             WriteSummary();
+        } catch (const std::exception& e) {
+            Log(MessageOf(e));
+        }
+        try {
+            WriteReportFile(folder_, RunReportHtml(report_.Report(summary_)));
         } catch (const std::exception& e) {
             Log(MessageOf(e));
         }
@@ -365,6 +391,8 @@ private:
 
     RunLines& lines_;
     RunSummary summary_;
+    const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    RunReportRecorder report_;
     std::wstring folder_;
     std::optional<RunLogFile> log_;
     std::wstring failure_;
@@ -382,9 +410,9 @@ namespace {
 
 RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& options, RunRecord& record) {
     const Environment& env = session.environment;
-    WindowRunView view(form);
+    WindowRunView view(form, [&record] { record.RowDone(); });
     OdbcPatientDatabase database;
-    RegisterLookup lookup(session.lookups);
+    RegisterLookup lookup(session.lookups, record.Report());
     WindowsRegistry registry;
     Settings settings(registry, env.appKey);
     DatabaseClaim claim;
@@ -405,6 +433,7 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
                                      connectionString, [](std::wstring_view path) { return FinalPathOf(path); }));
                                  return claim.Claim(connectionString);
                              }};
+    context.report = &record.Report();
     context.mode = options.preview ? RunMode::Preview : options.undoFile ? RunMode::Undo : RunMode::Update;
     const std::wstring date = ShortDateToday();
     FileJournal journal(JournalFileName(env.appPath, options.preview ? L"preview" : L"changes", date),

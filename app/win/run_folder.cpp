@@ -24,6 +24,24 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
            written == bytes.size();
 }
 
+// Writes `bytes` to the folder's file `name` by way of the temporary file
+// `temporaryName`, which then replaces it: a reader sees the old file or the
+// new one, never half of one. `what` names the file in the error ("Rapporten ").
+void WriteReplacing(const std::wstring& folder, std::wstring_view name, std::wstring_view temporaryName,
+                    const std::string& bytes, std::wstring_view what) {
+    const std::wstring temporary = folder + std::wstring(temporaryName);
+    const std::wstring path = folder + std::wstring(name);
+    {
+        const UniqueFile file(
+            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ThrowLastErrorIf(!file, [&] { return std::wstring(what) + temporary + L" kunde inte skapas: "; });
+        ThrowLastErrorIf(!WriteAll(file.get(), bytes) || !FlushFileBuffers(file.get()),
+                         [&] { return std::wstring(what) + temporary + L" kunde inte skrivas: "; });
+    }
+    ThrowLastErrorIf(!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH),
+                     [&] { return std::wstring(what) + path + L" kunde inte skrivas: "; });
+}
+
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
     return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
            CSTR_EQUAL;
@@ -31,7 +49,8 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
 
 bool IsRunFile(std::wstring_view name) {
     return EqualsIgnoreCase(name, kRunLogFile) || EqualsIgnoreCase(name, kRunSummaryFile) ||
-           EqualsIgnoreCase(name, kRunSummaryTempFile);
+           EqualsIgnoreCase(name, kRunSummaryTempFile) || EqualsIgnoreCase(name, kRunReportFile) ||
+           EqualsIgnoreCase(name, kRunReportTempFile);
 }
 
 // The entries of `folder` (without "." and ".."); false when it cannot be read.
@@ -140,17 +159,11 @@ bool RunLogFile::Write(const LocalTime& time, std::wstring_view line) {
 }
 
 void WriteSummaryFile(const std::wstring& folder, const std::string& json) {
-    const std::wstring temporary = folder + std::wstring(kRunSummaryTempFile);
-    const std::wstring path = folder + std::wstring(kRunSummaryFile);
-    {
-        const UniqueFile file(
-            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        ThrowLastErrorIf(!file, [&] { return L"Sammanfattningen " + temporary + L" kunde inte skapas: "; });
-        ThrowLastErrorIf(!WriteAll(file.get(), json) || !FlushFileBuffers(file.get()),
-                         [&] { return L"Sammanfattningen " + temporary + L" kunde inte skrivas: "; });
-    }
-    ThrowLastErrorIf(!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH),
-                     [&] { return L"Sammanfattningen " + path + L" kunde inte skrivas: "; });
+    WriteReplacing(folder, kRunSummaryFile, kRunSummaryTempFile, json, L"Sammanfattningen ");
+}
+
+void WriteReportFile(const std::wstring& folder, const std::string& html) {
+    WriteReplacing(folder, kRunReportFile, kRunReportTempFile, html, L"Rapporten ");
 }
 
 std::vector<std::wstring> RemoveExpiredRunFolders(const std::wstring& runsPath, const LocalTime& now, int keepDays) {

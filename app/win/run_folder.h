@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/run_record.h"
+#include "app/run_report.h"
 #include "tools/win/unique.h"
 
 namespace tolmar::win {
@@ -52,10 +53,14 @@ private:
 // never half of one. Throws Error.
 void WriteSummaryFile(const std::wstring& folder, const std::string& json);
 
+// Writes `html` to the folder's "report.html" the same way. Throws Error.
+void WriteReportFile(const std::wstring& folder, const std::string& html);
+
 // Removes the run folders of `runsPath` that ExpiredRunFolders names: only
-// folders directly in it, only their files "log.txt", "summary.json" and
-// its temporary, never through a link. A folder holding anything else, or
-// whose files cannot be removed, is left; the lines say which and why.
+// folders directly in it, only their files "log.txt", "summary.json",
+// "report.html" and their temporaries, never through a link. A folder
+// holding anything else, or whose files cannot be removed, is left; the
+// lines say which and why.
 std::vector<std::wstring> RemoveExpiredRunFolders(const std::wstring& runsPath, const LocalTime& now, int keepDays);
 
 }  // namespace tolmar::win

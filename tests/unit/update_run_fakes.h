@@ -254,6 +254,7 @@ struct Harness {
     // Lookups ahead on this many workers; 0: every lookup in turn.
     unsigned workers = 0;
     CondvarWaiter waiter;
+    RunReportRecorder report;
 
     void Run() {
         UpdateRunContext ctx{view, db, lookup, settings,
@@ -274,6 +275,7 @@ struct Harness {
         ctx.journal = &journal;
         ctx.readUndoJournal = [this] { return undo; };
         ctx.now = [] { return std::wstring(L"2026-12-10 06:41:07"); };
+        ctx.report = &report;
         if (workers) {
             ctx.concurrentLookup = &lookup;
             ctx.waiter = &waiter;
