@@ -214,6 +214,13 @@ TEST(UpdateAllRunRecord, EachStartKeepsItsFolderAndOnlyAPlainRunWritesTheErrorsF
     const auto log = RunLog(run.folder());
     EXPECT_TRUE(Holds(log, "Antal patienter 6, uppslagna 5, sparade 5")) << log.value_or("");
     EXPECT_FALSE(Holds(log, "secret")) << "a password in the log";
+    // The report beside them: the outcome, the malformed number's patient, the numbers.
+    const auto report = run.folder().ReadFile(L"runs\\" + RunFolders(run.folder())[0] + L"\\report.html");
+    for (const std::string& part :
+         {std::string("<div class=\"banner problems\" id=\"outcome\">"),
+          std::string("<h3>Felaktiga personnummer</h3>"), std::string("<tr><td>6</td><td>1912121212</td></tr>"),
+          std::string(">Patienter</text>"), std::string(">6</text>"), std::string(">Sparade</text>")})
+        EXPECT_TRUE(Holds(report, part)) << part << "\n" << report.value_or("(no report)");
 
     ProgramRun preview(UpdateAll(s, {L"/preview"}));
     ProgramRun undo(UpdateAll(s, {L"/undo:" + run.folder().path() + L"\\" + Beside(L"changes")}));

@@ -215,8 +215,10 @@ TEST(RunReportRecorder, TheRunsHooksReportEachFailedPatientAndEachChangedColumn)
                         {FailureKind::SharedKey, DuplicateKeyError(L"7").message(), L"7", L""},
                         {FailureKind::MalformedNumber, L"Personnummer saknas", L"8", L""},
                     }));
-    // Saved: row 1 (the street), row 5 (the surname and the street); row 6 failed.
-    EXPECT_EQ(report.changedColumns, (std::map<std::wstring, int>{{L"ADRESS", 2}, {L"EFTERNAMN", 1}}));
+    // Saved: row 1 (the street), row 5 (the surname and the street); row 6 failed. Both saved rows
+    // also get the check digits and birth date their numbers give, which the fixture's rows lack.
+    EXPECT_EQ(report.changedColumns, (std::map<std::wstring, int>{
+                                         {L"ADRESS", 2}, {L"EFTERNAMN", 1}, {L"KONTROLLNR", 2}, {L"FODELSEDAG", 2}}));
 }
 
 TEST(RunReportRecorder, APreviewReportsTheColumnsItWouldChange) {
@@ -224,7 +226,9 @@ TEST(RunReportRecorder, APreviewReportsTheColumnsItWouldChange) {
     h.mode = RunMode::Preview;
     h.AddPatients(3);
     h.Run();
-    EXPECT_EQ(h.report.Report(Ended(0)).changedColumns, (std::map<std::wstring, int>{{L"ADRESS", 3}}));
+    // The street, and the check digits the rows lack (their numbers' month 00 gives no birth date).
+    EXPECT_EQ(h.report.Report(Ended(0)).changedColumns,
+              (std::map<std::wstring, int>{{L"ADRESS", 3}, {L"KONTROLLNR", 3}}));
 }
 
 TEST(RunReportRecorder, AColumnCountsOncePerRowAndTheirNumberIsBounded) {

@@ -105,6 +105,10 @@ TEST(RunFolderWin, TheLogAndTheSummaryAsWritten) {
     WriteSummaryFile(folder, "{\"a\": 2}\r\n");
     EXPECT_EQ(work.ReadFile(L"runs\\2026-01-02 030405\\summary.json"), "{\"a\": 2}\r\n");
     EXPECT_FALSE(work.Exists(L"runs\\2026-01-02 030405\\summary.json.tmp"));
+    WriteReportFile(folder, "<p>1</p>");
+    WriteReportFile(folder, "<p>\xC3\x85</p>");
+    EXPECT_EQ(work.ReadFile(L"runs\\2026-01-02 030405\\report.html"), "<p>\xC3\x85</p>");
+    EXPECT_FALSE(work.Exists(L"runs\\2026-01-02 030405\\report.html.tmp"));
 }
 
 TEST(RunFolderWin, RetentionRemovesOnlyOldRunFoldersOfRunFiles) {
@@ -117,6 +121,8 @@ TEST(RunFolderWin, RetentionRemovesOnlyOldRunFoldersOfRunFiles) {
     const std::wstring old = folder(L"2026-01-01 000000");
     ASSERT_TRUE(work.WriteFile(old + L"log.txt", "x"));
     ASSERT_TRUE(work.WriteFile(old + L"summary.json", "{}"));
+    ASSERT_TRUE(work.WriteFile(old + L"report.html", "<p>"));
+    ASSERT_TRUE(work.WriteFile(old + L"report.html.tmp", "<"));
     const std::wstring oldEmpty = folder(L"2026-01-01 000000-2");
     const std::wstring foreign = folder(L"2026-01-02 000000");
     ASSERT_TRUE(work.WriteFile(foreign + L"log.txt", "x"));
