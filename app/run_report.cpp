@@ -377,10 +377,10 @@ std::string RunReportHtml(const RunReport& r) {
     html += Facts(s);
     html += Numbers(s);
     html += ChangedColumns(r);
-    html += Failures(r);
     html += Pace(r);
     html += Answers(r);
     html += Outages(r);
+    html += Failures(r);  // last: the longest part
     html += "<p class=\"private\">" +
             HtmlText(L"Sidan innehåller personnummer. Den skyddas av körningsmappens behörigheter; "
                      L"kopiera den inte dit andra kan läsa den.") +

@@ -15,7 +15,8 @@ import subprocess
 import sys
 import zlib
 
-CHROMIUM = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--window-size=1000,1400"]
+CHROMIUM = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+            "--window-size=1000,1400"]
 # The summary's members and the labels of their bars on the page.
 BARS = [("patients", "Patienter"), ("lookedUp", "Uppslagna"), ("unchanged", "Oförändrade"),
         ("notFound", "Ej funna"), ("failedLookups", "Misslyckade uppslagningar"),
