@@ -5,12 +5,15 @@
 # Run by scripts/test inside its Wine session, or alone (it then makes its
 # own). The last line is "N passed, N failed".
 #
-#   tests/report/run.sh [--save PNG]   also keeps the screenshot as PNG
+#   tests/report/run.sh [--save PNG [OPTION...]]
+#     --save PNG  also keeps the screenshot as PNG (docs/report.png is made
+#                 so, with "/parallel:4 /rate:2" for a run of some minutes)
+#     OPTION      further options of the run, e.g. /rate:2
 set -uo pipefail
 . "$(dirname "$0")/../../scripts/lib.sh"
 
 SAVE=""
-if [ "${1:-}" = "--save" ]; then SAVE=$2; fi
+if [ "${1:-}" = "--save" ]; then SAVE=$2; shift 2; fi
 
 TMP=$(mktemp -d)
 OWN_DISPLAY=""
@@ -37,7 +40,7 @@ printf '[PopulationManager]\r\nLOG_ID=demo\r\nLOG_PWD=demo\r\nLOG_ADDR=%s/PopmWs
 printf '[oledb]\r\n; Everything after this line is an OLE DB initstring\r\nProvider=MSDASQL.1;Persist Security Info=False;Extended Properties="Driver={SQLite3};Database=%s"\r\n' \
   "$TMP/klinik.db" >"$TMP/klinik.udl"
 
-(cd "$TMP" && timeout 300 wine "$BUILD/windows/tolmar07.exe" UPDATE_ALL klinik.udl /unattended >"$TMP/wine.log" 2>&1)
+(cd "$TMP" && timeout 300 wine "$BUILD/windows/tolmar07.exe" UPDATE_ALL klinik.udl /unattended "$@" >"$TMP/wine.log" 2>&1)
 code=$?
 report=$(ls -d "$TMP"/runs/*/report.html 2>/dev/null | head -n1)
 if [ -z "$report" ]; then
