@@ -201,7 +201,7 @@ private:
             // failed save either, for nothing was tried.
             batches_.Problem(L"Det gick inte att uppdatera! Fel: " + e.message());
             ++batches_.Counts().sharedKeys;
-            Failed(FailureKind::SharedKey, e.message(), key, L"");
+            Failed(FailureKind::SharedKey, L"", key, L"");  // the key names it: one group for all
             lookups_->Drop(index);
             return;
         }
