@@ -155,6 +155,12 @@ TEST(UpdateAllUndo, AFileThatIsNotAJournalIsRefused) {
                                       L"ändringslogg från tolmar07: rad 2: kolumnen \"LOSENORD\""),
                                   Any(), Lit(L"Inget har ändrats.")}}));
     EXPECT_TRUE(SameRows(s.table.Rows(), before));
+    // Its report: stopped, and why, the file's text escaped.
+    const auto report = run.folder().ReadFile(L"runs\\" + RunFolders(run.folder()).back() + L"\\report.html");
+    const std::string banner = Utf8(L"<div class=\"banner stopped\" id=\"outcome\"><p class=\"title\">Körningen "
+                                    L"avbröts</p><p>Det gick inte att återställa från ändringsloggen! Fel: Filen är "
+                                    L"ingen ändringslogg från tolmar07: rad 2: kolumnen &quot;LOSENORD&quot;");
+    EXPECT_TRUE(report && report->find(banner) != std::string::npos) << report.value_or("(no report)");
 }
 
 }  // namespace
