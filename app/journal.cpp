@@ -154,8 +154,4 @@ std::vector<JournalRecord> ReadJournal(std::string_view bytes) {
     return records;
 }
 
-std::wstring JournalFileName(std::wstring_view appPath, std::wstring_view prefix, std::wstring_view shortDate) {
-    return std::wstring(appPath) + std::wstring(prefix) + L" " + ReplaceAll(shortDate, L"/", L"") + L".csv";
-}
-
 }  // namespace tolmar

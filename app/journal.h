@@ -54,10 +54,6 @@ public:
     virtual void Append(const std::vector<JournalRecord>& records) = 0;
 };
 
-// Files beside the errors file: prefix + " " + date + ".csv", the date in
-// the user's short format with every "/" removed ("changes 2026-12-10.csv").
-std::wstring JournalFileName(std::wstring_view appPath, std::wstring_view prefix, std::wstring_view shortDate);
-
 // A journal larger than this is refused before it is read.
 inline constexpr std::size_t kMaxJournalBytes = 256u << 20;
 

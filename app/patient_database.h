@@ -61,6 +61,9 @@ public:
     // Connects with an ODBC connection string (closing an earlier connection).
     virtual void Connect(const std::wstring& connectionString) = 0;
     virtual void BeginTransaction() = 0;
+    // Throws Error when the database refuses the commit or cannot be
+    // reached; the transaction has then ended all the same, nothing of it
+    // kept, and InTransaction() is false.
     virtual void Commit() = 0;
     virtual void Rollback() = 0;
     virtual bool InTransaction() const = 0;

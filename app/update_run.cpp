@@ -49,7 +49,8 @@ public:
         if (!Connect(*connection)) return batches_.Outcome();
         if (!Claim()) return batches_.Outcome();
         // From here on the closing always runs.
-        if (batches_.Begin() && ListPatients() && batches_.OpenJournal() && StartLookups()) {
+        const bool started = batches_.Begin() && ListPatients() && batches_.OpenJournal() && StartLookups();
+        if (started) {
             view_.SetHourglass(true);
             view_.SetCaption(L"Inloggad...");
             view_.SetHourglass(false);
@@ -57,10 +58,11 @@ public:
                 Undo(batches_, view_, db_, undoGroups_);
             else
                 Loop();
-            view_.AddLine(CountLine());
         }
-        CountNotLookedUp();
+        // The count once the last batch is committed (or lost).
         batches_.Close();
+        CountNotLookedUp();
+        if (started) view_.AddLine(CountLine());
         // Lookups still in flight end here, their answers unused.
         lookups_.reset();
         return batches_.Outcome();

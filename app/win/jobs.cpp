@@ -308,6 +308,8 @@ public:
         summary_.database = std::move(identity);
     }
     void SetJournal(std::wstring name) { summary_.journal = std::move(name); }
+    // The run's folder (ending in "\\"); "" when it could not be made.
+    const std::wstring& Folder() const { return folder_; }
     // Why the record could not be kept ("" when it is): a line of the run.
     const std::wstring& Failure() const { return failure_; }
 
@@ -406,11 +408,9 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
                                  return claim.Claim(connectionString);
                              }};
     context.mode = options.preview ? RunMode::Preview : options.undoFile ? RunMode::Undo : RunMode::Update;
-    const std::wstring date = ShortDateToday();
-    FileJournal journal(JournalFileName(env.appPath, options.preview ? L"preview" : L"changes", date),
-                        options.preview ? FileJournal::Kind::Replace : FileJournal::Kind::Append);
+    // The run's own journal in its folder: a run without a folder saves nothing.
+    FileJournal journal(record.Folder(), options.preview ? kRunPreviewFile : kRunJournalFile);
     context.journal = &journal;
-    record.SetJournal(FileNamePart(journal.Name(), L"\\/"));
     if (options.undoFile) {
         const std::wstring undoPath = InWorkingFolder(env.appPath, *options.undoFile);
         context.readUndoJournal = [undoPath] { return ReadJournalFile(undoPath); };
@@ -430,7 +430,18 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
         // Only slower, not wrong, when WinINet does not take it.
         AllowConnectionsPerServer(context.scheduling.workers);
     }
-    return RunUpdateAll(context);
+    // The summary names the journal once it is there, however the run ends.
+    const auto nameJournal = [&] {
+        if (journal.Created()) record.SetJournal(journal.Name());
+    };
+    try {
+        const RunOutcome outcome = RunUpdateAll(context);
+        nameJournal();
+        return outcome;
+    } catch (...) {
+        nameJournal();
+        throw;
+    }
 }
 
 }  // namespace

@@ -21,11 +21,12 @@ int LookUpPersonForHost(Session& session, TolmarForm& form, const std::wstring& 
 void RunTestMode(Session& session);
 
 // "UPDATE_ALL": refreshes every patient row from the register, leaving one
-// progress-list line per event and the change journal beside the errors
-// file; with /preview it writes nothing to the database and the preview's
-// file instead; with /undo it puts a change journal back. Every start keeps
-// its own record (app/win/run_folder.h): `lines` (the boxes' lines before
-// the run, then the run's) go to its log as they come. A plain run writes
+// progress-list line per event and the change journal in its run folder;
+// with /preview it writes nothing to the database and the preview's file
+// instead; with /undo it puts a change journal back. Every start keeps its
+// own record (app/win/run_folder.h): `lines` (the boxes' lines before the
+// run, then the run's) go to its log as they come. A start without its run
+// folder saves nothing, having nowhere to journal. A plain run writes
 // the errors file from them; a preview, an undo and a run refused because
 // another holds the database do not. Returns the process's exit code.
 int UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& options, RunLines& lines);

@@ -1,7 +1,8 @@
-// The change journal and the preview's file on disk, beside the errors file.
+// The change journal and the preview's file on disk, in the run's folder.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/journal.h"
@@ -12,31 +13,28 @@ namespace tolmar::win {
 
 class FileJournal final : public ChangeJournal {
 public:
-    enum class Kind {
-        Append,   // the change journal: a second run of the day adds to it
-        Replace,  // a preview: each preview writes its file anew
-    };
-    FileJournal(std::wstring path, Kind kind) : path_(std::move(path)), kind_(kind) {}
-    // A journal that this run created and never wrote a record to is removed.
-    ~FileJournal() override;
+    // `name` in `folder` (a path ending in "\"); an empty folder: the run has
+    // none, and Open refuses.
+    FileJournal(std::wstring folder, std::wstring_view name) : folder_(std::move(folder)), name_(name) {}
     FileJournal(const FileJournal&) = delete;
     FileJournal& operator=(const FileJournal&) = delete;
 
-    std::wstring Name() const override;
-    // Opens (or creates) the file and writes the byte-order mark and the
-    // header into an empty one. An existing file that is not a journal is
-    // refused, never added to.
+    std::wstring Name() const override { return name_; }
+    // Creates the file, with the byte-order mark and the header. A file that
+    // is there already is refused and left as it is: a journal is written by
+    // one run only, and nothing is ever added to an earlier one.
     void Open() override;
     // Writes the records and flushes them to the disk.
     void Append(const std::vector<JournalRecord>& records) override;
+    // Whether Open made the file (it stays, also with no record in it).
+    bool Created() const { return created_; }
 
 private:
     void Write(const std::string& bytes);
 
-    std::wstring path_;
-    Kind kind_;
+    std::wstring folder_, name_;
     UniqueFile file_;
-    bool created_ = false, written_ = false;
+    bool created_ = false;
 };
 
 // The records of a journal file, for an undo; throws Error when the file

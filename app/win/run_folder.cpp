@@ -31,7 +31,8 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
 
 bool IsRunFile(std::wstring_view name) {
     return EqualsIgnoreCase(name, kRunLogFile) || EqualsIgnoreCase(name, kRunSummaryFile) ||
-           EqualsIgnoreCase(name, kRunSummaryTempFile);
+           EqualsIgnoreCase(name, kRunSummaryTempFile) || EqualsIgnoreCase(name, kRunJournalFile) ||
+           EqualsIgnoreCase(name, kRunPreviewFile);
 }
 
 // The entries of `folder` (without "." and ".."); false when it cannot be read.

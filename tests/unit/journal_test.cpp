@@ -74,7 +74,3 @@ TEST(Journal, AnythingElseIsRefusedWithItsReason) {
     }
 }
 
-TEST(Journal, FileNamesFollowTheErrorsFilesDate) {
-    EXPECT_EQ(JournalFileName(L"C:\\K\\", L"changes", L"12/10/2026"), L"C:\\K\\changes 12102026.csv");
-    EXPECT_EQ(JournalFileName(L"C:\\K\\", L"preview", L"2026-12-10"), L"C:\\K\\preview 2026-12-10.csv");
-}

@@ -38,6 +38,8 @@ struct FakeTable {
     std::vector<std::wstring> events;           // begin, commit, rollback, save:<key>
     bool inTransaction = false;
     bool failCommit = false;
+    int failCommitAttempt = 0;  // this commit (counted from 1) fails; 0: none
+    int commitAttempts = 0;
     bool failList = false;
     bool failConnect = false;
     std::wstring listSql;
@@ -92,10 +94,13 @@ public:
         t_.inTransaction = true;
         t_.events.push_back(L"begin");
     }
+    // A failed commit ends the transaction, as the database's does.
     void Commit() override {
+        ++t_.commitAttempts;
+        t_.inTransaction = false;
         if (t_.failCommit && t_.Count(L"commit") == 0) throw Error(L"[08S01] link lost");
         if (t_.failFinalCommitOnly && t_.Count(L"commit") == 0) throw Error(L"[40001] serialization failure");
-        t_.inTransaction = false;
+        if (t_.commitAttempts == t_.failCommitAttempt) throw Error(L"[23514] deferred check violated");
         t_.events.push_back(L"commit");
     }
     void Rollback() override {
@@ -219,6 +224,9 @@ inline Columns Row(const wchar_t* pnr, const wchar_t* first, const wchar_t* last
 class FakeJournal : public ChangeJournal {
 public:
     std::vector<std::vector<JournalRecord>> appends;
+    // For each append, the commits the table had seen by then.
+    std::vector<int> commitsAtAppend;
+    const FakeTable* table = nullptr;
     bool failOpen = false, failAppend = false, opened = false;
     std::wstring Name() const override { return L"changes 20261210.csv"; }
     void Open() override {
@@ -228,6 +236,7 @@ public:
     void Append(const std::vector<JournalRecord>& records) override {
         if (failAppend) throw Error(L"The disk is full.");
         appends.push_back(records);
+        if (table) commitsAtAppend.push_back(table->Count(L"commit"));
     }
     std::vector<JournalRecord> All() const {
         std::vector<JournalRecord> all;
@@ -272,6 +281,7 @@ struct Harness {
             };
         ctx.mode = mode;
         ctx.journal = &journal;
+        journal.table = &table;
         ctx.readUndoJournal = [this] { return undo; };
         ctx.now = [] { return std::wstring(L"2026-12-10 06:41:07"); };
         if (workers) {

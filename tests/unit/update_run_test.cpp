@@ -1,6 +1,9 @@
 // The update run against an in-memory patient table, register and window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 #include "app/update_run.h"
 #include "update_run_fakes.h"
 
@@ -259,14 +262,16 @@ TEST(UpdateRun, StopsAndTheirLines) {
         EXPECT_EQ(h.table.events, (std::vector<std::wstring>{L"begin", L"rollback"}));
     }
     {
-        Harness h;  // the intermediate commit fails: the run stops with its count
+        Harness h;  // the intermediate commit fails: its rows are lost and the run stops there
         h.AddPatients(105);
         h.table.failCommit = true;
         h.Run();
-        // The closing commit fails as well: the rows since the last commit are lost, and the file says so.
-        EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Det gick inte att spara transactionen! Fel: [08S01] link lost",
-                                                           L"Antal poster redigerade: 101",
-                                                           L"Det gick inte att spara transactionen! Fel: [08S01] link lost"}));
+        EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Det gick inte att spara transactionen! Fel: [08S01] link "
+                                                           L"lost 101 rader sparade sedan förra sparandet av "
+                                                           L"transaktionen finns varken i databasen eller i "
+                                                           L"ändringsloggen. Avbryter uppdatering!",
+                                                           L"Antal poster redigerade: 0"}));
+        EXPECT_EQ(h.table.commitAttempts, 1);
     }
     {
         Harness h;  // a deceased person in a table without AKTIV stops the run
@@ -287,9 +292,11 @@ TEST(UpdateRun, AFailedClosingCommitIsReported) {
     h.AddPatients(3);
     h.table.failFinalCommitOnly = true;
     h.Run();
-    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Antal poster redigerade: 3",
-                                                       L"Det gick inte att spara transactionen! Fel: [40001] "
-                                                       L"serialization failure"}));
+    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Det gick inte att spara transactionen! Fel: [40001] "
+                                                       L"serialization failure 3 rader sparade sedan förra sparandet "
+                                                       L"av transaktionen finns varken i databasen eller i "
+                                                       L"ändringsloggen. Avbryter uppdatering!",
+                                                       L"Antal poster redigerade: 0"}));
     EXPECT_EQ(h.table.Count(L"commit"), 0);
 }
 
@@ -472,6 +479,59 @@ TEST(UpdateRunJournal, UncommittedChangesAreNeverJournalled) {
     EXPECT_EQ(ExitCodeOf(last.outcome), 2);
 }
 
+// A batch reaches the journal only after its own commit; a commit that
+// fails loses its batch (out of the journal, out of the saved rows, counted
+// as failed saves), ends the transaction, and stops the run: nothing is
+// saved, committed or begun after it.
+TEST(UpdateRunJournal, ABatchIsJournalledAndCountedOnlyAfterItsOwnCommit) {
+    const struct {
+        const char* name;
+        int patients, failingCommit;  // 0: none fails
+        int saved, lost;
+        std::vector<int> commitsAtAppend;
+    } cases[] = {
+        {"every commit succeeds", 250, 0, 250, 0, {1, 2, 3}},
+        {"the first batch's commit fails", 250, 1, 0, 101, {}},
+        {"the second batch's commit fails", 250, 2, 101, 101, {1}},
+        {"the closing commit fails", 105, 2, 101, 4, {1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.AddPatients(c.patients);
+        h.table.failCommitAttempt = c.failingCommit;
+        h.Run();
+        EXPECT_EQ(h.journal.commitsAtAppend, c.commitsAtAppend);
+        std::set<std::wstring> journalled;
+        for (const JournalRecord& r : h.journal.All()) journalled.insert(r.patientKey);
+        std::set<std::wstring> committed;
+        for (int key = 1; key <= c.saved; ++key) committed.insert(std::to_wstring(key));
+        EXPECT_EQ(journalled, committed);
+        const RunCounts& counts = h.outcome.counts;
+        EXPECT_EQ(counts.saved, c.saved);
+        EXPECT_EQ(counts.failedSaves, c.lost);
+        EXPECT_EQ(counts.lookedUp, counts.saved + counts.failedSaves);
+        ASSERT_FALSE(h.view.lines.empty());
+        EXPECT_EQ(h.view.lines.back(), L"Antal poster redigerade: " + std::to_wstring(c.saved));
+        EXPECT_FALSE(h.table.inTransaction);
+        if (!c.lost) {
+            EXPECT_EQ(ExitCodeOf(h.outcome), 0);
+            continue;
+        }
+        ASSERT_EQ(h.view.lines.size(), 2u);
+        EXPECT_EQ(h.view.lines[0], L"Det gick inte att spara transactionen! Fel: [23514] deferred check violated " +
+                                       std::to_wstring(c.lost) +
+                                       L" rader sparade sedan förra sparandet av transaktionen finns varken i "
+                                       L"databasen eller i ändringsloggen. Avbryter uppdatering!");
+        EXPECT_EQ(h.outcome.reason, h.view.lines[0]);
+        EXPECT_EQ(ExitCodeOf(h.outcome), 2);
+        EXPECT_EQ(h.table.saveCalls, std::min(c.patients, kRowsPerBatch * c.failingCommit));
+        EXPECT_EQ(h.table.commitAttempts, c.failingCommit);
+        EXPECT_EQ(h.table.Count(L"begin"), c.failingCommit);
+        EXPECT_EQ(h.table.Count(L"rollback"), 0);
+    }
+}
+
 TEST(UpdateRunJournal, AJournalThatCannotBeWrittenStopsTheRunBeforeAnySave) {
     Harness h;
     h.AddPatients(3);
@@ -524,6 +584,32 @@ TEST(UpdateRunPreview, ThePreviewListsWhatTheRunThenDoes) {
     const auto deceased = std::count_if(previewed.begin(), previewed.end(),
                                         [](const JournalRecord& r) { return r.patientKey == L"500"; });
     EXPECT_EQ(deceased, 7);
+}
+
+// A preview that stops part-way lists what the run on the same rows saves
+// before the same stop, its last batch (not a full one) too.
+TEST(UpdateRunPreview, AStoppedPreviewListsWhatTheStoppedRunSaves) {
+    Harness h;
+    h.AddPatients(110);
+    // Patient 104 has died, and the table has no AKTIV for that: both stop there.
+    h.table.rows[L"104"].erase(L"AKTIV");
+    h.lookup.answers[L"195001031234"].person.PostTown = L"AVLIDEN";
+    h.mode = RunMode::Preview;
+    h.Run();
+    ASSERT_EQ(h.view.lines.size(), 2u);
+    EXPECT_EQ(h.view.lines[0], L"Det gick inte att öppna tabellen Kunder! Fel: KUNDER saknar fältet AKTIV");
+    EXPECT_EQ(h.view.lines[1], L"Förhandsgranskning: 103 poster skulle redigeras. Inget har ändrats i databasen.");
+    EXPECT_EQ(h.outcome.counts.saved, 103);
+    const std::vector<JournalRecord> previewed = h.journal.All();
+    ASSERT_FALSE(previewed.empty());
+    EXPECT_EQ(previewed.back().patientKey, L"103");
+
+    h.mode = RunMode::Update;
+    h.journal.appends.clear();
+    h.Run();
+    EXPECT_EQ(h.view.lines.back(), L"Antal poster redigerade: 103");
+    EXPECT_EQ(h.outcome.counts.saved, 103);
+    EXPECT_EQ(h.journal.All(), previewed);
 }
 
 // An undo puts back the old values, newest first, only where the row still

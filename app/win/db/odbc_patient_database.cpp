@@ -248,7 +248,22 @@ void OdbcPatientDatabase::Commit() {
     if (!inTransaction_) throw Error(L"Ingen transaktion är pågående.");
     odbc::Connection& connection = Open();
     const AtScopeEnd forget{[this]() noexcept { ForgetPreparedStatements(); }};
-    connection.EndTransaction(true);
+    try {
+        connection.EndTransaction(true);
+    } catch (const Error&) {
+        // A refused commit leaves the transaction to the client on some
+        // databases (SQLite keeps it open) and ends it on others; a lost
+        // connection has ended it on the server. It is rolled back here so
+        // that none of it is kept later by chance, and the connection is
+        // back in autocommit; a rollback that fails (the connection is gone)
+        // changes neither.
+        try {
+            connection.EndTransaction(false);
+        } catch (const Error&) {
+        }
+        inTransaction_ = false;
+        throw;
+    }
     inTransaction_ = false;
 }
 
