@@ -157,7 +157,7 @@ std::vector<std::wstring> ErrorsFiles(const TempFolder& folder);
 std::wstring Beside(const std::wstring& prefix);
 
 inline const std::string kJournalHead =
-    "\xEF\xBB\xBFTid,PATIENTNR,PERSONNR,Kolumn,Gammalt v\xC3\xA4rde,Nytt v\xC3\xA4rde\r\n";
+    "\xEF\xBB\xBFTid,PATIENTNR,PERSONNR,Kolumn,Gammalt v\xC3\xA4rde,Nytt v\xC3\xA4rde,Format\r\n";
 
 // The rows of a journal without their time (the first field), in order.
 std::vector<std::string> RowsWithoutTime(const std::string& file);
