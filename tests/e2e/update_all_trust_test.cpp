@@ -232,7 +232,10 @@ TEST(UpdateAllRunRecord, EachStartKeepsItsFolderAndOnlyAPlainRunWritesTheErrorsF
     EXPECT_TRUE(ErrorsFileHolds(RunLogLines(preview.folder()),
                                 {Text(L"Felaktigt personnummer: 1912121212"),
                                  Text(L"Förhandsgranskning: 0 poster skulle redigeras. Inget har ändrats i databasen.")}));
-    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(undo.folder()), {Text(L"Antal poster återställda: 5")}));
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(undo.folder()),
+                                {Text(L"PATIENTNR 4 (199002023333) har skyddad identitet: adressen lämnas som den är, "
+                                      L"övriga kolumner återställs."),
+                                 Text(L"Antal poster återställda: 5")}));
     const auto undone = undo.folder().ReadFile(L"runs\\" + RunFolders(undo.folder()).back() + L"\\summary.json");
     EXPECT_TRUE(Holds(undone, "\"mode\": \"undo\"")) << undone.value_or("");
     EXPECT_TRUE(Holds(undone, "\"restored\": 5")) << undone.value_or("");
