@@ -67,6 +67,15 @@ std::string JournalHeader() {
     return header + "\r\n";
 }
 
+std::string EarlierJournalHeader() {
+    std::string header;
+    for (size_t i = 0; i < kEarlierFields; ++i) {
+        if (i) header += ',';
+        header += ToUtf8(kHeaderFields[i]);
+    }
+    return header + "\r\n";
+}
+
 std::string JournalRows(const std::vector<JournalRecord>& records) {
     std::string rows;
     for (const JournalRecord& r : records)

@@ -37,6 +37,8 @@ struct JournalRecord {
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // The header row (UTF-8, without the byte-order mark, with its CR LF).
 std::string JournalHeader();
+// The header row of a journal of the earlier form, without the "Format" column.
+std::string EarlierJournalHeader();
 // The records as CSV rows (UTF-8), each ending in CR LF.
 std::string JournalRows(const std::vector<JournalRecord>& records);
 

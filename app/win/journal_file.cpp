@@ -51,6 +51,12 @@ void FileJournal::Open() {
         ThrowFileError(path_, L"Det gick inte att läsa");
     if (read != start.size() || start != head) {
         file_.reset();
+        // A journal of an earlier version: its rows are read without the
+        // marks of this one, so none are added to it.
+        const std::string earlier = std::string(kUtf8Bom) + EarlierJournalHeader();
+        if (start.compare(0, earlier.size(), earlier) == 0)
+            throw Error(L"Filen " + path_ + L" är en ändringslogg från en tidigare version och kan inte läggas till; "
+                        L"flytta den eller byt namn på den, så skrivs en ny.");
         throw Error(L"Filen " + path_ + L" finns redan och är ingen ändringslogg; den lämnas orörd.");
     }
 }

@@ -118,6 +118,7 @@ TEST(Journal, AJournalOfTheEarlierFormIsReadAsItWasWritten) {
                                 "Tid,PATIENTNR,PERSONNR,Kolumn,Gammalt v\xC3\xA4rde,Nytt v\xC3\xA4rde\r\n"
                                 "\"t\",\"1\",\"p\",\"EFTERNAMN\",\"'=1\",\"=2\"\r\n"
                                 "\"t\",\"1\",\"p\",\"COADRESS\",,\"\"\r\n";
+    EXPECT_EQ(earlier.substr(kUtf8Bom.size(), EarlierJournalHeader().size()), EarlierJournalHeader());
     EXPECT_EQ(ReadJournal(earlier), (std::vector<JournalRecord>{{L"t", L"1", L"p", L"EFTERNAMN", L"'=1", L"=2"},
                                                                  {L"t", L"1", L"p", L"COADRESS", std::nullopt, L""}}));
     // A row of the later form in a journal of the earlier one is refused.
