@@ -126,8 +126,8 @@ UndoJournal::UndoJournal(std::unique_ptr<JournalSource> source) : source_(std::m
                             save->time + L").");
             for (const JournalRecord& earlier : save->records)
                 if (earlier.column == record->column)
-                    throw Error(where + L"kolumnen " + record->column + L" står två gånger för PATIENTNR " +
-                                save->key + L" i samma sparande (" + save->time + L").");
+                    throw Error(where + L"kolumnen " + record->column + L" står två gånger för PATIENTNR " + save->key +
+                                L" i samma sparande (" + save->time + L").");
         }
         // Only the columns are kept: a save holds at most one record per column.
         save->records.push_back({{}, {}, {}, record->column, std::nullopt, std::nullopt});

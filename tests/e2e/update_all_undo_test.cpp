@@ -46,7 +46,8 @@ std::wstring NewestRunFolder(ProgramRun& run) {
 // The run's change journal: in its run folder, or beside the errors file.
 std::wstring JournalOf(ProgramRun& run) {
     const std::wstring inFolder = NewestRunFolder(run) + L"\\changes.csv";
-    return GetFileAttributesW(inFolder.c_str()) != INVALID_FILE_ATTRIBUTES ? inFolder : run.folder() / Beside(L"changes");
+    return GetFileAttributesW(inFolder.c_str()) != INVALID_FILE_ATTRIBUTES ? inFolder
+                                                                           : run.folder() / Beside(L"changes");
 }
 
 std::vector<Row> AsList(const std::map<int, Row>& rows) {
@@ -68,11 +69,21 @@ TEST_P(UpdateAllUndoTrust, ProtectedAddressesStayHiddenAndFormulasComeBackExactl
     Clinic s(GetParam());
     const std::vector<Row> before = {
         Patient(1, L"194501011234",
-                {{L"F_RNAMN", L"+46 90"}, {L"EFTERNAMN", L"=1+1"}, {L"ADRESS", L"@SUM(A1)"},
-                 {L"COADRESS", L"\t=1+1"}, {L"POSTNR", L"-903"}, {L"ORT", L"'UME\u00c5"}, {L"KON", L"K"}}),
+                {{L"F_RNAMN", L"+46 90"},
+                 {L"EFTERNAMN", L"=1+1"},
+                 {L"ADRESS", L"@SUM(A1)"},
+                 {L"COADRESS", L"\t=1+1"},
+                 {L"POSTNR", L"-903"},
+                 {L"ORT", L"'UME\u00c5"},
+                 {L"KON", L"K"}}),
         Patient(4, L"199002023333",
-                {{L"F_RNAMN", L"Maja"}, {L"EFTERNAMN", L"Gammal"}, {L"ADRESS", L"Hemlig gata 7"},
-                 {L"COADRESS", L"c/o Dold"}, {L"POSTNR", L"999 99"}, {L"ORT", L"L\u00c5NGTBORTA"}, {L"KON", L"K"}}),
+                {{L"F_RNAMN", L"Maja"},
+                 {L"EFTERNAMN", L"Gammal"},
+                 {L"ADRESS", L"Hemlig gata 7"},
+                 {L"COADRESS", L"c/o Dold"},
+                 {L"POSTNR", L"999 99"},
+                 {L"ORT", L"L\u00c5NGTBORTA"},
+                 {L"KON", L"K"}}),
     };
     s.table.Insert(before);
 
@@ -100,7 +111,8 @@ TEST_P(UpdateAllUndoTrust, ProtectedAddressesStayHiddenAndFormulasComeBackExactl
                                       L"övriga kolumner återställs."),
                                  Text(L"Antal poster återställda: 2")}));
     Row address;
-    for (const wchar_t* column : {L"ADRESS", L"COADRESS", L"POSTNR", L"ORT"}) address[column] = afterRun.at(4).at(column);
+    for (const wchar_t* column : {L"ADRESS", L"COADRESS", L"POSTNR", L"ORT"})
+        address[column] = afterRun.at(4).at(column);
     EXPECT_TRUE(SameRows(s.table.Rows(), {before[0], With(before[1], address)}));
 
     for (ProgramRun* start : {&preview, &run, &undo})
@@ -156,10 +168,10 @@ TEST(UpdateAllUndo, NeverAnotherDatabaseNorAnotherPersonsRow) {
     ASSERT_TRUE(twice.folder().WriteFile(L"dubbel.csv", *journal + journal->substr(lastRow + 2)));
     ASSERT_TRUE(Start(twice, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(twice, kSmallRun, 2));
-    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(twice.folder()),
-                                {{Lit(L"Det gick inte att återställa från ändringsloggen! Fel: rad "), Any(),
-                                  Lit(L" står två gånger för PATIENTNR 3 i samma sparande ("), Any(),
-                                  Lit(L"). Inget har ändrats.")}}));
+    EXPECT_TRUE(ErrorsFileHolds(
+        RunLogLines(twice.folder()),
+        {{Lit(L"Det gick inte att återställa från ändringsloggen! Fel: rad "), Any(),
+          Lit(L" står två gånger för PATIENTNR 3 i samma sparande ("), Any(), Lit(L"). Inget har ändrats.")}}));
     EXPECT_TRUE(SameRows(s.table.Rows(), AsList(afterRun)));
 
     // Patient 2's key now names another person: that row is left whole.
@@ -171,8 +183,8 @@ TEST(UpdateAllUndo, NeverAnotherDatabaseNorAnotherPersonsRow) {
                                 {Text(L"Det gick inte att återställa PATIENTNR 2 (193212129876): raden har ett annat "
                                       L"personnummer än ändringsloggens. Raden lämnas som den är."),
                                  Text(L"Antal poster återställda: 2")}));
-    EXPECT_TRUE(SameRows(s.table.Rows(), {before[0], With(afterRun.at(2), {{L"PERSONNR", L"196003038888"}}),
-                                          before[2]}));
+    EXPECT_TRUE(
+        SameRows(s.table.Rows(), {before[0], With(afterRun.at(2), {{L"PERSONNR", L"196003038888"}}), before[2]}));
 }
 
 // A CHAR(n) column reads back padded; the database still finds it holding
@@ -181,8 +193,8 @@ TEST(UpdateAllUndo, ACharColumnIsUndone) {
     Clinic s(Engine::Postgres);
     s.table.sql().Execute(L"ALTER TABLE KUNDER ALTER COLUMN ADRESS TYPE CHAR(40)");
     s.table.sql().Execute(L"ALTER TABLE KUNDER ALTER COLUMN ORT TYPE CHAR(30)");
-    const Row old = {{L"F_RNAMN", L"Gammal"}, {L"EFTERNAMN", L"Gammal"}, {L"ADRESS", L"Gammal väg 1"},
-                     {L"ORT", L"GAMLESTAD"}};
+    const Row old = {
+        {L"F_RNAMN", L"Gammal"}, {L"EFTERNAMN", L"Gammal"}, {L"ADRESS", L"Gammal väg 1"}, {L"ORT", L"GAMLESTAD"}};
     s.table.Insert({Patient(1, L"194501011234", old), Patient(3, L"197503034567", old)});
     const auto before = s.table.Rows();
     ProgramRun run(UpdateAll(s));

@@ -919,3 +919,24 @@ TEST(UpdateRunUndo, ALargeJournalIsReadNewestFirst) {
         EXPECT_EQ(group.records[1], records[2 * save + 1]) << i;
     }
 }
+
+// The undo's journal is a journal like the run's: undoing it puts the run
+// back, a protected person's address included as the run left it.
+TEST(UpdateRunUndo, UndoingAnUndoPutsTheRunBack) {
+    Harness h;
+    AddProtectedAndMoved(h);
+    h.Run();
+    const auto afterRun = h.table.rows;
+    h.mode = RunMode::Undo;
+    h.undo = h.journal.All();
+    h.journal.appends.clear();
+    h.Run();
+    ASSERT_NE(h.table.rows, afterRun);
+    h.undo = h.journal.All();
+    h.journal.appends.clear();
+    h.Run();
+    EXPECT_EQ(h.table.rows, afterRun);
+    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"PATIENTNR 1 (195001011234) har skyddad identitet: "
+                                                       L"adressen lämnas som den är, övriga kolumner återställs.",
+                                                       L"Antal poster återställda: 2"}));
+}
