@@ -404,11 +404,11 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
                              },
                              [](const std::wstring& oleDb) { return OdbcConnectionString(oleDb); },
                              [&claim, &record, &undoDatabase](const std::wstring& connectionString) {
-                                 std::wstring identity = db::DatabaseIdentity(
+                                 const std::wstring identity = db::DatabaseIdentity(
                                      connectionString, [](std::wstring_view path) { return FinalPathOf(path); });
+                                 record.SetDatabase(identity);
                                  if (undoDatabase && *undoDatabase != identity)
                                      throw Error(UndoOfAnotherDatabaseText(*undoDatabase, identity));
-                                 record.SetDatabase(std::move(identity));
                                  return claim.Claim(connectionString);
                              }};
     context.mode = options.preview ? RunMode::Preview : options.undoFile ? RunMode::Undo : RunMode::Update;

@@ -170,7 +170,8 @@ private:
                 expected.push_back(columns_[index].value);
                 continue;
             }
-            auto it = std::find_if(held->begin(), held->end(), [&](const ColumnValue& h) { return Required(h.first) == index; });
+            auto it = std::find_if(held->begin(), held->end(),
+                                   [&](const ColumnValue& h) { return Required(h.first) == index; });
             if (it == held->end())
                 throw Error(L"Kolumnen " + columns_[index].info.name + L" saknar värdet den ska ha före sparandet.");
             expected.push_back(it->second);
