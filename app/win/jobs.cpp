@@ -11,6 +11,7 @@
 
 #include "app/notification.h"
 #include "app/run_record.h"
+#include "app/undo.h"
 #include "app/update_run.h"
 #include "app/win/db/odbc_patient_database.h"
 #include "app/win/errors_file.h"
@@ -390,6 +391,8 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
     WindowsRegistry registry;
     Settings settings(registry, env.appKey);
     DatabaseClaim claim;
+    // An undo of a run folder's journal: the database that run changed.
+    std::optional<std::wstring> undoDatabase;
     UpdateRunContext context{view,
                              database,
                              lookup,
@@ -402,9 +405,12 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
                                                            login.Databasename, login.Username};
                              },
                              [](const std::wstring& oleDb) { return OdbcConnectionString(oleDb); },
-                             [&claim, &record](const std::wstring& connectionString) {
-                                 record.SetDatabase(db::DatabaseIdentity(
-                                     connectionString, [](std::wstring_view path) { return FinalPathOf(path); }));
+                             [&claim, &record, &undoDatabase](const std::wstring& connectionString) {
+                                 const std::wstring identity = db::DatabaseIdentity(
+                                     connectionString, [](std::wstring_view path) { return FinalPathOf(path); });
+                                 record.SetDatabase(identity);
+                                 if (undoDatabase && *undoDatabase != identity)
+                                     throw Error(UndoOfAnotherDatabaseText(*undoDatabase, identity));
                                  return claim.Claim(connectionString);
                              }};
     context.mode = options.preview ? RunMode::Preview : options.undoFile ? RunMode::Undo : RunMode::Update;
@@ -413,7 +419,11 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
     context.journal = &journal;
     if (options.undoFile) {
         const std::wstring undoPath = InWorkingFolder(env.appPath, *options.undoFile);
-        context.readUndoJournal = [undoPath] { return ReadJournalFile(undoPath); };
+        context.openUndoJournal = [undoPath, &undoDatabase] {
+            const UndoJournalFile located = LocateUndoJournal(undoPath);
+            undoDatabase = located.database;
+            return OpenJournalSource(located.path);
+        };
     }
     context.now = LocalTimeText;
 

@@ -1,6 +1,8 @@
 // The change journal and the preview's file on disk, in the run's folder.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,8 +39,23 @@ private:
     bool created_ = false;
 };
 
-// The records of a journal file, for an undo; throws Error when the file
-// cannot be read or is not a journal.
-std::vector<JournalRecord> ReadJournalFile(const std::wstring& path);
+// A run folder's journal.
+inline constexpr wchar_t kRunJournalFile[] = L"changes.csv";
+
+// The journal that an undo is given: `path` names a journal file or a run
+// folder (its journal then). When a run's "summary.json" lies beside the
+// journal, `database` is the identity of the database that run changed,
+// and the undo is for that database only.
+struct UndoJournalFile {
+    std::wstring path;
+    std::optional<std::wstring> database;
+};
+// Throws Error when the summary cannot be read or names no database.
+UndoJournalFile LocateUndoJournal(const std::wstring& path);
+
+// The journal file as the undo reads it: a piece at a time, never beyond
+// the size it had when it was opened (the undo's own records may be added
+// to it meanwhile). Throws Error when it cannot be opened.
+std::unique_ptr<JournalSource> OpenJournalSource(const std::wstring& path);
 
 }  // namespace tolmar::win

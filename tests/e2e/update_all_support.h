@@ -159,7 +159,7 @@ inline const std::wstring kChanges = L"changes.csv", kPreview = L"preview.csv";
 std::wstring InNewestRun(const TempFolder& folder, const std::wstring& name);
 
 inline const std::string kJournalHead =
-    "\xEF\xBB\xBFTid,PATIENTNR,PERSONNR,Kolumn,Gammalt v\xC3\xA4rde,Nytt v\xC3\xA4rde\r\n";
+    "\xEF\xBB\xBFTid,PATIENTNR,PERSONNR,Kolumn,Gammalt v\xC3\xA4rde,Nytt v\xC3\xA4rde,Format\r\n";
 
 // The rows of a journal without their time (the first field), in order.
 std::vector<std::string> RowsWithoutTime(const std::string& file);

@@ -32,7 +32,8 @@ class UpdateAllTrust : public ::testing::TestWithParam<Engine> {};
 
 // A preview changes nothing and lists exactly what the run then changes and
 // journals; an undo of that journal brings every row back byte for byte,
-// except one edited in between, which keeps the edit and gets a line.
+// except one edited in between, which keeps the edit and gets a line, and
+// the address of one the register now protects, which stays as the run left it.
 TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
     Clinic s(GetParam());
     const std::vector<Row> before = OutOfDate();
@@ -57,10 +58,10 @@ TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
     ASSERT_EQ(journal->substr(0, kJournalHead.size()), kJournalHead);
     EXPECT_EQ(RowsWithoutTime(*journal), RowsWithoutTime(*previewed));
     // Quoting as RFC 4180 has it, and NULL as an empty field without quotes.
-    EXPECT_NE(journal->find("\"1\",\"194501011234\",\"EFTERNAMN\",\"Gammal, \"\"Gamle\"\"\",\"Lindqvist\"\r\n"),
+    EXPECT_NE(journal->find("\"1\",\"194501011234\",\"EFTERNAMN\",\"Gammal, \"\"Gamle\"\"\",\"Lindqvist\",\"2\"\r\n"),
               std::string::npos)
         << *journal;
-    EXPECT_NE(journal->find("\"5\",\"198811115555\",\"KONTROLLNR\",,\"5555\"\r\n"), std::string::npos) << *journal;
+    EXPECT_NE(journal->find("\"5\",\"198811115555\",\"KONTROLLNR\",,\"5555\",\"2\"\r\n"), std::string::npos) << *journal;
     const auto afterRun = s.table.Rows();
     ASSERT_FALSE(SameRows(afterRun, before));
 
@@ -71,18 +72,23 @@ TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
     ASSERT_TRUE(Start(undo, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(undo, kSmallRun, 1));
     EXPECT_TRUE(ErrorsFileHolds(RunLogLines(undo.folder()),
-                                {{Lit(L"Det gick inte att återställa PATIENTNR 3 (197503034567): kolumnen ADRESS har "
+                                {Text(L"PATIENTNR 4 (199002023333) har skyddad identitet: adressen lämnas som den är, "
+                                      L"övriga kolumner återställs."),
+                                 {Lit(L"Det gick inte att återställa PATIENTNR 3 (197503034567): kolumnen ADRESS har "
                                       L"ändrats sedan "),
                                   Any(), Lit(L". Raden lämnas som den är.")},
                                  Text(L"Antal poster återställda: 4")}));
     std::vector<Row> expected = before;
     expected[2] = With(afterRun.at(3), {{L"ADRESS", L"Ändrad för hand"}});
+    Row kept;  // patient 4, now protected
+    for (const wchar_t* column : {L"ADRESS", L"COADRESS", L"POSTNR", L"ORT"}) kept[column] = afterRun.at(4).at(column);
+    expected[3] = With(before[3], kept);
     EXPECT_TRUE(SameRows(s.table.Rows(), expected));
     EXPECT_EQ(s.reg.RequestCount(), 10) << "the undo asked the register";
     // The undo keeps a journal of its own, so that it can be undone too.
     const auto undoJournal = undo.folder().ReadFile(InNewestRun(undo.folder(), kChanges));
     ASSERT_TRUE(undoJournal);
-    EXPECT_NE(undoJournal->find("\"1\",\"194501011234\",\"EFTERNAMN\",\"Lindqvist\",\"Gammal, \"\"Gamle\"\"\"\r\n"),
+    EXPECT_NE(undoJournal->find("\"1\",\"194501011234\",\"EFTERNAMN\",\"Lindqvist\",\"Gammal, \"\"Gamle\"\"\",\"2\"\r\n"),
               std::string::npos)
         << *undoJournal;
 }
@@ -307,7 +313,7 @@ TEST(UpdateAllUndo, AFileThatIsNotAJournalIsRefused) {
     const std::vector<Row> before = OutOfDate();
     s.table.Insert(before);
     ProgramRun run(UpdateAll(s, {L"/UNDO:annan.csv"}));
-    ASSERT_TRUE(run.folder().WriteFile(L"annan.csv", kJournalHead + "\"t\",\"1\",\"p\",\"LOSENORD\",\"a\",\"b\"\r\n"));
+    ASSERT_TRUE(run.folder().WriteFile(L"annan.csv", kJournalHead + "\"t\",\"1\",\"p\",\"LOSENORD\",\"a\",\"b\",\"2\"\r\n"));
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 2));
     EXPECT_TRUE(ErrorsFileHolds(RunLogLines(run.folder()),
@@ -386,7 +392,10 @@ TEST(UpdateAllRunRecord, EachStartKeepsItsFolderAndOnlyAPlainRunWritesTheErrorsF
     EXPECT_TRUE(ErrorsFileHolds(RunLogLines(preview.folder()),
                                 {Text(L"Felaktigt personnummer: 1912121212"),
                                  Text(L"Förhandsgranskning: 0 poster skulle redigeras. Inget har ändrats i databasen.")}));
-    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(undo.folder()), {Text(L"Antal poster återställda: 5")}));
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(undo.folder()),
+                                {Text(L"PATIENTNR 4 (199002023333) har skyddad identitet: adressen lämnas som den är, "
+                                      L"övriga kolumner återställs."),
+                                 Text(L"Antal poster återställda: 5")}));
     const auto undone = undo.folder().ReadFile(L"runs\\" + RunFolders(undo.folder()).back() + L"\\summary.json");
     EXPECT_TRUE(Holds(undone, "\"mode\": \"undo\"")) << undone.value_or("");
     EXPECT_TRUE(Holds(undone, "\"restored\": 5")) << undone.value_or("");

@@ -30,6 +30,9 @@ struct FakeTable {
     std::set<std::wstring> duplicatedOnSave;    // keys found shared only when saved
     std::set<std::wstring> refusedColumns;      // columns whose values the database refuses
     std::set<std::wstring> failAlways;          // rows whose every save fails
+    // CHAR(10) columns: read back padded with blanks, compared by the
+    // database without them.
+    std::set<std::wstring> padded;
     // A save of the first key gives the row of the second key a new personal
     // number (as a trigger might).
     std::map<std::wstring, std::pair<std::wstring, std::wstring>> renumberOnSave;
@@ -60,6 +63,7 @@ public:
     std::wstring Text(std::wstring_view c) const override {
         auto it = read_.find(std::wstring(c));
         if (it == read_.end()) throw Error(L"no column " + std::wstring(c));
+        if (table_.padded.count(it->first) && it->second.size() < 10) return it->second + std::wstring(10 - it->second.size(), L' ');
         return it->second;
     }
     std::optional<std::wstring> Value(std::wstring_view c) const override { return Text(c); }
@@ -75,6 +79,24 @@ public:
         if (auto it = table_.renumberOnSave.find(key_); it != table_.renumberOnSave.end())
             table_.rows[it->second.first][L"PERSONNR"] = it->second.second;
         table_.events.push_back(L"save:" + key_);
+    }
+
+    // The table's present values, compared as text: the fake database's own comparison.
+    bool Holds(const std::vector<ColumnValue>& values) override {
+        if (table_.conflictOnSave.count(key_) || table_.duplicatedOnSave.count(key_)) return false;
+        const Columns& now = table_.rows[key_];
+        return std::all_of(values.begin(), values.end(), [&](const ColumnValue& v) {
+            auto it = now.find(v.first);
+            auto bare = [](std::wstring t) { return t.erase(t.find_last_not_of(L' ') + 1); };
+            return it != now.end() && bare(it->second) == bare(v.second.value_or(L""));
+        });
+    }
+    void SaveValuesWhere(const std::vector<ColumnValue>& changes, const std::vector<ColumnValue>& held) override {
+        if (!Holds(held)) {
+            ++table_.saveCalls;
+            throw Error(std::wstring(kRowNotLocatedText));
+        }
+        SaveValues(changes);
     }
 
 private:
@@ -282,7 +304,9 @@ struct Harness {
         ctx.mode = mode;
         ctx.journal = &journal;
         journal.table = &table;
-        ctx.readUndoJournal = [this] { return undo; };
+        ctx.openUndoJournal = [this] {
+            return std::make_unique<MemoryJournalSource>(std::string(kUtf8Bom) + JournalHeader() + JournalRows(undo));
+        };
         ctx.now = [] { return std::wstring(L"2026-12-10 06:41:07"); };
         if (workers) {
             ctx.concurrentLookup = &lookup;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/undo.h"
 #include "app/update_run.h"
 #include "update_run_fakes.h"
 
@@ -648,7 +649,7 @@ TEST(UpdateRunUndo, AJournalThatCannotBeReadChangesNothing) {
     h.mode = RunMode::Undo;
     UpdateRunContext ctx{h.view, h.db, h.lookup, h.settings, [] { return std::optional<PreparedConnection>(); }, {}};
     ctx.mode = RunMode::Undo;
-    ctx.readUndoJournal = []() -> std::vector<JournalRecord> { throw Error(L"Filen är ingen ändringslogg."); };
+    ctx.openUndoJournal = []() -> std::unique_ptr<JournalSource> { throw Error(L"Filen är ingen ändringslogg."); };
     const RunOutcome outcome = RunUpdateAll(ctx);
     EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att återställa från "
                                                       L"ändringsloggen! Fel: Filen är ingen ändringslogg. "
@@ -841,4 +842,187 @@ TEST(UpdateRunCounts, AnUndoCountsWhatItPutBackAndWhatItLeft) {
     EXPECT_EQ(c.notRestored, 1);
     EXPECT_EQ(c.lookedUp, 0);
     EXPECT_EQ(c.notLookedUp, 0);
+}
+
+// ---- the undo's guards ------------------------------------------------------------------------
+
+namespace {
+
+// Patient 1 whom the register now gives a protected identity (and a new
+// surname); patient 2 who only moved.
+void AddProtectedAndMoved(Harness& h) {
+    h.table.Add(L"1", Row(L"195001011234", L"Anna", L"Berg", L"Gamla vägen 1", L"903 25", L"UMEÅ"));
+    h.table.rows[L"1"][L"COADRESS"] = L"c/o Lind";
+    PersonRecord secret = Person(L"Anna", L"Ek", L"", L"", L"SEKRETESS MÄRKT");
+    h.lookup.answers[L"195001011234"].person = secret;
+    h.table.Add(L"2", Row(L"196002021234", L"Bo", L"Ek", L"Gamla vägen 2", L"903 25", L"UMEÅ"));
+    h.lookup.answers[L"196002021234"].person = Person(L"Bo", L"Ek", L"Nya vägen 2", L"90325", L"UMEÅ");
+}
+
+bool MentionsFormerAddress(const std::vector<JournalRecord>& records) {
+    return std::any_of(records.begin(), records.end(), [](const JournalRecord& r) {
+        for (const auto& v : {r.oldValue, r.newValue})
+            if (v && (*v == L"Gamla vägen 1" || *v == L"c/o Lind" || *v == L"903 25" || *v == L"UMEÅ")) return true;
+        return false;
+    });
+}
+
+}  // namespace
+
+// A protected person's former address is in no record of the preview or the
+// run: each changed address column's former value is the fixed marker.
+TEST(UpdateRunProtected, TheFormerAddressIsNeverJournalled) {
+    for (RunMode mode : {RunMode::Preview, RunMode::Update}) {
+        Harness h;
+        AddProtectedAndMoved(h);
+        h.mode = mode;
+        h.Run();
+        std::vector<JournalRecord> protectedRecords;
+        for (const JournalRecord& r : h.journal.All())
+            if (r.patientKey == L"1") protectedRecords.push_back(r);
+        EXPECT_FALSE(MentionsFormerAddress(protectedRecords));
+        std::map<std::wstring, std::optional<std::wstring>> former;
+        for (const JournalRecord& r : protectedRecords) former[r.column] = r.oldValue;
+        for (const wchar_t* column : {L"ADRESS", L"COADRESS", L"POSTNR", L"ORT"})
+            EXPECT_EQ(former[column], std::wstring(kHiddenAddressText)) << column;
+        EXPECT_EQ(former[L"EFTERNAMN"], L"Berg");
+        // The other patient's move is journalled as it was.
+        const std::vector<JournalRecord> all = h.journal.All();
+        EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](const JournalRecord& r) {
+            return r.patientKey == L"2" && r.column == L"ADRESS" && r.oldValue == L"Gamla vägen 2";
+        }));
+    }
+}
+
+// An undo leaves a protected person's address as it is and restores the
+// rest, from a journal of today's form and from one that still holds the
+// address in clear text.
+TEST(UpdateRunProtected, AnUndoLeavesTheAddressOfAProtectedPerson) {
+    Harness run;
+    AddProtectedAndMoved(run);
+    run.Run();
+    std::vector<JournalRecord> clear = run.journal.All();
+    const Columns former = {{L"ADRESS", L"Gamla vägen 1"}, {L"COADRESS", L"c/o Lind"}, {L"POSTNR", L"903 25"},
+                            {L"ORT", L"UMEÅ"}};
+    for (JournalRecord& r : clear)  // as a journal of an earlier version held them
+        if (r.patientKey == L"1" && r.oldValue == kHiddenAddressText) r.oldValue = former.at(r.column);
+    for (const auto& journal : {run.journal.All(), clear}) {
+        Harness h;
+        AddProtectedAndMoved(h);
+        h.table.rows = run.table.rows;
+        h.mode = RunMode::Undo;
+        h.undo = journal;
+        h.Run();
+        const Columns& secret = h.table.rows[L"1"];
+        EXPECT_EQ(secret.at(L"ORT"), L"SEKRETESS MÄRKT");
+        EXPECT_EQ(secret.at(L"ADRESS"), L"");
+        EXPECT_EQ(secret.at(L"COADRESS"), L"");
+        EXPECT_EQ(secret.at(L"EFTERNAMN"), L"Berg");
+        EXPECT_EQ(h.table.rows[L"2"].at(L"ADRESS"), L"Gamla vägen 2");
+        EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"PATIENTNR 1 (195001011234) har skyddad identitet: "
+                                                           L"adressen lämnas som den är, övriga kolumner återställs.",
+                                                           L"Antal poster återställda: 2"}));
+        EXPECT_FALSE(MentionsFormerAddress(h.journal.All()));
+        EXPECT_EQ(ExitCodeOf(h.outcome), 0);
+    }
+}
+
+// A row whose key now names another person is not touched, nor is any row
+// when the journal names one column twice in one save.
+TEST(UpdateRunUndo, NeverAnotherPersonsRowNorAnAmbiguousJournal) {
+    Harness h;
+    h.AddPatients(3);
+    h.Run();
+    const std::vector<JournalRecord> journal = h.journal.All();
+    const auto afterRun = h.table.rows;
+    h.table.rows[L"2"][L"PERSONNR"] = L"19991231-9999";  // the key used anew for another patient
+    h.mode = RunMode::Undo;
+    h.undo = journal;
+    h.Run();
+    Columns renumbered = afterRun.at(L"2");
+    renumbered[L"PERSONNR"] = L"19991231-9999";
+    EXPECT_EQ(h.table.rows[L"2"], renumbered);
+    EXPECT_NE(h.table.rows[L"1"], afterRun.at(L"1"));
+    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Det gick inte att återställa PATIENTNR 2 (195000011234): "
+                                                       L"raden har ett annat personnummer än ändringsloggens. Raden "
+                                                       L"lämnas som den är.",
+                                                       L"Antal poster återställda: 2"}));
+
+    const struct {
+        JournalRecord added;
+        const wchar_t* why;
+    } ambiguous[] = {
+        {{L"2026-12-10 06:41:07", L"3", L"195000021234", L"ADRESS", L"X", L"Y"}, L"kolumnen ADRESS står två gånger"},
+        {{L"2026-12-10 06:41:07", L"3", L"194001011234", L"KON", L"K", L"M"}, L"har två personnummer"},
+    };
+    for (const auto& c : ambiguous) {
+        Harness twice;
+        twice.AddPatients(3);
+        twice.table.rows = afterRun;
+        twice.mode = RunMode::Undo;
+        twice.undo = journal;
+        twice.undo.push_back(c.added);
+        twice.Run();
+        EXPECT_EQ(twice.table.rows, afterRun);
+        EXPECT_TRUE(twice.table.events.empty());
+        ASSERT_EQ(twice.view.lines.size(), 1u);
+        EXPECT_NE(twice.view.lines[0].find(c.why), std::wstring::npos) << ToUtf8(twice.view.lines[0]);
+        EXPECT_EQ(ExitCodeOf(twice.outcome), 2);
+    }
+}
+
+// "Changed since" is the database's comparison: a CHAR(n) column that reads
+// back padded still holds what the run wrote.
+TEST(UpdateRunUndo, TheDatabaseDecidesWhetherARowChangedSince) {
+    Harness h;
+    h.table.padded = {L"ADRESS"};
+    h.AddPatients(2);
+    const auto before = h.table.rows;
+    h.Run();
+    h.mode = RunMode::Undo;
+    h.undo = h.journal.All();
+    h.Run();
+    EXPECT_EQ(h.table.rows, before);
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Antal poster återställda: 2"});
+}
+
+// Many saves, read newest first from the source a block at a time.
+TEST(UpdateRunUndo, ALargeJournalIsReadNewestFirst) {
+    std::vector<JournalRecord> records;
+    const size_t saves = UndoJournal::kSavesPerPlace * 3 + 7;
+    for (size_t i = 0; i < saves; ++i)
+        for (const wchar_t* column : {L"ADRESS", L"ORT"})
+            records.push_back({L"t" + std::to_wstring(i), std::to_wstring(i % 5), L"195000001234", column,
+                               L"old" + std::to_wstring(i), L"new" + std::to_wstring(i)});
+    UndoJournal journal(
+        std::make_unique<MemoryJournalSource>(std::string(kUtf8Bom) + JournalHeader() + JournalRows(records)));
+    ASSERT_EQ(journal.size(), saves);
+    for (size_t i = 0; i < saves; ++i) {
+        const UndoGroup group = journal.NewestFirst(i);
+        const size_t save = saves - 1 - i;
+        ASSERT_EQ(group.records.size(), 2u) << i;
+        EXPECT_EQ(group.records[0], records[2 * save]) << i;
+        EXPECT_EQ(group.records[1], records[2 * save + 1]) << i;
+    }
+}
+
+// The undo's journal is a journal like the run's: undoing it puts the run
+// back, a protected person's address included as the run left it.
+TEST(UpdateRunUndo, UndoingAnUndoPutsTheRunBack) {
+    Harness h;
+    AddProtectedAndMoved(h);
+    h.Run();
+    const auto afterRun = h.table.rows;
+    h.mode = RunMode::Undo;
+    h.undo = h.journal.All();
+    h.journal.appends.clear();
+    h.Run();
+    ASSERT_NE(h.table.rows, afterRun);
+    h.undo = h.journal.All();
+    h.journal.appends.clear();
+    h.Run();
+    EXPECT_EQ(h.table.rows, afterRun);
+    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"PATIENTNR 1 (195001011234) har skyddad identitet: "
+                                                       L"adressen lämnas som den är, övriga kolumner återställs.",
+                                                       L"Antal poster återställda: 2"}));
 }
