@@ -43,12 +43,8 @@ std::wstring NewestRunFolder(ProgramRun& run) {
     return names.empty() ? std::wstring() : run.folder() / (L"runs\\" + names.back());
 }
 
-// The run's change journal: in its run folder, or beside the errors file.
-std::wstring JournalOf(ProgramRun& run) {
-    const std::wstring inFolder = NewestRunFolder(run) + L"\\changes.csv";
-    return GetFileAttributesW(inFolder.c_str()) != INVALID_FILE_ATTRIBUTES ? inFolder
-                                                                           : run.folder() / Beside(L"changes");
-}
+// The run's change journal, in its run folder.
+std::wstring JournalOf(ProgramRun& run) { return NewestRunFolder(run) + L"\\" + kChanges; }
 
 std::vector<Row> AsList(const std::map<int, Row>& rows) {
     std::vector<Row> list;
