@@ -59,7 +59,7 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
 // Whether /unattended stands anywhere among the start parameters.
 bool StartIsUnattended() {
     try {
-        return tolmar::ReadStartPlan(tolmar::StartParameters()).unattended;
+        return tolmar::ReadStartPlan(tolmar::win::StartParameters()).unattended;
     } catch (...) {
         return false;  // the parameters cannot even be read: the dispatcher says so
     }

@@ -190,11 +190,13 @@ TEST(UnattendedEvents, TheProgramCarriesTheTextOfEveryEvent) {
         LoadLibraryExW(TolmarExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_TRUE(program) << "cannot load " << Utf8(TolmarExePath()) << ": error " << GetLastError();
     const wchar_t* strings[] = {L"[1]", L"[2]", L"[3]", L"[4]"};
+    DWORD_PTR arguments[4];
+    for (int k = 0; k < 4; ++k) arguments[k] = reinterpret_cast<DWORD_PTR>(strings[k]);
     for (const DWORD id : {100u, 200u, 201u, 202u, 203u, 204u}) {
         SCOPED_TRACE(id);
         wchar_t text[2048] = {};
         const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, program, id, 0,
-                                       text, 2048, reinterpret_cast<va_list*>(strings));
+                                       text, 2048, reinterpret_cast<va_list*>(arguments));
         ASSERT_GT(n, 0u) << "no text: error " << GetLastError();
         const std::wstring message(text, n);
         EXPECT_EQ(message.rfind(L"Tolmar: ", 0), 0u) << Utf8(message);
