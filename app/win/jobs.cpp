@@ -514,6 +514,10 @@ int UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& op
         if (!options.unattended) record.Log(outcome.reason);
         messages.ShowError(outcome.reason);
     }
+    // A run that could not reach its database said why in its lines only:
+    // the last of them is the reason its end event gives.
+    const std::wstring reason =
+        outcome.reason.empty() && outcome.stopped && !lines.Lines().empty() ? lines.Lines().back() : outcome.reason;
     // After the run, which empties its lines as it starts.
     if (!record.Failure().empty()) lines.Add(record.Failure());
     if (options.unattended) CleanUpUnattended(session);
@@ -540,7 +544,7 @@ int UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& op
                                  .counts = outcome.counts,
                                  .undo = record.Undo(),
                                  .runFolder = record.Folder(),
-                                 .reason = outcome.reason,
+                                 .reason = reason,
                                  .filesFailure = filesFailure}));
     return exitCode;
 }

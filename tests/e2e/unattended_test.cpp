@@ -76,23 +76,27 @@ TEST(Unattended, NothingIsShownWhateverStandsInTheWay) {
         DWORD exitCode;
         std::string logLine;
         std::vector<unsigned> events;
+        std::wstring reason;  // how the end event's reason begins
     } cases[] = {
         {"a folder named logs.err", [](const Clinic& s) { return UpdateAll(s, {L"/unattended"}); },
          [](ProgramRun& run, const Clinic&) { ASSERT_TRUE(run.folder().MakeFolder(L"logs.err")); }, 0,
-         "An error occured while deleting: ", {100, 200}},
+         "An error occured while deleting: ", {100, 200}, L""},
         {"/unattended before the job word",
          [](const Clinic& s) { return RunOptions{.args = {L"/unattended", L"UPDATE_ALL", s.dataLink}}; },
          [](ProgramRun&, const Clinic&) {}, 2, "Obevakad start med ogiltiga startparametrar; inget har k\xC3\xB6rts.",
-         {202}},
+         {202}, L"Obevakad start med ogiltiga startparametrar; inget har körts. Startparametrarna: /unattended UPDATE_ALL "},
         {"/unattended with a person's number",
          [](const Clinic&) { return RunOptions{.args = {L"PERSONNR:194501011234", L"/UNATTENDED"}}; },
-         [](ProgramRun&, const Clinic&) {}, 2, "Obevakad start med ogiltiga startparametrar", {202}},
+         [](ProgramRun&, const Clinic&) {}, 2, "Obevakad start med ogiltiga startparametrar", {202},
+         L"Obevakad start med ogiltiga startparametrar; inget har körts. Startparametrarna: PERSONNR:194501011234 "
+         L"/UNATTENDED"},
         {"a Provider line of 2,000,000 characters",
          [](const Clinic& s) {
              return RunOptions{.args = {L"UPDATE_ALL", s.data / L"lang.udl", L"/unattended"}};
          },
          [](ProgramRun&, const Clinic& s) { WriteDataLink(s.data, L"lang.udl", std::wstring(2'000'000, L'x')); }, 2,
-         "Provider", {100, 202}},
+         "lang.udl \xC3\xA4r f\xC3\xB6r l\xC3\xA5ngt f\xC3\xB6r att l\xC3\xA4sas.", {100, 202},
+         L"Det gick inte att hämta användarnamn och lösenord till databasen!"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -112,6 +116,8 @@ TEST(Unattended, NothingIsShownWhateverStandsInTheWay) {
         if (!events.empty()) {
             EXPECT_EQ(events.back().strings.at(0), std::to_wstring(c.exitCode)) << Describe(events);
             EXPECT_EQ(events.back().strings.at(2), RunFolderPath(run)) << Describe(events);
+            EXPECT_EQ(events.back().strings.at(3).rfind(c.reason, 0), 0u) << Describe(events);
+            EXPECT_EQ(events.back().strings.at(3).empty(), c.reason.empty()) << Describe(events);
         }
     }
 }
