@@ -31,4 +31,13 @@ void RunTestMode(Session& session);
 // another holds the database do not. Returns the process's exit code.
 int UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& options, RunLines& lines);
 
+// A start that names /unattended but is no valid unattended UPDATE_ALL run
+// (app/options.h, StartPlan::RefusedUnattended): its record's log gets the
+// lines so far (the box it would have shown) and the parameters as given,
+// the event log a 202; nothing runs. Returns the exit code, 2.
+int RefuseUnattendedStart(Session& session, const StartOptions& options, RunLines& lines);
+
+inline constexpr std::wstring_view kRefusedUnattendedText =
+    L"Obevakad start med ogiltiga startparametrar; inget har körts. Startparametrarna: ";
+
 }  // namespace tolmar::win
