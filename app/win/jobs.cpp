@@ -318,9 +318,6 @@ public:
     const std::wstring& Folder() const { return folder_; }
     // Why the record could not be kept ("" when it is): a line of the run.
     const std::wstring& Failure() const { return failure_; }
-    // The run's folder ("" when none could be made).
-    const std::wstring& Folder() const { return folder_; }
-
     void Finish(const RunOutcome& outcome, int exitCode) {
         lines_.SetObserver({});
         summary_.counts = outcome.counts;
