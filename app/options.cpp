@@ -17,6 +17,12 @@ std::optional<unsigned> Count(const std::optional<std::wstring>& value, unsigned
     return n;
 }
 
+// An option's name in upper case: what stands between "/" and ":".
+std::wstring OptionName(const std::wstring& option) {
+    const size_t colon = option.find(L':');
+    return UpperLocale(option.substr(1, colon == std::wstring::npos ? std::wstring::npos : colon - 1));
+}
+
 }  // namespace
 
 bool IsOptionParameter(std::wstring_view parameter) { return parameter.starts_with(L'/'); }
@@ -28,7 +34,7 @@ StartOptions ParseStartOptions(const std::vector<std::wstring>& parameters) {
         const std::wstring& p = parameters[i];
         if (!IsOptionParameter(p)) continue;
         const size_t colon = p.find(L':');
-        const std::wstring name = UpperLocale(p.substr(1, colon == std::wstring::npos ? std::wstring::npos : colon - 1));
+        const std::wstring name = OptionName(p);
         const std::optional<std::wstring> value =
             colon == std::wstring::npos ? std::nullopt : std::optional<std::wstring>(p.substr(colon + 1));
         if (name == L"PREVIEW" && !value) {
@@ -70,6 +76,9 @@ StartPlan ReadStartPlan(const std::vector<std::wstring>& parameters) {
     plan.request = ParseStartParameter(parameters.empty() ? std::wstring() : parameters[0]);
     plan.options = ParseStartOptions(parameters);
     plan.optionsFit = OptionsFitJob(plan.options, plan.request.job);
+    for (const std::wstring& p : parameters) {
+        if (IsOptionParameter(p) && OptionName(p) == L"UNATTENDED") plan.unattended = true;
+    }
     return plan;
 }
 

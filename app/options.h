@@ -44,6 +44,15 @@ struct StartPlan {
     StartRequest request;
     StartOptions options;
     bool optionsFit = true;  // OptionsFitJob
+    // Some parameter, wherever it stands (the first one included, with or
+    // without a value), is /unattended: nobody is at the screen, whether or
+    // not the rest of the list is valid.
+    bool unattended = false;
+    // Unattended, but not a valid unattended run: the start is refused
+    // without a box (exit code 2), its line in a run record.
+    bool RefusedUnattended() const {
+        return unattended && !(optionsFit && options.unattended && request.job == Job::UpdateAll);
+    }
 };
 StartPlan ReadStartPlan(const std::vector<std::wstring>& parameters);
 

@@ -50,6 +50,14 @@ public:
     // one row: throws DuplicateKeyError and writes nothing. A column the row
     // does not have: throws Error.
     virtual void SaveValues(const std::vector<ColumnValue>& changes) = 0;
+    // Whether the row (its key on it alone) holds each of `values` as the
+    // database compares them (a NULL: IS NULL), not as they read back: a
+    // CHAR(n) column's padding or a date's form does not count.
+    virtual bool Holds(const std::vector<ColumnValue>& values) = 0;
+    // As SaveValues, but what each changed column must still hold is given
+    // in `held` (the same columns, compared as Holds does) instead of the
+    // value that was read.
+    virtual void SaveValuesWhere(const std::vector<ColumnValue>& changes, const std::vector<ColumnValue>& held) = 0;
     void Save(const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
         SaveValues(std::vector<ColumnValue>(changes.begin(), changes.end()));
     }
@@ -61,6 +69,9 @@ public:
     // Connects with an ODBC connection string (closing an earlier connection).
     virtual void Connect(const std::wstring& connectionString) = 0;
     virtual void BeginTransaction() = 0;
+    // Throws Error when the database refuses the commit or cannot be
+    // reached; the transaction has then ended all the same, nothing of it
+    // kept, and InTransaction() is false.
     virtual void Commit() = 0;
     virtual void Rollback() = 0;
     virtual bool InTransaction() const = 0;

@@ -26,15 +26,14 @@ std::wstring KeyCountSql(std::wstring_view keyColumn, std::wstring_view identifi
     return L"SELECT COUNT(*) FROM KUNDER WHERE " + QuotedIdentifier(keyColumn, identifierQuote) + L" = ?";
 }
 
-std::wstring OptimisticUpdateSql(const std::vector<ChangedColumn>& columns, std::wstring_view keyColumn,
-                                 std::wstring_view identifierQuote, SqlDialect dialect) {
+namespace {
+
+// The row by its key alone, each column holding its value: the key twice,
+// then the values of the columns that are not NULL.
+std::wstring KeyAndValues(const std::vector<ChangedColumn>& columns, std::wstring_view keyColumn,
+                          std::wstring_view identifierQuote, SqlDialect dialect) {
     const std::wstring key = QuotedIdentifier(keyColumn, identifierQuote);
-    std::wstring sql = L"UPDATE KUNDER SET ";
-    for (size_t i = 0; i < columns.size(); ++i) {
-        if (i) sql += L", ";
-        sql += QuotedIdentifier(columns[i].name, identifierQuote) + L" = ?";
-    }
-    sql += L" WHERE " + key + L" = ? AND (" + KeyCountSql(keyColumn, identifierQuote) + L") = 1";
+    std::wstring sql = L" WHERE " + key + L" = ? AND (" + KeyCountSql(keyColumn, identifierQuote) + L") = 1";
     for (const ChangedColumn& c : columns) {
         const std::wstring name = QuotedIdentifier(c.name, identifierQuote);
         if (c.wasNull)
@@ -45,6 +44,23 @@ std::wstring OptimisticUpdateSql(const std::vector<ChangedColumn>& columns, std:
             sql += L" AND " + name + L" = ?";
     }
     return sql;
+}
+
+}  // namespace
+
+std::wstring OptimisticUpdateSql(const std::vector<ChangedColumn>& columns, std::wstring_view keyColumn,
+                                 std::wstring_view identifierQuote, SqlDialect dialect) {
+    std::wstring sql = L"UPDATE KUNDER SET ";
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (i) sql += L", ";
+        sql += QuotedIdentifier(columns[i].name, identifierQuote) + L" = ?";
+    }
+    return sql + KeyAndValues(columns, keyColumn, identifierQuote, dialect);
+}
+
+std::wstring HoldsSql(const std::vector<ChangedColumn>& columns, std::wstring_view keyColumn,
+                      std::wstring_view identifierQuote, SqlDialect dialect) {
+    return L"SELECT COUNT(*) FROM KUNDER" + KeyAndValues(columns, keyColumn, identifierQuote, dialect);
 }
 
 std::wstring WithBoundedBusyWait(std::wstring_view odbcString, std::chrono::seconds limit) {

@@ -19,7 +19,7 @@ SqlDialect DialectOfDbms(std::wstring_view dbmsName);
 struct ChangedColumn {
     std::wstring name;
     bool longText = false;  // SQL_LONGVARCHAR or SQL_WLONGVARCHAR as the driver describes it
-    bool wasNull = false;   // the value read was NULL
+    bool wasNull = false;   // the value read (or to be held) is NULL
 };
 
 // The save of one row: the changed columns set, the row found by its key
@@ -30,6 +30,12 @@ struct ChangedColumn {
 // cannot compare it with "=" (SQL Server's text and ntext).
 std::wstring OptimisticUpdateSql(const std::vector<ChangedColumn>& columns, std::wstring_view keyColumn,
                                  std::wstring_view identifierQuote, SqlDialect dialect);
+
+// How many rows have the key, on that row alone, with each column holding
+// a value (wasNull: NULL), compared as the save compares them. Parameters:
+// the key twice, the values that are not NULL.
+std::wstring HoldsSql(const std::vector<ChangedColumn>& columns, std::wstring_view keyColumn,
+                      std::wstring_view identifierQuote, SqlDialect dialect);
 
 // How many rows have the key (one parameter: the key).
 std::wstring KeyCountSql(std::wstring_view keyColumn, std::wstring_view identifierQuote);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "register/person_answer.h"
 #include "tools/text.h"
 
 namespace tolmar {
@@ -131,6 +132,20 @@ bool IsRefreshedColumn(std::wstring_view column) { return Find(column) != nullpt
 bool IsFromPersonalNumber(std::wstring_view column) {
     const RefreshedColumn* c = Find(column);
     return c && c->fromPersonalNumber;
+}
+
+bool IsProtectedIdentity(const PersonRecord& person) { return Trim(person.PostTown.str()) == kSecretTown; }
+
+bool IsAddressColumn(std::wstring_view column) {
+    return column == L"ADRESS" || column == L"COADRESS" || column == L"POSTNR" || column == L"ORT";
+}
+
+std::optional<std::wstring> AddressHiddenRow::Value(std::wstring_view column) const {
+    std::optional<std::wstring> value = row_.Value(column);
+    if (!IsAddressColumn(column)) return value;
+    for (const auto& [name, written] : changes_)
+        if (name == column && value != written) return std::wstring(kHiddenAddressText);
+    return value;
 }
 
 bool IsRefusedValue(std::wstring_view diagnostics) {

@@ -73,6 +73,37 @@ bool IsCalendarDate(std::wstring_view year, std::wstring_view month, std::wstrin
 // statement could not run (a lock, a lost connection).
 bool IsRefusedValue(std::wstring_view diagnostics);
 
+// A protected identity: the register marks the person with its secrecy
+// text in place of the town, and the address goes with it. The journal
+// (and a preview's file) keeps none of the address the row held: each
+// address column's former value is recorded as kHiddenAddressText, and an
+// undo leaves those columns as they are.
+bool IsProtectedIdentity(const PersonRecord& person);
+bool IsAddressColumn(std::wstring_view column);
+inline constexpr std::wstring_view kHiddenAddressText = L"<skyddad adress>";
+
+// The row as a protected person's save is to be recorded: every other
+// column as `row` reads it, an address column that the save changes read as
+// kHiddenAddressText. Saving goes to `row` unchanged (its check of what it
+// read included).
+class AddressHiddenRow final : public PatientRow {
+public:
+    AddressHiddenRow(PatientRow& row, const std::vector<std::pair<std::wstring, std::wstring>>& changes)
+        : row_(row), changes_(changes) {}
+    bool HasColumn(std::wstring_view column) const override { return row_.HasColumn(column); }
+    std::wstring Text(std::wstring_view column) const override { return Value(column).value_or(L""); }
+    std::optional<std::wstring> Value(std::wstring_view column) const override;
+    bool Holds(const std::vector<ColumnValue>& values) override { return row_.Holds(values); }
+    void SaveValues(const std::vector<ColumnValue>& changes) override { row_.SaveValues(changes); }
+    void SaveValuesWhere(const std::vector<ColumnValue>& changes, const std::vector<ColumnValue>& held) override {
+        row_.SaveValuesWhere(changes, held);
+    }
+
+private:
+    PatientRow& row_;
+    const std::vector<std::pair<std::wstring, std::wstring>>& changes_;
+};
+
 // "12345" -> "123 45"; any other length unchanged.
 std::wstring PostNumberWithSpace(std::wstring_view postNumber);
 

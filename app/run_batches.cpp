@@ -84,25 +84,36 @@ bool RunBatches::WriteJournal() {
 // After a full batch: commit and begin anew.
 bool RunBatches::CommitIfDue() {
     if (savedInBatch_ < kRowsPerBatch) return true;
-    savedInBatch_ = 0;
-    if (!db_.InTransaction()) return true;
-    if (preview_) return WriteJournal();
-    try {
-        db_.Commit();
-    } catch (const std::exception& e) {
-        Stop(kTransactionFailed + MessageOf(e));
-        return false;
-    }
-    if (!WriteJournal()) return false;
-    return Begin();
+    if (preview_) return CommitBatch();
+    return CommitBatch() && Begin();
 }
 
-void RunBatches::Saved() {
-    ++savedInBatch_;
-    ++savedInRun_;
-    ++outcome_.counts.saved;
-    anySaved_ = true;
+// Commits the batch; only then are its rows saved and its records
+// journalled. A failed commit ends the transaction (the database keeps
+// nothing of it) and stops the run: the register's answers are not wrong,
+// but a database that refuses a commit would refuse the next batch's too,
+// and going on would only lose more rows.
+bool RunBatches::CommitBatch() {
+    if (!preview_) {
+        try {
+            db_.Commit();
+        } catch (const std::exception& e) {
+            const int lost = savedInBatch_;
+            savedInBatch_ = 0;
+            pending_.clear();
+            outcome_.counts.failedSaves += lost;
+            Stop(kTransactionFailed + MessageOf(e) + L" " + std::to_wstring(lost) +
+                 L" rader sparade sedan förra sparandet av transaktionen finns varken i databasen eller i "
+                 L"ändringsloggen. Avbryter uppdatering!");
+            return false;
+        }
+    }
+    outcome_.counts.saved += savedInBatch_;
+    savedInBatch_ = 0;
+    return WriteJournal();
 }
+
+void RunBatches::Saved() { ++savedInBatch_; }
 
 void RunBatches::Save(PatientRow& row, const std::wstring& key, const std::wstring& number,
                       const std::vector<ColumnValue>& changes, std::wstring_view failure, Refused refused) {
@@ -156,14 +167,15 @@ std::vector<JournalRecord> RunBatches::SaveRow(PatientRow& row, const std::wstri
 }
 
 void RunBatches::Close() {
+    if (preview_) {
+        // What the run would commit at its close, stopped or not.
+        CommitBatch();
+    } else if (savedInBatch_ > 0 && db_.InTransaction()) {
+        CommitBatch();
+        return;
+    }
     try {
-        if (!preview_ && anySaved_ && db_.InTransaction()) {
-            db_.Commit();
-            WriteJournal();
-        } else {
-            if (db_.InTransaction()) db_.Rollback();
-            if (preview_ && !outcome_.stopped) WriteJournal();
-        }
+        if (db_.InTransaction()) db_.Rollback();
     } catch (const std::exception& e) {
         Stop(kTransactionFailed + MessageOf(e));
     }

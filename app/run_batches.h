@@ -1,7 +1,9 @@
 // The batches that the update run, its preview and its undo share: rows
 // saved one at a time in a transaction that is committed every
-// kRowsPerBatch saved rows, the change journal written after each commit,
-// the closing commit or rollback, and how the run ended.
+// kRowsPerBatch saved rows, the change journal written after each commit
+// that succeeded, the closing commit or rollback, and how the run ended.
+// A row counts as saved only once its batch is committed: the counts and
+// the journal hold what the database holds.
 #pragma once
 
 #include <functional>
@@ -57,7 +59,9 @@ std::wstring TooManyFailedSavesText();
 class RunBatches {
 public:
     // A preview saves nothing: its records go to the journal (its file) at
-    // the points where a run would commit. `now` gives the records' time.
+    // the points where a run would commit, its last batch's at the close
+    // whether or not the preview stopped, as the run commits it. `now`
+    // gives the records' time.
     RunBatches(UpdateRunView& view, PatientDatabase& database, ChangeJournal* journal, bool preview,
                std::function<std::wstring()> now)
         : view_(view), db_(database), journal_(journal), preview_(preview), now_(std::move(now)) {}
@@ -110,12 +114,15 @@ public:
     void Save(PatientRow& row, const std::wstring& key, const std::wstring& number,
               const std::vector<ColumnValue>& changes, std::wstring_view failure, Refused refused);
 
-    // Commit when anything was saved, else roll back; a preview always rolls
-    // back. A failure here loses the rows saved since the last commit: it
-    // gets its line, and their records stay out of the journal.
+    // Commit when anything was saved since the last commit, else roll back;
+    // a preview always rolls back. A failed commit, here or at the end of a
+    // batch, loses the rows saved since the last commit: it gets its line
+    // and stops the run, their records stay out of the journal, and they
+    // count as failed saves, not as saved.
     void Close();
 
-    int SavedInRun() const { return savedInRun_; }
+    // The rows saved in committed batches (a preview: in batches it passed).
+    int SavedInRun() const { return outcome_.counts.saved; }
     const RunOutcome& Outcome() const { return outcome_; }
     // The counts, kept where the run decides; saves and failed saves are counted here.
     RunCounts& Counts() { return outcome_.counts; }
@@ -126,6 +133,7 @@ public:
 
 private:
     bool CommitIfDue();
+    bool CommitBatch();
     bool WriteJournal();
     void Saved();
     std::vector<JournalRecord> SaveRow(PatientRow& row, const std::wstring& key, const std::wstring& number,
@@ -137,8 +145,8 @@ private:
     bool preview_;
     std::function<std::wstring()> now_;
     std::vector<JournalRecord> pending_;  // the records of the batch not yet committed
-    int savedInBatch_ = 0, savedInRun_ = 0, failedSaves_ = 0;
-    bool anySaved_ = false;
+    int savedInBatch_ = 0;                // rows saved in the batch not yet committed
+    int failedSaves_ = 0;
     RunOutcome outcome_;
     RunReportRecorder* report_ = nullptr;
 };

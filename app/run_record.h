@@ -1,6 +1,7 @@
 // The record of every update run: a folder "runs\<yyyy-MM-dd HHmmss>\" in the
-// working folder with the run's log ("log.txt") and its summary
-// ("summary.json"). What is portable about it: the folder names, the log's
+// working folder with the run's log ("log.txt"), its summary
+// ("summary.json") and its change journal ("changes.csv"; a preview's
+// "preview.csv"). What is portable about it: the folder names, the log's
 // line format, the summary's text and which old folders retention removes.
 #pragma once
 
@@ -24,6 +25,10 @@ inline constexpr std::wstring_view kRunsFolder = L"runs";
 inline constexpr std::wstring_view kRunLogFile = L"log.txt";
 inline constexpr std::wstring_view kRunSummaryFile = L"summary.json";
 inline constexpr std::wstring_view kRunSummaryTempFile = L"summary.json.tmp";
+// The run's change journal (a run's and an undo's), and a preview's file of
+// what a run would change: each made new by its run, never added to later.
+inline constexpr std::wstring_view kRunJournalFile = L"changes.csv";
+inline constexpr std::wstring_view kRunPreviewFile = L"preview.csv";
 
 // "yyyy-MM-dd HHmmss"; attempt 1 is the plain name, attempt n > 1 adds "-n"
 // (two runs started in the same second).
@@ -53,7 +58,7 @@ struct RunSummary {
     std::optional<int> exitCode;        // none while running
     std::optional<std::wstring> reason;  // the line that stopped the run
     std::optional<std::wstring> database;  // its identity, without any password
-    std::optional<std::wstring> journal;   // the journal's (the preview's file's) name
+    std::optional<std::wstring> journal;   // the journal's (the preview's file's) name in the run folder
     RunCounts counts;
 };
 // The summary as JSON (UTF-8): "outcome" is "running" until it has ended,

@@ -51,18 +51,20 @@ public:
         if (!Connect(*connection)) return batches_.Outcome();
         if (!Claim()) return batches_.Outcome();
         // From here on the closing always runs.
-        if (batches_.Begin() && ListPatients() && batches_.OpenJournal() && StartLookups()) {
+        const bool started = batches_.Begin() && ListPatients() && batches_.OpenJournal() && StartLookups();
+        if (started) {
             view_.SetHourglass(true);
             view_.SetCaption(L"Inloggad...");
             view_.SetHourglass(false);
             if (ctx_.mode == RunMode::Undo)
-                Undo(batches_, view_, db_, undoGroups_);
+                Undo(batches_, view_, db_, *undo_);
             else
                 Loop();
-            view_.AddLine(CountLine());
         }
-        CountNotLookedUp();
+        // The count once the last batch is committed (or lost).
         batches_.Close();
+        CountNotLookedUp();
+        if (started) view_.AddLine(CountLine());
         // Lookups still in flight end here, their answers unused.
         lookups_.reset();
         return batches_.Outcome();
@@ -95,8 +97,7 @@ private:
 
     bool ReadUndoJournal() {
         try {
-            undoRecords_ = ctx_.readUndoJournal();
-            undoGroups_ = UndoGroups(undoRecords_);
+            undo_.emplace(ctx_.openUndoJournal());
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
@@ -140,8 +141,8 @@ private:
     // rows are the journal's.
     bool ListPatients() {
         if (ctx_.mode == RunMode::Undo) {
-            view_.StartProgress(undoGroups_.size());
-            batches_.Counts().patients = static_cast<int>(undoGroups_.size());
+            view_.StartProgress(undo_->size());
+            batches_.Counts().patients = static_cast<int>(undo_->size());
             return true;
         }
         try {
@@ -252,7 +253,10 @@ private:
         // Setting a column the table lacks is no failed save: it stops the run.
         for (const auto& change : decision.changes)
             if (!row.HasColumn(change.first)) throw Error(L"KUNDER saknar fältet " + change.first);
-        batches_.Save(row, key, number, {decision.changes.begin(), decision.changes.end()},
+        // A protected person's former address stays out of the journal.
+        AddressHiddenRow hidden(row, decision.changes);
+        PatientRow& recorded = IsProtectedIdentity(person_) ? hidden : row;
+        batches_.Save(recorded, key, number, {decision.changes.begin(), decision.changes.end()},
                       L"Det gick inte att uppdatera " + number, RunBatches::Refused::LeavesOutDerivedColumns);
     }
 
@@ -266,8 +270,7 @@ private:
     RunBatches batches_;
     std::wstring driverString_;
     std::vector<std::wstring> keys_;
-    std::vector<JournalRecord> undoRecords_;
-    std::vector<UndoGroup> undoGroups_;
+    std::optional<UndoJournal> undo_;
     std::unique_ptr<PatientLookups> lookups_;
     PersonRecord person_;  // its buffers serve every patient
     int lookupsStarted_ = 0;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,9 +59,9 @@ struct UpdateRunContext {
     RunMode mode = RunMode::Update;
     // The change journal (or the preview's file); none: no records kept.
     ChangeJournal* journal = nullptr;
-    // Undo: the records to put back, read before anything else; throws
-    // Error when the file is not a journal.
-    std::function<std::vector<JournalRecord>()> readUndoJournal;
+    // Undo: the journal to put back, opened before anything else; throws
+    // Error when it cannot be opened.
+    std::function<std::unique_ptr<JournalSource>()> openUndoJournal;
     // The local date and time for the journal's records.
     std::function<std::wstring()> now;
     // Lookups ahead of the run: used when `concurrentLookup` and `waiter`

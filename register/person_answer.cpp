@@ -101,7 +101,6 @@ const wchar_t* StatusTownText(std::wstring_view code) {
 constexpr wchar_t kNoPersonText[] =
     L"Registrets svar innehöll ingen person: elementet PersonInfo saknar både efternamn och förnamn.";
 
-constexpr wchar_t kSecretTown[] = L"SEKRETESS MÄRKT";
 constexpr wchar_t kDeceased[] = L"AV";
 constexpr wchar_t kOldNumber[] = L"GN";
 
@@ -127,7 +126,7 @@ void ApplySecrecy(Fields& f, std::wstring_view secrecyText) {
     f.Address2.clear();
     f.Address1.clear();
     f.PostNumber.clear();
-    f.PostTown = kSecretTown;
+    f.PostTown = std::wstring(kSecretTown);
 }
 
 void ReadCnFamily(std::wstring_view P, Fields& f) {

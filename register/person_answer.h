@@ -16,6 +16,10 @@
 
 namespace tolmar {
 
+// The town text in place of a protected person's town: the register's
+// secrecy mark, the address lines and postal code emptied with it.
+inline constexpr std::wstring_view kSecretTown = L"SEKRETESS MÄRKT";
+
 struct PersonAnswer {
     // ReturnCode::Found, ReturnCode::NotFound, or ReturnCode::Failure when the
     // answer has a person element that names no one (`failure` says so).

@@ -56,6 +56,12 @@ build_all() {
   cmake --build "$BUILD/windows-x86" -j "$jobs" --target tolmar07
 }
 
+# utf16_sample NAME: packaging/samples/NAME as Windows writes such files
+# (UTF-16 little-endian with a byte-order mark, CR LF).
+utf16_sample() {
+  { printf '\xff\xfe'; sed 's/\r*$/\r/' "$ROOT/packaging/samples/$1" | iconv -f UTF-8 -t UTF-16LE; }
+}
+
 # build_msi VERSION PROGRAM OUT: the installer of PROGRAM (a path relative to
 # the working folder, which wixl looks it up in) as product version VERSION.
 # wixl cannot say two things the package needs, so they are set after it:
@@ -64,11 +70,14 @@ build_all() {
 # has no MsiFileHash row), and the upgrade row's VersionMaxInclusive (512),
 # so that a rebuild of the same version replaces the installed one instead
 # of becoming a second entry (the row is written anew: msibuild cannot update
-# a row whose key holds an empty column).
+# a row whose key holds an empty column). The sample scheduled task goes in
+# beside the program, in UTF-16 as Task Scheduler writes tasks.
 TOLMAR_UPGRADE_CODE='{0B2E3D47-10A6-4E02-81DE-2D35DF202573}'  # as packaging/tolmar07.wxs has it
 build_msi() {
   local version=$1 program=$2 out=$3 fileinfo fileversion language
-  wixl -a x64 -D Version="$version" -D ProgramFile="$program" -o "$out" "$ROOT/packaging/tolmar07.wxs" || return 1
+  utf16_sample tolmar-nightly.xml >tolmar-nightly.xml || return 1
+  wixl -a x64 -D Version="$version" -D ProgramFile="$program" -D NightlyTask=tolmar-nightly.xml \
+    -o "$out" "$ROOT/packaging/tolmar07.wxs" || return 1
   fileinfo=$(python3 "$ROOT/packaging/pe_version.py" "$program") || return 1
   read -r fileversion language <<<"$fileinfo"
   msibuild "$out" \

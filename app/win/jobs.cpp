@@ -12,11 +12,14 @@
 #include "tolmar_version.h"
 
 #include "app/notification.h"
+#include "app/run_event.h"
 #include "app/run_record.h"
 #include "app/run_report.h"
+#include "app/undo.h"
 #include "app/update_run.h"
 #include "app/win/db/odbc_patient_database.h"
 #include "app/win/errors_file.h"
+#include "app/win/event_log.h"
 #include "app/win/journal_file.h"
 #include "app/win/run_folder.h"
 #include "app/win/host_notification.h"
@@ -68,7 +71,7 @@ int LookUpPersonForHost(Session& session, TolmarForm& form, const std::wstring& 
                : 2;
 }
 
-void RunTestMode(Session& session) { ShowTestForm(session.messages.ApplicationWindow(), session.lookups); }
+void RunTestMode(Session& session) { ShowTestForm(session.messages, session.lookups); }
 
 namespace {
 
@@ -290,7 +293,9 @@ std::wstring AccountName() {
 // be made is one line of the run (so of the errors file), and the run goes on.
 class RunRecord {
 public:
-    RunRecord(Session& session, const StartOptions& options, RunLines& lines) : lines_(lines) {
+    // `job`: the start as the log's first line and the start event name it.
+    RunRecord(Session& session, const StartOptions& options, const std::wstring& job, RunLines& lines)
+        : lines_(lines) {
         summary_.version = TOLMAR_VERSION_WTEXT;
         summary_.mode = options.preview ? RunKind::Preview : options.undoFile ? RunKind::Undo : RunKind::Run;
         summary_.options = OptionTexts(options);
@@ -301,8 +306,6 @@ public:
             folder_ = CreateRunFolder(runs, summary_.started);
             log_.emplace(folder_ + std::wstring(kRunLogFile));
             WriteSummary();
-            std::wstring job = L"UPDATE_ALL";
-            for (const std::wstring& o : summary_.options) job += L" " + o;
             Log(L"Tolmar07 version " + summary_.version + L", " + job);
             Log(L"Dator " + ComputerName() + L", konto " + AccountName());
             if (summary_.mode != RunKind::Undo) LogRegister(session);
@@ -319,7 +322,10 @@ public:
     RunRecord& operator=(const RunRecord&) = delete;
 
     void Log(std::wstring_view line) {
-        if (log_ && !log_->Write(LocalTimeNow(), line)) log_.reset();  // a full disk: no half lines after it
+        if (log_ && !log_->Write(LocalTimeNow(), line)) {
+            log_.reset();  // a full disk: no half lines after it
+            failure_ = L"Körningens logg kunde inte skrivas till slut.";
+        }
     }
     void SetDatabase(std::wstring identity) {
         Log(L"Databas: " + identity);
@@ -329,33 +335,24 @@ public:
     // What the run's report collects, and its hook for a row done.
     RunReportRecorder& Report() { return report_; }
     void RowDone() { report_.RowDone(MillisecondsSince(started_)); }
+    // The run's folder (ending in "\\"); "" when it could not be made.
+    const std::wstring& Folder() const { return folder_; }
     // Why the record could not be kept ("" when it is): a line of the run.
     const std::wstring& Failure() const { return failure_; }
-
     void Finish(const RunOutcome& outcome, int exitCode) {
         lines_.SetObserver({});
         summary_.counts = outcome.counts;
         if (!outcome.reason.empty()) summary_.reason = outcome.reason;
         summary_.ended = LocalTimeNow();
         summary_.exitCode = exitCode;
-        const RunCounts& c = outcome.counts;
-        std::wstring counts = L"Antal patienter " + std::to_wstring(c.patients) + L", uppslagna " +
-                              std::to_wstring(c.lookedUp) + L", sparade " + std::to_wstring(c.saved) +
-                              L", oförändrade " + std::to_wstring(c.unchanged) + L", ej funna " +
-                              std::to_wstring(c.notFound) + L", misslyckade uppslagningar " +
-                              std::to_wstring(c.failedLookups) + L", misslyckade sparanden " +
-                              std::to_wstring(c.failedSaves) + L", felaktiga personnummer " +
-                              std::to_wstring(c.malformedNumbers) + L", delade PATIENTNR " +
-                              std::to_wstring(c.sharedKeys) + L", ej uppslagna " + std::to_wstring(c.notLookedUp);
-        if (summary_.mode == RunKind::Undo)
-            counts += L", återställda " + std::to_wstring(c.restored) + L", lämnade " + std::to_wstring(c.notRestored);
-        Log(counts);
+        Log(RunCountsText(outcome.counts, summary_.mode == RunKind::Undo));
         Log(L"Slut, slutkod " + std::to_wstring(exitCode));
         if (!log_) return;
         try {
             WriteSummary();
         } catch (const std::exception& e) {
             Log(MessageOf(e));
+            if (failure_.empty()) failure_ = L"Körningens sammanfattning kunde inte skrivas: " + MessageOf(e);
         }
         try {
             WriteReportFile(folder_, RunReportHtml(report_.Report(summary_)));
@@ -363,6 +360,7 @@ public:
             Log(MessageOf(e));
         }
     }
+    bool Undo() const { return summary_.mode == RunKind::Undo; }
 
 private:
     void WriteSummary() { WriteSummaryFile(folder_, SummaryJson(summary_)); }
@@ -416,6 +414,8 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
     WindowsRegistry registry;
     Settings settings(registry, env.appKey);
     DatabaseClaim claim;
+    // An undo of a run folder's journal: the database that run changed.
+    std::optional<std::wstring> undoDatabase;
     UpdateRunContext context{view,
                              database,
                              lookup,
@@ -428,21 +428,26 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
                                                            login.Databasename, login.Username};
                              },
                              [](const std::wstring& oleDb) { return OdbcConnectionString(oleDb); },
-                             [&claim, &record](const std::wstring& connectionString) {
-                                 record.SetDatabase(db::DatabaseIdentity(
-                                     connectionString, [](std::wstring_view path) { return FinalPathOf(path); }));
+                             [&claim, &record, &undoDatabase](const std::wstring& connectionString) {
+                                 const std::wstring identity = db::DatabaseIdentity(
+                                     connectionString, [](std::wstring_view path) { return FinalPathOf(path); });
+                                 record.SetDatabase(identity);
+                                 if (undoDatabase && *undoDatabase != identity)
+                                     throw Error(UndoOfAnotherDatabaseText(*undoDatabase, identity));
                                  return claim.Claim(connectionString);
                              }};
     context.report = &record.Report();
     context.mode = options.preview ? RunMode::Preview : options.undoFile ? RunMode::Undo : RunMode::Update;
-    const std::wstring date = ShortDateToday();
-    FileJournal journal(JournalFileName(env.appPath, options.preview ? L"preview" : L"changes", date),
-                        options.preview ? FileJournal::Kind::Replace : FileJournal::Kind::Append);
+    // The run's own journal in its folder: a run without a folder saves nothing.
+    FileJournal journal(record.Folder(), options.preview ? kRunPreviewFile : kRunJournalFile);
     context.journal = &journal;
-    record.SetJournal(FileNamePart(journal.Name(), L"\\/"));
     if (options.undoFile) {
         const std::wstring undoPath = InWorkingFolder(env.appPath, *options.undoFile);
-        context.readUndoJournal = [undoPath] { return ReadJournalFile(undoPath); };
+        context.openUndoJournal = [undoPath, &undoDatabase] {
+            const UndoJournalFile located = LocateUndoJournal(undoPath);
+            undoDatabase = located.database;
+            return OpenJournalSource(located.path);
+        };
     }
     context.now = LocalTimeText;
 
@@ -459,14 +464,89 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
         // Only slower, not wrong, when WinINet does not take it.
         AllowConnectionsPerServer(context.scheduling.workers);
     }
-    return RunUpdateAll(context);
+    // The summary names the journal once it is there, however the run ends.
+    const auto nameJournal = [&] {
+        if (journal.Created()) record.SetJournal(journal.Name());
+    };
+    try {
+        const RunOutcome outcome = RunUpdateAll(context);
+        nameJournal();
+        return outcome;
+    } catch (...) {
+        nameJournal();
+        throw;
+    }
 }
 
 }  // namespace
 
+namespace {
+
+// The start as the record and the start event name it.
+std::wstring RunJobText(const StartOptions& options) {
+    std::wstring job(kUpdateAllParameter);
+    for (const std::wstring& o : OptionTexts(options)) job += L" " + o;
+    return job;
+}
+
+// The start parameters as given, for the line of a refused start: each and
+// all of them bounded, since anyone who can start the program chooses them.
+std::wstring GivenParametersText() {
+    constexpr size_t kLongestParameter = 200, kMostParameters = 20;
+    std::vector<std::wstring> given;
+    try {
+        given = StartParameters();
+    } catch (const std::exception& e) {
+        return MessageOf(e);
+    }
+    std::wstring text;
+    for (size_t i = 0; i < given.size() && i < kMostParameters; ++i) {
+        std::wstring p = given[i].substr(0, kLongestParameter);
+        for (wchar_t& c : p)
+            if (c < L' ') c = L' ';
+        text += (i ? L" " : L"") + p + (given[i].size() > kLongestParameter ? L"..." : L"");
+    }
+    if (given.size() > kMostParameters) text += L" ...";
+    return text.empty() ? L"(inga)" : text;
+}
+
+// The end of an unattended start: the working folder's "*.err" files go
+// while the run's record is still open, so that a failure to remove one is
+// a line of the run, not a box at the program's exit (TolmarForm::OnExit).
+void CleanUpUnattended(Session& session) {
+    try {
+        DeleteFilesByMask(session.messages, session.environment.appPath + L"*.err");
+    } catch (...) {
+        // DeleteFilesByMask says its own failures; nothing else may escape here.
+    }
+}
+
+}  // namespace
+
+int RefuseUnattendedStart(Session& session, const StartOptions& options, RunLines& lines) {
+    RunEventLog events;
+    const std::wstring given = GivenParametersText();
+    RunRecord record(session, options, L"startparametrar: " + given, lines);
+    RunOutcome outcome;
+    outcome.stopped = true;
+    outcome.reason = std::wstring(kRefusedUnattendedText) + given;
+    record.Log(outcome.reason);
+    CleanUpUnattended(session);
+    const int exitCode = ExitCodeOf(outcome);
+    record.Finish(outcome, exitCode);
+    events.Report(RunEndedEvent({.exitCode = exitCode,
+                                 .runFolder = record.Folder(),
+                                 .reason = outcome.reason,
+                                 .filesFailure = record.Failure()}));
+    return exitCode;
+}
+
 int UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& options, RunLines& lines) {
     UserMessages& messages = session.messages;
-    RunRecord record(session, options, lines);
+    RunEventLog events;
+    const std::wstring job = RunJobText(options);
+    RunRecord record(session, options, job, lines);
+    events.Report(RunStartedEvent(job, record.Folder()));
     RunOutcome outcome;
     try {
         outcome = RunAndRecord(session, form, options, record);
@@ -481,9 +561,15 @@ int UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& op
         if (!options.unattended) record.Log(outcome.reason);
         messages.ShowError(outcome.reason);
     }
+    // A run that could not reach its database said why in its lines only:
+    // the last of them is the reason its end event gives.
+    const std::wstring reason =
+        outcome.reason.empty() && outcome.stopped && !lines.Lines().empty() ? lines.Lines().back() : outcome.reason;
     // After the run, which empties its lines as it starts.
     if (!record.Failure().empty()) lines.Add(record.Failure());
+    if (options.unattended) CleanUpUnattended(session);
     int exitCode = ExitCodeOf(outcome);
+    std::wstring errorsFileFailure;
     // The errors file is a plain run's: a preview, an undo and a run that
     // another kept from the database have their lines in their own log only.
     if (!options.preview && !options.undoFile && !outcome.anotherRun) {
@@ -495,9 +581,18 @@ int UpdateAllPatients(Session& session, TolmarForm& form, const StartOptions& op
             messages.SetUnattendedSink({});  // nowhere else to say it
             if (!options.unattended) messages.ShowError(line);
             exitCode = 2;
+            errorsFileFailure = L"Felfilen kunde inte skrivas: " + MessageOf(e);
         }
     }
     record.Finish(outcome, exitCode);
+    std::wstring filesFailure = record.Failure();
+    if (!errorsFileFailure.empty()) filesFailure += (filesFailure.empty() ? L"" : L"\r\n") + errorsFileFailure;
+    events.Report(RunEndedEvent({.exitCode = exitCode,
+                                 .counts = outcome.counts,
+                                 .undo = record.Undo(),
+                                 .runFolder = record.Folder(),
+                                 .reason = reason,
+                                 .filesFailure = filesFailure}));
     return exitCode;
 }
 

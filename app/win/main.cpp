@@ -7,10 +7,14 @@
 #include <string>
 
 #include "app/dispatch.h"
+#include "app/options.h"
+#include "app/run_event.h"
+#include "app/win/event_log.h"
 #include "app/win/main_form.h"
 #include "app/win/session.h"
 #include "tools/error.h"
 #include "tools/win/messages_win.h"
+#include "tools/win/system_text.h"
 #include "tools/win/unique.h"
 
 namespace {
@@ -52,6 +56,26 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
                            GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, instance, nullptr);
 }
 
+// Whether /unattended stands anywhere among the start parameters.
+bool StartIsUnattended() {
+    try {
+        return tolmar::ReadStartPlan(tolmar::win::StartParameters()).unattended;
+    } catch (...) {
+        return false;  // the parameters cannot even be read: the dispatcher says so
+    }
+}
+
+// The program could not start its job: a box, or in an unattended start
+// (nobody at the screen) an event in the event log; the exit code.
+int StartFailed(tolmar::UserMessages& messages, bool unattended, std::wstring_view text) {
+    if (unattended) {
+        tolmar::win::RunEventLog().Report(tolmar::RunEndedEvent({.exitCode = 2, .reason = std::wstring(text)}));
+        return 2;
+    }
+    messages.ShowCaptioned(tolmar::kApplicationTitle, text, MB_ICONERROR);
+    return 1;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -60,13 +84,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // COM for the whole run. The objects declared after it are destroyed
     // before it, in reverse order: the application window, then the session
     // (its lookup documents are COM objects, which must go before COM ends).
+    const bool unattended = StartIsUnattended();
     std::optional<tolmar::win::ScopedComInit> com;
     try {
         com.emplace(COINIT_APARTMENTTHREADED, L"COM kunde inte startas");
     } catch (const tolmar::Error& e) {
-        MessageBoxW(nullptr, e.message().c_str(), std::wstring(tolmar::kApplicationTitle).c_str(),
-                    MB_OK | MB_ICONERROR);
-        return 1;
+        tolmar::UserMessages messages;
+        return StartFailed(messages, unattended, e.message());
     }
     tolmar::win::Session session;
     const tolmar::win::UniqueWindow application(CreateApplicationWindow(instance));
@@ -76,9 +100,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     {
         tolmar::win::TolmarForm form(session);
         if (!form.Create(application.get())) {
-            MessageBoxW(nullptr, L"Huvudfönstret kunde inte skapas.", std::wstring(tolmar::kApplicationTitle).c_str(),
-                        MB_OK | MB_ICONERROR);
-            exitCode = 1;
+            exitCode = StartFailed(session.messages, unattended, L"Huvudfönstret kunde inte skapas.");
         } else {
             // The task-bar entry, shown without taking the activation from the form.
             ShowWindow(application.get(), SW_SHOWNA);

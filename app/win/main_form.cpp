@@ -60,11 +60,6 @@ constexpr const wchar_t* kKunderSqlAktiva =
 constexpr int kFindFolderAnimation = 150;
 constexpr int kAnimationStopFrame = 29;
 
-void ShowDefaultErrorReport(HWND owner, const std::wstring& text) {
-    const std::wstring caption(kApplicationTitle);
-    MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
-}
-
 // Restores the normal cursor however the guarded work ends.
 class HourglassCursor {
 public:
@@ -179,7 +174,7 @@ void TolmarForm::OnCreate() {
     // Options come first: an unattended run shows no box from here on.
     try {
         start_ = ReadStartPlan(StartParameters());
-        if (start_.options.unattended)
+        if (start_.unattended)
             session_.messages.SetUnattendedSink([this](std::wstring_view text) { TellLine(text); });
     } catch (...) {
         startFailure_ = std::current_exception();  // the dispatcher reports it
@@ -192,7 +187,7 @@ void TolmarForm::OnCreate() {
         if (Animate_OpenEx(animation, GetModuleHandleW(L"shell32.dll"), MAKEINTRESOURCEW(kFindFolderAnimation)))
             Animate_Play(animation, 0, kAnimationStopFrame - 1, -1);
     } catch (const std::exception& e) {
-        ShowDefaultErrorReport(session_.messages.ApplicationWindow(), MessageOf(e));
+        session_.messages.ShowCaptioned(kApplicationTitle, MessageOf(e), MB_ICONERROR);
     }
 }
 
@@ -214,7 +209,12 @@ void TolmarForm::Dispatch() {
         if (startFailure_) std::rethrow_exception(startFailure_);
         const StartRequest& request = start_.request;
         writeErrorsFile = messages.Unattended();
-        if (!start_.optionsFit) {
+        if (start_.RefusedUnattended()) {
+            // Nobody is at the screen to read the help: its text is a line
+            // of the refused start's record.
+            messages.ShowInfo(std::wstring(kHelpText) + std::wstring(kOptionsHelpText));
+            exitCode_ = RefuseUnattendedStart(session_, start_.options, lines_);
+        } else if (!start_.optionsFit) {
             messages.ShowInfo(std::wstring(kHelpText) + std::wstring(kOptionsHelpText));
             exitCode_ = 2;
         } else {
@@ -249,7 +249,7 @@ void TolmarForm::Dispatch() {
             if (!lines_.Lines().empty()) WriteErrorsFile(session_.environment.appPath, lines_.Lines());
         } catch (const std::exception& e) {
             messages.SetUnattendedSink({});  // nowhere else to say it
-            if (!start_.options.unattended) messages.ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
+            if (!start_.unattended) messages.ShowError(std::wstring(kDispatchFailurePrefix) + MessageOf(e));
             exitCode_ = 2;
         }
     }
@@ -282,8 +282,11 @@ void TolmarForm::Close() {
 }
 
 void TolmarForm::OnExit() {
+    // An unattended start cleaned up while its record was open (jobs.cpp):
+    // nothing of it may show a box now.
+    if (start_.unattended) return;
     try {
-        DeleteFilesByMask(session_.messages.ApplicationWindow(), session_.environment.appPath + L"*.err");
+        DeleteFilesByMask(session_.messages, session_.environment.appPath + L"*.err");
     } catch (...) {
         // DeleteFilesByMask reports its own failures; nothing else may escape here.
     }

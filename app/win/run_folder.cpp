@@ -49,7 +49,8 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
 
 bool IsRunFile(std::wstring_view name) {
     return EqualsIgnoreCase(name, kRunLogFile) || EqualsIgnoreCase(name, kRunSummaryFile) ||
-           EqualsIgnoreCase(name, kRunSummaryTempFile) || EqualsIgnoreCase(name, kRunReportFile) ||
+           EqualsIgnoreCase(name, kRunSummaryTempFile) || EqualsIgnoreCase(name, kRunJournalFile) ||
+           EqualsIgnoreCase(name, kRunPreviewFile) || EqualsIgnoreCase(name, kRunReportFile) ||
            EqualsIgnoreCase(name, kRunReportTempFile);
 }
 

@@ -1,6 +1,7 @@
 // The record of an update run on disk: "runs\" in the working folder, with
-// its access list, one folder per run holding "log.txt" and "summary.json",
-// and the removal of old run folders (app/run_record.h decides which).
+// its access list, one folder per run holding "log.txt", "summary.json" and
+// the run's journal, and the removal of old run folders (app/run_record.h
+// decides which).
 #pragma once
 
 #include <windows.h>
@@ -58,9 +59,9 @@ void WriteReportFile(const std::wstring& folder, const std::string& html);
 
 // Removes the run folders of `runsPath` that ExpiredRunFolders names: only
 // folders directly in it, only their files "log.txt", "summary.json",
-// "report.html" and their temporaries, never through a link. A folder
-// holding anything else, or whose files cannot be removed, is left; the
-// lines say which and why.
+// "changes.csv", "preview.csv", "report.html" and the temporaries, never
+// through a link. A folder holding anything else, or whose files cannot be
+// removed, is left; the lines say which and why.
 std::vector<std::wstring> RemoveExpiredRunFolders(const std::wstring& runsPath, const LocalTime& now, int keepDays);
 
 }  // namespace tolmar::win

@@ -8,6 +8,7 @@
 #include "register/win/person_lookup.h"
 #include "register/win/register_session.h"
 #include "tools/win/layout.h"
+#include "tools/win/messages_win.h"
 #include "tools/win/unique.h"
 
 namespace tolmar::win {
@@ -75,6 +76,7 @@ const layout::Form kLayout96 = [] {
 // What one showing of the form works with.
 struct TestFormState {
     RegisterSession& session;
+    UserMessages& messages;
     UniqueFont font;  // the form's font at its DPI
 };
 
@@ -131,7 +133,7 @@ INT_PTR CALLBACK TestFormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
                     OnSearch(dialog);
                     return TRUE;
                 case IDC_SHOW_XML:
-                    ShowXmlViewer(dialog, SessionOf(dialog).documents().store.Text());
+                    ShowXmlViewer(StateOf(dialog).messages, dialog, SessionOf(dialog).documents().store.Text());
                     return TRUE;
                 case IDC_QUIT:
                     EndDialog(dialog, IDCANCEL);
@@ -242,16 +244,16 @@ std::wstring WithCrLf(const std::wstring& text) {
     return out;
 }
 
-void ShowTestForm(HWND owner, RegisterSession& registerSession) {
-    TestFormState state{registerSession, {}};
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_TESTFORM), owner, TestFormProc,
-                    reinterpret_cast<LPARAM>(&state));
+void ShowTestForm(UserMessages& messages, RegisterSession& registerSession) {
+    TestFormState state{registerSession, messages, {}};
+    messages.ShowDialog(MAKEINTRESOURCEW(IDD_TESTFORM), messages.ApplicationWindow(), TestFormProc,
+                        reinterpret_cast<LPARAM>(&state), kNoTestFormText);
 }
 
-void ShowXmlViewer(HWND owner, const std::wstring& text) {
+void ShowXmlViewer(UserMessages& messages, HWND owner, const std::wstring& text) {
     XmlViewerState state{text, {}};
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_XMLVIEWER), owner, XmlViewerProc,
-                    reinterpret_cast<LPARAM>(&state));
+    messages.ShowDialog(MAKEINTRESOURCEW(IDD_XMLVIEWER), owner, XmlViewerProc, reinterpret_cast<LPARAM>(&state),
+                        kNoTestFormText);
 }
 
 }  // namespace tolmar::win

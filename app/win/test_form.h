@@ -5,19 +5,27 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "tools/win/layout.h"
+
+namespace tolmar {
+class UserMessages;
+}
 
 namespace tolmar::win {
 
 class RegisterSession;
 
-// Shows the lookup form modally; returns when the operator closes it. Its
-// lookups are the session's, and its viewer shows the session's store.
-void ShowTestForm(HWND owner, RegisterSession& registerSession);
+// Shows the lookup form modally (owned by the application window); returns
+// when the operator closes it. Its lookups are the session's, and its viewer
+// shows the session's store. An unattended start never shows them.
+void ShowTestForm(UserMessages& messages, RegisterSession& registerSession);
 
 // Shows `text` (the returned-XML store's) in the viewer, modally.
-void ShowXmlViewer(HWND owner, const std::wstring& text);
+void ShowXmlViewer(UserMessages& messages, HWND owner, const std::wstring& text);
+
+inline constexpr std::wstring_view kNoTestFormText = L"Testläget visas inte i obevakat läge.";
 
 // The fonts of the form and the viewer, as their dialog templates name them.
 inline constexpr DialogFont kTestFormFont{L"MS Sans Serif", 8};

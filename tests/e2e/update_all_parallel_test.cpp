@@ -45,7 +45,7 @@ Left RunClinic(Engine engine, const std::vector<Row>& patients, const std::vecto
     left.exitCode = run.process().ExitCode();
     left.rows = s.table.Rows();
     left.errors = ErrorsFile(run);
-    if (const auto journal = run.folder().ReadFile(Beside(L"changes"))) left.journal = RowsWithoutTime(*journal);
+    if (const auto journal = run.folder().ReadFile(InNewestRun(run.folder(), kChanges))) left.journal = RowsWithoutTime(*journal);
     return left;
 }
 

@@ -304,9 +304,9 @@ void Register::Inject(std::wstring_view injection) const {
 
 // ---- the change journal ---------------------------------------------------------------------------------
 
-std::wstring Beside(const std::wstring& prefix) {
-    std::wstring name = ErrorsFileName();  // "errors <date>.txt"
-    return prefix + name.substr(6, name.size() - 6 - 4) + L".csv";
+std::wstring InNewestRun(const TempFolder& folder, const std::wstring& name) {
+    const std::vector<std::wstring> runs = RunFolders(folder);
+    return runs.empty() ? std::wstring() : L"runs\\" + runs.back() + L"\\" + name;
 }
 
 std::vector<std::string> RowsWithoutTime(const std::string& file) {

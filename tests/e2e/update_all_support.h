@@ -153,11 +153,13 @@ std::vector<std::wstring> ErrorsFiles(const TempFolder& folder);
 
 // ---- the change journal ------------------------------------------------------------------
 
-// The file name beside the errors file: Beside(L"changes") is "changes <date>.csv".
-std::wstring Beside(const std::wstring& prefix);
+// A run's journal and a preview's file, in its run folder.
+inline const std::wstring kChanges = L"changes.csv", kPreview = L"preview.csv";
+// "runs\<folder>\<name>" for the newest run folder; "" when there is none.
+std::wstring InNewestRun(const TempFolder& folder, const std::wstring& name);
 
 inline const std::string kJournalHead =
-    "\xEF\xBB\xBFTid,PATIENTNR,PERSONNR,Kolumn,Gammalt v\xC3\xA4rde,Nytt v\xC3\xA4rde\r\n";
+    "\xEF\xBB\xBFTid,PATIENTNR,PERSONNR,Kolumn,Gammalt v\xC3\xA4rde,Nytt v\xC3\xA4rde,Format\r\n";
 
 // The rows of a journal without their time (the first field), in order.
 std::vector<std::string> RowsWithoutTime(const std::string& file);

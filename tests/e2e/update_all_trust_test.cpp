@@ -2,8 +2,12 @@
 // journal of every committed change, a preview that writes nothing, an undo
 // from a journal, unattended runs without a box, and the exit codes.
 #include <algorithm>
+#include <stdexcept>
 #include <set>
 #include <sstream>
+#include <tuple>
+
+#include "app/journal.h"
 
 #include "harness.h"
 #include "program_texts.h"
@@ -28,7 +32,8 @@ class UpdateAllTrust : public ::testing::TestWithParam<Engine> {};
 
 // A preview changes nothing and lists exactly what the run then changes and
 // journals; an undo of that journal brings every row back byte for byte,
-// except one edited in between, which keeps the edit and gets a line.
+// except one edited in between, which keeps the edit and gets a line, and
+// the address of one the register now protects, which stays as the run left it.
 TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
     Clinic s(GetParam());
     const std::vector<Row> before = OutOfDate();
@@ -40,45 +45,50 @@ TEST_P(UpdateAllTrust, PreviewRunAndUndo) {
     EXPECT_TRUE(SameRows(s.table.Rows(), before));
     EXPECT_TRUE(ErrorsFileHolds(RunLogLines(preview.folder()),
                                 {Text(L"Förhandsgranskning: 5 poster skulle redigeras. Inget har ändrats i databasen.")}));
-    const auto previewed = preview.folder().ReadFile(Beside(L"preview"));
+    const auto previewed = preview.folder().ReadFile(InNewestRun(preview.folder(), kPreview));
     ASSERT_TRUE(previewed) << "no preview file";
-    EXPECT_FALSE(preview.folder().Exists(Beside(L"changes"))) << "a preview wrote a change journal";
+    EXPECT_FALSE(preview.folder().Exists(InNewestRun(preview.folder(), kChanges))) << "a preview wrote a change journal";
 
     // The real run, in the same working folder as a scheduled task would be.
     ProgramRun run(UpdateAll(s));
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 0));
-    const auto journal = run.folder().ReadFile(Beside(L"changes"));
+    const auto journal = run.folder().ReadFile(InNewestRun(run.folder(), kChanges));
     ASSERT_TRUE(journal) << "no change journal";
     ASSERT_EQ(journal->substr(0, kJournalHead.size()), kJournalHead);
     EXPECT_EQ(RowsWithoutTime(*journal), RowsWithoutTime(*previewed));
     // Quoting as RFC 4180 has it, and NULL as an empty field without quotes.
-    EXPECT_NE(journal->find("\"1\",\"194501011234\",\"EFTERNAMN\",\"Gammal, \"\"Gamle\"\"\",\"Lindqvist\"\r\n"),
+    EXPECT_NE(journal->find("\"1\",\"194501011234\",\"EFTERNAMN\",\"Gammal, \"\"Gamle\"\"\",\"Lindqvist\",\"2\"\r\n"),
               std::string::npos)
         << *journal;
-    EXPECT_NE(journal->find("\"5\",\"198811115555\",\"KONTROLLNR\",,\"5555\"\r\n"), std::string::npos) << *journal;
+    EXPECT_NE(journal->find("\"5\",\"198811115555\",\"KONTROLLNR\",,\"5555\",\"2\"\r\n"), std::string::npos) << *journal;
     const auto afterRun = s.table.Rows();
     ASSERT_FALSE(SameRows(afterRun, before));
 
     // Someone edits patient 3 after the run; the undo leaves that row alone.
     s.table.sql().Execute(L"UPDATE KUNDER SET ADRESS = 'Ändrad för hand' WHERE PATIENTNR = 3");
     ProgramRun undo({.args = {L"UPDATE_ALL", s.dataLink, L"/undo:" + run.folder().path() + L"\\" +
-                                                             Beside(L"changes")}});
+                                                             InNewestRun(run.folder(), kChanges)}});
     ASSERT_TRUE(Start(undo, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(undo, kSmallRun, 1));
     EXPECT_TRUE(ErrorsFileHolds(RunLogLines(undo.folder()),
-                                {{Lit(L"Det gick inte att återställa PATIENTNR 3 (197503034567): kolumnen ADRESS har "
+                                {Text(L"PATIENTNR 4 (199002023333) har skyddad identitet: adressen lämnas som den är, "
+                                      L"övriga kolumner återställs."),
+                                 {Lit(L"Det gick inte att återställa PATIENTNR 3 (197503034567): kolumnen ADRESS har "
                                       L"ändrats sedan "),
                                   Any(), Lit(L". Raden lämnas som den är.")},
                                  Text(L"Antal poster återställda: 4")}));
     std::vector<Row> expected = before;
     expected[2] = With(afterRun.at(3), {{L"ADRESS", L"Ändrad för hand"}});
+    Row kept;  // patient 4, now protected
+    for (const wchar_t* column : {L"ADRESS", L"COADRESS", L"POSTNR", L"ORT"}) kept[column] = afterRun.at(4).at(column);
+    expected[3] = With(before[3], kept);
     EXPECT_TRUE(SameRows(s.table.Rows(), expected));
     EXPECT_EQ(s.reg.RequestCount(), 10) << "the undo asked the register";
     // The undo keeps a journal of its own, so that it can be undone too.
-    const auto undoJournal = undo.folder().ReadFile(Beside(L"changes"));
+    const auto undoJournal = undo.folder().ReadFile(InNewestRun(undo.folder(), kChanges));
     ASSERT_TRUE(undoJournal);
-    EXPECT_NE(undoJournal->find("\"1\",\"194501011234\",\"EFTERNAMN\",\"Lindqvist\",\"Gammal, \"\"Gamle\"\"\"\r\n"),
+    EXPECT_NE(undoJournal->find("\"1\",\"194501011234\",\"EFTERNAMN\",\"Lindqvist\",\"Gammal, \"\"Gamle\"\"\",\"2\"\r\n"),
               std::string::npos)
         << *undoJournal;
 }
@@ -103,7 +113,7 @@ TEST(UpdateAllJournal, AKilledRunLeavesExactlyTheCommittedBatchesInTheJournal) {
 
     const auto saved = s.table.sql().Query(L"SELECT PATIENTNR FROM KUNDER WHERE EFTERNAMN <> 'Gammal' ORDER BY PATIENTNR");
     EXPECT_EQ(saved.size(), 101u);
-    const auto journal = run.folder().ReadFile(Beside(L"changes"));
+    const auto journal = run.folder().ReadFile(InNewestRun(run.folder(), kChanges));
     ASSERT_TRUE(journal) << "no change journal";
     std::set<std::wstring> journalled;
     for (const std::string& row : RowsWithoutTime(*journal)) {
@@ -113,6 +123,162 @@ TEST(UpdateAllJournal, AKilledRunLeavesExactlyTheCommittedBatchesInTheJournal) {
     std::set<std::wstring> committed;
     for (const auto& r : saved) committed.insert(*r[0]);
     EXPECT_EQ(journalled, committed);
+}
+
+// ---- one journal per run, holding what the database holds ----------------------------------------
+
+// The journal of the newest run folder, read as the undo reads it.
+std::vector<tolmar::JournalRecord> JournalOf(const TempFolder& folder, const std::wstring& name = kChanges) {
+    const auto bytes = folder.ReadFile(InNewestRun(folder, name));
+    if (!bytes) throw std::runtime_error("no " + Utf8(name) + " in the newest run folder");
+    return tolmar::ReadJournal(*bytes);
+}
+
+// The summary of the newest run folder.
+std::string SummaryOf(const TempFolder& folder) {
+    const auto summary = folder.ReadFile(InNewestRun(folder, L"summary.json"));
+    if (!summary) throw std::runtime_error("no summary.json in the newest run folder");
+    return *summary;
+}
+
+// Every record's new value is what the database holds; the journalled rows
+// are exactly those the database changed, and the summary's count is theirs.
+void ExpectJournalIsTheDatabase(const PatientTable& table, const TempFolder& folder, const std::wstring& changedSql) {
+    const std::vector<tolmar::JournalRecord> records = JournalOf(folder);
+    std::set<std::wstring> journalled;
+    for (const tolmar::JournalRecord& r : records) {
+        journalled.insert(r.patientKey);
+        // The reader takes only the refreshed columns' names and keys of digits.
+        ASSERT_TRUE(std::all_of(r.patientKey.begin(), r.patientKey.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
+            << Utf8(r.patientKey);
+        EXPECT_EQ(table.sql().Scalar(L"SELECT " + r.column + L" FROM KUNDER WHERE PATIENTNR = " + r.patientKey),
+                  r.newValue)
+            << "patient " << Utf8(r.patientKey) << ", " << Utf8(r.column);
+    }
+    std::set<std::wstring> changed;
+    for (const auto& row : table.sql().Query(changedSql)) changed.insert(row.at(0).value_or(L""));
+    EXPECT_EQ(journalled, changed);
+    EXPECT_NE(SummaryOf(folder).find("\"saved\": " + std::to_string(changed.size()) + ","), std::string::npos)
+        << SummaryOf(folder);
+}
+
+class UpdateAllJournalPerRun : public ::testing::TestWithParam<Engine> {};
+
+// Two runs on one day, in one working folder, each keep their own journal
+// in their own run folder: the second leaves the first's as it was, and
+// holds only its own changes. No journal is written beside the errors file.
+TEST_P(UpdateAllJournalPerRun, TwoRunsOnOneDayKeepTwoJournals) {
+    Clinic s(GetParam());
+    s.table.Insert(OutOfDate());
+    ProgramRun first(UpdateAll(s));
+    ASSERT_TRUE(Start(first, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(first, kSmallRun, 0));
+    const std::wstring firstJournal = InNewestRun(first.folder(), kChanges);
+    const auto firstBytes = first.folder().ReadFile(firstJournal);
+    ASSERT_TRUE(firstBytes) << "no journal in the first run's folder";
+    ExpectJournalIsTheDatabase(s.table, first.folder(), L"SELECT PATIENTNR FROM KUNDER WHERE F_RNAMN <> 'Gammal'");
+    EXPECT_NE(SummaryOf(first.folder()).find("\"journal\": \"changes.csv\""), std::string::npos);
+
+    // Someone puts one surname back; the second run changes only that.
+    s.table.sql().Execute(L"UPDATE KUNDER SET EFTERNAMN = 'Gammal' WHERE PATIENTNR = 2");
+    ProgramRun second(UpdateAll(s));
+    ASSERT_TRUE(second.Start(first.folder().path()));
+    ASSERT_TRUE(EndsWithoutBoxes(second, kSmallRun, 0));
+    ASSERT_EQ(RunFolders(first.folder()).size(), 2u);
+    EXPECT_EQ(first.folder().ReadFile(firstJournal), firstBytes) << "the second run changed the first's journal";
+    const std::vector<tolmar::JournalRecord> secondRecords = JournalOf(first.folder());
+    ASSERT_EQ(secondRecords.size(), 1u);
+    EXPECT_EQ(secondRecords[0].patientKey, L"2");
+    EXPECT_EQ(secondRecords[0].column, L"EFTERNAMN");
+    EXPECT_EQ(secondRecords[0].oldValue, L"Gammal");
+    EXPECT_NE(SummaryOf(first.folder()).find("\"saved\": 1,"), std::string::npos) << SummaryOf(first.folder());
+    for (const std::wstring& name : first.folder().Entries())
+        EXPECT_FALSE(name.ends_with(L".csv")) << Utf8(name) << " beside the errors file";
+}
+
+// A preview that stops part-way lists exactly what the run on the same rows
+// saves before the same stop: the full batch and the part of the next one.
+// (A preview tries no save, so the stop is one both meet before saving: a
+// patient who has died, in a table without AKTIV to mark that in.)
+TEST_P(UpdateAllJournalPerRun, AStoppedPreviewListsWhatTheStoppedRunSaves) {
+    Clinic s(GetParam());
+    s.table.sql().Execute(L"ALTER TABLE KUNDER DROP COLUMN AKTIV");
+    std::vector<Row> patients;
+    for (int i = 1; i <= 104; ++i) patients.push_back(Patient(i, L"194501011234", {{L"EFTERNAMN", L"Gammal"}}));
+    patients.push_back(Patient(105, L"199002023333", {{L"EFTERNAMN", L"Gammal"}}));  // the last in the list
+    s.table.Insert(patients);
+    s.reg.Inject(L"result | pnr=199002023333 | text=" +
+                 PoDocument({{L"PO_FNAME", L"Ny"}, {L"PO_LNAME", L"Person"}, {L"PO_FO_CITY", L"AVLIDEN"}}));
+    const Line stop = Text(L"Det gick inte att öppna tabellen Kunder! Fel: KUNDER saknar fältet AKTIV");
+
+    ProgramRun preview(UpdateAll(s, {L"/preview"}));
+    ASSERT_TRUE(Start(preview, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(preview, Ms(60000), 2));
+    EXPECT_TRUE(ErrorsFileHolds(
+        RunLogLines(preview.folder()),
+        {stop, Text(L"Förhandsgranskning: 104 poster skulle redigeras. Inget har ändrats i databasen.")}));
+    EXPECT_EQ(s.table.sql().Scalar(L"SELECT COUNT(*) FROM KUNDER WHERE EFTERNAMN <> 'Gammal'"), L"0");
+
+    ProgramRun run(UpdateAll(s));
+    ASSERT_TRUE(Start(run, s.reg));
+    ASSERT_TRUE(EndsWithoutBoxes(run, Ms(60000), 2));
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(run.folder()), {stop, Text(L"Antal poster redigerade: 104")}));
+    ExpectJournalIsTheDatabase(s.table, run.folder(), L"SELECT PATIENTNR FROM KUNDER WHERE EFTERNAMN <> 'Gammal'");
+
+    // The same records (their times aside), in the order of a list whose
+    // rows share one personal number: compared as sets of rows.
+    const auto rows = [](std::vector<tolmar::JournalRecord> records) {
+        for (tolmar::JournalRecord& r : records) r.time.clear();
+        std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
+            return std::tie(a.patientKey, a.column) < std::tie(b.patientKey, b.column);
+        });
+        return records;
+    };
+    const std::vector<tolmar::JournalRecord> previewed = rows(JournalOf(preview.folder(), kPreview));
+    EXPECT_EQ(previewed.size(), rows(JournalOf(run.folder())).size());
+    EXPECT_TRUE(previewed == rows(JournalOf(run.folder()))) << "the preview's records differ from the run's";
+}
+
+INSTANTIATE_TEST_SUITE_P(UpdateAll, UpdateAllJournalPerRun, ::testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const ::testing::TestParamInfo<Engine>& test) { return EngineName(test.param); });
+
+// A commit the server refuses (a deferred check) loses its batch: the run
+// stops, and the journal and the summary hold what the database holds.
+// Whether the first batch's commit or the closing one is refused.
+TEST(UpdateAllJournal, ARefusedCommitLeavesItsBatchOutOfTheJournalAndTheCount) {
+    const struct {
+        const char* name;
+        std::wstring marked;  // the personal number of the row the server refuses to commit
+        int saved, lost;
+    } cases[] = {
+        {"the first batch", L"193212129876", 0, 101},  // first in the list
+        {"the closing batch", L"199002023333", 101, 4},  // last
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Clinic s(Engine::Postgres);
+        s.table.RefuseCommitWhereEpost(L"vid-commit", L"Ändringen nekas vid commit");
+        std::vector<Row> patients;
+        for (int i = 1; i <= 104; ++i) patients.push_back(Patient(i, L"194501011234", {{L"EFTERNAMN", L"Gammal"}}));
+        patients.push_back(Patient(105, c.marked, {{L"EFTERNAMN", L"Gammal"}, {L"EPOST", L"vid-commit"}}));
+        s.table.Insert(patients);
+        ProgramRun run(UpdateAll(s));
+        ASSERT_TRUE(Start(run, s.reg));
+        ASSERT_TRUE(EndsWithoutBoxes(run, Ms(60000), 2));
+        EXPECT_TRUE(ErrorsFileHolds(
+            ErrorsFile(run),
+            {{Lit(L"Det gick inte att spara transactionen! Fel: "), AnyOrNone(), Lit(L"Ändringen nekas vid commit"),
+              AnyOrNone(),
+              Lit(L" " + std::to_wstring(c.lost) +
+                  L" rader sparade sedan förra sparandet av transaktionen finns varken i databasen eller i "
+                  L"ändringsloggen. Avbryter uppdatering!")},
+             Text(L"Antal poster redigerade: " + std::to_wstring(c.saved))}));
+        EXPECT_EQ(s.table.sql().Scalar(L"SELECT COUNT(*) FROM KUNDER WHERE EFTERNAMN <> 'Gammal'"),
+                  std::to_wstring(c.saved));
+        ExpectJournalIsTheDatabase(s.table, run.folder(), L"SELECT PATIENTNR FROM KUNDER WHERE EFTERNAMN <> 'Gammal'");
+        EXPECT_NE(SummaryOf(run.folder()).find("\"failedSaves\": " + std::to_string(c.lost) + ","), std::string::npos)
+            << SummaryOf(run.folder());
+    }
 }
 
 // Unattended: no box and no dialog, the reasons in the errors file, and the
@@ -147,7 +313,7 @@ TEST(UpdateAllUndo, AFileThatIsNotAJournalIsRefused) {
     const std::vector<Row> before = OutOfDate();
     s.table.Insert(before);
     ProgramRun run(UpdateAll(s, {L"/UNDO:annan.csv"}));
-    ASSERT_TRUE(run.folder().WriteFile(L"annan.csv", kJournalHead + "\"t\",\"1\",\"p\",\"LOSENORD\",\"a\",\"b\"\r\n"));
+    ASSERT_TRUE(run.folder().WriteFile(L"annan.csv", kJournalHead + "\"t\",\"1\",\"p\",\"LOSENORD\",\"a\",\"b\",\"2\"\r\n"));
     ASSERT_TRUE(Start(run, s.reg));
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 2));
     EXPECT_TRUE(ErrorsFileHolds(RunLogLines(run.folder()),
@@ -229,7 +395,7 @@ TEST(UpdateAllRunRecord, EachStartKeepsItsFolderAndOnlyAPlainRunWritesTheErrorsF
         EXPECT_TRUE(Holds(report, part)) << part << "\n" << report.value_or("(no report)");
 
     ProgramRun preview(UpdateAll(s, {L"/preview"}));
-    ProgramRun undo(UpdateAll(s, {L"/undo:" + run.folder().path() + L"\\" + Beside(L"changes")}));
+    ProgramRun undo(UpdateAll(s, {L"/undo:" + run.folder().path() + L"\\" + InNewestRun(run.folder(), kChanges)}));
     for (ProgramRun* other : {&preview, &undo}) {
         ASSERT_TRUE(other->folder().WriteFile(ErrorsFileName(), *night));
         ASSERT_TRUE(Start(*other, s.reg));
@@ -239,7 +405,10 @@ TEST(UpdateAllRunRecord, EachStartKeepsItsFolderAndOnlyAPlainRunWritesTheErrorsF
     EXPECT_TRUE(ErrorsFileHolds(RunLogLines(preview.folder()),
                                 {Text(L"Felaktigt personnummer: 1912121212"),
                                  Text(L"Förhandsgranskning: 0 poster skulle redigeras. Inget har ändrats i databasen.")}));
-    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(undo.folder()), {Text(L"Antal poster återställda: 5")}));
+    EXPECT_TRUE(ErrorsFileHolds(RunLogLines(undo.folder()),
+                                {Text(L"PATIENTNR 4 (199002023333) har skyddad identitet: adressen lämnas som den är, "
+                                      L"övriga kolumner återställs."),
+                                 Text(L"Antal poster återställda: 5")}));
     const auto undone = undo.folder().ReadFile(L"runs\\" + RunFolders(undo.folder()).back() + L"\\summary.json");
     EXPECT_TRUE(Holds(undone, "\"mode\": \"undo\"")) << undone.value_or("");
     EXPECT_TRUE(Holds(undone, "\"restored\": 5")) << undone.value_or("");
@@ -300,17 +469,23 @@ TEST(UpdateAllRunRecord, OldRunFoldersGoAsKeepRunsDaysSays) {
     }
 }
 
-// A run whose record cannot be made (a file named "runs" in its way) still
-// runs, and its errors file says why it has no log.
+// A run whose record cannot be made (a file named "runs" in its way) has
+// nowhere to keep its journal: it saves nothing, and its errors file says
+// why.
 TEST(UpdateAllRunRecord, ARunWithoutItsFolderSaysSoInTheErrorsFile) {
     Clinic s(Engine::Sqlite);
-    s.table.Insert({Patient(1, L"194501011234")});
+    const std::vector<Row> before = {Patient(1, L"194501011234")};
+    s.table.Insert(before);
     ProgramRun run(UpdateAll(s, {L"/unattended"}));
     ASSERT_TRUE(run.folder().WriteFile(L"runs", "not a folder"));
     ASSERT_TRUE(Start(run, s.reg));
-    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 0));
-    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {Text(L"Antal poster redigerade: 1"),
-                                                  {Lit(L"Körningens logg kunde inte skrivas: Mappen "), Any()}}));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 2));
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run),
+                                {Text(L"Det gick inte att skriva ändringsloggen changes.csv! Fel: Körningens mapp kunde "
+                                      L"inte skapas, så ändringsloggen har ingen plats. Inget har sparats."),
+                                 {Lit(L"Körningens logg kunde inte skrivas: Mappen "), Any()}}));
+    EXPECT_TRUE(SameRows(s.table.Rows(), before));
+    EXPECT_EQ(s.reg.RequestCount(), 0);
     EXPECT_EQ(run.folder().ReadFile(L"runs"), "not a folder");
 }
 

@@ -141,7 +141,7 @@ check_package() {
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || { echo "SHA256SUMS do not match"; return 1; }
   local listing expected
   listing=$(unzip -Z1 "$dist/$name.zip" | grep -v '/$' | sort | tr '\n' ' ')
-  expected="$name/README.md $name/samples/klinik.udl $name/samples/tolmar.ini $name/tolmar07.exe "
+  expected="$name/README.md $name/docs/admin-guide.md $name/samples/klinik.udl $name/samples/tolmar-nightly.xml $name/samples/tolmar.ini $name/tolmar07.exe "
   [ "$listing" = "$expected" ] || { echo "zip holds: $listing"; return 1; }
   mkdir -p "$TMP/zip"
   unzip -q "$dist/$name.zip" -d "$TMP/zip"
@@ -149,13 +149,50 @@ check_package() {
   [ "$(head -c 2 "$TMP/zip/$name/samples/klinik.udl" | od -An -tx1 | tr -d ' ')" = "fffe" ] || { echo "klinik.udl is not UTF-16"; return 1; }
   iconv -f UTF-16 -t UTF-8 "$TMP/zip/$name/samples/klinik.udl" | grep -q '^Provider=SQLOLEDB.1;' || { echo "klinik.udl has no provider line"; return 1; }
   grep -q '^\[PopulationManager\]' "$TMP/zip/$name/samples/tolmar.ini" || { echo "tolmar.ini has no section"; return 1; }
-  # The README's installing section names the same version.
-  grep -qF "The program's version is **$VERSION**" "$ROOT/README.md" || { echo "README names another version"; return 1; }
-  grep -qF "msiexec /i tolmar07-$VERSION.msi" "$ROOT/README.md" || { echo "README's msiexec line names another package"; return 1; }
+  scheduled_task_ok "$TMP/zip/$name/samples/tolmar-nightly.xml" || return 1
+  # The guide's installing section names the same version.
+  grep -qF "The program's version is **$VERSION**" "$ROOT/docs/admin-guide.md" || { echo "the admin guide names another version"; return 1; }
+  grep -qF "msiexec /i tolmar07-$VERSION.msi" "$ROOT/docs/admin-guide.md" || { echo "the admin guide's msiexec line names another package"; return 1; }
+}
+
+# The sample scheduled task as Task Scheduler reads it: UTF-16 with a mark,
+# well-formed, in the task schema's namespace, and saying what the admin guide
+# explains (SYSTEM, the program with UPDATE_ALL and /unattended, "Start in"
+# set, no second instance, a time limit).
+scheduled_task_ok() {
+  python3 - "$1" <<'PY' || return 1
+import sys, xml.etree.ElementTree as ET
+data = open(sys.argv[1], "rb").read()
+if not data.startswith(b"\xff\xfe"):
+    sys.exit("the scheduled task is not UTF-16 with a mark")
+ns = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
+try:
+    root = ET.fromstring(data)
+except ET.ParseError as e:
+    sys.exit(f"the scheduled task is not well-formed: {e}")
+def one(path):
+    found = root.find(path, ns)
+    if found is None or not (found.text or "").strip():
+        sys.exit(f"the scheduled task has no {path}")
+    return found.text.strip()
+checks = {
+    "t:Principals/t:Principal/t:UserId": lambda v: v == "S-1-5-18",
+    "t:Actions/t:Exec/t:Command": lambda v: v.lower().endswith('\\tolmar07.exe"'),
+    "t:Actions/t:Exec/t:Arguments": lambda v: v.split()[0] == "UPDATE_ALL" and "/unattended" in v.split(),
+    "t:Actions/t:Exec/t:WorkingDirectory": lambda v: len(v) > 3,
+    "t:Settings/t:MultipleInstancesPolicy": lambda v: v == "IgnoreNew",
+    "t:Settings/t:ExecutionTimeLimit": lambda v: v.startswith("PT") and v != "PT0S",
+}
+for path, ok in checks.items():
+    value = one(path)
+    if not ok(value):
+        sys.exit(f"the scheduled task's {path} is {value!r}")
+PY
 }
 
 # What msiinfo shows an administrator, and what makes uninstall remove only
-# the program: one file, one registry record of the folder, nothing else.
+# the program: its two files, one registry record of the folder, the event
+# source, nothing else.
 check_msi_properties() {
   local props expected
   [ -f "$MSI1" ] || { echo "no $MSI1"; return 1; }
@@ -166,9 +203,10 @@ check_msi_properties() {
   done
   msiinfo suminfo "$MSI1" | grep -q '^Template: x64;' || { echo "not an x64 package"; return 1; }
   # The program's file version and language (Swedish) as its version resource has them.
-  [ "$(msiinfo export "$MSI1" File | tail -n +4 | cut -f1,3,5,6 | tr -d '\r')" = "tolmar07.exe	tolmar07.exe	$VERSION.0	1053" ] ||
+  [ "$(msiinfo export "$MSI1" File | tail -n +4 | cut -f1,3,5,6 | tr -d '\r' | sort)" = "tolmar07.exe	tolmar07.exe	$VERSION.0	1053
+tolmar_nightly.xml	tolmar-nightly.xml		" ] ||
     { echo "File table: $(msiinfo export "$MSI1" File | tail -n +4)"; return 1; }
-  [ -z "$(msiinfo export "$MSI1" MsiFileHash | tail -n +4)" ] || { echo "a versioned file has a hash row"; return 1; }
+  ! msiinfo export "$MSI1" MsiFileHash | tail -n +4 | cut -f1 | grep -qxF tolmar07.exe || { echo "a versioned file has a hash row"; return 1; }
   local registry
   registry=$(msiinfo export "$MSI1" Registry | tail -n +4 | cut -f2-5 | tr -d '\r' | sort)
   [ "$registry" = "2	SOFTWARE\\Norvena\\Tolmar	InstallDir	[INSTALLDIR]
@@ -194,6 +232,7 @@ check_install() {
   [ -z "$(installed_products)" ] || { echo "a Tolmar product is installed already: $(installed_products)"; return 1; }
   msiexec_run /i "$(winpath "$MSI1")" "INSTALLDIR=$INSTALL_WIN" || { echo "msiexec /i ended with $?"; return 1; }
   cmp -s "$INSTALL_UNIX/tolmar07.exe" "$BUILD/windows/tolmar07.exe" || { echo "tolmar07.exe not in the chosen folder"; return 1; }
+  scheduled_task_ok "$INSTALL_UNIX/tolmar-nightly.xml" || return 1
   local products
   products=$(installed_products)
   [ "$(cut -d' ' -f2 <<<"$products")" = "$VERSION" ] || { echo "registered: '$products'"; return 1; }
@@ -261,6 +300,7 @@ check_uninstall() {
   msiexec_run /x "$(winpath "$MSI2")" || { echo "msiexec /x ended with $?"; return 1; }
   [ -z "$(installed_products)" ] || { echo "still registered: $(installed_products)"; return 1; }
   [ ! -e "$INSTALL_UNIX/tolmar07.exe" ] || { echo "tolmar07.exe is still there"; return 1; }
+  [ ! -e "$INSTALL_UNIX/tolmar-nightly.xml" ] || { echo "tolmar-nightly.xml is still there"; return 1; }
   [ -z "$(reg_value "$RECORD_KEY" InstallDir 64)" ] || { echo "the folder record is still there"; return 1; }
   if wine_run reg query "$EVENT_KEY" /reg:64; then echo "the event source is still registered"; return 1; fi
   user_state_kept

@@ -87,3 +87,32 @@ TEST(StartOptions, WhichOptionsGoWithWhichJob) {
     }
     EXPECT_TRUE(ReadStartPlan({L"UPDATE_ALL", L"/rate:7"}).options.ratePerSecond == 7u);
 }
+
+// /unattended anywhere in the list means nobody is at the screen; only a valid
+// UPDATE_ALL run goes ahead, every other such list is refused without a box.
+TEST(StartOptions, UnattendedAnywhereIsNoticedAndOnlyAValidRunGoesAhead) {
+    const struct {
+        std::vector<std::wstring> parameters;
+        bool unattended, refused;
+    } cases[] = {
+        {{L"UPDATE_ALL", L"klinik.udl", L"/unattended"}, true, false},
+        {{L"update_all", L"/Unattended", L"/parallel:4"}, true, false},
+        {{L"/unattended", L"UPDATE_ALL", L"klinik.udl"}, true, true},
+        {{L"/UNATTENDED"}, true, true},
+        {{L"UPDATE_ALL", L"/unattended:yes"}, true, true},
+        {{L"UPDATE_ALL", L"/unattended", L"/bogus"}, true, true},
+        {{L"PERSONNR:194501011234", L"/unattended"}, true, true},
+        {{L"TEST_MODE", L"/unattended"}, true, true},
+        {{L"UPDATE_ALL", L"unattended"}, false, false},
+        {{L"UPDATE_ALL", L"/preview"}, false, false},
+        {{L"/preview", L"UPDATE_ALL"}, false, false},
+        {{}, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.parameters.empty() ? std::wstring() : c.parameters[0]) + " ... " +
+                     std::to_string(c.parameters.size()));
+        const StartPlan plan = ReadStartPlan(c.parameters);
+        EXPECT_EQ(plan.unattended, c.unattended);
+        EXPECT_EQ(plan.RefusedUnattended(), c.refused);
+    }
+}

@@ -32,9 +32,14 @@ TEST(PatientSql, OptimisticUpdateForEachDialect) {
         {SqlDialect::Sqlite, L"\"TEL3NOT\" = ?"},
         {SqlDialect::Generic, L"\"TEL3NOT\" = ?"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(ToUtf8(OptimisticUpdateSql(columns, L"PATIENTNR", L"\"", c.dialect)),
                   ToUtf8(common + c.longTextTest + L" AND \"KON\" IS NULL"));
+        // The undo asks with the save's own conditions before it saves.
+        EXPECT_EQ(ToUtf8(HoldsSql(columns, L"PATIENTNR", L"\"", c.dialect)),
+                  ToUtf8(L"SELECT COUNT(*) FROM KUNDER" + common.substr(common.find(L" WHERE ")) + c.longTextTest +
+                         L" AND \"KON\" IS NULL"));
+    }
 }
 
 TEST(PatientSql, IdentifiersInTheDriversQuotes) {

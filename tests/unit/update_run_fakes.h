@@ -30,6 +30,9 @@ struct FakeTable {
     std::set<std::wstring> duplicatedOnSave;    // keys found shared only when saved
     std::set<std::wstring> refusedColumns;      // columns whose values the database refuses
     std::set<std::wstring> failAlways;          // rows whose every save fails
+    // CHAR(10) columns: read back padded with blanks, compared by the
+    // database without them.
+    std::set<std::wstring> padded;
     // A save of the first key gives the row of the second key a new personal
     // number (as a trigger might).
     std::map<std::wstring, std::pair<std::wstring, std::wstring>> renumberOnSave;
@@ -38,6 +41,8 @@ struct FakeTable {
     std::vector<std::wstring> events;           // begin, commit, rollback, save:<key>
     bool inTransaction = false;
     bool failCommit = false;
+    int failCommitAttempt = 0;  // this commit (counted from 1) fails; 0: none
+    int commitAttempts = 0;
     bool failList = false;
     bool failConnect = false;
     std::wstring listSql;
@@ -58,6 +63,7 @@ public:
     std::wstring Text(std::wstring_view c) const override {
         auto it = read_.find(std::wstring(c));
         if (it == read_.end()) throw Error(L"no column " + std::wstring(c));
+        if (table_.padded.count(it->first) && it->second.size() < 10) return it->second + std::wstring(10 - it->second.size(), L' ');
         return it->second;
     }
     std::optional<std::wstring> Value(std::wstring_view c) const override { return Text(c); }
@@ -73,6 +79,24 @@ public:
         if (auto it = table_.renumberOnSave.find(key_); it != table_.renumberOnSave.end())
             table_.rows[it->second.first][L"PERSONNR"] = it->second.second;
         table_.events.push_back(L"save:" + key_);
+    }
+
+    // The table's present values, compared as text: the fake database's own comparison.
+    bool Holds(const std::vector<ColumnValue>& values) override {
+        if (table_.conflictOnSave.count(key_) || table_.duplicatedOnSave.count(key_)) return false;
+        const Columns& now = table_.rows[key_];
+        return std::all_of(values.begin(), values.end(), [&](const ColumnValue& v) {
+            auto it = now.find(v.first);
+            auto bare = [](std::wstring t) { return t.erase(t.find_last_not_of(L' ') + 1); };
+            return it != now.end() && bare(it->second) == bare(v.second.value_or(L""));
+        });
+    }
+    void SaveValuesWhere(const std::vector<ColumnValue>& changes, const std::vector<ColumnValue>& held) override {
+        if (!Holds(held)) {
+            ++table_.saveCalls;
+            throw Error(std::wstring(kRowNotLocatedText));
+        }
+        SaveValues(changes);
     }
 
 private:
@@ -92,10 +116,13 @@ public:
         t_.inTransaction = true;
         t_.events.push_back(L"begin");
     }
+    // A failed commit ends the transaction, as the database's does.
     void Commit() override {
+        ++t_.commitAttempts;
+        t_.inTransaction = false;
         if (t_.failCommit && t_.Count(L"commit") == 0) throw Error(L"[08S01] link lost");
         if (t_.failFinalCommitOnly && t_.Count(L"commit") == 0) throw Error(L"[40001] serialization failure");
-        t_.inTransaction = false;
+        if (t_.commitAttempts == t_.failCommitAttempt) throw Error(L"[23514] deferred check violated");
         t_.events.push_back(L"commit");
     }
     void Rollback() override {
@@ -219,6 +246,9 @@ inline Columns Row(const wchar_t* pnr, const wchar_t* first, const wchar_t* last
 class FakeJournal : public ChangeJournal {
 public:
     std::vector<std::vector<JournalRecord>> appends;
+    // For each append, the commits the table had seen by then.
+    std::vector<int> commitsAtAppend;
+    const FakeTable* table = nullptr;
     bool failOpen = false, failAppend = false, opened = false;
     std::wstring Name() const override { return L"changes 20261210.csv"; }
     void Open() override {
@@ -228,6 +258,7 @@ public:
     void Append(const std::vector<JournalRecord>& records) override {
         if (failAppend) throw Error(L"The disk is full.");
         appends.push_back(records);
+        if (table) commitsAtAppend.push_back(table->Count(L"commit"));
     }
     std::vector<JournalRecord> All() const {
         std::vector<JournalRecord> all;
@@ -273,7 +304,10 @@ struct Harness {
             };
         ctx.mode = mode;
         ctx.journal = &journal;
-        ctx.readUndoJournal = [this] { return undo; };
+        journal.table = &table;
+        ctx.openUndoJournal = [this] {
+            return std::make_unique<MemoryJournalSource>(std::string(kUtf8Bom) + JournalHeader() + JournalRows(undo));
+        };
         ctx.now = [] { return std::wstring(L"2026-12-10 06:41:07"); };
         ctx.report = &report;
         if (workers) {

@@ -1,6 +1,10 @@
 // The update run against an in-memory patient table, register and window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
+#include "app/undo.h"
 #include "app/update_run.h"
 #include "update_run_fakes.h"
 
@@ -259,14 +263,16 @@ TEST(UpdateRun, StopsAndTheirLines) {
         EXPECT_EQ(h.table.events, (std::vector<std::wstring>{L"begin", L"rollback"}));
     }
     {
-        Harness h;  // the intermediate commit fails: the run stops with its count
+        Harness h;  // the intermediate commit fails: its rows are lost and the run stops there
         h.AddPatients(105);
         h.table.failCommit = true;
         h.Run();
-        // The closing commit fails as well: the rows since the last commit are lost, and the file says so.
-        EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Det gick inte att spara transactionen! Fel: [08S01] link lost",
-                                                           L"Antal poster redigerade: 101",
-                                                           L"Det gick inte att spara transactionen! Fel: [08S01] link lost"}));
+        EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Det gick inte att spara transactionen! Fel: [08S01] link "
+                                                           L"lost 101 rader sparade sedan förra sparandet av "
+                                                           L"transaktionen finns varken i databasen eller i "
+                                                           L"ändringsloggen. Avbryter uppdatering!",
+                                                           L"Antal poster redigerade: 0"}));
+        EXPECT_EQ(h.table.commitAttempts, 1);
     }
     {
         Harness h;  // a deceased person in a table without AKTIV stops the run
@@ -287,9 +293,11 @@ TEST(UpdateRun, AFailedClosingCommitIsReported) {
     h.AddPatients(3);
     h.table.failFinalCommitOnly = true;
     h.Run();
-    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Antal poster redigerade: 3",
-                                                       L"Det gick inte att spara transactionen! Fel: [40001] "
-                                                       L"serialization failure"}));
+    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Det gick inte att spara transactionen! Fel: [40001] "
+                                                       L"serialization failure 3 rader sparade sedan förra sparandet "
+                                                       L"av transaktionen finns varken i databasen eller i "
+                                                       L"ändringsloggen. Avbryter uppdatering!",
+                                                       L"Antal poster redigerade: 0"}));
     EXPECT_EQ(h.table.Count(L"commit"), 0);
 }
 
@@ -472,6 +480,59 @@ TEST(UpdateRunJournal, UncommittedChangesAreNeverJournalled) {
     EXPECT_EQ(ExitCodeOf(last.outcome), 2);
 }
 
+// A batch reaches the journal only after its own commit; a commit that
+// fails loses its batch (out of the journal, out of the saved rows, counted
+// as failed saves), ends the transaction, and stops the run: nothing is
+// saved, committed or begun after it.
+TEST(UpdateRunJournal, ABatchIsJournalledAndCountedOnlyAfterItsOwnCommit) {
+    const struct {
+        const char* name;
+        int patients, failingCommit;  // 0: none fails
+        int saved, lost;
+        std::vector<int> commitsAtAppend;
+    } cases[] = {
+        {"every commit succeeds", 250, 0, 250, 0, {1, 2, 3}},
+        {"the first batch's commit fails", 250, 1, 0, 101, {}},
+        {"the second batch's commit fails", 250, 2, 101, 101, {1}},
+        {"the closing commit fails", 105, 2, 101, 4, {1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.AddPatients(c.patients);
+        h.table.failCommitAttempt = c.failingCommit;
+        h.Run();
+        EXPECT_EQ(h.journal.commitsAtAppend, c.commitsAtAppend);
+        std::set<std::wstring> journalled;
+        for (const JournalRecord& r : h.journal.All()) journalled.insert(r.patientKey);
+        std::set<std::wstring> committed;
+        for (int key = 1; key <= c.saved; ++key) committed.insert(std::to_wstring(key));
+        EXPECT_EQ(journalled, committed);
+        const RunCounts& counts = h.outcome.counts;
+        EXPECT_EQ(counts.saved, c.saved);
+        EXPECT_EQ(counts.failedSaves, c.lost);
+        EXPECT_EQ(counts.lookedUp, counts.saved + counts.failedSaves);
+        ASSERT_FALSE(h.view.lines.empty());
+        EXPECT_EQ(h.view.lines.back(), L"Antal poster redigerade: " + std::to_wstring(c.saved));
+        EXPECT_FALSE(h.table.inTransaction);
+        if (!c.lost) {
+            EXPECT_EQ(ExitCodeOf(h.outcome), 0);
+            continue;
+        }
+        ASSERT_EQ(h.view.lines.size(), 2u);
+        EXPECT_EQ(h.view.lines[0], L"Det gick inte att spara transactionen! Fel: [23514] deferred check violated " +
+                                       std::to_wstring(c.lost) +
+                                       L" rader sparade sedan förra sparandet av transaktionen finns varken i "
+                                       L"databasen eller i ändringsloggen. Avbryter uppdatering!");
+        EXPECT_EQ(h.outcome.reason, h.view.lines[0]);
+        EXPECT_EQ(ExitCodeOf(h.outcome), 2);
+        EXPECT_EQ(h.table.saveCalls, std::min(c.patients, kRowsPerBatch * c.failingCommit));
+        EXPECT_EQ(h.table.commitAttempts, c.failingCommit);
+        EXPECT_EQ(h.table.Count(L"begin"), c.failingCommit);
+        EXPECT_EQ(h.table.Count(L"rollback"), 0);
+    }
+}
+
 TEST(UpdateRunJournal, AJournalThatCannotBeWrittenStopsTheRunBeforeAnySave) {
     Harness h;
     h.AddPatients(3);
@@ -526,6 +587,32 @@ TEST(UpdateRunPreview, ThePreviewListsWhatTheRunThenDoes) {
     EXPECT_EQ(deceased, 7);
 }
 
+// A preview that stops part-way lists what the run on the same rows saves
+// before the same stop, its last batch (not a full one) too.
+TEST(UpdateRunPreview, AStoppedPreviewListsWhatTheStoppedRunSaves) {
+    Harness h;
+    h.AddPatients(110);
+    // Patient 104 has died, and the table has no AKTIV for that: both stop there.
+    h.table.rows[L"104"].erase(L"AKTIV");
+    h.lookup.answers[L"195001031234"].person.PostTown = L"AVLIDEN";
+    h.mode = RunMode::Preview;
+    h.Run();
+    ASSERT_EQ(h.view.lines.size(), 2u);
+    EXPECT_EQ(h.view.lines[0], L"Det gick inte att öppna tabellen Kunder! Fel: KUNDER saknar fältet AKTIV");
+    EXPECT_EQ(h.view.lines[1], L"Förhandsgranskning: 103 poster skulle redigeras. Inget har ändrats i databasen.");
+    EXPECT_EQ(h.outcome.counts.saved, 103);
+    const std::vector<JournalRecord> previewed = h.journal.All();
+    ASSERT_FALSE(previewed.empty());
+    EXPECT_EQ(previewed.back().patientKey, L"103");
+
+    h.mode = RunMode::Update;
+    h.journal.appends.clear();
+    h.Run();
+    EXPECT_EQ(h.view.lines.back(), L"Antal poster redigerade: 103");
+    EXPECT_EQ(h.outcome.counts.saved, 103);
+    EXPECT_EQ(h.journal.All(), previewed);
+}
+
 // An undo puts back the old values, newest first, only where the row still
 // holds what the journal wrote; it journals its own changes.
 TEST(UpdateRunUndo, TheJournalIsPutBackExceptWhereTheRowChangedSince) {
@@ -562,7 +649,7 @@ TEST(UpdateRunUndo, AJournalThatCannotBeReadChangesNothing) {
     h.mode = RunMode::Undo;
     UpdateRunContext ctx{h.view, h.db, h.lookup, h.settings, [] { return std::optional<PreparedConnection>(); }, {}};
     ctx.mode = RunMode::Undo;
-    ctx.readUndoJournal = []() -> std::vector<JournalRecord> { throw Error(L"Filen är ingen ändringslogg."); };
+    ctx.openUndoJournal = []() -> std::unique_ptr<JournalSource> { throw Error(L"Filen är ingen ändringslogg."); };
     const RunOutcome outcome = RunUpdateAll(ctx);
     EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Det gick inte att återställa från "
                                                       L"ändringsloggen! Fel: Filen är ingen ändringslogg. "
@@ -755,4 +842,187 @@ TEST(UpdateRunCounts, AnUndoCountsWhatItPutBackAndWhatItLeft) {
     EXPECT_EQ(c.notRestored, 1);
     EXPECT_EQ(c.lookedUp, 0);
     EXPECT_EQ(c.notLookedUp, 0);
+}
+
+// ---- the undo's guards ------------------------------------------------------------------------
+
+namespace {
+
+// Patient 1 whom the register now gives a protected identity (and a new
+// surname); patient 2 who only moved.
+void AddProtectedAndMoved(Harness& h) {
+    h.table.Add(L"1", Row(L"195001011234", L"Anna", L"Berg", L"Gamla vägen 1", L"903 25", L"UMEÅ"));
+    h.table.rows[L"1"][L"COADRESS"] = L"c/o Lind";
+    PersonRecord secret = Person(L"Anna", L"Ek", L"", L"", L"SEKRETESS MÄRKT");
+    h.lookup.answers[L"195001011234"].person = secret;
+    h.table.Add(L"2", Row(L"196002021234", L"Bo", L"Ek", L"Gamla vägen 2", L"903 25", L"UMEÅ"));
+    h.lookup.answers[L"196002021234"].person = Person(L"Bo", L"Ek", L"Nya vägen 2", L"90325", L"UMEÅ");
+}
+
+bool MentionsFormerAddress(const std::vector<JournalRecord>& records) {
+    return std::any_of(records.begin(), records.end(), [](const JournalRecord& r) {
+        for (const auto& v : {r.oldValue, r.newValue})
+            if (v && (*v == L"Gamla vägen 1" || *v == L"c/o Lind" || *v == L"903 25" || *v == L"UMEÅ")) return true;
+        return false;
+    });
+}
+
+}  // namespace
+
+// A protected person's former address is in no record of the preview or the
+// run: each changed address column's former value is the fixed marker.
+TEST(UpdateRunProtected, TheFormerAddressIsNeverJournalled) {
+    for (RunMode mode : {RunMode::Preview, RunMode::Update}) {
+        Harness h;
+        AddProtectedAndMoved(h);
+        h.mode = mode;
+        h.Run();
+        std::vector<JournalRecord> protectedRecords;
+        for (const JournalRecord& r : h.journal.All())
+            if (r.patientKey == L"1") protectedRecords.push_back(r);
+        EXPECT_FALSE(MentionsFormerAddress(protectedRecords));
+        std::map<std::wstring, std::optional<std::wstring>> former;
+        for (const JournalRecord& r : protectedRecords) former[r.column] = r.oldValue;
+        for (const wchar_t* column : {L"ADRESS", L"COADRESS", L"POSTNR", L"ORT"})
+            EXPECT_EQ(former[column], std::wstring(kHiddenAddressText)) << column;
+        EXPECT_EQ(former[L"EFTERNAMN"], L"Berg");
+        // The other patient's move is journalled as it was.
+        const std::vector<JournalRecord> all = h.journal.All();
+        EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](const JournalRecord& r) {
+            return r.patientKey == L"2" && r.column == L"ADRESS" && r.oldValue == L"Gamla vägen 2";
+        }));
+    }
+}
+
+// An undo leaves a protected person's address as it is and restores the
+// rest, from a journal of today's form and from one that still holds the
+// address in clear text.
+TEST(UpdateRunProtected, AnUndoLeavesTheAddressOfAProtectedPerson) {
+    Harness run;
+    AddProtectedAndMoved(run);
+    run.Run();
+    std::vector<JournalRecord> clear = run.journal.All();
+    const Columns former = {{L"ADRESS", L"Gamla vägen 1"}, {L"COADRESS", L"c/o Lind"}, {L"POSTNR", L"903 25"},
+                            {L"ORT", L"UMEÅ"}};
+    for (JournalRecord& r : clear)  // as a journal of an earlier version held them
+        if (r.patientKey == L"1" && r.oldValue == kHiddenAddressText) r.oldValue = former.at(r.column);
+    for (const auto& journal : {run.journal.All(), clear}) {
+        Harness h;
+        AddProtectedAndMoved(h);
+        h.table.rows = run.table.rows;
+        h.mode = RunMode::Undo;
+        h.undo = journal;
+        h.Run();
+        const Columns& secret = h.table.rows[L"1"];
+        EXPECT_EQ(secret.at(L"ORT"), L"SEKRETESS MÄRKT");
+        EXPECT_EQ(secret.at(L"ADRESS"), L"");
+        EXPECT_EQ(secret.at(L"COADRESS"), L"");
+        EXPECT_EQ(secret.at(L"EFTERNAMN"), L"Berg");
+        EXPECT_EQ(h.table.rows[L"2"].at(L"ADRESS"), L"Gamla vägen 2");
+        EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"PATIENTNR 1 (195001011234) har skyddad identitet: "
+                                                           L"adressen lämnas som den är, övriga kolumner återställs.",
+                                                           L"Antal poster återställda: 2"}));
+        EXPECT_FALSE(MentionsFormerAddress(h.journal.All()));
+        EXPECT_EQ(ExitCodeOf(h.outcome), 0);
+    }
+}
+
+// A row whose key now names another person is not touched, nor is any row
+// when the journal names one column twice in one save.
+TEST(UpdateRunUndo, NeverAnotherPersonsRowNorAnAmbiguousJournal) {
+    Harness h;
+    h.AddPatients(3);
+    h.Run();
+    const std::vector<JournalRecord> journal = h.journal.All();
+    const auto afterRun = h.table.rows;
+    h.table.rows[L"2"][L"PERSONNR"] = L"19991231-9999";  // the key used anew for another patient
+    h.mode = RunMode::Undo;
+    h.undo = journal;
+    h.Run();
+    Columns renumbered = afterRun.at(L"2");
+    renumbered[L"PERSONNR"] = L"19991231-9999";
+    EXPECT_EQ(h.table.rows[L"2"], renumbered);
+    EXPECT_NE(h.table.rows[L"1"], afterRun.at(L"1"));
+    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Det gick inte att återställa PATIENTNR 2 (195000011234): "
+                                                       L"raden har ett annat personnummer än ändringsloggens. Raden "
+                                                       L"lämnas som den är.",
+                                                       L"Antal poster återställda: 2"}));
+
+    const struct {
+        JournalRecord added;
+        const wchar_t* why;
+    } ambiguous[] = {
+        {{L"2026-12-10 06:41:07", L"3", L"195000021234", L"ADRESS", L"X", L"Y"}, L"kolumnen ADRESS står två gånger"},
+        {{L"2026-12-10 06:41:07", L"3", L"194001011234", L"KON", L"K", L"M"}, L"har två personnummer"},
+    };
+    for (const auto& c : ambiguous) {
+        Harness twice;
+        twice.AddPatients(3);
+        twice.table.rows = afterRun;
+        twice.mode = RunMode::Undo;
+        twice.undo = journal;
+        twice.undo.push_back(c.added);
+        twice.Run();
+        EXPECT_EQ(twice.table.rows, afterRun);
+        EXPECT_TRUE(twice.table.events.empty());
+        ASSERT_EQ(twice.view.lines.size(), 1u);
+        EXPECT_NE(twice.view.lines[0].find(c.why), std::wstring::npos) << ToUtf8(twice.view.lines[0]);
+        EXPECT_EQ(ExitCodeOf(twice.outcome), 2);
+    }
+}
+
+// "Changed since" is the database's comparison: a CHAR(n) column that reads
+// back padded still holds what the run wrote.
+TEST(UpdateRunUndo, TheDatabaseDecidesWhetherARowChangedSince) {
+    Harness h;
+    h.table.padded = {L"ADRESS"};
+    h.AddPatients(2);
+    const auto before = h.table.rows;
+    h.Run();
+    h.mode = RunMode::Undo;
+    h.undo = h.journal.All();
+    h.Run();
+    EXPECT_EQ(h.table.rows, before);
+    EXPECT_EQ(h.view.lines, std::vector<std::wstring>{L"Antal poster återställda: 2"});
+}
+
+// Many saves, read newest first from the source a block at a time.
+TEST(UpdateRunUndo, ALargeJournalIsReadNewestFirst) {
+    std::vector<JournalRecord> records;
+    const size_t saves = UndoJournal::kSavesPerPlace * 3 + 7;
+    for (size_t i = 0; i < saves; ++i)
+        for (const wchar_t* column : {L"ADRESS", L"ORT"})
+            records.push_back({L"t" + std::to_wstring(i), std::to_wstring(i % 5), L"195000001234", column,
+                               L"old" + std::to_wstring(i), L"new" + std::to_wstring(i)});
+    UndoJournal journal(
+        std::make_unique<MemoryJournalSource>(std::string(kUtf8Bom) + JournalHeader() + JournalRows(records)));
+    ASSERT_EQ(journal.size(), saves);
+    for (size_t i = 0; i < saves; ++i) {
+        const UndoGroup group = journal.NewestFirst(i);
+        const size_t save = saves - 1 - i;
+        ASSERT_EQ(group.records.size(), 2u) << i;
+        EXPECT_EQ(group.records[0], records[2 * save]) << i;
+        EXPECT_EQ(group.records[1], records[2 * save + 1]) << i;
+    }
+}
+
+// The undo's journal is a journal like the run's: undoing it puts the run
+// back, a protected person's address included as the run left it.
+TEST(UpdateRunUndo, UndoingAnUndoPutsTheRunBack) {
+    Harness h;
+    AddProtectedAndMoved(h);
+    h.Run();
+    const auto afterRun = h.table.rows;
+    h.mode = RunMode::Undo;
+    h.undo = h.journal.All();
+    h.journal.appends.clear();
+    h.Run();
+    ASSERT_NE(h.table.rows, afterRun);
+    h.undo = h.journal.All();
+    h.journal.appends.clear();
+    h.Run();
+    EXPECT_EQ(h.table.rows, afterRun);
+    EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"PATIENTNR 1 (195001011234) har skyddad identitet: "
+                                                       L"adressen lämnas som den är, övriga kolumner återställs.",
+                                                       L"Antal poster återställda: 2"}));
 }

@@ -57,7 +57,7 @@ std::vector<std::wstring> FindFiles(UserMessages& messages, const std::wstring& 
     return list;
 }
 
-void DeleteFilesByMask(HWND owner, const std::wstring& mask) {
+void DeleteFilesByMask(UserMessages& messages, const std::wstring& mask) {
     const size_t slash = mask.find_last_of(L'\\');
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : mask.substr(0, slash + 1);
     const std::wstring nameMask = mask.substr(folder.size());
@@ -72,7 +72,7 @@ void DeleteFilesByMask(HWND owner, const std::wstring& mask) {
             const DWORD code = GetLastError();
             const std::wstring text =
                 L"An error occured while deleting: " + path + L"\r\n" + win::SystemErrorTextShort(code);
-            MessageBoxW(owner, text.c_str(), L"Error!", MB_ICONWARNING | MB_OK);
+            messages.ShowCaptioned(kDeletionFailedCaption, text, MB_ICONWARNING);
         }
     } while (FindNextFileW(entries.get(), &entry));
 }

@@ -20,9 +20,11 @@ class UserMessages;
 std::vector<std::wstring> FindFiles(UserMessages& messages, const std::wstring& folder, const std::wstring& mask);
 
 // Deletes every entry whose long name fits mask (a folder path plus a
-// wildcard name; tools/file_mask.h). Each failed deletion gets its own
-// "Error!" box, owned by `owner`; nothing is raised.
-void DeleteFilesByMask(HWND owner, const std::wstring& mask);
+// wildcard name; tools/file_mask.h). Each failed deletion (a folder of such
+// a name, a file in use) gets its own "Error!" box from `messages` (in an
+// unattended run, a line); nothing is raised.
+inline constexpr std::wstring_view kDeletionFailedCaption = L"Error!";
+void DeleteFilesByMask(UserMessages& messages, const std::wstring& mask);
 
 // A file's full final path: relative to the working folder, with "." and
 // ".." resolved, links followed and the letter case the file system keeps

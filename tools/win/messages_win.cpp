@@ -1,5 +1,6 @@
 #include "tools/win/messages_win.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,22 +50,36 @@ int UserMessages::ShowBox(BoxKind kind, std::wstring_view text) {
         case BoxKind::Warning: style |= MB_OK | MB_ICONWARNING; break;
         case BoxKind::Confirmation: style |= MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1; break;
     }
-    const std::wstring shown(text), caption(BoxCaption(kind));
+    return ShowBox(style, BoxCaption(kind), text);
+}
+
+int UserMessages::ShowBox(UINT style, std::wstring_view caption, std::wstring_view text) {
+    const std::wstring shown(text), captionText(caption);
     HWND previous = GetActiveWindow();
-    int answer;
-    if (HWND owner = applicationWindow_; owner && IsWindow(owner)) {
-        // Owned by the application window, the box shares the program's one
-        // task-bar entry; it is task-modal all the same: every other window
-        // of the program waits for it.
-        ThreadWindowsDisabled others(owner);
-        answer = MessageBoxW(owner, shown.c_str(), caption.c_str(), style | MB_APPLMODAL);
-    } else {
-        answer = MessageBoxW(nullptr, shown.c_str(), caption.c_str(), style | MB_TASKMODAL);
-    }
+    // Owned by the application window, the box shares the program's one
+    // task-bar entry; it is task-modal all the same: every other window of
+    // the program waits for it.
+    HWND owner = applicationWindow_ && IsWindow(applicationWindow_) ? applicationWindow_ : nullptr;
+    std::optional<ThreadWindowsDisabled> others;
+    if (owner) others.emplace(owner);
+    const int answer =
+        MessageBoxW(owner, shown.c_str(), captionText.c_str(), style | (owner ? MB_APPLMODAL : MB_TASKMODAL));
+    others.reset();
     // Give the activation back to the window that had it (a dialog relies on
     // being activated again), as not every platform does it.
     if (previous && IsWindow(previous) && IsWindowVisible(previous)) SetActiveWindow(previous);
     return answer;
+}
+
+void UserMessages::ShowCaptioned(std::wstring_view caption, std::wstring_view text, UINT icon) {
+    if (TellUnattended(text)) return;
+    ShowBox(MB_OK | icon, caption, text);
+}
+
+INT_PTR UserMessages::ShowDialog(LPCWSTR dialogTemplate, HWND owner, DLGPROC procedure, LPARAM parameter,
+                                 std::wstring_view unattendedText) {
+    if (TellUnattended(unattendedText)) return IDCANCEL;
+    return DialogBoxParamW(GetModuleHandleW(nullptr), dialogTemplate, owner, procedure, parameter);
 }
 
 void UserMessages::InactivateProgressApp() {

@@ -30,6 +30,15 @@ public:
     void ShowError(std::wstring_view text);
     // IDYES (6) or IDNO (7); closing the box otherwise counts as No.
     int AskYesNo(std::wstring_view text);
+    // A box of its own caption and icon (MB_ICONERROR, MB_ICONWARNING),
+    // without asking the progress window to step back: what the program's
+    // start and its clean-up at the end report.
+    void ShowCaptioned(std::wstring_view caption, std::wstring_view text, UINT icon);
+    // A modal dialog of the program's resources (DialogBoxParamW) and its
+    // result; in an unattended run `unattendedText` goes to the sink instead
+    // and the dialog counts as cancelled (IDCANCEL).
+    INT_PTR ShowDialog(LPCWSTR dialogTemplate, HWND owner, DLGPROC procedure, LPARAM parameter,
+                       std::wstring_view unattendedText);
 
     // Unattended runs: while a sink is set, no box is shown and the progress
     // application is not stepped back; the text of every box goes to the
@@ -54,6 +63,8 @@ public:
 
 private:
     int ShowBox(BoxKind kind, std::wstring_view text);
+    // The one place the program shows a message box.
+    int ShowBox(UINT style, std::wstring_view caption, std::wstring_view text);
 
     UINT inactivateProgressMessage_;
     HWND applicationWindow_ = nullptr;

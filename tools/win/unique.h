@@ -16,6 +16,7 @@
 //   UniqueWindow        window                DestroyWindow (a window of the calling thread)
 //   UniqueWindowDc      a window's DC         ReleaseDC to that window
 //   UniqueHook          windows hook          UnhookWindowsHookEx
+//   UniqueEventSource   RegisterEventSource   DeregisterEventSource
 //   UniqueHeapMemory    process heap memory   HeapFree
 //   ComPtr<T>           COM interface         Release
 //   UniqueBstr          BSTR                  SysFreeString
@@ -93,6 +94,7 @@ using UniqueFont = UniqueHandle<HFONT, NullIsNone<HFONT, DeleteObject>>;
 using UniqueBrush = UniqueHandle<HBRUSH, NullIsNone<HBRUSH, DeleteObject>>;
 using UniqueWindow = UniqueHandle<HWND, NullIsNone<HWND, DestroyWindow>>;
 using UniqueHook = UniqueHandle<HHOOK, NullIsNone<HHOOK, UnhookWindowsHookEx>>;
+using UniqueEventSource = UniqueHandle<HANDLE, NullIsNone<HANDLE, DeregisterEventSource>>;
 
 struct HeapMemoryTraits {
     static void* Invalid() { return nullptr; }

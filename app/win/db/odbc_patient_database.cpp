@@ -116,7 +116,37 @@ public:
         return columns_[Required(column)].value;
     }
 
-    void SaveValues(const std::vector<ColumnValue>& changes) override {
+    void SaveValues(const std::vector<ColumnValue>& changes) override { Update(changes, nullptr); }
+
+    void SaveValuesWhere(const std::vector<ColumnValue>& changes, const std::vector<ColumnValue>& held) override {
+        Update(changes, &held);
+    }
+
+    bool Holds(const std::vector<ColumnValue>& values) override {
+        if (values.empty()) return true;
+        const std::shared_ptr<odbc::Connection> connection = connection_.lock();
+        if (!connection || !connection->connected())
+            throw Error(L"Anslutningen till databasen är stängd; raden kan inte läsas.");
+        std::vector<ChangedColumn> columns;
+        for (const auto& [name, value] : values) {
+            const odbc::ColumnInfo& info = columns_[Required(name)].info;
+            columns.push_back({info.name, IsLongText(info.sqlType), !value.has_value()});
+        }
+        const odbc::ColumnInfo& key = columns_[keyIndex_].info;
+        const std::optional<std::wstring>& keyValue = columns_[keyIndex_].value;
+        odbc::Statement count(*connection);
+        BindFor(count, key, keyValue);
+        BindFor(count, key, keyValue);
+        for (const auto& [name, value] : values)
+            if (value) BindFor(count, columns_[Required(name)].info, value);
+        count.ExecuteDirect(HoldsSql(columns, key.name, quote_, dialect_));
+        return count.Fetch() && count.Text(1).value_or(L"0") == L"1";
+    }
+
+private:
+    // The one UPDATE of a save: each changed column must hold its value in
+    // `held` when given, else the value that was read.
+    void Update(const std::vector<ColumnValue>& changes, const std::vector<ColumnValue>* held) {
         if (changes.empty()) return;
         // The changed columns, each once, with its last value.
         std::vector<std::pair<size_t, std::optional<std::wstring>>> sets;
@@ -133,10 +163,23 @@ public:
         if (!connection || !connection->connected() || !prepared)
             throw Error(L"Anslutningen till databasen är stängd; raden kan inte sparas.");
 
+        // What each changed column must hold, in the order of `sets`.
+        std::vector<std::optional<std::wstring>> expected;
+        for (const auto& [index, value] : sets) {
+            if (!held) {
+                expected.push_back(columns_[index].value);
+                continue;
+            }
+            auto it = std::find_if(held->begin(), held->end(),
+                                   [&](const ColumnValue& h) { return Required(h.first) == index; });
+            if (it == held->end())
+                throw Error(L"Kolumnen " + columns_[index].info.name + L" saknar värdet den ska ha före sparandet.");
+            expected.push_back(it->second);
+        }
         std::vector<ChangedColumn> changed;
-        for (const auto& [index, value] : sets)
-            changed.push_back({columns_[index].info.name, IsLongText(columns_[index].info.sqlType),
-                               !columns_[index].value.has_value()});
+        for (size_t i = 0; i < sets.size(); ++i)
+            changed.push_back({columns_[sets[i].first].info.name, IsLongText(columns_[sets[i].first].info.sqlType),
+                               !expected[i].has_value()});
         const odbc::ColumnInfo& key = columns_[keyIndex_].info;
         const std::optional<std::wstring>& keyValue = columns_[keyIndex_].value;
 
@@ -155,8 +198,8 @@ public:
             for (const auto& [index, value] : sets) BindFor(*update, columns_[index].info, value);
             BindFor(*update, key, keyValue);
             BindFor(*update, key, keyValue);
-            for (const auto& [index, value] : sets)
-                if (columns_[index].value) BindFor(*update, columns_[index].info, columns_[index].value);
+            for (size_t i = 0; i < sets.size(); ++i)
+                if (expected[i]) BindFor(*update, columns_[sets[i].first].info, expected[i]);
             update->Execute();
             rows = update->RowCount();
         }
@@ -169,7 +212,6 @@ public:
         for (const auto& [index, value] : sets) columns_[index].value = value;
     }
 
-private:
     std::optional<size_t> Find(std::wstring_view column) const {
         const std::wstring wanted = UpperLocale(column);
         for (size_t i = 0; i < columns_.size(); ++i)
@@ -248,7 +290,22 @@ void OdbcPatientDatabase::Commit() {
     if (!inTransaction_) throw Error(L"Ingen transaktion är pågående.");
     odbc::Connection& connection = Open();
     const AtScopeEnd forget{[this]() noexcept { ForgetPreparedStatements(); }};
-    connection.EndTransaction(true);
+    try {
+        connection.EndTransaction(true);
+    } catch (const Error&) {
+        // A refused commit leaves the transaction to the client on some
+        // databases (SQLite keeps it open) and ends it on others; a lost
+        // connection has ended it on the server. It is rolled back here so
+        // that none of it is kept later by chance, and the connection is
+        // back in autocommit; a rollback that fails (the connection is gone)
+        // changes neither.
+        try {
+            connection.EndTransaction(false);
+        } catch (const Error&) {
+        }
+        inTransaction_ = false;
+        throw;
+    }
     inTransaction_ = false;
 }
 

@@ -270,6 +270,49 @@ TEST_P(DbEngineWithoutOptionalColumns, MissingColumnsAreReportedAndTheRestIsSave
 INSTANTIATE_TEST_SUITE_P(Db, DbEngineWithoutOptionalColumns, testing::Values(Engine::Sqlite, Engine::Postgres),
                          EngineName);
 
+// A commit the server refuses (a deferred constraint) ends the transaction
+// all the same: nothing of it is kept, the store says it is in none, and
+// the connection commits each statement at once again, as before it began.
+TEST(DbPostgres, ARefusedCommitEndsTheTransaction) {
+    const std::wstring connectionString = PostgresConnectionString();
+    ASSERT_FALSE(connectionString.empty()) << kNoPostgres;
+    odbc::Connection admin = odbc::Connection::Open(connectionString);
+    RunSqlScript(admin, L"schema.sql");
+    RunSqlScript(admin, L"sample_data.sql");
+    Execute(admin, L"CREATE OR REPLACE FUNCTION kunder_refused_commit() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                   L"BEGIN IF NEW.EPOST = 'nekas' THEN RAISE EXCEPTION 'nekas vid commit'; END IF; RETURN NEW; END $$");
+    // Gone again however the test ends: the later tests' tables are made anew, the function is not.
+    struct DropAtEnd {
+        const odbc::Connection& admin;
+        ~DropAtEnd() {
+            try {
+                Execute(admin, L"DROP TRIGGER IF EXISTS kunder_refused_commit ON KUNDER");
+                Execute(admin, L"DROP FUNCTION IF EXISTS kunder_refused_commit()");
+            } catch (const Error& e) {
+                ADD_FAILURE() << ToUtf8(e.message());
+            }
+        }
+    } dropAtEnd{admin};
+    Execute(admin, L"CREATE CONSTRAINT TRIGGER kunder_refused_commit AFTER UPDATE ON KUNDER DEFERRABLE INITIALLY "
+                   L"DEFERRED FOR EACH ROW EXECUTE FUNCTION kunder_refused_commit()");
+
+    OdbcPatientDatabase database;
+    database.Connect(connectionString);
+    database.BeginTransaction();
+    database.OpenPatient(L"1")->Save({{L"ORT", L"NEKAD"}, {L"EPOST", L"nekas"}});
+    const std::wstring failure = ErrorText([&] { database.Commit(); });
+    EXPECT_NE(failure.find(L"nekas vid commit"), std::wstring::npos) << ToUtf8(failure);
+    EXPECT_FALSE(database.InTransaction());
+    EXPECT_EQ(QueryText(admin, L"SELECT ORT FROM KUNDER WHERE PATIENTNR = 1"), L"UME");
+
+    database.OpenPatient(L"2")->Save({{L"ORT", L"GENAST"}});
+    EXPECT_EQ(QueryText(admin, L"SELECT ORT FROM KUNDER WHERE PATIENTNR = 2"), L"GENAST");
+    database.BeginTransaction();
+    database.OpenPatient(L"3")->Save({{L"ORT", L"SEDAN"}});
+    database.Commit();
+    EXPECT_EQ(QueryText(admin, L"SELECT ORT FROM KUNDER WHERE PATIENTNR = 3"), L"SEDAN");
+}
+
 // The server going away in the middle of a transaction: another connection
 // ends this one's backend, which is what the client sees of a server that
 // stops or a network that breaks.

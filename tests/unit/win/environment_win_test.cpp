@@ -167,7 +167,16 @@ TEST(FilesWin, DeleteFilesByMaskRemovesMatchesOnly) {
     dir.WriteFile(L"notes.error", "5");
     dir.WriteFile(L"x.errata", "6");
     dir.WriteFile(L"long-name.errors", "7");
-    DeleteFilesByMask(nullptr, dir.FolderPath() + L"*.err");
+    // A folder of such a name cannot go: said, not raised, and the rest go.
+    ASSERT_TRUE(CreateDirectoryW((dir.FolderPath() + L"logs.err").c_str(), nullptr));
+    UserMessages messages;
+    std::vector<std::wstring> told;
+    messages.SetUnattendedSink([&told](std::wstring_view text) { told.emplace_back(text); });
+    DeleteFilesByMask(messages, dir.FolderPath() + L"*.err");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].rfind(L"An error occured while deleting: " + dir.FolderPath() + L"logs.err\r\n", 0), 0u)
+        << ToUtf8(told[0]);
+    EXPECT_TRUE(RemoveDirectoryW((dir.FolderPath() + L"logs.err").c_str()));
     EXPECT_EQ(dir.ReadFile(L"one.err"), std::nullopt);
     EXPECT_EQ(dir.ReadFile(L"two.ERR"), std::nullopt);
     EXPECT_EQ(dir.ReadFile(L"keep.txt"), "3");
@@ -175,7 +184,8 @@ TEST(FilesWin, DeleteFilesByMaskRemovesMatchesOnly) {
     EXPECT_EQ(dir.ReadFile(L"notes.error"), "5");
     EXPECT_EQ(dir.ReadFile(L"x.errata"), "6");
     EXPECT_EQ(dir.ReadFile(L"long-name.errors"), "7");
-    DeleteFilesByMask(nullptr, dir.FolderPath() + L"*.none");  // matches nothing, does nothing
+    DeleteFilesByMask(messages, dir.FolderPath() + L"*.none");  // matches nothing, says nothing
+    EXPECT_EQ(told.size(), 1u);
 }
 
 TEST(ErrorsFileWin, AnsiTextWithCrLfOverwritingAnEarlierRun) {

@@ -123,6 +123,8 @@ TEST(RunFolderWin, RetentionRemovesOnlyOldRunFoldersOfRunFiles) {
     ASSERT_TRUE(work.WriteFile(old + L"summary.json", "{}"));
     ASSERT_TRUE(work.WriteFile(old + L"report.html", "<p>"));
     ASSERT_TRUE(work.WriteFile(old + L"report.html.tmp", "<"));
+    ASSERT_TRUE(work.WriteFile(old + L"changes.csv", "x"));
+    ASSERT_TRUE(work.WriteFile(old + L"preview.csv", "x"));
     const std::wstring oldEmpty = folder(L"2026-01-01 000000-2");
     const std::wstring foreign = folder(L"2026-01-02 000000");
     ASSERT_TRUE(work.WriteFile(foreign + L"log.txt", "x"));

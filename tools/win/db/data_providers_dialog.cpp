@@ -142,7 +142,7 @@ void DrawRow(const DRAWITEMSTRUCT& item, const DialogState& state) {
 // exists already opens that file as it is: it is never emptied.
 void AddProvider(HWND dialog, DialogState& state) {
     std::wstring name;
-    if (!InputQuery(dialog, L"Ny DataProvider", L"DataProviderns namn:", name)) return;
+    if (!InputQuery(state.messages, dialog, L"Ny DataProvider", L"DataProviderns namn:", name)) return;
     if (const std::optional<std::wstring> problem = db::ProviderNameProblem(name)) {
         state.messages.ShowInfo(*problem);
         return;
@@ -314,17 +314,18 @@ void OpenWithShell(HWND owner, const std::wstring& path, const std::wstring& fol
 
 INT_PTR ShowDataProvidersDialog(HWND owner, Environment& env, UserMessages& messages, DataProvidersDialogData& data) {
     DialogState state{data, env, messages, {}, {}};
-    const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DATAPROVIDERS), owner,
-                                           DataProvidersProc, reinterpret_cast<LPARAM>(&state));
+    const INT_PTR result = messages.ShowDialog(MAKEINTRESOURCEW(IDD_DATAPROVIDERS), owner, DataProvidersProc,
+                                               reinterpret_cast<LPARAM>(&state), kNoChooserText);
     ThrowLastErrorIf(result == -1, L"Dialogen för DataProviders kunde inte visas: ");
     return result == IDOK ? IDOK : IDCANCEL;
 }
 
-bool InputQuery(HWND owner, const std::wstring& caption, const std::wstring& prompt, std::wstring& text) {
+bool InputQuery(UserMessages& messages, HWND owner, const std::wstring& caption, const std::wstring& prompt,
+                std::wstring& text) {
     std::wstring typed = text;
     InputQueryData data{caption, prompt, typed};
-    if (DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_NEWPROVIDER), owner, InputQueryProc,
-                        reinterpret_cast<LPARAM>(&data)) != IDOK)
+    if (messages.ShowDialog(MAKEINTRESOURCEW(IDD_NEWPROVIDER), owner, InputQueryProc, reinterpret_cast<LPARAM>(&data),
+                            kNoChooserText) != IDOK)
         return false;
     text = std::move(typed);
     return true;

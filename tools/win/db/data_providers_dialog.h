@@ -52,6 +52,9 @@ void SetDataProvidersTexts(HWND dialog);
 
 // The text-input box: a caption, a prompt and one line of text. True when the
 // user confirmed; `text` then holds what was typed, unchanged.
-bool InputQuery(HWND owner, const std::wstring& caption, const std::wstring& prompt, std::wstring& text);
+inline constexpr std::wstring_view kNoChooserText = L"Valet av datalänkfil visas inte i obevakat läge.";
+
+bool InputQuery(UserMessages& messages, HWND owner, const std::wstring& caption, const std::wstring& prompt,
+                std::wstring& text);
 
 }  // namespace tolmar::win
