@@ -358,6 +358,7 @@ public:
             WriteReportFile(folder_, RunReportHtml(report_.Report(summary_)));
         } catch (const std::exception& e) {
             Log(MessageOf(e));
+            if (failure_.empty()) failure_ = L"Körningens rapport kunde inte skrivas: " + MessageOf(e);
         }
     }
     bool Undo() const { return summary_.mode == RunKind::Undo; }
