@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <ranges>
 
 #include "app/row_rules.h"
 #include "register/person_answer.h"
@@ -173,10 +172,33 @@ std::wstring UndoOfAnotherDatabaseText(std::wstring_view journalDatabase, std::w
            L", inte mot den här (" + std::wstring(targetDatabase) + L"). Återställningen avbryts; inget har ändrats.";
 }
 
+namespace {
+
+// The saves' places 0 .. n-1, as the batches go through rows. (Not
+// std::views::iota: its size_t form does not compile with every standard
+// library and compiler the program is built with.)
+struct SaveIndices {
+    struct Iterator {
+        std::size_t i;
+        std::size_t operator*() const { return i; }
+        Iterator& operator++() {
+            ++i;
+            return *this;
+        }
+        bool operator!=(const Iterator& other) const { return i != other.i; }
+    };
+    std::size_t n;
+    Iterator begin() const { return {0}; }
+    Iterator end() const { return {n}; }
+    std::size_t size() const { return n; }
+};
+
+}  // namespace
+
 void Undo(RunBatches& batches, UpdateRunView& view, PatientDatabase& database, UndoJournal& journal) {
     size_t done = 0;
     batches.ForEachRow(
-        std::views::iota(std::size_t{0}, journal.size()),
+        SaveIndices{journal.size()},
         [&](std::size_t i) {
             UndoGroup group;
             try {

@@ -171,7 +171,7 @@ private:
                 continue;
             }
             auto it = std::find_if(held->begin(), held->end(),
-                                   [&](const ColumnValue& h) { return Required(h.first) == index; });
+                                   [&, wanted = index](const ColumnValue& h) { return Required(h.first) == wanted; });
             if (it == held->end())
                 throw Error(L"Kolumnen " + columns_[index].info.name + L" saknar värdet den ska ha före sparandet.");
             expected.push_back(it->second);
