@@ -79,24 +79,6 @@ private:
         return v;
     }
 
-    static void AppendUtf8(std::string& out, unsigned cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-
     // A string's bytes (UTF-8, escapes resolved); a lone surrogate is refused.
     std::string String() {
         Expect('"');
@@ -147,7 +129,7 @@ private:
                         if (low < 0xDC00 || low > 0xDFFF) Fail(L"en ensam surrogat");
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                     }
-                    AppendUtf8(out, cp);
+                    AppendUtf8(out, static_cast<char32_t>(cp));
                     break;
                 }
                 default:

@@ -67,6 +67,9 @@ std::wstring ReplaceAll(std::wstring_view text, std::wstring_view from, std::wst
 
 // Conversions between UTF-8 and wide text (invalid sequences become U+FFFD).
 std::string ToUtf8(std::wstring_view text);
+// One code point's UTF-8 bytes added to `out` (a surrogate or a value past
+// U+10FFFF as U+FFFD).
+void AppendUtf8(std::string& out, char32_t codePoint);
 std::wstring FromUtf8(std::string_view text);
 
 // Strict UTF-8: the decoded text, or nullopt for any byte sequence that is
