@@ -3,11 +3,11 @@
 // patients to come (Submit) and takes each attempt in patient order (Take);
 // comparing and saving stay on the run's own thread and connection.
 //
-// A cap on the lookups started a second holds across all workers. With
-// back-off on, a register that fails several calls in a row is given a
-// pause, then one call to try it again; the pauses double while it keeps
-// failing, and after giveUpAfter of nothing but failures the scheduler gives
-// up (Take says so) rather than wait on it for good.
+// A cap on the lookups started a second holds across all workers. A lookup
+// that ends unreachable is queued again, in its place; the register's
+// outages are told apart and waited out as app/outage_watch.h says, with
+// one call at a time trying a resting register, and when the watch gives
+// up on the register Take says so.
 #pragma once
 
 #include <chrono>
@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/outage_watch.h"
 #include "register/lookup_attempt.h"
 
 namespace tolmar {
@@ -61,19 +62,17 @@ private:
 struct SchedulerSettings {
     unsigned workers = 1;         // lookups in flight at most
     unsigned ratePerSecond = 0;   // lookups started a second at most; 0: no cap
-    bool backOff = false;
-    unsigned failuresBeforePause = 5;  // register failures in a row
-    std::chrono::milliseconds firstPause{1000};
-    std::chrono::milliseconds longestPause{32000};
-    std::chrono::milliseconds giveUpAfter{std::chrono::minutes(10)};
+    OutageRule outage;
 };
 
 class LookupScheduler {
 public:
     using Clock = std::chrono::steady_clock;
     using NewWorker = std::function<std::unique_ptr<LookupWorker>()>;
+    using Tell = std::function<void(const OutageNews&)>;
 
-    LookupScheduler(const SchedulerSettings& settings, NewWorker newWorker, Waiter& waiter);
+    // The outages are timed and waited out on `clock`.
+    LookupScheduler(const SchedulerSettings& settings, NewWorker newWorker, Waiter& waiter, OutageClock& clock);
     // Lookups not yet started are dropped; those in flight end (within the
     // register's deadline) and are discarded.
     ~LookupScheduler();
@@ -83,12 +82,14 @@ public:
     // Queues the lookup of `personalNumber` as `ticket` (each ticket once).
     void Submit(std::uint64_t ticket, std::wstring personalNumber);
     // Waits for the ticket's attempt and hands it over; nullopt when the
-    // scheduler has given up on the register.
-    std::optional<LookupAttempt> Take(std::uint64_t ticket);
+    // scheduler has given up on the register. What happens to the register
+    // meanwhile is told through `tell`, on the caller's thread.
+    std::optional<LookupAttempt> Take(std::uint64_t ticket, const Tell& tell);
     // The ticket's attempt is not wanted: dropped when it comes.
     void Forget(std::uint64_t ticket);
 
     bool GivenUp() const;
+    std::vector<OutageSpan<OutageClock::TimePoint>> Outages() const;
 
 private:
     struct Job {
@@ -96,16 +97,17 @@ private:
         std::wstring number;
     };
     void Work();
-    // Waits until the job may start (the rate cap, a back-off pause, a
+    // Waits until the job may start (the rate cap, a resting register, a
     // probe in flight); false when the scheduler ends or gives up meanwhile.
     // `probe`: this call tries a resting register again.
     bool WaitForStart(std::unique_lock<std::mutex>& lock, bool& probe);
-    // Counts the register's failures in a row, and pauses after them.
-    void NoteOutcome(bool unreachable, bool probe);
+    // Takes the attempt in: kept for its Take, or (unreachable) queued again.
+    void Ended(Job job, LookupAttempt attempt, bool probe);
 
     const SchedulerSettings settings_;
     const NewWorker newWorker_;
     Waiter& waiter_;
+    OutageClock& clock_;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -114,15 +116,12 @@ private:
     std::set<std::uint64_t> outstanding_;  // submitted, not yet taken or forgotten
     std::set<std::uint64_t> forgotten_;    // in flight, not wanted
     bool ending_ = false;
-    // The rate cap and back-off.
+    // The rate cap and the outages.
     Clock::time_point nextStart_{};
-    unsigned failuresInRow_ = 0;
-    Clock::time_point firstFailure_{};
-    bool pausing_ = false;          // the register is being given a rest
-    bool probing_ = false;          // the one call that tries it again is in flight
-    Clock::time_point pauseUntil_{};
-    std::chrono::milliseconds pause_{0};
-    bool givenUp_ = false;
+    OutageWatch watch_;
+    bool probing_ = false;          // the one call that tries a resting register is in flight
+    std::wstring lastUnreachable_;  // why the last unreachable lookup failed
+    std::deque<OutageNews> news_;   // not yet told
 
     std::vector<std::thread> threads_;
 };

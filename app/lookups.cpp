@@ -1,6 +1,7 @@
 #include "app/lookups.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/update_run.h"
 #include "register/personal_number.h"
@@ -10,24 +11,46 @@ namespace {
 
 class InTurn final : public PatientLookups {
 public:
-    explicit InTurn(PersonLookup& lookup) : lookup_(lookup) {}
+    InTurn(PersonLookup& lookup, const OutageRule& rule, OutageClock& clock, TellOutage tell)
+        : lookup_(lookup), clock_(clock), watch_(rule), tell_(std::move(tell)) {}
+
+    // Made again while it ends unreachable, after the rests the watch asks for.
     bool Take(size_t, PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
-        lookup_.LookUp(person, code, errms);
-        return true;
+        const std::wstring number = person.PersonalNumber.str();
+        for (;;) {
+            while (watch_.Resting() && clock_.Now() < watch_.RestUntil()) clock_.WaitUntil(watch_.RestUntil());
+            const bool probe = watch_.Resting();
+            LookupAttempt attempt = lookup_.Attempt(number);
+            const bool unreachable = attempt.registerUnreachable;
+            if (unreachable) lastUnreachable_ = attempt.failure;
+            const OutageChange change = watch_.Ended(unreachable, probe, clock_.Now());
+            if (change != OutageChange::None) tell_(watch_.News(change, lastUnreachable_));
+            if (!unreachable) {
+                lookup_.Finish(attempt, person, code, errms);
+                return true;
+            }
+            if (watch_.GivenUp()) return false;
+        }
     }
+    std::vector<OutageSpan<OutageClock::TimePoint>> Outages() const override { return watch_.Outages(); }
 
 private:
     PersonLookup& lookup_;
+    OutageClock& clock_;
+    OutageWatch watch_;
+    TellOutage tell_;
+    std::wstring lastUnreachable_;
 };
 
 class Ahead final : public PatientLookups {
 public:
-    Ahead(const SchedulerSettings& settings, ConcurrentLookup& lookup, Waiter& waiter, PatientDatabase& database,
-          const std::vector<std::wstring>& keys)
+    Ahead(const SchedulerSettings& settings, ConcurrentLookup& lookup, Waiter& waiter, OutageClock& clock,
+          PatientDatabase& database, const std::vector<std::wstring>& keys, TellOutage tell)
         : lookup_(lookup),
           db_(database),
           keys_(keys),
-          scheduler_(settings, [&lookup] { return lookup.NewWorker(); }, waiter),
+          tell_(std::move(tell)),
+          scheduler_(settings, [&lookup] { return lookup.NewWorker(); }, waiter, clock),
           window_(2 * static_cast<size_t>(std::max(1u, settings.workers))) {}
 
     // Queues the lookups of the patients from `index` on, up to the window
@@ -74,11 +97,12 @@ public:
             scheduler_.Submit(ticket, number);
         }
         if (it != queued_.end()) queued_.erase(it);
-        std::optional<LookupAttempt> attempt = scheduler_.Take(ticket);
+        std::optional<LookupAttempt> attempt = scheduler_.Take(ticket, tell_);
         if (!attempt) return false;
         lookup_.Finish(*attempt, person, code, errms);
         return true;
     }
+    std::vector<OutageSpan<OutageClock::TimePoint>> Outages() const override { return scheduler_.Outages(); }
 
 private:
     struct Queued {
@@ -88,6 +112,7 @@ private:
     ConcurrentLookup& lookup_;
     PatientDatabase& db_;
     const std::vector<std::wstring>& keys_;
+    TellOutage tell_;
     LookupScheduler scheduler_;
     std::map<size_t, Queued> queued_;  // by the patient's place in the list
     size_t window_, nextAhead_ = 0;
@@ -96,12 +121,15 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PatientLookups> LookupsInTurn(PersonLookup& lookup) { return std::make_unique<InTurn>(lookup); }
+std::unique_ptr<PatientLookups> LookupsInTurn(PersonLookup& lookup, const OutageRule& rule, OutageClock& clock,
+                                              TellOutage tell) {
+    return std::make_unique<InTurn>(lookup, rule, clock, std::move(tell));
+}
 
 std::unique_ptr<PatientLookups> LookupsAhead(const SchedulerSettings& settings, ConcurrentLookup& lookup,
-                                             Waiter& waiter, PatientDatabase& database,
-                                             const std::vector<std::wstring>& keys) {
-    return std::make_unique<Ahead>(settings, lookup, waiter, database, keys);
+                                             Waiter& waiter, OutageClock& clock, PatientDatabase& database,
+                                             const std::vector<std::wstring>& keys, TellOutage tell) {
+    return std::make_unique<Ahead>(settings, lookup, waiter, clock, database, keys, std::move(tell));
 }
 
 }  // namespace tolmar

@@ -6,6 +6,7 @@
 
 using namespace tolmar;
 using namespace tolmar::test;
+using namespace std::chrono_literals;
 
 TEST(UpdateRunDecision, CompareAndSaveTable) {
     struct Case {
@@ -756,3 +757,114 @@ TEST(UpdateRunCounts, AnUndoCountsWhatItPutBackAndWhatItLeft) {
     EXPECT_EQ(c.lookedUp, 0);
     EXPECT_EQ(c.notLookedUp, 0);
 }
+
+// ---- the register's outages ----------------------------------------------------------------------
+
+namespace {
+
+std::vector<std::wstring> WithoutOutageLines(std::vector<std::wstring> lines) {
+    std::erase_if(lines, [](const std::wstring& l) { return l.starts_with(L"Registret svarar "); });
+    return lines;
+}
+
+// The register is down for the run's first lookups, then answers: the same
+// lines (but the outage's own two), saves, rows, journal and counts as a run
+// it answered all along, in turn and ahead.
+TEST(UpdateRunOutage, AShortOutageLeavesWhatARunWithoutOneLeaves) {
+    for (unsigned workers : {0u, 8u}) {
+        SCOPED_TRACE(workers);
+        auto scenario = [workers](Harness& h) {
+            h.workers = workers;
+            h.AddPatients(30);
+            h.lookup.answers.erase(L"195000051234");                                        // not found
+            h.lookup.answers[L"195000091234"] = {-400, {}, L"Tjänsten svarar inte (SOAP-fel)"};  // an answer too
+        };
+        Harness clean, outage;
+        scenario(clean);
+        scenario(outage);
+        outage.lookup.outageFrom = 2;  // after two answers: five in a row, then four failed probes
+        outage.lookup.outageCalls = 9;
+        clean.Run();
+        outage.Run();
+
+        EXPECT_EQ(WithoutOutageLines(outage.view.lines), clean.view.lines);
+        EXPECT_EQ(outage.table.events, clean.table.events);
+        EXPECT_EQ(outage.table.rows, clean.table.rows);
+        EXPECT_EQ(outage.journal.All().size(), clean.journal.All().size());
+        EXPECT_EQ(outage.lookup.asked, clean.lookup.asked);
+        EXPECT_EQ(outage.view.counts, clean.view.counts);
+        EXPECT_EQ(ExitCodeOf(outage.outcome), ExitCodeOf(clean.outcome));
+        const RunCounts &o = outage.outcome.counts, &c = clean.outcome.counts;
+        EXPECT_TRUE(o.lookedUp == c.lookedUp && o.saved == c.saved && o.failedLookups == c.failedLookups &&
+                    o.notFound == c.notFound && o.notLookedUp == 0 && c.failedLookups == 1);
+        // One outage, told as it began and as it ended.
+        ASSERT_EQ(o.outages.size(), 1u);
+        ASSERT_TRUE(o.outages[0].to);
+        EXPECT_TRUE(clean.outcome.counts.outages.empty());
+        const std::vector<std::wstring> told = {outage.view.lines.begin(), outage.view.lines.begin() + 2};
+        EXPECT_EQ(told[0], L"Registret svarar inte; nytt försök om 1 s.");
+        EXPECT_TRUE(told[1].starts_with(L"Registret svarar igen efter ")) << ToUtf8(told[1]);
+        if (workers == 0) {
+            // In turn the times are exact: rests of 1, 2, 4, 8 and 16 s.
+            EXPECT_EQ(outage.clock.Waits(), (std::vector<std::chrono::milliseconds>{1s, 2s, 4s, 8s, 16s}));
+            EXPECT_EQ(told[1], L"Registret svarar igen efter 31 s; uppslagningarna fortsätter.");
+            EXPECT_EQ(o.outages[0].from, FakeOutageClock::kWallStart);
+            EXPECT_EQ(*o.outages[0].to, FakeOutageClock::kWallStart + 31s);
+        }
+    }
+}
+
+// The register stops answering after three patients: the run stops at the
+// fourth after the minutes of /outage, with exit code 3; the rows saved
+// before stay saved, the rest are not looked up, none failed.
+TEST(UpdateRunOutage, ARegisterThatDoesNotAnswerStopsTheRunWhereItWas) {
+    for (unsigned workers : {0u, 4u}) {
+        SCOPED_TRACE(workers);
+        Harness h;
+        h.workers = workers;
+        h.outageMinutes = 1;
+        h.AddPatients(10);
+        h.lookup.outageFrom = 3;
+        h.lookup.outageCalls = -1;
+        h.Run();
+
+        const std::wstring stop =
+            L"Registret har inte svarat på 1 minut; körningen avbröts vid patient 4 av 10 (PATIENTNR 4). "
+            L"Senaste felet: Det gick inte att ansluta till servern - URL:http://x";
+        EXPECT_EQ(h.view.lines, (std::vector<std::wstring>{L"Registret svarar inte; nytt försök om 1 s.", stop,
+                                                           L"Antal poster redigerade: 3"}));
+        EXPECT_EQ(ExitCodeOf(h.outcome), 3);
+        EXPECT_TRUE(h.outcome.registerUnreachable);
+        EXPECT_EQ(h.outcome.reason, stop);
+        const RunCounts& c = h.outcome.counts;
+        EXPECT_TRUE(c.patients == 10 && c.lookedUp == 3 && c.saved == 3 && c.failedLookups == 0 &&
+                    c.notLookedUp == 7)
+            << c.lookedUp << " " << c.saved << " " << c.failedLookups << " " << c.notLookedUp;
+        ASSERT_EQ(c.outages.size(), 1u);
+        EXPECT_FALSE(c.outages[0].to);  // still on
+        EXPECT_EQ(h.clock.Elapsed(), 1min);
+        // Saved and committed before the stop; nothing after it.
+        EXPECT_EQ(h.table.events, (std::vector<std::wstring>{L"begin", L"save:1", L"save:2", L"save:3", L"commit"}));
+        EXPECT_EQ(h.table.rows[L"3"][L"ADRESS"], L"Nya vägen 2");
+        EXPECT_EQ(h.table.rows[L"4"][L"ADRESS"], L"Gamla vägen 1");
+        const std::vector<JournalRecord> journal = h.journal.All();
+        EXPECT_FALSE(journal.empty());
+        for (const JournalRecord& r : journal) EXPECT_TRUE(r.patientKey >= L"1" && r.patientKey <= L"3");
+    }
+}
+
+// A stop after the register's, a failed closing commit, is the worse: exit code 2.
+TEST(UpdateRunOutage, AFailedCommitAfterTheRegistersStopIsExitCode2) {
+    Harness h;
+    h.outageMinutes = 1;
+    h.AddPatients(3);
+    h.lookup.outageFrom = 1;
+    h.lookup.outageCalls = -1;
+    h.table.failCommit = true;
+    h.Run();
+    EXPECT_TRUE(h.outcome.stopped);
+    EXPECT_FALSE(h.outcome.registerUnreachable);
+    EXPECT_EQ(ExitCodeOf(h.outcome), 2);
+}
+
+}  // namespace
