@@ -59,7 +59,7 @@ LookupScheduler::~LookupScheduler() {
 void LookupScheduler::Submit(std::uint64_t ticket, std::wstring personalNumber) {
     {
         std::lock_guard lock(mutex_);
-        if (!outstanding_.insert(ticket).second) throw Error(L"Uppslagning " + std::to_wstring(ticket) + L" finns redan.");
+        if (ticket == kProbeTicket || !outstanding_.insert(ticket).second) throw Error(L"Uppslagning " + std::to_wstring(ticket) + L" finns redan.");
         queue_.push_back({ticket, std::move(personalNumber)});
     }
     changed_.notify_all();
@@ -110,9 +110,9 @@ std::vector<OutageSpan<OutageClock::TimePoint>> LookupScheduler::Outages() const
     return watch_.Outages();
 }
 
-bool LookupScheduler::WaitForStart(std::unique_lock<std::mutex>& lock, bool& probe) {
+std::optional<LookupScheduler::Job> LookupScheduler::NextJob(std::unique_lock<std::mutex>& lock) {
     for (;;) {
-        if (ending_ || watch_.GivenUp()) return false;
+        if (ending_ || watch_.GivenUp()) return std::nullopt;
         if (queue_.empty()) {
             changed_.wait(lock);
             continue;
@@ -136,9 +136,18 @@ bool LookupScheduler::WaitForStart(std::unique_lock<std::mutex>& lock, bool& pro
             nextStart_ = std::max(nextStart_, now) +
                          std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(1'000'000'000) /
                                                                       settings_.ratePerSecond);
-        probe = watch_.Resting();
-        if (probe) probing_ = true;
-        return true;
+        Job job;
+        if (watch_.Resting() && !lastAnswered_.empty()) {
+            job.ticket = kProbeTicket;
+            job.number = lastAnswered_;
+        } else {
+            job = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        job.probe = watch_.Resting();
+        probing_ = probing_ || job.probe;
+        job.started = ++started_;
+        return job;
     }
 }
 
@@ -154,10 +163,9 @@ void LookupScheduler::Work() {
 
     std::unique_lock lock(mutex_);
     for (;;) {
-        bool probe = false;
-        if (!WaitForStart(lock, probe)) break;
-        Job job = std::move(queue_.front());
-        queue_.pop_front();
+        std::optional<Job> next = NextJob(lock);
+        if (!next) break;
+        Job job = std::move(*next);
         lock.unlock();
 
         LookupAttempt attempt;
@@ -172,7 +180,7 @@ void LookupScheduler::Work() {
         }
 
         lock.lock();
-        Ended(std::move(job), std::move(attempt), probe);
+        Ended(std::move(job), std::move(attempt));
         lock.unlock();
         changed_.notify_all();
         waiter_.Notify();
@@ -184,17 +192,25 @@ void LookupScheduler::Work() {
     waiter_.Notify();
 }
 
-void LookupScheduler::Ended(Job job, LookupAttempt attempt, bool probe) {
-    if (probe) probing_ = false;
+void LookupScheduler::Ended(Job job, LookupAttempt attempt) {
+    if (job.probe) probing_ = false;
     const bool unreachable = attempt.registerUnreachable;
-    if (unreachable) lastUnreachable_ = attempt.failure;
-    const OutageWatch::Change change = watch_.Ended(unreachable, probe, clock_.Now());
+    if (unreachable) {
+        lastUnreachable_ = attempt.failure;
+    } else {
+        lastAnswered_ = job.number;
+        answeredUpTo_ = std::max(answeredUpTo_, job.started);
+    }
+    const OutageWatch::Change change = watch_.Ended(unreachable, job.probe, clock_.Now());
     if (change != OutageChange::None) news_.push_back(watch_.News(change, lastUnreachable_));
-    if (forgotten_.erase(job.ticket)) return;
-    if (!unreachable) {
+    if (job.ticket == kProbeTicket || forgotten_.erase(job.ticket)) return;
+    // The register answered a call started after this one failed: the
+    // failure is this patient's own.
+    if (!unreachable || (job.failedAfter && answeredUpTo_ > *job.failedAfter)) {
         done_.emplace(job.ticket, std::move(attempt));
         return;
     }
+    if (!job.failedAfter) job.failedAfter = started_;
     // Made again in its place: the run takes the tickets in order.
     const auto later = std::find_if(queue_.begin(), queue_.end(), [&](const Job& j) { return j.ticket > job.ticket; });
     queue_.insert(later, std::move(job));

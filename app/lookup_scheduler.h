@@ -4,10 +4,12 @@
 // comparing and saving stay on the run's own thread and connection.
 //
 // A cap on the lookups started a second holds across all workers. A lookup
-// that ends unreachable is queued again, in its place; the register's
-// outages are told apart and waited out as app/outage_watch.h says, with
-// one call at a time trying a resting register, and when the watch gives
-// up on the register Take says so.
+// that ends unreachable is queued again, in its place, until the register
+// has answered a lookup started after it failed: then its failure is the
+// patient's own. The register's outages are told apart and waited out as
+// app/outage_watch.h says, one call at a time trying a resting register
+// (with the last number it answered, so that one number it never answers
+// keeps no outage going), and when the watch gives up Take says so.
 #pragma once
 
 #include <chrono>
@@ -93,16 +95,19 @@ public:
 
 private:
     struct Job {
-        std::uint64_t ticket;
+        std::uint64_t ticket;  // kProbeTicket: a probe of the last number answered, for no one
         std::wstring number;
+        std::uint64_t started = 0;                 // its place among the calls started
+        std::optional<std::uint64_t> failedAfter;  // ended unreachable when this many calls had started
+        bool probe = false;                        // tries a resting register again
     };
+    static constexpr std::uint64_t kProbeTicket = 0;
     void Work();
-    // Waits until the job may start (the rate cap, a resting register, a
-    // probe in flight); false when the scheduler ends or gives up meanwhile.
-    // `probe`: this call tries a resting register again.
-    bool WaitForStart(std::unique_lock<std::mutex>& lock, bool& probe);
+    // The next job once it may start (the rate cap, a resting register, a
+    // probe in flight); none when the scheduler ends or gives up meanwhile.
+    std::optional<Job> NextJob(std::unique_lock<std::mutex>& lock);
     // Takes the attempt in: kept for its Take, or (unreachable) queued again.
-    void Ended(Job job, LookupAttempt attempt, bool probe);
+    void Ended(Job job, LookupAttempt attempt);
 
     const SchedulerSettings settings_;
     const NewWorker newWorker_;
@@ -121,6 +126,9 @@ private:
     OutageWatch watch_;
     bool probing_ = false;          // the one call that tries a resting register is in flight
     std::wstring lastUnreachable_;  // why the last unreachable lookup failed
+    std::wstring lastAnswered_;     // the number of the last lookup the register answered
+    std::uint64_t started_ = 0;     // calls started
+    std::uint64_t answeredUpTo_ = 0;  // the latest start among the calls answered
     std::deque<OutageNews> news_;   // not yet told
 
     std::vector<std::thread> threads_;

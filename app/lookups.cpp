@@ -1,6 +1,7 @@
 #include "app/lookups.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "app/update_run.h"
@@ -14,22 +15,35 @@ public:
     InTurn(PersonLookup& lookup, const OutageRule& rule, OutageClock& clock, TellOutage tell)
         : lookup_(lookup), clock_(clock), watch_(rule), tell_(std::move(tell)) {}
 
-    // Made again while it ends unreachable, after the rests the watch asks for.
+    // Made again while it ends unreachable, after the rests the watch asks
+    // for, until the register has answered a call started after it failed
+    // (then the failure is the patient's own). A resting register is tried
+    // with the last number it answered, when there is one.
     bool Take(size_t, PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
         const std::wstring number = person.PersonalNumber.str();
+        std::optional<std::uint64_t> failedAfter;
         for (;;) {
             while (watch_.Resting() && clock_.Now() < watch_.RestUntil()) clock_.WaitUntil(watch_.RestUntil());
             const bool probe = watch_.Resting();
-            LookupAttempt attempt = lookup_.Attempt(number);
+            const std::wstring asked = probe && !lastAnswered_.empty() ? lastAnswered_ : number;
+            const std::uint64_t started = ++started_;
+            LookupAttempt attempt = lookup_.Attempt(asked);
             const bool unreachable = attempt.registerUnreachable;
-            if (unreachable) lastUnreachable_ = attempt.failure;
+            if (unreachable) {
+                lastUnreachable_ = attempt.failure;
+            } else {
+                lastAnswered_ = asked;
+                answeredUpTo_ = started;
+            }
             const OutageChange change = watch_.Ended(unreachable, probe, clock_.Now());
             if (change != OutageChange::None) tell_(watch_.News(change, lastUnreachable_));
-            if (!unreachable) {
+            if (unreachable && watch_.GivenUp()) return false;
+            if (asked != number) continue;  // a probe for no one
+            if (!unreachable || (failedAfter && answeredUpTo_ > *failedAfter)) {
                 lookup_.Finish(attempt, person, code, errms);
                 return true;
             }
-            if (watch_.GivenUp()) return false;
+            if (!failedAfter) failedAfter = started_;
         }
     }
     std::vector<OutageSpan<OutageClock::TimePoint>> Outages() const override { return watch_.Outages(); }
@@ -40,6 +54,9 @@ private:
     OutageWatch watch_;
     TellOutage tell_;
     std::wstring lastUnreachable_;
+    std::wstring lastAnswered_;       // the number of the last lookup the register answered
+    std::uint64_t started_ = 0;       // calls started
+    std::uint64_t answeredUpTo_ = 0;  // the latest start among the calls answered
 };
 
 class Ahead final : public PatientLookups {

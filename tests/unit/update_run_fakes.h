@@ -136,6 +136,7 @@ public:
     // The register's outage: the calls from the outageFrom-th (0 the first)
     // on, outageCalls of them (-1: all), get no answer.
     int outageFrom = 0, outageCalls = 0;
+    std::set<std::wstring> neverAnswered;  // numbers whose every call gets no answer
 
     // The call is made here (any thread); Finish gives the answer.
     LookupAttempt Attempt(const std::wstring& number) override {
@@ -144,7 +145,8 @@ public:
         called.push_back(number);
         LookupAttempt a;
         a.record.PersonalNumber = number;  // Finish answers from the table
-        if (call >= outageFrom && (outageCalls < 0 || call < outageFrom + outageCalls)) {
+        if ((call >= outageFrom && (outageCalls < 0 || call < outageFrom + outageCalls)) ||
+            neverAnswered.count(number)) {
             a.failure = L"Det gick inte att ansluta till servern - URL:http://x";
             a.registerUnreachable = true;
         }
@@ -169,7 +171,12 @@ public:
     std::unique_ptr<LookupWorker> NewWorker() override { return std::make_unique<Worker>(*this); }
     void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
         EXPECT_EQ(attempt.record.PersonalNumber.str(), person.PersonalNumber.str()) << "an answer for another patient";
-        EXPECT_FALSE(attempt.registerUnreachable) << "an unreachable lookup taken as the patient's";
+        if (attempt.registerUnreachable) {  // the patient's own failure
+            asked.push_back(person.PersonalNumber.str());
+            code = ReturnCode::Failure;
+            errms = attempt.failure;
+            return;
+        }
         Reply(person, code, errms);
     }
 

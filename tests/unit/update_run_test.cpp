@@ -853,6 +853,30 @@ TEST(UpdateRunOutage, ARegisterThatDoesNotAnswerStopsTheRunWhereItWas) {
     }
 }
 
+// One number the register never answers while it answers the others: no
+// outage keeps the run waiting on it; its failure is the patient's line and
+// the run goes on, in turn and ahead.
+TEST(UpdateRunOutage, ANumberTheRegisterNeverAnswersIsThePatientsOwnFailure) {
+    for (unsigned workers : {0u, 4u}) {
+        SCOPED_TRACE(workers);
+        Harness h;
+        h.workers = workers;
+        h.outageMinutes = 1;
+        h.AddPatients(10);
+        h.lookup.neverAnswered = {L"195000031234"};
+        h.Run();
+        EXPECT_EQ(WithoutOutageLines(h.view.lines),
+                  (std::vector<std::wstring>{L"Ett fel uppstod vid sökning av personnummer 195000031234; Fel: -400, "
+                                             L"Det gick inte att ansluta till servern - URL:http://x",
+                                             L"Antal poster redigerade: 9"}));
+        EXPECT_EQ(ExitCodeOf(h.outcome), 1);
+        EXPECT_EQ(h.outcome.counts.failedLookups, 1);
+        EXPECT_EQ(h.outcome.counts.saved, 9);
+        // Far from the minute: at most one rest of a second.
+        EXPECT_LE(h.clock.Elapsed(), 1s);
+    }
+}
+
 // A stop after the register's, a failed closing commit, is the worse: exit code 2.
 TEST(UpdateRunOutage, AFailedCommitAfterTheRegistersStopIsExitCode2) {
     Harness h;
