@@ -499,7 +499,9 @@ TEST(UpdateAllErrorsFile, ASecondRunTheSameDayReplacesTheFileWithItsOwnLines) {
 
 // Between patients that are saved, one lookup gets a SOAP fault (HTTP 500),
 // one a plain HTTP 500, one a dropped connection: each becomes its line, the
-// run goes on, and those patients' rows stay as they were.
+// run goes on, and those patients' rows stay as they were. The dropped one
+// is made again until the register has been seen answering another number
+// (after five in a row, a rest of a second and the register's answer).
 TEST(UpdateAllRegisterFaults, FaultsAndDroppedConnectionsMidRunLoseNothing) {
     Clinic s(Engine::Sqlite);
     s.reg.Inject(L"soap-fault | reason=Registret svarar inte just nu | pnr=197503034567");
@@ -522,6 +524,8 @@ TEST(UpdateAllRegisterFaults, FaultsAndDroppedConnectionsMidRunLoseNothing) {
         ErrorsFile(run),
         {Text(L"Ett fel uppstod vid sökning av personnummer 197503034567; Fel: -400, Registret svarar inte just nu" +
               noHeader),
+         Text(L"Registret svarar inte; nytt försök om 1 s."),
+         {Lit(L"Registret svarar igen efter "), Any(), Lit(L" s; uppslagningarna fortsätter.")},
          {Lit(L"Ett fel uppstod vid sökning av personnummer 198811115555; Fel: -400, "), Any(),
           Lit(L" - URL:" + s.reg.Endpoint() + L" - SOAPAction:" + kGetPersonAction + noHeader)},
          {Lit(L"Ett fel uppstod vid sökning av personnummer 199002023333; Fel: -400, "), Any(), Lit(noHeader)},
