@@ -246,7 +246,9 @@ TEST_P(HostileRegisterUpdateAll, EndsInTimeSaysWhyAndLeavesTheRowAlone) {
     ProgramRun run({.args = {L"UPDATE_ALL", dataLink}});
     ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", upd::RegisterIniFor(reg.Endpoint())));
     ASSERT_TRUE(run.Start());
-    ASSERT_TRUE(EndsWithoutBoxes(run, kBound));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kBound))
+        << "connections " << reg.Connections() << ", requests " << reg.Requests() << "\n"
+        << upd::RunLog(run.folder()).value_or("(no log)");
     const double took = SecondsSince(run.started());
     const auto errors = run.folder().ReadFile(ErrorsFileName());
 
