@@ -33,8 +33,7 @@ public:
     virtual std::chrono::system_clock::time_point WallTimeOf(TimePoint t) = 0;
     // A worker's wait, `lock` held on `changed`: returns by `until`, or
     // earlier when `changed` is notified (the caller looks again).
-    virtual void WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
-                           TimePoint until) = 0;
+    virtual void WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& changed, TimePoint until) = 0;
     // The run's own thread waits (its window answering meanwhile): returns
     // by `until`, or earlier (the caller looks again).
     virtual void WaitUntil(TimePoint until) = 0;
@@ -101,7 +100,6 @@ public:
     // not before RestUntil().
     bool Resting() const { return resting_; }
     TimePoint RestUntil() const { return restUntil_; }
-    std::chrono::milliseconds Pause() const { return pause_; }
     bool GivenUp() const { return givenUp_; }
     // What to tell of `change`; `lastFailure`: why the last unreachable
     // lookup failed.

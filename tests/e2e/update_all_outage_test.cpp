@@ -20,8 +20,7 @@ using namespace std::chrono_literals;
 const Row kOld = {{L"F_RNAMN", L"Gammal"}, {L"EFTERNAMN", L"Gammal"}, {L"ADRESS", L"Gammal väg 1"}};
 
 std::vector<Row> ThreePatients() {
-    return {Patient(1, L"194501011234", kOld), Patient(2, L"197503034567", kOld),
-            Patient(3, L"193212129876", kOld)};
+    return {Patient(1, L"194501011234", kOld), Patient(2, L"197503034567", kOld), Patient(3, L"193212129876", kOld)};
 }
 
 // A loopback port that nothing listens on: taken from the system, then let go.
@@ -203,10 +202,10 @@ TEST(UpdateAllLateRegister, ARegisterThatComesUpLaterLeavesWhatOneUpAllAlongLeav
     std::vector<Row> expected;
     for (const auto& [nr, row] : upAllAlong) expected.push_back(row);
     EXPECT_TRUE(SameRows(s.table.Rows(), expected));
-    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {Text(L"Registret svarar inte; nytt försök om 1 s."),
-                                                  {Lit(L"Registret svarar igen efter "), Any(),
-                                                   Lit(L" s; uppslagningarna fortsätter.")},
-                                                  Text(L"Antal poster redigerade: 3")}));
+    EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run),
+                                {Text(L"Registret svarar inte; nytt försök om 1 s."),
+                                 {Lit(L"Registret svarar igen efter "), Any(), Lit(L" s; uppslagningarna fortsätter.")},
+                                 Text(L"Antal poster redigerade: 3")}));
     const std::string summary = Summary(run);
     for (const char* member : {"\"exitCode\": 0", "\"outcome\": \"ok\"", "\"saved\": 3", "\"failedLookups\": 0"})
         EXPECT_NE(summary.find(member), std::string::npos) << member << "\n" << summary;

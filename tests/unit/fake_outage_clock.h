@@ -22,9 +22,7 @@ public:
     std::chrono::system_clock::time_point WallTimeOf(TimePoint t) override {
         return kWallStart + std::chrono::duration_cast<std::chrono::system_clock::duration>(t - TimePoint{});
     }
-    void WaitUntil(std::unique_lock<std::mutex>&, std::condition_variable&, TimePoint until) override {
-        MoveTo(until);
-    }
+    void WaitUntil(std::unique_lock<std::mutex>&, std::condition_variable&, TimePoint until) override { MoveTo(until); }
     void WaitUntil(TimePoint until) override { MoveTo(until); }
 
     // The waits, in the order they were asked for, each from the time it was asked.

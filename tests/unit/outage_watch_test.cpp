@@ -77,13 +77,12 @@ TEST(OutageWatch, RestsDoubleWhileProbesFailUpTo32Seconds) {
     const std::vector<std::chrono::milliseconds> expected = {1s, 2s, 4s, 8s, 16s, 32s, 32s, 32s};
     const std::vector<std::chrono::milliseconds> rests = FailingProbes(w, 8, At(4s));
     EXPECT_EQ(rests, expected);
-    EXPECT_EQ(w.Pause(), 32s);
     EXPECT_FALSE(w.GivenUp());
 }
 
 TEST(OutageWatch, AnAnsweringProbeEndsTheOutageAndTheNextOneStartsAfresh) {
     OutageWatch w(Minutes(10));
-    Unreachable(w, 5, 0s);                   // rests until 5 s
+    Unreachable(w, 5, 0s);                                    // rests until 5 s
     EXPECT_EQ(w.Ended(true, true, At(5s)), Change::Retried);  // until 7 s
     EXPECT_EQ(w.News(Change::Retried, L"").pause, 2s);
     EXPECT_EQ(w.Ended(false, true, At(7s)), Change::Ended);
