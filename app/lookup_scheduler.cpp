@@ -147,6 +147,7 @@ std::optional<LookupScheduler::Job> LookupScheduler::NextJob(std::unique_lock<st
         job.probe = watch_.Resting();
         probing_ = probing_ || job.probe;
         job.started = ++started_;
+        job.answeredAtStart = answeredUpTo_;
         return job;
     }
 }
@@ -204,9 +205,9 @@ void LookupScheduler::Ended(Job job, LookupAttempt attempt) {
     const OutageWatch::Change change = watch_.Ended(unreachable, job.probe, clock_.Now());
     if (change != OutageChange::None) news_.push_back(watch_.News(change, lastUnreachable_));
     if (job.ticket == kProbeTicket || forgotten_.erase(job.ticket)) return;
-    // The register answered a call started after this one failed: the
-    // failure is this patient's own.
-    if (!unreachable || (job.failedAfter && answeredUpTo_ > *job.failedAfter)) {
+    // Made again once the register had answered a call started after this
+    // one failed: the failure is this patient's own.
+    if (!unreachable || (job.failedAfter && job.answeredAtStart > *job.failedAfter)) {
         done_.emplace(job.ticket, std::move(attempt));
         return;
     }

@@ -4,9 +4,9 @@
 // comparing and saving stay on the run's own thread and connection.
 //
 // A cap on the lookups started a second holds across all workers. A lookup
-// that ends unreachable is queued again, in its place, until the register
-// has answered a lookup started after it failed: then its failure is the
-// patient's own. The register's outages are told apart and waited out as
+// that ends unreachable is queued again, in its place, until it is made
+// again after the register has answered a call started after it failed:
+// then its failure is the patient's own. The register's outages are told apart and waited out as
 // app/outage_watch.h says, one call at a time trying a resting register
 // (with the last number it answered, so that one number it never answers
 // keeps no outage going), and when the watch gives up Take says so.
@@ -99,6 +99,7 @@ private:
         std::wstring number;
         std::uint64_t started = 0;                 // its place among the calls started
         std::optional<std::uint64_t> failedAfter;  // ended unreachable when this many calls had started
+        std::uint64_t answeredAtStart = 0;         // the latest answered call's start, as known at its own
         bool probe = false;                        // tries a resting register again
     };
     static constexpr std::uint64_t kProbeTicket = 0;

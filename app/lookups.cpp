@@ -16,8 +16,8 @@ public:
         : lookup_(lookup), clock_(clock), watch_(rule), tell_(std::move(tell)) {}
 
     // Made again while it ends unreachable, after the rests the watch asks
-    // for, until the register has answered a call started after it failed
-    // (then the failure is the patient's own). A resting register is tried
+    // for, until it was made after the register had answered a call started
+    // after it failed (then the failure is the patient's own). A resting register is tried
     // with the last number it answered, when there is one.
     bool Take(size_t, PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
         const std::wstring number = person.PersonalNumber.str();
@@ -27,6 +27,7 @@ public:
             const bool probe = watch_.Resting();
             const std::wstring asked = probe && !lastAnswered_.empty() ? lastAnswered_ : number;
             const std::uint64_t started = ++started_;
+            const std::uint64_t answeredAtStart = answeredUpTo_;
             LookupAttempt attempt = lookup_.Attempt(asked);
             const bool unreachable = attempt.registerUnreachable;
             if (unreachable) {
@@ -39,7 +40,7 @@ public:
             if (change != OutageChange::None) tell_(watch_.News(change, lastUnreachable_));
             if (unreachable && watch_.GivenUp()) return false;
             if (asked != number) continue;  // a probe for no one
-            if (!unreachable || (failedAfter && answeredUpTo_ > *failedAfter)) {
+            if (!unreachable || (failedAfter && answeredAtStart > *failedAfter)) {
                 lookup_.Finish(attempt, person, code, errms);
                 return true;
             }
