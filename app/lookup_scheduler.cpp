@@ -34,8 +34,9 @@ LookupAttempt FailedAttempt(std::wstring message) {
 
 }  // namespace
 
-LookupScheduler::LookupScheduler(const SchedulerSettings& settings, NewWorker newWorker, Waiter& waiter)
-    : settings_(settings), newWorker_(std::move(newWorker)), waiter_(waiter) {
+LookupScheduler::LookupScheduler(const SchedulerSettings& settings, NewWorker newWorker, Waiter& waiter,
+                                 OutageClock& clock)
+    : settings_(settings), newWorker_(std::move(newWorker)), waiter_(waiter), clock_(clock), watch_(settings.outage) {
     const unsigned count = std::max(1u, settings_.workers);
     try {
         for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { Work(); });
@@ -58,27 +59,33 @@ LookupScheduler::~LookupScheduler() {
 void LookupScheduler::Submit(std::uint64_t ticket, std::wstring personalNumber) {
     {
         std::lock_guard lock(mutex_);
-        if (!outstanding_.insert(ticket).second) throw Error(L"Uppslagning " + std::to_wstring(ticket) + L" finns redan.");
+        if (ticket == kProbeTicket || !outstanding_.insert(ticket).second) throw Error(L"Uppslagning " + std::to_wstring(ticket) + L" finns redan.");
         queue_.push_back({ticket, std::move(personalNumber)});
     }
     changed_.notify_all();
 }
 
-std::optional<LookupAttempt> LookupScheduler::Take(std::uint64_t ticket) {
+std::optional<LookupAttempt> LookupScheduler::Take(std::uint64_t ticket, const Tell& tell) {
     for (;;) {
+        std::deque<OutageNews> news;
+        std::optional<LookupAttempt> attempt;
+        bool givenUp = false;
         {
             std::lock_guard lock(mutex_);
             if (!outstanding_.count(ticket))
                 throw Error(L"Uppslagning " + std::to_wstring(ticket) + L" har inte begärts.");
+            news.swap(news_);
             if (auto it = done_.find(ticket); it != done_.end()) {
-                LookupAttempt attempt = std::move(it->second);
+                attempt = std::move(it->second);
                 done_.erase(it);
                 outstanding_.erase(ticket);
-                return attempt;
             }
-            if (givenUp_) return std::nullopt;
+            givenUp = watch_.GivenUp();
         }
-        waiter_.Wait();
+        for (const OutageNews& n : news) tell(n);
+        if (attempt) return attempt;
+        if (givenUp) return std::nullopt;
+        if (news.empty()) waiter_.Wait();
     }
 }
 
@@ -95,27 +102,32 @@ void LookupScheduler::Forget(std::uint64_t ticket) {
 
 bool LookupScheduler::GivenUp() const {
     std::lock_guard lock(mutex_);
-    return givenUp_;
+    return watch_.GivenUp();
 }
 
-bool LookupScheduler::WaitForStart(std::unique_lock<std::mutex>& lock, bool& probe) {
+std::vector<OutageSpan<OutageClock::TimePoint>> LookupScheduler::Outages() const {
+    std::lock_guard lock(mutex_);
+    return watch_.Outages();
+}
+
+std::optional<LookupScheduler::Job> LookupScheduler::NextJob(std::unique_lock<std::mutex>& lock) {
     for (;;) {
-        if (ending_ || givenUp_) return false;
+        if (ending_ || watch_.GivenUp()) return std::nullopt;
         if (queue_.empty()) {
             changed_.wait(lock);
             continue;
         }
-        const Clock::time_point now = Clock::now();
-        if (pausing_) {
+        if (watch_.Resting()) {
             if (probing_) {  // one call at a time tries the register again
                 changed_.wait(lock);
                 continue;
             }
-            if (now < pauseUntil_) {
-                changed_.wait_until(lock, pauseUntil_);
+            if (clock_.Now() < watch_.RestUntil()) {
+                clock_.WaitUntil(lock, changed_, watch_.RestUntil());
                 continue;
             }
         }
+        const Clock::time_point now = Clock::now();
         if (settings_.ratePerSecond && now < nextStart_) {
             changed_.wait_until(lock, nextStart_);
             continue;
@@ -124,9 +136,19 @@ bool LookupScheduler::WaitForStart(std::unique_lock<std::mutex>& lock, bool& pro
             nextStart_ = std::max(nextStart_, now) +
                          std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(1'000'000'000) /
                                                                       settings_.ratePerSecond);
-        probe = pausing_;
-        if (probe) probing_ = true;
-        return true;
+        Job job;
+        if (watch_.Resting() && !lastAnswered_.empty()) {
+            job.ticket = kProbeTicket;
+            job.number = lastAnswered_;
+        } else {
+            job = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        job.probe = watch_.Resting();
+        probing_ = probing_ || job.probe;
+        job.started = ++started_;
+        job.answeredAtStart = answeredUpTo_;
+        return job;
     }
 }
 
@@ -142,10 +164,9 @@ void LookupScheduler::Work() {
 
     std::unique_lock lock(mutex_);
     for (;;) {
-        bool probe = false;
-        if (!WaitForStart(lock, probe)) break;
-        Job job = std::move(queue_.front());
-        queue_.pop_front();
+        std::optional<Job> next = NextJob(lock);
+        if (!next) break;
+        Job job = std::move(*next);
         lock.unlock();
 
         LookupAttempt attempt;
@@ -160,8 +181,7 @@ void LookupScheduler::Work() {
         }
 
         lock.lock();
-        if (settings_.backOff) NoteOutcome(attempt.registerUnreachable, probe);
-        if (forgotten_.erase(job.ticket) == 0) done_.emplace(job.ticket, std::move(attempt));
+        Ended(std::move(job), std::move(attempt));
         lock.unlock();
         changed_.notify_all();
         waiter_.Notify();
@@ -173,24 +193,28 @@ void LookupScheduler::Work() {
     waiter_.Notify();
 }
 
-void LookupScheduler::NoteOutcome(bool unreachable, bool probe) {
-    const Clock::time_point now = Clock::now();
-    if (!unreachable) {
-        failuresInRow_ = 0;
-        pausing_ = probing_ = false;
+void LookupScheduler::Ended(Job job, LookupAttempt attempt) {
+    if (job.probe) probing_ = false;
+    const bool unreachable = attempt.registerUnreachable;
+    if (unreachable) {
+        lastUnreachable_ = attempt.failure;
+    } else {
+        lastAnswered_ = job.number;
+        answeredUpTo_ = std::max(answeredUpTo_, job.started);
+    }
+    const OutageWatch::Change change = watch_.Ended(unreachable, job.probe, clock_.Now());
+    if (change != OutageChange::None) news_.push_back(watch_.News(change, lastUnreachable_));
+    if (job.ticket == kProbeTicket || forgotten_.erase(job.ticket)) return;
+    // Made again once the register had answered a call started after this
+    // one failed: the failure is this patient's own.
+    if (!unreachable || (job.failedAfter && job.answeredAtStart > *job.failedAfter)) {
+        done_.emplace(job.ticket, std::move(attempt));
         return;
     }
-    if (failuresInRow_++ == 0) firstFailure_ = now;
-    if (probe) {
-        probing_ = false;
-        pause_ = std::min(pause_ * 2, settings_.longestPause);
-        pauseUntil_ = now + pause_;
-    } else if (!pausing_ && failuresInRow_ >= settings_.failuresBeforePause) {
-        pausing_ = true;
-        pause_ = settings_.firstPause;
-        pauseUntil_ = now + pause_;
-    }
-    if (pausing_ && now - firstFailure_ >= settings_.giveUpAfter) givenUp_ = true;
+    if (!job.failedAfter) job.failedAfter = started_;
+    // Made again in its place: the run takes the tickets in order.
+    const auto later = std::find_if(queue_.begin(), queue_.end(), [&](const Job& j) { return j.ticket > job.ticket; });
+    queue_.insert(later, std::move(job));
 }
 
 }  // namespace tolmar

@@ -3,11 +3,13 @@
 // patients to come (Submit) and takes each attempt in patient order (Take);
 // comparing and saving stay on the run's own thread and connection.
 //
-// A cap on the lookups started a second holds across all workers. With
-// back-off on, a register that fails several calls in a row is given a
-// pause, then one call to try it again; the pauses double while it keeps
-// failing, and after giveUpAfter of nothing but failures the scheduler gives
-// up (Take says so) rather than wait on it for good.
+// A cap on the lookups started a second holds across all workers. A lookup
+// that ends unreachable is queued again, in its place, until it is made
+// again after the register has answered a call started after it failed:
+// then its failure is the patient's own. The register's outages are told apart and waited out as
+// app/outage_watch.h says, one call at a time trying a resting register
+// (with the last number it answered, so that one number it never answers
+// keeps no outage going), and when the watch gives up Take says so.
 #pragma once
 
 #include <chrono>
@@ -24,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/outage_watch.h"
 #include "register/lookup_attempt.h"
 
 namespace tolmar {
@@ -61,19 +64,17 @@ private:
 struct SchedulerSettings {
     unsigned workers = 1;         // lookups in flight at most
     unsigned ratePerSecond = 0;   // lookups started a second at most; 0: no cap
-    bool backOff = false;
-    unsigned failuresBeforePause = 5;  // register failures in a row
-    std::chrono::milliseconds firstPause{1000};
-    std::chrono::milliseconds longestPause{32000};
-    std::chrono::milliseconds giveUpAfter{std::chrono::minutes(10)};
+    OutageRule outage;
 };
 
 class LookupScheduler {
 public:
     using Clock = std::chrono::steady_clock;
     using NewWorker = std::function<std::unique_ptr<LookupWorker>()>;
+    using Tell = std::function<void(const OutageNews&)>;
 
-    LookupScheduler(const SchedulerSettings& settings, NewWorker newWorker, Waiter& waiter);
+    // The outages are timed and waited out on `clock`.
+    LookupScheduler(const SchedulerSettings& settings, NewWorker newWorker, Waiter& waiter, OutageClock& clock);
     // Lookups not yet started are dropped; those in flight end (within the
     // register's deadline) and are discarded.
     ~LookupScheduler();
@@ -83,29 +84,36 @@ public:
     // Queues the lookup of `personalNumber` as `ticket` (each ticket once).
     void Submit(std::uint64_t ticket, std::wstring personalNumber);
     // Waits for the ticket's attempt and hands it over; nullopt when the
-    // scheduler has given up on the register.
-    std::optional<LookupAttempt> Take(std::uint64_t ticket);
+    // scheduler has given up on the register. What happens to the register
+    // meanwhile is told through `tell`, on the caller's thread.
+    std::optional<LookupAttempt> Take(std::uint64_t ticket, const Tell& tell);
     // The ticket's attempt is not wanted: dropped when it comes.
     void Forget(std::uint64_t ticket);
 
     bool GivenUp() const;
+    std::vector<OutageSpan<OutageClock::TimePoint>> Outages() const;
 
 private:
     struct Job {
-        std::uint64_t ticket;
+        std::uint64_t ticket;  // kProbeTicket: a probe of the last number answered, for no one
         std::wstring number;
+        std::uint64_t started = 0;                 // its place among the calls started
+        std::optional<std::uint64_t> failedAfter;  // ended unreachable when this many calls had started
+        std::uint64_t answeredAtStart = 0;         // the latest answered call's start, as known at its own
+        bool probe = false;                        // tries a resting register again
     };
+    static constexpr std::uint64_t kProbeTicket = 0;
     void Work();
-    // Waits until the job may start (the rate cap, a back-off pause, a
-    // probe in flight); false when the scheduler ends or gives up meanwhile.
-    // `probe`: this call tries a resting register again.
-    bool WaitForStart(std::unique_lock<std::mutex>& lock, bool& probe);
-    // Counts the register's failures in a row, and pauses after them.
-    void NoteOutcome(bool unreachable, bool probe);
+    // The next job once it may start (the rate cap, a resting register, a
+    // probe in flight); none when the scheduler ends or gives up meanwhile.
+    std::optional<Job> NextJob(std::unique_lock<std::mutex>& lock);
+    // Takes the attempt in: kept for its Take, or (unreachable) queued again.
+    void Ended(Job job, LookupAttempt attempt);
 
     const SchedulerSettings settings_;
     const NewWorker newWorker_;
     Waiter& waiter_;
+    OutageClock& clock_;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -114,15 +122,15 @@ private:
     std::set<std::uint64_t> outstanding_;  // submitted, not yet taken or forgotten
     std::set<std::uint64_t> forgotten_;    // in flight, not wanted
     bool ending_ = false;
-    // The rate cap and back-off.
+    // The rate cap and the outages.
     Clock::time_point nextStart_{};
-    unsigned failuresInRow_ = 0;
-    Clock::time_point firstFailure_{};
-    bool pausing_ = false;          // the register is being given a rest
-    bool probing_ = false;          // the one call that tries it again is in flight
-    Clock::time_point pauseUntil_{};
-    std::chrono::milliseconds pause_{0};
-    bool givenUp_ = false;
+    OutageWatch watch_;
+    bool probing_ = false;          // the one call that tries a resting register is in flight
+    std::wstring lastUnreachable_;  // why the last unreachable lookup failed
+    std::wstring lastAnswered_;     // the number of the last lookup the register answered
+    std::uint64_t started_ = 0;     // calls started
+    std::uint64_t answeredUpTo_ = 0;  // the latest start among the calls answered
+    std::deque<OutageNews> news_;   // not yet told
 
     std::vector<std::thread> threads_;
 };

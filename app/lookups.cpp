@@ -1,6 +1,8 @@
 #include "app/lookups.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "app/update_run.h"
 #include "register/personal_number.h"
@@ -10,24 +12,63 @@ namespace {
 
 class InTurn final : public PatientLookups {
 public:
-    explicit InTurn(PersonLookup& lookup) : lookup_(lookup) {}
+    InTurn(PersonLookup& lookup, const OutageRule& rule, OutageClock& clock, TellOutage tell)
+        : lookup_(lookup), clock_(clock), watch_(rule), tell_(std::move(tell)) {}
+
+    // Made again while it ends unreachable, after the rests the watch asks
+    // for, until it was made after the register had answered a call started
+    // after it failed (then the failure is the patient's own). A resting register is tried
+    // with the last number it answered, when there is one.
     bool Take(size_t, PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
-        lookup_.LookUp(person, code, errms);
-        return true;
+        const std::wstring number = person.PersonalNumber.str();
+        std::optional<std::uint64_t> failedAfter;
+        for (;;) {
+            while (watch_.Resting() && clock_.Now() < watch_.RestUntil()) clock_.WaitUntil(watch_.RestUntil());
+            const bool probe = watch_.Resting();
+            const std::wstring asked = probe && !lastAnswered_.empty() ? lastAnswered_ : number;
+            const std::uint64_t started = ++started_;
+            const std::uint64_t answeredAtStart = answeredUpTo_;
+            LookupAttempt attempt = lookup_.Attempt(asked);
+            const bool unreachable = attempt.registerUnreachable;
+            if (unreachable) {
+                lastUnreachable_ = attempt.failure;
+            } else {
+                lastAnswered_ = asked;
+                answeredUpTo_ = started;
+            }
+            const OutageChange change = watch_.Ended(unreachable, probe, clock_.Now());
+            if (change != OutageChange::None) tell_(watch_.News(change, lastUnreachable_));
+            if (unreachable && watch_.GivenUp()) return false;
+            if (asked != number) continue;  // a probe for no one
+            if (!unreachable || (failedAfter && answeredAtStart > *failedAfter)) {
+                lookup_.Finish(attempt, person, code, errms);
+                return true;
+            }
+            if (!failedAfter) failedAfter = started_;
+        }
     }
+    std::vector<OutageSpan<OutageClock::TimePoint>> Outages() const override { return watch_.Outages(); }
 
 private:
     PersonLookup& lookup_;
+    OutageClock& clock_;
+    OutageWatch watch_;
+    TellOutage tell_;
+    std::wstring lastUnreachable_;
+    std::wstring lastAnswered_;       // the number of the last lookup the register answered
+    std::uint64_t started_ = 0;       // calls started
+    std::uint64_t answeredUpTo_ = 0;  // the latest start among the calls answered
 };
 
 class Ahead final : public PatientLookups {
 public:
-    Ahead(const SchedulerSettings& settings, ConcurrentLookup& lookup, Waiter& waiter, PatientDatabase& database,
-          const std::vector<std::wstring>& keys)
+    Ahead(const SchedulerSettings& settings, ConcurrentLookup& lookup, Waiter& waiter, OutageClock& clock,
+          PatientDatabase& database, const std::vector<std::wstring>& keys, TellOutage tell)
         : lookup_(lookup),
           db_(database),
           keys_(keys),
-          scheduler_(settings, [&lookup] { return lookup.NewWorker(); }, waiter),
+          tell_(std::move(tell)),
+          scheduler_(settings, [&lookup] { return lookup.NewWorker(); }, waiter, clock),
           window_(2 * static_cast<size_t>(std::max(1u, settings.workers))) {}
 
     // Queues the lookups of the patients from `index` on, up to the window
@@ -74,11 +115,12 @@ public:
             scheduler_.Submit(ticket, number);
         }
         if (it != queued_.end()) queued_.erase(it);
-        std::optional<LookupAttempt> attempt = scheduler_.Take(ticket);
+        std::optional<LookupAttempt> attempt = scheduler_.Take(ticket, tell_);
         if (!attempt) return false;
         lookup_.Finish(*attempt, person, code, errms);
         return true;
     }
+    std::vector<OutageSpan<OutageClock::TimePoint>> Outages() const override { return scheduler_.Outages(); }
 
 private:
     struct Queued {
@@ -88,6 +130,7 @@ private:
     ConcurrentLookup& lookup_;
     PatientDatabase& db_;
     const std::vector<std::wstring>& keys_;
+    TellOutage tell_;
     LookupScheduler scheduler_;
     std::map<size_t, Queued> queued_;  // by the patient's place in the list
     size_t window_, nextAhead_ = 0;
@@ -96,12 +139,15 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PatientLookups> LookupsInTurn(PersonLookup& lookup) { return std::make_unique<InTurn>(lookup); }
+std::unique_ptr<PatientLookups> LookupsInTurn(PersonLookup& lookup, const OutageRule& rule, OutageClock& clock,
+                                              TellOutage tell) {
+    return std::make_unique<InTurn>(lookup, rule, clock, std::move(tell));
+}
 
 std::unique_ptr<PatientLookups> LookupsAhead(const SchedulerSettings& settings, ConcurrentLookup& lookup,
-                                             Waiter& waiter, PatientDatabase& database,
-                                             const std::vector<std::wstring>& keys) {
-    return std::make_unique<Ahead>(settings, lookup, waiter, database, keys);
+                                             Waiter& waiter, OutageClock& clock, PatientDatabase& database,
+                                             const std::vector<std::wstring>& keys, TellOutage tell) {
+    return std::make_unique<Ahead>(settings, lookup, waiter, clock, database, keys, std::move(tell));
 }
 
 }  // namespace tolmar

@@ -47,10 +47,14 @@ StartOptions ParseStartOptions(const std::vector<std::wstring>& parameters) {
             else
                 options.undoFile = Trim(*value);
             undoSeen = true;
-        } else if (name == L"PARALLEL" || name == L"RATE") {
-            std::optional<unsigned>& field = name == L"PARALLEL" ? options.parallel : options.ratePerSecond;
-            const std::optional<unsigned> n =
-                Count(value, 1, name == L"PARALLEL" ? kMaxParallel : kMaxRatePerSecond);
+        } else if (name == L"PARALLEL" || name == L"RATE" || name == L"OUTAGE") {
+            std::optional<unsigned>& field = name == L"PARALLEL" ? options.parallel
+                                             : name == L"RATE"   ? options.ratePerSecond
+                                                                 : options.outageMinutes;
+            const std::optional<unsigned> n = Count(value, 1,
+                                                    name == L"PARALLEL" ? kMaxParallel
+                                                    : name == L"RATE"   ? kMaxRatePerSecond
+                                                                        : kMaxOutageMinutes);
             if (!n || field)
                 options.malformed.push_back(p);
             else
@@ -65,8 +69,8 @@ StartOptions ParseStartOptions(const std::vector<std::wstring>& parameters) {
 }
 
 bool OptionsFitJob(const StartOptions& options, Job job) {
-    const bool anyOption =
-        options.preview || options.undoFile || options.unattended || options.parallel || options.ratePerSecond;
+    const bool anyOption = options.preview || options.undoFile || options.unattended || options.parallel ||
+                           options.ratePerSecond || options.outageMinutes;
     return options.unknown.empty() && options.malformed.empty() && !(options.preview && options.undoFile) &&
            (!anyOption || job == Job::UpdateAll);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/dispatch.h"
+#include "app/outage_watch.h"
 
 namespace tolmar {
 
@@ -18,6 +19,7 @@ struct StartOptions {
     bool unattended = false;               // /unattended: no box, no dialog
     std::optional<unsigned> parallel;      // /parallel:N, lookups in flight (kMaxParallel at most)
     std::optional<unsigned> ratePerSecond; // /rate:R, lookups started a second at most
+    std::optional<unsigned> outageMinutes; // /outage:M, minutes without the register before the run stops
     std::vector<std::wstring> unknown;     // options this program does not know, as given
     // An option was given whose value is missing or that was given twice.
     std::vector<std::wstring> malformed;
@@ -62,6 +64,7 @@ inline constexpr std::wstring_view kOptionsHelpText =
     L"/undo:<ändringslogg> - Återställer de ändringar som ändringsloggen visar\r"
     L"/unattended - Visar inga rutor eller dialoger (för schemalagda körningar)\r"
     L"/parallel:<1-16> - Gör så många uppslagningar i registret samtidigt (registrets ägare måste godta lasten)\r"
-    L"/rate:<antal> - Startar högst så många uppslagningar i registret per sekund";
+    L"/rate:<antal> - Startar högst så många uppslagningar i registret per sekund\r"
+    L"/outage:<1-1440> - Avbryter körningen när registret inte har svarat på så många minuter (annars 10)";
 
 }  // namespace tolmar

@@ -23,7 +23,10 @@ void AddRecords(std::vector<JournalRecord>& records, const std::wstring& time, c
 
 }  // namespace
 
-int ExitCodeOf(const RunOutcome& outcome) { return outcome.stopped ? 2 : outcome.problems ? 1 : 0; }
+int ExitCodeOf(const RunOutcome& outcome) {
+    if (outcome.stopped) return outcome.registerUnreachable ? 3 : 2;
+    return outcome.problems ? 1 : 0;
+}
 
 std::wstring TooManyFailedSavesText() {
     return L"Antal felaktiga poster större än " + std::to_wstring(kMaxFailedSaves) + L". Avbryter uppdatering!";
@@ -38,6 +41,12 @@ void RunBatches::Stop(std::wstring_view line) {
     view_.AddLine(line);
     if (outcome_.reason.empty()) outcome_.reason = line;
     outcome_.stopped = true;
+    outcome_.registerUnreachable = false;  // what stopped it after the register is the worse
+}
+
+void RunBatches::StopForRegister(std::wstring_view line) {
+    Stop(line);
+    outcome_.registerUnreachable = true;
 }
 
 bool RunBatches::Begin() {

@@ -42,10 +42,12 @@ struct RunOutcome {
     bool problems = false;  // it went to the end, but some patients failed or were passed over
     std::wstring reason;    // the line that stopped it ("" when none did)
     bool anotherRun = false;  // refused: another run holds the database
+    // Stopped because the register did not answer (and by nothing after that).
+    bool registerUnreachable = false;
     RunCounts counts;
 };
 // 0: done with no failure line; 1: done, some patients failed; 2: stopped
-// early or could not start.
+// early or could not start; 3: stopped because the register did not answer.
 int ExitCodeOf(const RunOutcome& outcome);
 
 // A transaction is committed once this many rows have been saved in it.
@@ -70,6 +72,8 @@ public:
     void Problem(std::wstring_view line);
     // A line that ends the run, or keeps it from starting.
     void Stop(std::wstring_view line);
+    // The line that ends the run because the register did not answer.
+    void StopForRegister(std::wstring_view line);
 
     bool Begin();
     // The journal must be writable before anything is saved.

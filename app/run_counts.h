@@ -3,6 +3,11 @@
 // lines and the database show.
 #pragma once
 
+#include <chrono>
+#include <vector>
+
+#include "app/outage_watch.h"
+
 namespace tolmar {
 
 struct RunCounts {
@@ -18,6 +23,8 @@ struct RunCounts {
     int notLookedUp = 0;       // rows the run did not reach, having stopped before them
     int restored = 0;          // an undo: rows put back
     int notRestored = 0;       // an undo: rows left alone (edited since, or gone)
+    // The register's outages that held the run up, in wall-clock time.
+    std::vector<OutageSpan<std::chrono::system_clock::time_point>> outages;
 };
 
 }  // namespace tolmar

@@ -131,6 +131,7 @@ std::string SummaryJson(const RunSummary& s) {
     const wchar_t* outcome = !s.ended || !s.exitCode ? L"running"
                              : *s.exitCode == 0       ? L"ok"
                              : *s.exitCode == 1       ? L"problems"
+                             : *s.exitCode == 3       ? L"registerUnreachable"
                                                       : L"stopped";
     json.Add("outcome", outcome).Add("reason", s.reason).Add("database", s.database);
     json.Add("patients", c.patients).Add("lookedUp", c.lookedUp).Add("saved", c.saved);
@@ -142,6 +143,13 @@ std::string SummaryJson(const RunSummary& s) {
     else
         json.AddNull("restored").AddNull("notRestored");
     json.Add("journal", s.journal);
+    std::string outages = "[";
+    for (size_t i = 0; i < s.outages.size(); ++i) {
+        const auto& o = s.outages[i];
+        outages += std::string(i ? ", " : "") + "{\"from\": " + JsonString(IsoTimeText(o.from)) +
+                   ", \"to\": " + (o.to ? JsonString(IsoTimeText(*o.to)) : std::string("null")) + "}";
+    }
+    json.AddRaw("outages", outages + "]");
     return json.Text();
 }
 

@@ -60,9 +60,13 @@ struct RunSummary {
     std::optional<std::wstring> database;  // its identity, without any password
     std::optional<std::wstring> journal;   // the journal's (the preview's file's) name in the run folder
     RunCounts counts;
+    // The register's outages (counts.outages in local time); `to` empty:
+    // still on when the run stopped.
+    std::vector<OutageSpan<LocalTime>> outages;
 };
 // The summary as JSON (UTF-8): "outcome" is "running" until it has ended,
-// then "ok", "problems" or "stopped" by its exit code.
+// then "ok", "problems", "stopped" or (exit code 3) "registerUnreachable" by
+// its exit code; "outages" an array of {"from", "to"} (to: null while on).
 std::string SummaryJson(const RunSummary& summary);
 
 // How many days run folders are kept.

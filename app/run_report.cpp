@@ -242,11 +242,17 @@ std::string Answers(const RunReport& r) {
 }
 
 std::string Outages(const RunReport& r) {
+    const auto& outages = r.summary.outages;
     std::string html = "<h2>Avbrott i registret</h2>\n";
-    if (r.outages.empty()) return html + "<p>inga avbrott</p>\n";
+    if (outages.empty()) return html + "<p>inga avbrott</p>\n";
     html += "<ul class=\"outages\">\n";
-    for (const Outage& o : r.outages)
-        html += "<li>" + HtmlText(LogTimeText(o.from)) + " – " + HtmlText(LogTimeText(o.to)) + "</li>\n";
+    for (size_t i = 0; i < outages.size() && i < kMaxOutages; ++i) {
+        const auto& o = outages[i];
+        html += "<li>" + HtmlText(LogTimeText(o.from)) + " – " +
+                (o.to ? HtmlText(LogTimeText(*o.to)) : std::string("(pågick när körningen slutade)")) + "</li>\n";
+    }
+    if (outages.size() > kMaxOutages)
+        html += "<li>och " + Number(static_cast<long long>(outages.size() - kMaxOutages)) + " till</li>\n";
     return html + "</ul>\n";
 }
 
@@ -324,11 +330,6 @@ void RunReportRecorder::Failed(FailureKind kind, std::wstring_view reason, std::
     ++group->count;
     if (group->patients.size() < kListedPatientsPerReason)
         group->patients.push_back({Bounded(key, kMaxPatientTextLength), Bounded(number, kMaxPatientTextLength)});
-}
-
-void RunReportRecorder::AddOutage(const Outage& outage) {
-    const std::lock_guard lock(mutex_);
-    if (report_.outages.size() < kMaxOutages) report_.outages.push_back(outage);
 }
 
 RunReport RunReportRecorder::Report(const RunSummary& summary) const {

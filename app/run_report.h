@@ -28,10 +28,6 @@ inline constexpr std::wstring_view kRunReportTempFile = L"report.html.tmp";
 enum class FailureKind { NotFound, FailedLookup, FailedSave, MalformedNumber, SharedKey };
 
 // A span of time in which the register could not be reached.
-struct Outage {
-    LocalTime from, to;
-};
-
 struct FailedPatient {
     std::wstring key;     // PATIENTNR
     std::wstring number;  // the personal number as the run read it
@@ -54,7 +50,7 @@ inline constexpr size_t kMaxPatientTextLength = 40;
 inline constexpr size_t kMaxChangedColumns = 100;
 inline constexpr size_t kMaxLookupTimes = 1000000;
 inline constexpr size_t kMaxPaceMinutes = 7 * 24 * 60;
-inline constexpr size_t kMaxOutages = 1000;
+inline constexpr size_t kMaxOutages = 1000;  // listed; a longer run says how many more
 
 struct RunReport {
     RunSummary summary;
@@ -63,7 +59,6 @@ struct RunReport {
     int otherFailures = 0;                       // beyond kMaxFailureGroups reasons: only counted
     std::vector<int> rowsPerMinute;              // [i]: rows done in the run's minute i
     std::vector<std::uint32_t> lookupMillis;     // each lookup's time
-    std::vector<Outage> outages;
 };
 
 // The register's answer times: median and 95th percentile (nearest rank).
@@ -81,8 +76,8 @@ public:
     void RowDone(std::chrono::milliseconds sinceStart);
     // One row saved (a preview: would be saved) with these records.
     void RowSaved(std::span<const JournalRecord> records);
+    // A patient who failed, grouped by kind and reason.
     void Failed(FailureKind kind, std::wstring_view reason, std::wstring_view key, std::wstring_view number);
-    void AddOutage(const Outage& outage);
     // What has been collected, with the run's summary.
     RunReport Report(const RunSummary& summary) const;
 

@@ -14,16 +14,30 @@ namespace {
 // that is there but malformed names the row well enough; a row without one
 // (its PERSONNR empty, or the row gone or unreachable because it has no key)
 // is named by its place in the patient list and its key.
+// A key is the database's text, a failure may hold the register's: shown short.
+std::wstring Short(const std::wstring& text, std::size_t most) {
+    return text.size() <= most ? text : text.substr(0, most) + L"...";
+}
+constexpr std::size_t kShownKey = 100;
+
 std::wstring BadNumberLine(const std::wstring& number, const std::wstring& key, std::size_t index) {
     std::wstring line = L"Felaktigt personnummer: " + number;
     if (!number.empty()) return line;
-    constexpr std::size_t kShownKey = 100;  // a key is the database's text: shown short
     line += L"saknas (rad " + std::to_wstring(index + 1) + L" i patientlistan, ";
     if (IsBlank(key))
         line += L"saknar PATIENTNR)";
     else
-        line += L"PATIENTNR " + (key.size() <= kShownKey ? key : key.substr(0, kShownKey) + L"...") + L")";
+        line += L"PATIENTNR " + Short(key, kShownKey) + L")";
     return line;
+}
+
+// "45 s", "3 min 5 s", "2 min": whole seconds, rounded up.
+std::wstring SpanText(std::chrono::milliseconds span) {
+    const long long seconds = (span.count() + 999) / 1000;
+    if (seconds < 60) return std::to_wstring(seconds) + L" s";
+    std::wstring text = std::to_wstring(seconds / 60) + L" min";
+    if (seconds % 60) text += L" " + std::to_wstring(seconds % 60) + L" s";
+    return text;
 }
 
 // One run's state and steps: connect, claim, list, then each patient (or
@@ -61,6 +75,7 @@ public:
             else
                 Loop();
         }
+        RecordOutages();
         // The count once the last batch is committed (or lost).
         batches_.Close();
         CountNotLookedUp();
@@ -80,6 +95,38 @@ private:
             return;
         }
         c.notLookedUp = c.patients - c.lookedUp - c.malformedNumbers - c.sharedKeys;
+    }
+
+    void RecordOutages() {
+        if (!lookups_) return;
+        for (const auto& outage : lookups_->Outages()) {
+            auto& span = batches_.Counts().outages.emplace_back();
+            span.from = ctx_.clock->WallTimeOf(outage.from);
+            if (outage.to) span.to = ctx_.clock->WallTimeOf(*outage.to);
+        }
+    }
+
+    // What the lookups tell of the register: a line when it stops answering
+    // and when it answers again, the caption meanwhile.
+    void Tell(const OutageNews& news) {
+        switch (news.change) {
+            case OutageChange::Began:
+                view_.AddLine(RegisterRestingText(news.pause));
+                view_.SetCaption(RegisterRestingText(news.pause));
+                break;
+            case OutageChange::Retried:
+                view_.SetCaption(RegisterRestingText(news.pause));
+                break;
+            case OutageChange::Ended:
+                view_.AddLine(RegisterBackText(news.length));
+                view_.SetCaption(RegisterBackText(news.length));
+                break;
+            case OutageChange::GaveUp:
+                lastRegisterFailure_ = news.failure;
+                break;
+            case OutageChange::None:
+                break;
+        }
     }
 
     std::wstring CountLine() const {
@@ -167,12 +214,13 @@ private:
     bool StartLookups() {
         if (ctx_.mode == RunMode::Undo) return true;
         const SchedulerSettings& s = ctx_.scheduling;
-        if (!ctx_.concurrentLookup || !ctx_.waiter || (s.workers <= 1 && s.ratePerSecond == 0)) {
-            lookups_ = LookupsInTurn(ctx_.lookup);
-            return true;
-        }
         try {
-            lookups_ = LookupsAhead(s, *ctx_.concurrentLookup, *ctx_.waiter, db_, keys_);
+            if (!ctx_.clock) throw Error(L"Uppslagningarna i registret saknar en klocka.");
+            auto tell = [this](const OutageNews& news) { Tell(news); };
+            if (!ctx_.concurrentLookup || !ctx_.waiter || (s.workers <= 1 && s.ratePerSecond == 0))
+                lookups_ = LookupsInTurn(ctx_.lookup, s.outage, *ctx_.clock, tell);
+            else
+                lookups_ = LookupsAhead(s, *ctx_.concurrentLookup, *ctx_.waiter, *ctx_.clock, db_, keys_, tell);
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
@@ -221,7 +269,8 @@ private:
         std::wstring errms;
         if (!lookups_->Take(index, person_, code, errms)) {
             view_.SetHourglass(false);
-            batches_.Stop(RegisterGivenUpText(ctx_.scheduling.giveUpAfter));
+            batches_.StopForRegister(RegisterGivenUpText(ctx_.scheduling.outage.stopAfter, index, keys_.size(), key,
+                                                         lastRegisterFailure_));
             return;
         }
         view_.SetHourglass(false);
@@ -274,15 +323,29 @@ private:
     std::unique_ptr<PatientLookups> lookups_;
     PersonRecord person_;  // its buffers serve every patient
     int lookupsStarted_ = 0;
+    std::wstring lastRegisterFailure_;  // why the last lookup failed when the register was given up
 };
 
 }  // namespace
 
-std::wstring RegisterGivenUpText(std::chrono::milliseconds giveUpAfter) {
-    const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(giveUpAfter).count();
-    const std::wstring span = minutes >= 1 ? std::to_wstring(minutes) + L" minuter"
-                                           : std::to_wstring(giveUpAfter.count() / 1000) + L" sekunder";
-    return L"Varje uppslagning i registret har misslyckats under " + span + L". Avbryter uppdatering!";
+std::wstring RegisterRestingText(std::chrono::milliseconds pause) {
+    return L"Registret svarar inte; nytt försök om " + SpanText(pause) + L".";
+}
+
+std::wstring RegisterBackText(std::chrono::milliseconds length) {
+    return L"Registret svarar igen efter " + SpanText(length) + L"; uppslagningarna fortsätter.";
+}
+
+std::wstring RegisterGivenUpText(std::chrono::milliseconds stopAfter, size_t index, size_t patients,
+                                 const std::wstring& key, const std::wstring& failure) {
+    constexpr std::size_t kShownFailure = 300;
+    const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(stopAfter).count();
+    std::wstring line = L"Registret har inte svarat på " + std::to_wstring(minutes) +
+                        (minutes == 1 ? L" minut" : L" minuter") + L"; körningen avbröts vid patient " +
+                        std::to_wstring(index + 1) + L" av " + std::to_wstring(patients) + L" (PATIENTNR " +
+                        Short(key, kShownKey) + L").";
+    if (!failure.empty()) line += L" Senaste felet: " + Short(failure, kShownFailure);
+    return line;
 }
 
 RunOutcome RunUpdateAll(UpdateRunContext& context) { return UpdateRun(context).Run(); }

@@ -72,14 +72,24 @@ struct UpdateRunContext {
     SchedulerSettings scheduling;
     // Where the run's report is collected; none: no report.
     RunReportRecorder* report = nullptr;
+    // The time the register's outages are measured and waited out in;
+    // needed by every run that looks patients up.
+    OutageClock* clock = nullptr;
 };
 
 inline constexpr std::wstring_view kAnotherRunText =
     L"En annan uppdatering av samma databas pågår redan. Den här uppdateringen avbryts utan att "
     L"något har ändrats; försök igen när den andra är klar.";
 
-// The run stops when the register has failed every lookup for the scheduler's giveUpAfter.
-std::wstring RegisterGivenUpText(std::chrono::milliseconds giveUpAfter);
+// The lines of the register's outages: when the run starts waiting for
+// it, and when it answers again.
+std::wstring RegisterRestingText(std::chrono::milliseconds pause);
+std::wstring RegisterBackText(std::chrono::milliseconds length);
+// The line that stops the run when the register has not answered for
+// `stopAfter`: the patient it had reached (its place in the list of
+// `patients`, its key) and why the last lookup failed.
+std::wstring RegisterGivenUpText(std::chrono::milliseconds stopAfter, size_t index, size_t patients,
+                                 const std::wstring& key, const std::wstring& failure);
 
 // The list query's design-time SQL, used (and stored as "KunderSQL") when
 // the setting is empty.

@@ -20,7 +20,8 @@ struct LookupAttempt {
     std::wstring workingText;                       // Failure: the answer as far as it was read
     LastErrorChanges lastErrors;                    // what the replies' error headers set
     // Failure before the register answered at all: no connection, the
-    // deadline passed, an HTTP status that carries no SOAP reply.
+    // deadline passed, an HTTP error status (400 and up, but 500). A SOAP
+    // fault, a redirect and a reply refused for its size or framing are answers.
     bool registerUnreachable = false;
 };
 

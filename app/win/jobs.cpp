@@ -5,6 +5,7 @@
 #include <objbase.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -175,10 +176,11 @@ private:
 class RegisterLookup final : public PersonLookup, public ConcurrentLookup {
 public:
     RegisterLookup(RegisterSession& session, RunReportRecorder& report) : session_(session), report_(report) {}
-    void LookUp(PersonRecord& person, std::int32_t& returnCode, std::wstring& errms) override {
+    LookupAttempt Attempt(const std::wstring& personalNumber) override {
         const auto started = std::chrono::steady_clock::now();
-        LookUpPerson(session_, person, returnCode, errms);
+        LookupAttempt attempt = AttemptLookup(session_, session_.documents(), personalNumber);
         report_.LookupTook(MillisecondsSince(started));
+        return attempt;
     }
     std::unique_ptr<LookupWorker> NewWorker() override {
         return std::make_unique<RegisterLookupWorker>(session_, report_);
@@ -208,6 +210,20 @@ public:
 
 private:
     UniqueKernelHandle ready_;
+};
+
+// The register's outages on the steady clock; the run's own thread waits
+// with its window answering.
+class WindowOutageClock final : public SteadyOutageClock {
+public:
+    using SteadyOutageClock::WaitUntil;
+    void WaitUntil(TimePoint until) override {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Now()).count();
+        if (left <= 0) return;
+        const auto wait = static_cast<DWORD>(std::min<long long>(left, 60'000));
+        if (MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0)
+            win::ProcessPendingMessages();
+    }
 };
 
 // One update run at a time for a database: a named mutex that the run
@@ -273,6 +289,7 @@ std::vector<std::wstring> OptionTexts(const StartOptions& o) {
     if (o.unattended) texts.emplace_back(L"/unattended");
     if (o.parallel) texts.push_back(L"/parallel:" + std::to_wstring(*o.parallel));
     if (o.ratePerSecond) texts.push_back(L"/rate:" + std::to_wstring(*o.ratePerSecond));
+    if (o.outageMinutes) texts.push_back(L"/outage:" + std::to_wstring(*o.outageMinutes));
     return texts;
 }
 
@@ -342,6 +359,11 @@ public:
     void Finish(const RunOutcome& outcome, int exitCode) {
         lines_.SetObserver({});
         summary_.counts = outcome.counts;
+        for (const auto& outage : outcome.counts.outages) {
+            auto& span = summary_.outages.emplace_back();
+            span.from = LocalTimeAt(outage.from);
+            if (outage.to) span.to = LocalTimeAt(*outage.to);
+        }
         if (!outcome.reason.empty()) summary_.reason = outcome.reason;
         summary_.ended = LocalTimeNow();
         summary_.exitCode = exitCode;
@@ -452,12 +474,14 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
     }
     context.now = LocalTimeText;
 
-    // Lookups ahead on worker threads, when asked for; a back-off spares a
-    // failing register the calls of every worker.
+    // Lookups ahead on worker threads, when asked for; the register's
+    // outages waited out, in turn or ahead, until /outage minutes of them.
     std::optional<MessageWaiter> waiter;
+    WindowOutageClock clock;
+    context.clock = &clock;
     context.scheduling.workers = options.parallel.value_or(1);
     context.scheduling.ratePerSecond = options.ratePerSecond.value_or(0);
-    context.scheduling.backOff = context.scheduling.workers > 1;
+    context.scheduling.outage.stopAfter = std::chrono::minutes(options.outageMinutes.value_or(kDefaultOutageMinutes));
     if (context.scheduling.workers > 1 || context.scheduling.ratePerSecond > 0) {
         waiter.emplace();
         context.waiter = &*waiter;

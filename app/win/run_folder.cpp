@@ -84,9 +84,16 @@ std::wstring RemoveRunFolder(const std::wstring& folder) {
 
 }  // namespace
 
-LocalTime LocalTimeNow() {
-    FILETIME utc{};
-    GetSystemTimeAsFileTime(&utc);
+LocalTime LocalTimeNow() { return LocalTimeAt(std::chrono::system_clock::now()); }
+
+LocalTime LocalTimeAt(std::chrono::system_clock::time_point t) {
+    // FILETIME counts 100 ns from 1601, the system clock from 1970.
+    constexpr long long kFrom1601To1970 = 116444736000000000LL;
+    const long long ticks =
+        std::chrono::duration_cast<std::chrono::duration<long long, std::ratio<1, 10000000>>>(t.time_since_epoch())
+            .count() +
+        kFrom1601To1970;
+    FILETIME utc{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(static_cast<ULONGLONG>(ticks) >> 32)};
     SYSTEMTIME utcTime{}, localTime{};
     FileTimeToSystemTime(&utc, &utcTime);
     if (!SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &localTime)) return FromSystemTime(utcTime, 0);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,8 @@ inline constexpr wchar_t kRunsFolderSddl[] =
 
 // The local time now, with its offset from UTC.
 LocalTime LocalTimeNow();
+// The local time that `t` was, with the offset from UTC then.
+LocalTime LocalTimeAt(std::chrono::system_clock::time_point t);
 
 // appPath + "runs\", made with kRunsFolderSddl when it is not there (one
 // that is there keeps its own). Throws Error.

@@ -368,7 +368,7 @@ HttpReply HttpTransport::Exchange(const wchar_t* verb, std::wstring_view headers
         if (!x->ended.wait_for(lock, std::chrono::milliseconds(x->Remaining() + 50), [&x] { return x->done; }))
             throw fail(DeadlinePassedText(deadlineMs_));
     }
-    if (x->own) throw fail(*x->own);
+    if (x->own) throw ReplyRefused(fail(*x->own).message());
     if (x->timedOut) throw fail(DeadlinePassedText(deadlineMs_));
     if (x->error) throw fail(NetworkErrorText(x->error));
     return std::move(x->reply);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "register/reply_guard.h"
+#include "tools/error.h"
 
 namespace tolmar::win {
 
@@ -14,6 +15,14 @@ struct HttpReply {
     unsigned long status = 0;
     std::wstring statusText;
     std::string body;  // read only for a status below 300, and for 500
+};
+
+// A reply the program refused to take in (too large, framed so that its end
+// cannot be told, headers too long): the register answered, badly. Any other
+// Error from Post or Get is a call that got no reply.
+class ReplyRefused : public Error {
+public:
+    using Error::Error;
 };
 
 // The register session's HTTP side: one WinINet session, opened at the

@@ -165,13 +165,19 @@ std::wstring WsPopManSoap::Call(std::wstring_view operation, const std::vector<A
     HttpReply reply;
     try {
         reply = transport_->Post(ContentTypeOf(operation), envelope, ActionOf(operation));
+    } catch (const ReplyRefused&) {
+        throw;  // an answer, if a bad one
     } catch (const Error& e) {
         throw RegisterUnreachable(e.message());
     }
     if (reply.status >= 300 && reply.status != 500) {
         wchar_t code[32];
         std::swprintf(code, 32, L"%lu", reply.status);
-        throw RegisterUnreachable(reply.statusText + L" (" + code + L") - '" + MaskedEndpoint(transport_->url()) + L"'");
+        std::wstring text = reply.statusText + L" (" + code + L") - '" + MaskedEndpoint(transport_->url()) + L"'";
+        // An error status is the register (or what stands before it) out of
+        // service; a redirect is an answer this program does not follow.
+        if (reply.status >= 400) throw RegisterUnreachable(std::move(text));
+        throw Error(std::move(text));
     }
     return ReadSoapReply(reply.body, *info, parser_, lastErrors_);
 }

@@ -16,7 +16,7 @@
 namespace tolmar::win {
 
 // A call that got no SOAP reply at all: no connection, the deadline passed,
-// an HTTP status that carries none. The message is the caller's text as for
+// an HTTP error status (400 and up, but 500, which carries a SOAP fault). The message is the caller's text as for
 // any failed call.
 class RegisterUnreachable : public Error {
 public:

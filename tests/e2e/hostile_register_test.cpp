@@ -227,7 +227,12 @@ TEST_P(HostileRegisterUpdateAll, EndsInTimeSaysWhyAndLeavesTheRowAlone) {
     const HostileCase& c = GetParam();
     ShortDeadline deadline;
     hostile::Register elsewhere(hostile::Reply(hostile::PersonReply(hostile::CnDocument({{"cn_fname", "Fel"}}))));
-    hostile::Register reg(c.script(elsewhere));
+    // A stall is the register out of reach, not an answer: the lookup is
+    // made again, and the register's next reply (the person) is the
+    // patient's. (Why a stalled lookup fails: HostileRegisterPersonnr.)
+    std::vector<hostile::Script> scripts = {c.script(elsewhere)};
+    if (c.stalls) scripts.push_back(hostile::Reply(hostile::PersonReply(kForgingDocument)));
+    hostile::Register reg(scripts);
     ASSERT_TRUE(elsewhere.ok() && reg.ok());
 
     TempFolder data(L"tolmar-hostile");
@@ -241,11 +246,13 @@ TEST_P(HostileRegisterUpdateAll, EndsInTimeSaysWhyAndLeavesTheRowAlone) {
     ProgramRun run({.args = {L"UPDATE_ALL", dataLink}});
     ASSERT_TRUE(run.folder().WriteFile(L"tolmar.ini", upd::RegisterIniFor(reg.Endpoint())));
     ASSERT_TRUE(run.Start());
-    ASSERT_TRUE(EndsWithoutBoxes(run, kBound));
+    ASSERT_TRUE(EndsWithoutBoxes(run, kBound))
+        << "connections " << reg.Connections() << ", requests " << reg.Requests() << "\n"
+        << upd::RunLog(run.folder()).value_or("(no log)");
     const double took = SecondsSince(run.started());
     const auto errors = run.folder().ReadFile(ErrorsFileName());
 
-    if (c.found) {
+    if (c.found || c.stalls) {
         EXPECT_TRUE(ErrorsFileHolds(errors, {Text(L"Antal poster redigerade: 1")}));
         const Row row = table.Rows().at(1);
         EXPECT_EQ(row.at(L"F_RNAMN"), L"Anna Evil");
@@ -262,7 +269,7 @@ TEST_P(HostileRegisterUpdateAll, EndsInTimeSaysWhyAndLeavesTheRowAlone) {
     if (c.stalls) {
         EXPECT_GE(took, 2.0) << "ended before the deadline: something else stopped it";
     }
-    EXPECT_EQ(reg.Connections(), 1);
+    EXPECT_EQ(reg.Connections(), c.stalls ? 2 : 1);
     EXPECT_EQ(elsewhere.Connections(), 0) << "a host that the settings do not name was reached";
 }
 

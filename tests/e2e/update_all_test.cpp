@@ -284,8 +284,15 @@ TEST(UpdateAllLookups, NotFoundAndFailedLookupsNeverStopTheRunAndNothingSavedCou
         patients.push_back(Patient(12 + i, kFaultWithHeader, {{L"EFTERNAMN", L"Fel"}}));
         lines.push_back(kFaultWithHeaderLine);
     }
+    // A 404 is the register out of reach: each such lookup is made again
+    // until the register is seen answering (after a rest of a second, the
+    // last number it answered), then made once more, and fails as the
+    // patient's own: the first of them five times in a row before the rest,
+    // each next one four (the streak already begun), and once after it.
     for (int i = 0; i < 5; ++i) {
         patients.push_back(Patient(18 + i, L"190003030000", {{L"EFTERNAMN", L"Fel"}}));
+        lines.push_back(Text(L"Registret svarar inte; nytt försök om 1 s."));
+        lines.push_back({Lit(L"Registret svarar igen efter "), Any(), Lit(L" s; uppslagningarna fortsätter.")});
         lines.push_back(
             Text(L"Ett fel uppstod vid sökning av personnummer 190003030000; Fel: -400, Not Found (404) - '" +
                  s.reg.Endpoint() + L"'\r\nFel i PopmWs.GetPerson: Databasen svarar inte"));
@@ -302,7 +309,7 @@ TEST(UpdateAllLookups, NotFoundAndFailedLookupsNeverStopTheRunAndNothingSavedCou
     ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun));
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), lines));
     EXPECT_TRUE(SameRows(s.table.Rows(), patients));
-    EXPECT_EQ(s.reg.RequestCount(), 23);
+    EXPECT_EQ(s.reg.RequestCount(), 11 + 6 + (5 + 2) + 4 * (4 + 2) + 1);
 }
 
 // ---- the list query ----------------------------------------------------------------------------
@@ -499,7 +506,9 @@ TEST(UpdateAllErrorsFile, ASecondRunTheSameDayReplacesTheFileWithItsOwnLines) {
 
 // Between patients that are saved, one lookup gets a SOAP fault (HTTP 500),
 // one a plain HTTP 500, one a dropped connection: each becomes its line, the
-// run goes on, and those patients' rows stay as they were.
+// run goes on, and those patients' rows stay as they were. The dropped one
+// is made again until the register has been seen answering another number
+// (after five in a row, a rest of a second and the register's answer).
 TEST(UpdateAllRegisterFaults, FaultsAndDroppedConnectionsMidRunLoseNothing) {
     Clinic s(Engine::Sqlite);
     s.reg.Inject(L"soap-fault | reason=Registret svarar inte just nu | pnr=197503034567");
@@ -522,6 +531,8 @@ TEST(UpdateAllRegisterFaults, FaultsAndDroppedConnectionsMidRunLoseNothing) {
         ErrorsFile(run),
         {Text(L"Ett fel uppstod vid sökning av personnummer 197503034567; Fel: -400, Registret svarar inte just nu" +
               noHeader),
+         Text(L"Registret svarar inte; nytt försök om 1 s."),
+         {Lit(L"Registret svarar igen efter "), Any(), Lit(L" s; uppslagningarna fortsätter.")},
          {Lit(L"Ett fel uppstod vid sökning av personnummer 198811115555; Fel: -400, "), Any(),
           Lit(L" - URL:" + s.reg.Endpoint() + L" - SOAPAction:" + kGetPersonAction + noHeader)},
          {Lit(L"Ett fel uppstod vid sökning av personnummer 199002023333; Fel: -400, "), Any(), Lit(noHeader)},

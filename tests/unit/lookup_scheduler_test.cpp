@@ -2,6 +2,7 @@
 // can be held back, so that each test decides the order things happen in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "app/lookup_scheduler.h"
+#include "fake_outage_clock.h"
 #include "tools/error.h"
 #include "tools/text.h"
 
@@ -25,8 +27,7 @@ struct FakeRegister {
     std::mutex mutex;
     std::condition_variable changed;
     std::set<std::wstring> held;          // numbers whose lookups wait until released
-    std::set<std::wstring> unreachable;   // numbers whose calls fail before any answer
-    bool allUnreachable = false;
+    int unreachableCalls = 0;             // the next this many calls fail before any answer; -1: all
     std::vector<std::wstring> calls;      // in the order they started
     std::vector<Clock::time_point> callTimes;
     int inFlight = 0, mostInFlight = 0;
@@ -44,7 +45,8 @@ struct FakeRegister {
         changed.wait(lock, [&] { return !held.count(number); });
         --inFlight;
         LookupAttempt a;
-        if (allUnreachable || unreachable.count(number)) {
+        if (unreachableCalls != 0) {
+            if (unreachableCalls > 0) --unreachableCalls;
             a.returnCode = ReturnCode::Failure;
             a.failure = L"unreachable " + number;
             a.registerUnreachable = true;
@@ -98,10 +100,20 @@ std::wstring Nr(int i) { return L"19450101" + std::to_wstring(1000 + i); }
 struct Fixture {
     FakeRegister reg;
     CondvarWaiter waiter;
+    test::FakeOutageClock clock;
+    std::vector<OutageNews> news;  // as told to Take's caller
     std::unique_ptr<LookupScheduler> scheduler;
     void Start(SchedulerSettings settings) {
         scheduler = std::make_unique<LookupScheduler>(
-            settings, [this] { return std::make_unique<FakeWorker>(reg); }, waiter);
+            settings, [this] { return std::make_unique<FakeWorker>(reg); }, waiter, clock);
+    }
+    std::optional<LookupAttempt> Take(int ticket) {
+        return scheduler->Take(static_cast<std::uint64_t>(ticket), [this](const OutageNews& n) { news.push_back(n); });
+    }
+    std::vector<OutageChange> Changes() const {
+        std::vector<OutageChange> changes;
+        for (const OutageNews& n : news) changes.push_back(n.change);
+        return changes;
     }
 };
 
@@ -120,7 +132,7 @@ TEST(LookupScheduler, AttemptsAreTakenInTicketOrderWhateverOrderTheyEndIn) {
         f.reg.Release(Nr(1));
     });
     for (int i = 1; i <= 8; ++i) {
-        const std::optional<LookupAttempt> a = f.scheduler->Take(static_cast<std::uint64_t>(i));
+        const std::optional<LookupAttempt> a = f.Take(i);
         ASSERT_TRUE(a) << i;
         EXPECT_EQ(a->returnCode, i % 10 == 0 ? ReturnCode::NotFound : ReturnCode::Found) << i;
         EXPECT_EQ(a->record.Surname.str(), L"S" + Nr(i)) << i;
@@ -165,11 +177,11 @@ TEST(LookupScheduler, AForgottenTicketIsNeitherKeptNorMade) {
     f.scheduler->Forget(2);  // still queued: never made
     f.scheduler->Submit(3, Nr(3));
     f.reg.Release(Nr(1));
-    const auto a = f.scheduler->Take(3);
+    const auto a = f.Take(3);
     ASSERT_TRUE(a);
     EXPECT_EQ(a->record.Surname.str(), L"S" + Nr(3));
     EXPECT_EQ(f.reg.calls, (std::vector<std::wstring>{Nr(1), Nr(3)}));
-    EXPECT_THROW(f.scheduler->Take(1), Error);  // no longer wanted
+    EXPECT_THROW(f.Take(1), Error);  // no longer wanted
     f.scheduler->Submit(4, Nr(4));
     EXPECT_THROW(f.scheduler->Submit(4, Nr(4)), Error);  // a ticket is queued once
 }
@@ -179,7 +191,7 @@ TEST(LookupScheduler, TheRateCapHoldsAcrossWorkers) {
     f.Start({.workers = 8, .ratePerSecond = 20});
     const int n = 12;
     for (int i = 1; i <= n; ++i) f.scheduler->Submit(static_cast<std::uint64_t>(i), Nr(i));
-    for (int i = 1; i <= n; ++i) ASSERT_TRUE(f.scheduler->Take(static_cast<std::uint64_t>(i)));
+    for (int i = 1; i <= n; ++i) ASSERT_TRUE(f.Take(i));
     ASSERT_EQ(f.reg.callTimes.size(), static_cast<size_t>(n));
     // 20 a second: every start at least 50 ms after the one before it (a
     // little less for the clock's granularity).
@@ -187,61 +199,67 @@ TEST(LookupScheduler, TheRateCapHoldsAcrossWorkers) {
         EXPECT_GE(f.reg.callTimes[i] - f.reg.callTimes[i - 1], 45ms) << "start " << i;
 }
 
-TEST(LookupScheduler, AFailingRegisterIsGivenPausesThatGrowThenGivenUp) {
+TEST(LookupScheduler, AnUnreachableRegisterRestsThenIsGivenUp) {
     Fixture f;
-    f.reg.allUnreachable = true;
-    SchedulerSettings s{.workers = 4, .backOff = true, .failuresBeforePause = 3};
-    s.firstPause = 100ms;
-    s.longestPause = 400ms;
-    s.giveUpAfter = 1500ms;
+    f.reg.unreachableCalls = -1;
+    SchedulerSettings s{.workers = 4};
+    s.outage.stopAfter = 2min;
     f.Start(s);
-    const int n = 200;
-    for (int i = 1; i <= n; ++i) f.scheduler->Submit(static_cast<std::uint64_t>(i), Nr(i));
-    const auto start = Clock::now();
-    int taken = 0;
-    while (taken < n) {
-        const auto a = f.scheduler->Take(static_cast<std::uint64_t>(taken + 1));
-        if (!a) break;
-        EXPECT_TRUE(a->registerUnreachable);
-        ++taken;
-    }
-    const auto elapsed = Clock::now() - start;
+    for (int i = 1; i <= 20; ++i) f.scheduler->Submit(static_cast<std::uint64_t>(i), Nr(i));
+    // The first patient's lookup never comes: no unreachable attempt is handed over.
+    EXPECT_FALSE(f.Take(1));
     EXPECT_TRUE(f.scheduler->GivenUp());
-    EXPECT_LT(taken, n);
-    // At most the workers' first calls, then one call after each pause:
-    // 100, 200, 400, 400, ... ms within the 1.5 s.
-    EXPECT_LE(f.reg.CallCount(), 4u + 8u) << "calls: " << f.reg.CallCount();
-    EXPECT_GE(f.reg.CallCount(), 4u + 2u) << "the register was never tried again";
-    EXPECT_GE(elapsed, 1400ms);
-    EXPECT_LT(elapsed, 5s);
-    // After a pause only one call at a time tries the register.
+    // 1, 2, 4, 8, 16, 32, 32 s, and the last rest cut to the two minutes' end.
+    EXPECT_EQ(f.clock.Waits(), (std::vector<std::chrono::milliseconds>{1s, 2s, 4s, 8s, 16s, 32s, 32s, 25s}));
+    EXPECT_EQ(f.clock.Elapsed(), 2min);
+    // The streak's calls (those of the four workers in flight at the fifth
+    // failure among them), then one probe after each rest.
+    EXPECT_GE(f.reg.CallCount(), 5u + 8u);
+    EXPECT_LE(f.reg.CallCount(), 8u + 8u);
+    // One outage, still on, told once as it began and once as the run gave up.
+    std::vector<OutageChange> changes = f.Changes();
+    EXPECT_EQ(std::count(changes.begin(), changes.end(), OutageChange::Began), 1);
+    EXPECT_EQ(changes.back(), OutageChange::GaveUp);
+    EXPECT_TRUE(f.news.back().failure.starts_with(L"unreachable ")) << ToUtf8(f.news.back().failure);
+    EXPECT_EQ(f.scheduler->Outages(), (std::vector<OutageSpan<OutageClock::TimePoint>>{{{}, std::nullopt}}));
     f.scheduler.reset();
     EXPECT_LE(f.reg.mostInFlight, 4);
 }
 
-TEST(LookupScheduler, AnAnswerEndsTheBackOff) {
+TEST(LookupScheduler, UnreachableLookupsAreMadeAgainWhenTheRegisterAnswers) {
     Fixture f;
-    f.reg.unreachable = {Nr(1), Nr(2), Nr(3)};
-    SchedulerSettings s{.workers = 1, .backOff = true, .failuresBeforePause = 3};
-    s.firstPause = 300ms;
-    f.Start(s);
+    f.reg.unreachableCalls = 7;  // five in a row, then two failed probes
+    f.Start({.workers = 1});
     for (int i = 1; i <= 8; ++i) f.scheduler->Submit(static_cast<std::uint64_t>(i), Nr(i));
-    for (int i = 1; i <= 8; ++i) ASSERT_TRUE(f.scheduler->Take(static_cast<std::uint64_t>(i))) << i;
-    ASSERT_EQ(f.reg.callTimes.size(), 8u);
-    // One pause after the third failure; the probe answers and the rest
-    // follow at once.
-    EXPECT_GE(f.reg.callTimes[3] - f.reg.callTimes[2], 280ms);
-    EXPECT_LT(f.reg.callTimes[7] - f.reg.callTimes[3], 250ms);
+    for (int i = 1; i <= 8; ++i) {
+        const auto a = f.Take(i);
+        ASSERT_TRUE(a) << i;
+        EXPECT_FALSE(a->registerUnreachable) << i;
+        EXPECT_EQ(a->returnCode, i % 10 == 0 ? ReturnCode::NotFound : ReturnCode::Found) << i;
+    }
+    // The first patient's lookup, made again in its place: five times in a
+    // row, then once after each rest; then the rest in order.
+    std::vector<std::wstring> expected(8, Nr(1));
+    for (int i = 2; i <= 8; ++i) expected.push_back(Nr(i));
+    EXPECT_EQ(f.reg.calls, expected);
+    EXPECT_EQ(f.clock.Waits(), (std::vector<std::chrono::milliseconds>{1s, 2s, 4s}));
+    EXPECT_EQ(f.Changes(), (std::vector<OutageChange>{OutageChange::Began, OutageChange::Retried,
+                                                      OutageChange::Retried, OutageChange::Ended}));
+    EXPECT_EQ(f.news[0].pause, 1s);
+    EXPECT_EQ(f.news[3].length, 7s);
+    EXPECT_EQ(f.scheduler->Outages(),
+              (std::vector<OutageSpan<OutageClock::TimePoint>>{{{}, OutageClock::TimePoint{} + 7s}}));
     EXPECT_FALSE(f.scheduler->GivenUp());
 }
 
 TEST(LookupScheduler, AWorkerThatCannotStartFailsItsLookupsInsteadOfHanging) {
-    FakeRegister reg;
     CondvarWaiter waiter;
+    test::FakeOutageClock clock;
     LookupScheduler scheduler(
-        {.workers = 2}, []() -> std::unique_ptr<LookupWorker> { throw Error(L"COM kunde inte startas"); }, waiter);
+        {.workers = 2}, []() -> std::unique_ptr<LookupWorker> { throw Error(L"COM kunde inte startas"); }, waiter,
+        clock);
     scheduler.Submit(1, Nr(1));
-    const auto a = scheduler.Take(1);
+    const auto a = scheduler.Take(1, [](const OutageNews&) { FAIL() << "no outage"; });
     ASSERT_TRUE(a);
     EXPECT_EQ(a->returnCode, ReturnCode::Failure);
     EXPECT_EQ(a->failure, L"COM kunde inte startas");

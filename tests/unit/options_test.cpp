@@ -34,28 +34,37 @@ TEST(StartOptions, UnknownAndMalformedOptionsAreKeptForTheHelpBox) {
     EXPECT_FALSE(o.preview);
 }
 
-TEST(StartOptions, ParallelAndRateTakeWholeNumbersInRange) {
-    const StartOptions o = ParseStartOptions({L"UPDATE_ALL", L"/Parallel:8", L"/RATE:250"});
+TEST(StartOptions, ParallelRateAndOutageTakeWholeNumbersInRange) {
+    const StartOptions o = ParseStartOptions({L"UPDATE_ALL", L"/Parallel:8", L"/RATE:250", L"/Outage:30"});
     EXPECT_EQ(o.parallel, 8u);
     EXPECT_EQ(o.ratePerSecond, 250u);
+    EXPECT_EQ(o.outageMinutes, 30u);
     EXPECT_TRUE(o.malformed.empty());
     EXPECT_EQ(ParseStartOptions({L"UPDATE_ALL", L"/parallel:1"}).parallel, 1u);
     EXPECT_EQ(ParseStartOptions({L"UPDATE_ALL", L"/parallel:16"}).parallel, 16u);
+    EXPECT_EQ(ParseStartOptions({L"UPDATE_ALL", L"/outage:1"}).outageMinutes, 1u);
+    EXPECT_EQ(ParseStartOptions({L"UPDATE_ALL", L"/outage:1440"}).outageMinutes, 1440u);
     EXPECT_FALSE(ParseStartOptions({L"UPDATE_ALL"}).parallel);
+    EXPECT_FALSE(ParseStartOptions({L"UPDATE_ALL"}).outageMinutes);
 
     struct Case {
         const wchar_t* option;
     } refused[] = {{L"/parallel"},   {L"/parallel:"},    {L"/parallel:0"},    {L"/parallel:17"},
                    {L"/parallel:-4"}, {L"/parallel:4x"},  {L"/parallel: 4"},   {L"/parallel:4294967300"},
-                   {L"/rate"},        {L"/rate:0"},       {L"/rate:10001"},    {L"/rate:1.5"}};
+                   {L"/rate"},        {L"/rate:0"},       {L"/rate:10001"},    {L"/rate:1.5"},
+                   {L"/outage"},      {L"/outage:"},      {L"/outage:0"},      {L"/outage:1441"},
+                   {L"/outage:-1"},   {L"/outage:10m"},   {L"/outage:+5"},     {L"/outage:0000010000"}};
     for (const Case& c : refused) {
         const StartOptions bad = ParseStartOptions({L"UPDATE_ALL", c.option});
         EXPECT_EQ(bad.malformed, std::vector<std::wstring>{c.option}) << ToUtf8(c.option);
-        EXPECT_FALSE(bad.parallel || bad.ratePerSecond) << ToUtf8(c.option);
+        EXPECT_FALSE(bad.parallel || bad.ratePerSecond || bad.outageMinutes) << ToUtf8(c.option);
     }
     // Given twice: refused, even with the same value.
     const StartOptions twice = ParseStartOptions({L"UPDATE_ALL", L"/parallel:4", L"/parallel:4"});
     EXPECT_EQ(twice.malformed, std::vector<std::wstring>{L"/parallel:4"});
+    const StartOptions twiceOutage = ParseStartOptions({L"UPDATE_ALL", L"/outage:5", L"/OUTAGE:7"});
+    EXPECT_EQ(twiceOutage.malformed, std::vector<std::wstring>{L"/OUTAGE:7"});
+    EXPECT_EQ(twiceOutage.outageMinutes, 5u);
 }
 
 TEST(StartOptions, WhichOptionsGoWithWhichJob) {
@@ -66,7 +75,8 @@ TEST(StartOptions, WhichOptionsGoWithWhichJob) {
     } cases[] = {
         {{}, Job::Help, true},
         {{L"UPDATE_ALL"}, Job::UpdateAll, true},
-        {{L"update_all", L"/preview", L"/unattended", L"/parallel:4", L"/rate:5"}, Job::UpdateAll, true},
+        {{L"update_all", L"/preview", L"/unattended", L"/parallel:4", L"/rate:5", L"/outage:15"}, Job::UpdateAll,
+         true},
         {{L"UPDATE_ALL", L"/undo:c.csv", L"/unattended"}, Job::UpdateAll, true},
         {{L"UPDATE_ALL", L"/preview", L"/undo:c.csv"}, Job::UpdateAll, false},  // one or the other
         {{L"UPDATE_ALL", L"/verbose"}, Job::UpdateAll, false},                  // unknown
@@ -75,6 +85,7 @@ TEST(StartOptions, WhichOptionsGoWithWhichJob) {
         {{L"PERSONNR:195001011234", L"/unattended"}, Job::PersonLookup, false},  // options are UPDATE_ALL's
         {{L"TEST_MODE", L"/preview"}, Job::TestMode, false},
         {{L"TEST_MODE", L"/rate:3"}, Job::TestMode, false},
+        {{L"PERSONNR:195001011234", L"/outage:5"}, Job::PersonLookup, false},
         {{L"", L"/parallel:2"}, Job::Help, false},
         {{L"TEST_MODE", L"extra"}, Job::TestMode, true},  // a plain parameter is no option
     };

@@ -118,6 +118,24 @@ TEST(RunSummaryJson, RunningThenEnded) {
     EXPECT_NE(SummaryJson(s).find("\"mode\": \"undo\""), std::string::npos);
 }
 
+// A run the register stopped: its own outcome, and the outages as the
+// report draws them, the last one still on.
+TEST(RunSummaryJson, ARegisterThatDidNotAnswer) {
+    RunSummary s;
+    s.started = At(2026, 12, 10, 2, 0, 3);
+    EXPECT_NE(SummaryJson(s).find("\"outages\": []"), std::string::npos) << SummaryJson(s);
+    s.ended = At(2026, 12, 10, 2, 30, 0);
+    s.exitCode = 3;
+    s.counts.notLookedUp = 40;
+    s.outages = {{At(2026, 12, 10, 2, 1, 0), At(2026, 12, 10, 2, 3, 30)}, {At(2026, 12, 10, 2, 20, 0), std::nullopt}};
+    const std::string json = SummaryJson(s);
+    for (const char* member :
+         {"\"outcome\": \"registerUnreachable\"", "\"exitCode\": 3", "\"notLookedUp\": 40",
+          "\"outages\": [{\"from\": \"2026-12-10T02:01:00+01:00\", \"to\": \"2026-12-10T02:03:30+01:00\"}, "
+          "{\"from\": \"2026-12-10T02:20:00+01:00\", \"to\": null}]"})
+        EXPECT_NE(json.find(member), std::string::npos) << member << "\n" << json;
+}
+
 TEST(RunRetention, KeepRunsDaysSetting) {
     const struct {
         std::wstring_view stored;

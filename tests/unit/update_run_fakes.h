@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/update_run.h"
+#include "fake_outage_clock.h"
 #include "fake_registry.h"
 #include "tools/error.h"
 #include "tools/messages.h"
@@ -159,26 +160,36 @@ public:
     std::mutex mutex;
     std::vector<std::wstring> called;        // in the order the lookups were made (any thread)
     std::set<std::thread::id> callers;
+    // The register's outage: the calls from the outageFrom-th (0 the first)
+    // on, outageCalls of them (-1: all), get no answer.
+    int outageFrom = 0, outageCalls = 0;
+    std::set<std::wstring> neverAnswered;  // numbers whose every call gets no answer
 
-    void LookUp(PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
-        {
-            std::lock_guard lock(mutex);
-            called.push_back(person.PersonalNumber.str());
+    // The call is made here (any thread); Finish gives the answer.
+    LookupAttempt Attempt(const std::wstring& number) override {
+        std::lock_guard lock(mutex);
+        const int call = static_cast<int>(called.size());
+        called.push_back(number);
+        LookupAttempt a;
+        a.record.PersonalNumber = number;  // Finish answers from the table
+        if ((call >= outageFrom && (outageCalls < 0 || call < outageFrom + outageCalls)) ||
+            neverAnswered.count(number)) {
+            a.failure = L"Det gick inte att ansluta till servern - URL:http://x";
+            a.registerUnreachable = true;
         }
-        Reply(person, code, errms);
+        return a;
     }
 
-    // Lookups ahead: the worker makes the call, Finish gives the answer.
+    // Lookups ahead: the worker makes the call.
     class Worker : public LookupWorker {
     public:
         explicit Worker(FakeLookup& l) : l_(l) {}
         LookupAttempt Attempt(const std::wstring& number) override {
-            std::lock_guard lock(l_.mutex);
-            l_.called.push_back(number);
-            l_.callers.insert(std::this_thread::get_id());
-            LookupAttempt a;
-            a.record.PersonalNumber = number;  // Finish answers from the table
-            return a;
+            {
+                std::lock_guard lock(l_.mutex);
+                l_.callers.insert(std::this_thread::get_id());
+            }
+            return l_.Attempt(number);
         }
 
     private:
@@ -187,6 +198,12 @@ public:
     std::unique_ptr<LookupWorker> NewWorker() override { return std::make_unique<Worker>(*this); }
     void Finish(LookupAttempt& attempt, PersonRecord& person, std::int32_t& code, std::wstring& errms) override {
         EXPECT_EQ(attempt.record.PersonalNumber.str(), person.PersonalNumber.str()) << "an answer for another patient";
+        if (attempt.registerUnreachable) {  // the patient's own failure
+            asked.push_back(person.PersonalNumber.str());
+            code = ReturnCode::Failure;
+            errms = attempt.failure;
+            return;
+        }
         Reply(person, code, errms);
     }
 
@@ -286,6 +303,8 @@ struct Harness {
     unsigned workers = 0;
     CondvarWaiter waiter;
     RunReportRecorder report;
+    FakeOutageClock clock;
+    std::optional<unsigned> outageMinutes;  // none: the default
 
     void Run() {
         UpdateRunContext ctx{view, db, lookup, settings,
@@ -310,6 +329,8 @@ struct Harness {
         };
         ctx.now = [] { return std::wstring(L"2026-12-10 06:41:07"); };
         ctx.report = &report;
+        ctx.clock = &clock;
+        if (outageMinutes) ctx.scheduling.outage.stopAfter = std::chrono::minutes(*outageMinutes);
         if (workers) {
             ctx.concurrentLookup = &lookup;
             ctx.waiter = &waiter;

@@ -10,6 +10,7 @@
 
 using namespace tolmar;
 using namespace tolmar::test;
+using namespace std::chrono_literals;
 
 TEST(UpdateRunDecision, CompareAndSaveTable) {
     struct Case {
@@ -1026,3 +1027,145 @@ TEST(UpdateRunUndo, UndoingAnUndoPutsTheRunBack) {
                                                        L"adressen lämnas som den är, övriga kolumner återställs.",
                                                        L"Antal poster återställda: 2"}));
 }
+
+// ---- the register's outages ----------------------------------------------------------------------
+
+namespace {
+
+std::vector<std::wstring> WithoutOutageLines(std::vector<std::wstring> lines) {
+    std::erase_if(lines, [](const std::wstring& l) { return l.starts_with(L"Registret svarar "); });
+    return lines;
+}
+
+// The register is down for the run's first lookups, then answers: the same
+// lines (but the outage's own two), saves, rows, journal and counts as a run
+// it answered all along, in turn and ahead.
+TEST(UpdateRunOutage, AShortOutageLeavesWhatARunWithoutOneLeaves) {
+    for (unsigned workers : {0u, 8u}) {
+        SCOPED_TRACE(workers);
+        auto scenario = [workers](Harness& h) {
+            h.workers = workers;
+            h.AddPatients(30);
+            h.lookup.answers.erase(L"195000051234");                                        // not found
+            h.lookup.answers[L"195000091234"] = {-400, {}, L"Tjänsten svarar inte (SOAP-fel)"};  // an answer too
+        };
+        Harness clean, outage;
+        scenario(clean);
+        scenario(outage);
+        outage.lookup.outageCalls = 9;  // from the first call: five in a row, then four failed probes
+        clean.Run();
+        outage.Run();
+
+        EXPECT_EQ(WithoutOutageLines(outage.view.lines), clean.view.lines);
+        EXPECT_EQ(outage.table.events, clean.table.events);
+        EXPECT_EQ(outage.table.rows, clean.table.rows);
+        EXPECT_EQ(outage.journal.All().size(), clean.journal.All().size());
+        EXPECT_EQ(outage.lookup.asked, clean.lookup.asked);
+        EXPECT_EQ(outage.view.counts, clean.view.counts);
+        EXPECT_EQ(ExitCodeOf(outage.outcome), ExitCodeOf(clean.outcome));
+        const RunCounts &o = outage.outcome.counts, &c = clean.outcome.counts;
+        EXPECT_TRUE(o.lookedUp == c.lookedUp && o.saved == c.saved && o.failedLookups == c.failedLookups &&
+                    o.notFound == c.notFound && o.notLookedUp == 0 && c.failedLookups == 1);
+        // One outage, told as it began and as it ended.
+        ASSERT_EQ(o.outages.size(), 1u);
+        ASSERT_TRUE(o.outages[0].to);
+        EXPECT_TRUE(clean.outcome.counts.outages.empty());
+        const std::vector<std::wstring> told = {outage.view.lines.begin(), outage.view.lines.begin() + 2};
+        EXPECT_EQ(told[0], L"Registret svarar inte; nytt försök om 1 s.");
+        EXPECT_TRUE(told[1].starts_with(L"Registret svarar igen efter ")) << ToUtf8(told[1]);
+        if (workers == 0) {
+            // In turn the times are exact: rests of 1, 2, 4, 8 and 16 s.
+            EXPECT_EQ(outage.clock.Waits(), (std::vector<std::chrono::milliseconds>{1s, 2s, 4s, 8s, 16s}));
+            EXPECT_EQ(told[1], L"Registret svarar igen efter 31 s; uppslagningarna fortsätter.");
+            EXPECT_EQ(o.outages[0].from, FakeOutageClock::kWallStart);
+            EXPECT_EQ(*o.outages[0].to, FakeOutageClock::kWallStart + 31s);
+        }
+    }
+}
+
+// The register stops answering after its first three calls: the run stops
+// after the minutes of /outage at the first patient it did not answer, with
+// exit code 3; the rows saved before stay saved, the rest are not looked up,
+// none failed. In turn that is the fourth; ahead, whichever patients' calls
+// came first were answered, and the run stops at the first of the others.
+TEST(UpdateRunOutage, ARegisterThatDoesNotAnswerStopsTheRunWhereItWas) {
+    for (unsigned workers : {0u, 4u}) {
+        SCOPED_TRACE(workers);
+        Harness h;
+        h.workers = workers;
+        h.outageMinutes = 1;
+        h.AddPatients(10);
+        h.lookup.outageFrom = 3;
+        h.lookup.outageCalls = -1;
+        h.Run();
+
+        const RunCounts& c = h.outcome.counts;
+        const int reached = c.lookedUp + 1;
+        if (workers == 0) {
+            EXPECT_EQ(reached, 4);
+        }
+        ASSERT_TRUE(reached >= 1 && reached <= 4) << reached;
+        const std::wstring stop = L"Registret har inte svarat på 1 minut; körningen avbröts vid patient " +
+                                  std::to_wstring(reached) + L" av 10 (PATIENTNR " + std::to_wstring(reached) +
+                                  L"). Senaste felet: Det gick inte att ansluta till servern - URL:http://x";
+        EXPECT_EQ(h.view.lines,
+                  (std::vector<std::wstring>{L"Registret svarar inte; nytt försök om 1 s.", stop,
+                                             L"Antal poster redigerade: " + std::to_wstring(c.lookedUp)}));
+        EXPECT_EQ(ExitCodeOf(h.outcome), 3);
+        EXPECT_TRUE(h.outcome.registerUnreachable);
+        EXPECT_EQ(h.outcome.reason, stop);
+        EXPECT_TRUE(c.patients == 10 && c.saved == c.lookedUp && c.failedLookups == 0 &&
+                    c.notLookedUp == 10 - c.lookedUp)
+            << c.lookedUp << " " << c.saved << " " << c.failedLookups << " " << c.notLookedUp;
+        ASSERT_EQ(c.outages.size(), 1u);
+        EXPECT_FALSE(c.outages[0].to);  // still on
+        EXPECT_EQ(h.clock.Elapsed(), 1min);
+        // Saved and committed before the stop; nothing after it.
+        std::vector<std::wstring> events = {L"begin"};
+        for (int i = 1; i < reached; ++i) events.push_back(L"save:" + std::to_wstring(i));
+        events.push_back(c.saved ? L"commit" : L"rollback");
+        EXPECT_EQ(h.table.events, events);
+        for (int i = reached; i <= 10; ++i) EXPECT_EQ(h.table.rows[std::to_wstring(i)][L"ADRESS"], L"Gamla vägen 1");
+        for (const JournalRecord& r : h.journal.All()) EXPECT_LT(std::stoi(r.patientKey), reached);
+    }
+}
+
+// One number the register never answers while it answers the others: no
+// outage keeps the run waiting on it; its failure is the patient's line and
+// the run goes on, in turn and ahead.
+TEST(UpdateRunOutage, ANumberTheRegisterNeverAnswersIsThePatientsOwnFailure) {
+    for (unsigned workers : {0u, 4u}) {
+        SCOPED_TRACE(workers);
+        Harness h;
+        h.workers = workers;
+        h.outageMinutes = 1;
+        h.AddPatients(10);
+        h.lookup.neverAnswered = {L"195000031234"};
+        h.Run();
+        EXPECT_EQ(WithoutOutageLines(h.view.lines),
+                  (std::vector<std::wstring>{L"Ett fel uppstod vid sökning av personnummer 195000031234; Fel: -400, "
+                                             L"Det gick inte att ansluta till servern - URL:http://x",
+                                             L"Antal poster redigerade: 9"}));
+        EXPECT_EQ(ExitCodeOf(h.outcome), 1);
+        EXPECT_EQ(h.outcome.counts.failedLookups, 1);
+        EXPECT_EQ(h.outcome.counts.saved, 9);
+        // Far from the minute: at most one rest of a second.
+        EXPECT_LE(h.clock.Elapsed(), 1s);
+    }
+}
+
+// A stop after the register's, a failed closing commit, is the worse: exit code 2.
+TEST(UpdateRunOutage, AFailedCommitAfterTheRegistersStopIsExitCode2) {
+    Harness h;
+    h.outageMinutes = 1;
+    h.AddPatients(3);
+    h.lookup.outageFrom = 1;
+    h.lookup.outageCalls = -1;
+    h.table.failCommit = true;
+    h.Run();
+    EXPECT_TRUE(h.outcome.stopped);
+    EXPECT_FALSE(h.outcome.registerUnreachable);
+    EXPECT_EQ(ExitCodeOf(h.outcome), 2);
+}
+
+}  // namespace

@@ -288,8 +288,9 @@ TEST_F(RegisterClient, AttemptsTellAnUnreachableRegisterFromAnAnswer) {
     struct Case {
         const char* inject;
         bool unreachable;
-    } cases[] = {{"http|status=503", true}, {"drop", true}, {"soap-fault|reason=Nej", false},
-                 {"notxml", false},         {"empty-result", false}};
+    } cases[] = {{"http|status=503", true}, {"http|status=404", true},       {"drop", true},
+                 {"http|status=302", false}, {"soap-fault|reason=Nej", false}, {"notxml", false},
+                 {"empty-result", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.inject);
         RegisterSim::Inject(c.inject);
