@@ -193,8 +193,9 @@ struct HttpSession::Shared {
     unsigned idle = 0;    // threads waiting for an exchange and not yet promised one
     bool ending = false;  // the session has ended: idle threads end
     UniqueInternet internet;  // opened at the first exchange, closed with the last user
-    // The last exchange that did not end with a reply read whole; closed
-    // before `internet` (members end in reverse order).
+    // The last exchange that did not end with a reply read whole; closed by
+    // a worker when the session ends (Loop), or else before `internet`
+    // (members end in reverse order).
     ExchangeHandles failed;
 
     // Keeps the handles of a failed exchange in place of the one before,
@@ -283,7 +284,17 @@ DWORD WINAPI HttpSession::Shared::Loop(void* parameter) {
         std::unique_lock lock(shared->mutex);
         ++shared->idle;
         shared->ready.wait(lock, [&shared] { return !shared->queue.empty() || shared->ending; });
-        if (shared->queue.empty()) return 0;  // the session has ended
+        if (shared->queue.empty()) {
+            // The session has ended. A kept failed exchange is closed here,
+            // never on the thread that ended the session: closing it may read
+            // on for as long as the register keeps sending (Wine's WinINet
+            // drains a reply announced at 200 MB), and that thread's caller
+            // waits for it. No one waits for this one; the thread that made
+            // the failed exchange always comes here after its Keep.
+            ExchangeHandles failed = std::move(shared->failed);
+            lock.unlock();
+            return 0;  // `failed` is closed here, then this thread's hold on `shared` ends
+        }
         x = std::move(shared->queue.front());
         shared->queue.pop_front();
     }
