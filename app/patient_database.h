@@ -63,11 +63,21 @@ public:
     }
 };
 
+// What a connection was given beyond its data link: the settings the
+// program added to the connection string ("Name=value"), and the data
+// link's own rollback level when the program replaced it.
+struct ConnectionAdditions {
+    std::vector<std::wstring> settings;
+    std::optional<std::wstring> replacedLevel;
+};
+
 class PatientDatabase {
 public:
     virtual ~PatientDatabase() = default;
     // Connects with an ODBC connection string (closing an earlier connection).
     virtual void Connect(const std::wstring& connectionString) = 0;
+    // What the last Connect added to its connection string.
+    virtual ConnectionAdditions Additions() const { return {}; }
     virtual void BeginTransaction() = 0;
     // Throws Error when the database refuses the commit or cannot be
     // reached; the transaction has then ended all the same, nothing of it

@@ -82,14 +82,54 @@ std::wstring WithBoundedBusyWait(std::wstring_view odbcString, std::chrono::seco
     return result + L"Timeout=" + std::to_wstring(ms);
 }
 
-std::wstring LockTimeoutSql(SqlDialect dialect, std::chrono::seconds limit) {
+bool NamesPostgreSqlDriver(std::wstring_view odbcString) {
+    const std::vector<db::ConnectionPair> pairs = db::ParseOdbcString(odbcString);
+    const std::wstring* driver = db::FindValue(pairs, L"DRIVER");
+    if (!driver) return false;
+    const std::wstring name = UpperLocale(*driver);
+    return name.find(L"POSTGRES") != std::wstring::npos || name.find(L"PSQLODBC") != std::wstring::npos;
+}
+
+PinnedConnectionString PinnedForPostgreSql(std::wstring_view odbcString) {
+    constexpr std::wstring_view kLevel = L"7.4-2";
+    PinnedConnectionString pinned;
+    bool ownPrepare = false, levelHeld = false;
+    std::wstring rest;
+    for (const db::ConnectionPair& pair : db::ParseOdbcString(odbcString)) {
+        const std::wstring name = UpperLocale(Trim(pair.name));
+        if (name == L"PROTOCOL" || name == L"A1") {
+            // The last one given is the driver's; only it is reported.
+            const std::wstring given = Trim(pair.value);
+            levelHeld = given == kLevel;
+            pinned.replacedLevel = levelHeld ? std::nullopt : std::optional<std::wstring>(given);
+            continue;
+        }
+        if (name == L"USESERVERSIDEPREPARE" || name == L"C8") ownPrepare = true;
+        rest += pair.name + L"=" + db::OdbcValue(pair.value) + L";";
+    }
+    if (!ownPrepare) pinned.added.push_back(L"UseServerSidePrepare=0");
+    const std::wstring level = L"Protocol=" + std::wstring(kLevel);
+    if (!levelHeld) pinned.added.push_back(level);
+    pinned.connectionString = rest + (ownPrepare ? L"" : L"UseServerSidePrepare=0;") + level;
+    return pinned;
+}
+
+std::wstring BoundedBusyWaitSetting(std::wstring_view bounded) {
+    const std::vector<db::ConnectionPair> pairs = db::ParseOdbcString(bounded);
+    const std::wstring* driver = db::FindValue(pairs, L"DRIVER");
+    if (!driver || UpperLocale(*driver).find(L"SQLITE") == std::wstring::npos) return {};
+    const std::wstring* timeout = db::FindValue(pairs, L"TIMEOUT");
+    return timeout ? L"Timeout=" + *timeout : std::wstring();
+}
+
+std::vector<std::wstring> SessionSettingsSql(SqlDialect dialect, std::chrono::seconds limit) {
     const std::wstring ms = std::to_wstring(std::chrono::milliseconds(limit).count());
     switch (dialect) {
         case SqlDialect::SqlServer:
-            return L"SET LOCK_TIMEOUT " + ms;
+            return {L"SET LOCK_TIMEOUT " + ms, L"SET XACT_ABORT OFF", L"SET NOCOUNT OFF"};
         case SqlDialect::PostgreSql:
-            return L"SET lock_timeout = " + ms;
-        case SqlDialect::Sqlite:  // the driver's own time-out governs: WithBoundedBusyWait
+            return {L"SET lock_timeout = " + ms};
+        case SqlDialect::Sqlite:
         case SqlDialect::Generic:
             break;
     }

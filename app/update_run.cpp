@@ -159,6 +159,8 @@ private:
             driverString_ = ctx_.driverConnectionString ? ctx_.driverConnectionString(connection.connectionString)
                                                         : connection.connectionString;
             db_.Connect(driverString_);
+            if (const std::optional<std::wstring> level = db_.Additions().replacedLevel)
+                view_.AddLine(ReplacedRollbackLevelText(*level));
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
@@ -334,6 +336,17 @@ std::wstring RegisterRestingText(std::chrono::milliseconds pause) {
 
 std::wstring RegisterBackText(std::chrono::milliseconds length) {
     return L"Registret svarar igen efter " + SpanText(length) + L"; uppslagningarna fortsätter.";
+}
+
+std::wstring ReplacedRollbackLevelText(const std::wstring& given) {
+    // The data link's text, bounded and printable.
+    constexpr std::size_t kShown = 32;
+    std::wstring shown;
+    for (wchar_t c : given.substr(0, kShown)) shown += (c >= 0x20 && c < 0x7F) ? c : L'?';
+    if (given.size() > kShown) shown += L"...";
+    return L"Datalänken ber om Protocol=" + shown +
+           L"; anslutningen får Protocol=7.4-2, så att ett fel bara ångrar sin egen sats och räkningen stämmer "
+           L"med databasen.";
 }
 
 std::wstring RegisterGivenUpText(std::chrono::milliseconds stopAfter, size_t index, size_t patients,

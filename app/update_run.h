@@ -91,6 +91,10 @@ std::wstring RegisterBackText(std::chrono::milliseconds length);
 std::wstring RegisterGivenUpText(std::chrono::milliseconds stopAfter, size_t index, size_t patients,
                                  const std::wstring& key, const std::wstring& failure);
 
+// The line of a run whose data link asked the database driver for another
+// rollback level than the one the run relies on (`given`: the data link's).
+std::wstring ReplacedRollbackLevelText(const std::wstring& given);
+
 // The list query's design-time SQL, used (and stored as "KunderSQL") when
 // the setting is empty.
 inline const std::vector<std::wstring> kKunderAllDesignSql = {L"SELECT PATIENTNR, PERSONNR FROM KUNDER",

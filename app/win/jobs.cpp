@@ -344,8 +344,12 @@ public:
             failure_ = L"Körningens logg kunde inte skrivas till slut.";
         }
     }
-    void SetDatabase(std::wstring identity) {
-        Log(L"Databas: " + identity);
+    // The database's identity line, with the settings the program added to
+    // the connection string (never a password: only its own settings).
+    void SetDatabase(std::wstring identity, const std::vector<std::wstring>& added) {
+        std::wstring line = L"Databas: " + identity;
+        for (size_t i = 0; i < added.size(); ++i) line += (i ? L", " : L"; tillagt i anslutningen: ") + added[i];
+        Log(line);
         summary_.database = std::move(identity);
     }
     void SetJournal(std::wstring name) { summary_.journal = std::move(name); }
@@ -451,10 +455,10 @@ RunOutcome RunAndRecord(Session& session, TolmarForm& form, const StartOptions& 
                                                            login.Databasename, login.Username};
                              },
                              [](const std::wstring& oleDb) { return OdbcConnectionString(oleDb); },
-                             [&claim, &record, &undoDatabase](const std::wstring& connectionString) {
+                             [&claim, &record, &undoDatabase, &database](const std::wstring& connectionString) {
                                  const std::wstring identity = db::DatabaseIdentity(
                                      connectionString, [](std::wstring_view path) { return FinalPathOf(path); });
-                                 record.SetDatabase(identity);
+                                 record.SetDatabase(identity, database.Additions().settings);
                                  if (undoDatabase && *undoDatabase != identity)
                                      throw Error(UndoOfAnotherDatabaseText(*undoDatabase, identity));
                                  return claim.Claim(connectionString);

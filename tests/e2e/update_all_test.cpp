@@ -556,7 +556,8 @@ TEST(UpdateAllRegisterFaults, FaultsAndDroppedConnectionsMidRunLoseNothing) {
 // The program's session is ended by the server while the run is past its
 // first commit: the 101 committed rows stay, the three saved after them are
 // rolled back with the session, the save under way fails, the next patient
-// cannot be read, and the run ends with its lines.
+// cannot be read, and the closing commit is found to have nothing left to
+// commit: the count is the 101 rows the database holds, not the 104 saved.
 TEST(UpdateAllPostgres, TheServerEndingTheSessionMidRunKeepsTheCommittedBatch) {
     Clinic s(Engine::Postgres);
     std::vector<Row> patients;
@@ -581,7 +582,13 @@ TEST(UpdateAllPostgres, TheServerEndingTheSessionMidRunKeepsTheCommittedBatch) {
 
     EXPECT_TRUE(ErrorsFileHolds(ErrorsFile(run), {{Lit(L"Det gick inte att uppdatera 196003038888! Fel: "), Any()},
                                                   {Lit(L"Det gick inte att öppna tabellen Kunder! Fel: "), Any()},
-                                                  Text(L"Antal poster redigerade: 104")}));
+                                                  {Lit(L"Det gick inte att spara transactionen! Fel: Transaktionen hade "
+                                                       L"redan avbrutits i databasen och kan inte sparas: "),
+                                                   Any(),
+                                                   Lit(L" 3 rader sparade sedan förra sparandet av transaktionen finns "
+                                                       L"varken i databasen eller i ändringsloggen. Avbryter "
+                                                       L"uppdatering!")},
+                                                  Text(L"Antal poster redigerade: 101")}));
     const auto rows = s.table.Rows();
     for (const auto& [nr, row] : rows)
         EXPECT_EQ(row.at(L"EFTERNAMN"), nr <= 101 ? L"Lindqvist" : L"Gammal") << "patient " << nr;

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "app/journal.h"
+#include "tools/db/odbc_connection_string.h"
 
 #include "harness.h"
 #include "program_texts.h"
@@ -278,6 +279,51 @@ TEST(UpdateAllJournal, ARefusedCommitLeavesItsBatchOutOfTheJournalAndTheCount) {
         ExpectJournalIsTheDatabase(s.table, run.folder(), L"SELECT PATIENTNR FROM KUNDER WHERE EFTERNAMN <> 'Gammal'");
         EXPECT_NE(SummaryOf(run.folder()).find("\"failedSaves\": " + std::to_string(c.lost) + ","), std::string::npos)
             << SummaryOf(run.folder());
+    }
+}
+
+// A data link that asks the PostgreSQL driver to roll back the whole
+// transaction on an error (level 1), or to leave it aborted (level 0, whose
+// COMMIT then ends in a rollback the driver reports as done), gets the
+// statement-level rollback all the same: with one save refused by a trigger
+// amid a batch, the count line, the exit code, the journal and the summary
+// are what the database holds. The run's log says what the connection got.
+TEST(UpdateAllJournal, TheCountIsTheDatabaseWhateverRollbackLevelTheDataLinkAsksFor) {
+    for (const std::wstring level : {L"7.4-0", L"7.4-1"}) {
+        SCOPED_TRACE(Utf8(level));
+        Clinic s(Engine::Postgres);
+        const std::wstring refusal = L"Patienten är låst för ändringar";
+        s.table.RefuseUpdatesWhereEpost(L"låst", refusal);
+        std::vector<Row> patients;
+        for (int i = 1; i <= 30; ++i)
+            patients.push_back(Patient(i, L"194501011234",
+                                       i == 21 ? Row{{L"EFTERNAMN", L"Gammal"}, {L"EPOST", L"låst"}}
+                                               : Row{{L"EFTERNAMN", L"Gammal"}}));
+        s.table.Insert(patients);
+        s.dataLink = WriteDataLink(s.data, L"protokoll.udl", OdbcDataLink(s.table.odbcString() + L";Protocol=" + level));
+        ProgramRun run(UpdateAll(s));
+        ASSERT_TRUE(Start(run, s.reg));
+        ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 1));
+
+        EXPECT_EQ(s.table.sql().Scalar(L"SELECT COUNT(*) FROM KUNDER WHERE EFTERNAMN <> 'Gammal'"), L"29");
+        EXPECT_TRUE(ErrorsFileHolds(
+            RunLogLines(run.folder()),
+            {Text(L"Datalänken ber om Protocol=" + level +
+                  L"; anslutningen får Protocol=7.4-2, så att ett fel bara ångrar sin egen sats och räkningen "
+                  L"stämmer med databasen."),
+             Line{Lit(L"Det gick inte att uppdatera 194501011234! Fel: "), AnyOrNone(), Lit(refusal), AnyOrNone()},
+             Text(L"Antal poster redigerade: 29")}));
+        ExpectJournalIsTheDatabase(s.table, run.folder(), L"SELECT PATIENTNR FROM KUNDER WHERE EFTERNAMN <> 'Gammal'");
+        // The identity line names what the connection got, and no password.
+        const std::optional<std::string> log = RunLog(run.folder());
+        ASSERT_TRUE(log);
+        EXPECT_NE(log->find(Utf8(L"; tillagt i anslutningen: UseServerSidePrepare=0, Protocol=7.4-2\r\n")),
+                  std::string::npos)
+            << *log;
+        const auto pairs = tolmar::db::ParseOdbcString(s.table.odbcString());
+        const std::wstring* password = tolmar::db::FindValue(pairs, L"PWD");
+        ASSERT_TRUE(password && !password->empty()) << "the test server's login has a password";
+        EXPECT_EQ(log->find(Utf8(*password)), std::string::npos) << *log;
     }
 }
 

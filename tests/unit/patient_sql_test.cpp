@@ -49,12 +49,14 @@ TEST(PatientSql, IdentifiersInTheDriversQuotes) {
     EXPECT_EQ(KeyCountSql(L"PATIENTNR", L""), L"SELECT COUNT(*) FROM KUNDER WHERE PATIENTNR = ?");
 }
 
-TEST(PatientSql, BoundedLockWaitForEachDialect) {
+TEST(PatientSql, SessionSettingsForEachDialect) {
     using std::chrono::seconds;
-    EXPECT_EQ(LockTimeoutSql(SqlDialect::SqlServer, seconds(30)), L"SET LOCK_TIMEOUT 30000");
-    EXPECT_EQ(LockTimeoutSql(SqlDialect::PostgreSql, seconds(30)), L"SET lock_timeout = 30000");
-    EXPECT_EQ(LockTimeoutSql(SqlDialect::Sqlite, seconds(2)), L"");
-    EXPECT_EQ(LockTimeoutSql(SqlDialect::Generic, seconds(30)), L"");
+    using Sql = std::vector<std::wstring>;
+    EXPECT_EQ(SessionSettingsSql(SqlDialect::SqlServer, seconds(30)),
+              (Sql{L"SET LOCK_TIMEOUT 30000", L"SET XACT_ABORT OFF", L"SET NOCOUNT OFF"}));
+    EXPECT_EQ(SessionSettingsSql(SqlDialect::PostgreSql, seconds(30)), (Sql{L"SET lock_timeout = 30000"}));
+    EXPECT_EQ(SessionSettingsSql(SqlDialect::Sqlite, seconds(2)), Sql{});
+    EXPECT_EQ(SessionSettingsSql(SqlDialect::Generic, seconds(30)), Sql{});
 }
 
 TEST(PatientSql, SqliteBusyWaitBoundedInTheConnectionString) {
@@ -72,4 +74,45 @@ TEST(PatientSql, SqliteBusyWaitBoundedInTheConnectionString) {
         {L"DSN=klinik", L"DSN=klinik"},
     };
     for (const auto& c : cases) EXPECT_EQ(ToUtf8(WithBoundedBusyWait(c.given, seconds(30))), ToUtf8(c.bounded));
+}
+
+TEST(PatientSql, PostgreSqlDriverGetsStatementRollbackAndOneRoundTripPerStatement) {
+    const struct {
+        const wchar_t* given;
+        const wchar_t* pinned;
+        std::vector<std::wstring> added;
+        std::optional<std::wstring> replaced;
+    } cases[] = {
+        {L"Driver={PostgreSQL Unicode};Server=h;Database=d",
+         L"Driver=PostgreSQL Unicode;Server=h;Database=d;UseServerSidePrepare=0;Protocol=7.4-2",
+         {L"UseServerSidePrepare=0", L"Protocol=7.4-2"}, std::nullopt},
+        // A level the data link asks for is replaced, whatever its spelling;
+        // the last one given is the one the driver would have taken.
+        {L"Driver={PostgreSQL Unicode};protocol=7.4-1;Server=h",
+         L"Driver=PostgreSQL Unicode;Server=h;UseServerSidePrepare=0;Protocol=7.4-2",
+         {L"UseServerSidePrepare=0", L"Protocol=7.4-2"}, L"7.4-1"},
+        {L"Driver={PostgreSQL Unicode};Protocol=7.4-2;A1= 7.4-0 ",
+         L"Driver=PostgreSQL Unicode;UseServerSidePrepare=0;Protocol=7.4-2",
+         {L"UseServerSidePrepare=0", L"Protocol=7.4-2"}, L"7.4-0"},
+        {L"Driver={PostgreSQL Unicode};Protocol=7.4", L"Driver=PostgreSQL Unicode;UseServerSidePrepare=0;Protocol=7.4-2",
+         {L"UseServerSidePrepare=0", L"Protocol=7.4-2"}, L"7.4"},
+        // The data link's own level 2 and its own prepare setting stand.
+        {L"Driver={PostgreSQL Unicode};Protocol=7.4-2;UseServerSidePrepare=1;Pwd={a;b}",
+         L"Driver=PostgreSQL Unicode;UseServerSidePrepare=1;Pwd={a;b};Protocol=7.4-2", {}, std::nullopt},
+        {L"DSN=klinik;c8=1", L"DSN=klinik;c8=1;Protocol=7.4-2", {L"Protocol=7.4-2"}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.given));
+        const PinnedConnectionString pinned = PinnedForPostgreSql(c.given);
+        EXPECT_EQ(ToUtf8(pinned.connectionString), ToUtf8(c.pinned));
+        EXPECT_EQ(pinned.added, c.added);
+        EXPECT_EQ(pinned.replacedLevel, c.replaced);
+    }
+    EXPECT_TRUE(NamesPostgreSqlDriver(L"Driver={PostgreSQL Unicode(x64)};Server=h"));
+    EXPECT_TRUE(NamesPostgreSqlDriver(L"DRIVER=C:\\odbc\\psqlodbc35w.dll"));
+    EXPECT_FALSE(NamesPostgreSqlDriver(L"DSN=postgres"));
+    EXPECT_FALSE(NamesPostgreSqlDriver(L"Driver={SQLite3};Database=postgres.db"));
+    EXPECT_EQ(BoundedBusyWaitSetting(WithBoundedBusyWait(L"Driver={SQLite3};Database=k.db", std::chrono::seconds(30))),
+              L"Timeout=30000");
+    EXPECT_EQ(BoundedBusyWaitSetting(L"Driver={PostgreSQL Unicode};Timeout=5"), L"");
 }

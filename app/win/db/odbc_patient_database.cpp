@@ -243,13 +243,31 @@ void OdbcPatientDatabase::Connect(const std::wstring& connectionString) {
     connection_.reset();
     inTransaction_ = false;
     keyColumn_.reset();
-    auto connection =
-        std::make_shared<odbc::Connection>(odbc::Connection::Open(WithBoundedBusyWait(connectionString, kLockWait)));
-    quote_ = connection->IdentifierQuote();
+    additions_ = {};
+    std::wstring tuned = WithBoundedBusyWait(connectionString, kLockWait);
+    if (const std::wstring bounded = BoundedBusyWaitSetting(tuned); !bounded.empty())
+        additions_.settings.push_back(bounded);
+    const auto pin = [this, &tuned] {
+        PinnedConnectionString pinned = PinnedForPostgreSql(tuned);
+        tuned = std::move(pinned.connectionString);
+        additions_.settings.insert(additions_.settings.end(), pinned.added.begin(), pinned.added.end());
+        additions_.replacedLevel = std::move(pinned.replacedLevel);
+    };
+    const bool pinnedFirst = NamesPostgreSqlDriver(tuned);
+    if (pinnedFirst) pin();
+    auto connection = std::make_shared<odbc::Connection>(odbc::Connection::Open(tuned));
     dialect_ = DialectOfDbms(connection->DbmsName());
-    // A lock held by someone else is waited for a bounded time; the save
-    // that waited then fails with its line, and the run goes on.
-    if (const std::wstring sql = LockTimeoutSql(dialect_, kLockWait); !sql.empty()) {
+    // A data source (DSN=) names no driver: when it turns out to be
+    // PostgreSQL, the connection is made again with the settings pinned
+    // (the connection string's attributes go over the data source's).
+    if (dialect_ == SqlDialect::PostgreSql && !pinnedFirst) {
+        connection.reset();
+        pin();
+        connection = std::make_shared<odbc::Connection>(odbc::Connection::Open(tuned));
+        dialect_ = DialectOfDbms(connection->DbmsName());
+    }
+    quote_ = connection->IdentifierQuote();
+    for (const std::wstring& sql : SessionSettingsSql(dialect_, kLockWait)) {
         odbc::Statement set(*connection);
         set.ExecuteDirect(sql);
     }
@@ -291,6 +309,19 @@ void OdbcPatientDatabase::Commit() {
     odbc::Connection& connection = Open();
     const AtScopeEnd forget{[this]() noexcept { ForgetPreparedStatements(); }};
     try {
+        // PostgreSQL ends a transaction that a failed statement left aborted
+        // with a rollback, and the driver reports its COMMIT as done. With
+        // the statement-level rollback pinned no statement leaves it so,
+        // but a transaction found aborted here is a failed commit all the
+        // same: nothing of the batch is kept, and the run must say so.
+        if (dialect_ == SqlDialect::PostgreSql) {
+            try {
+                odbc::Statement probe(connection);
+                probe.ExecuteDirect(L"SELECT 1");
+            } catch (const Error& e) {
+                throw Error(L"Transaktionen hade redan avbrutits i databasen och kan inte sparas: " + MessageOf(e));
+            }
+        }
         connection.EndTransaction(true);
     } catch (const Error&) {
         // A refused commit leaves the transaction to the client on some

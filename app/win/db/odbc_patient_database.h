@@ -32,7 +32,11 @@ public:
 
     // Throws Error with the driver's diagnostics when it cannot connect; an
     // earlier connection is closed first (an open transaction rolled back).
+    // For PostgreSQL and SQLite the connection string gets what the save
+    // path relies on (PinnedForPostgreSql, WithBoundedBusyWait): Additions()
+    // says what.
     void Connect(const std::wstring& connectionString) override;
+    ConnectionAdditions Additions() const override { return additions_; }
     void BeginTransaction() override;
     void Commit() override;
     void Rollback() override;
@@ -55,6 +59,7 @@ private:
     SqlDialect dialect_ = SqlDialect::Generic;
     bool inTransaction_ = false;
     std::optional<odbc::ColumnInfo> keyColumn_;  // PATIENTNR as the table has it
+    ConnectionAdditions additions_;
 };
 
 }  // namespace tolmar::win
