@@ -289,8 +289,14 @@ TEST(UpdateAllJournal, ARefusedCommitLeavesItsBatchOutOfTheJournalAndTheCount) {
 // amid a batch, the count line, the exit code, the journal and the summary
 // are what the database holds. The run's log says what the connection got.
 TEST(UpdateAllJournal, TheCountIsTheDatabaseWhateverRollbackLevelTheDataLinkAsksFor) {
-    for (const std::wstring level : {L"7.4-0", L"7.4-1"}) {
-        SCOPED_TRACE(Utf8(level));
+    const std::wstring dsn = tolmar::test::EnvironmentValue(L"TOLMAR_PG_DSN");
+    ASSERT_FALSE(dsn.empty()) << kNoPostgres;
+    const struct {
+        std::wstring level;
+        bool throughDataSource;  // the data link names a data source (DSN=), no driver
+    } cases[] = {{L"7.4-0", false}, {L"7.4-1", false}, {L"7.4-1", true}};
+    for (const auto& [level, throughDataSource] : cases) {
+        SCOPED_TRACE(Utf8(level) + (throughDataSource ? " through a data source" : ""));
         Clinic s(Engine::Postgres);
         const std::wstring refusal = L"Patienten är låst för ändringar";
         s.table.RefuseUpdatesWhereEpost(L"låst", refusal);
@@ -300,10 +306,16 @@ TEST(UpdateAllJournal, TheCountIsTheDatabaseWhateverRollbackLevelTheDataLinkAsks
                                        i == 21 ? Row{{L"EFTERNAMN", L"Gammal"}, {L"EPOST", L"låst"}}
                                                : Row{{L"EFTERNAMN", L"Gammal"}}));
         s.table.Insert(patients);
-        s.dataLink = WriteDataLink(s.data, L"protokoll.udl", OdbcDataLink(s.table.odbcString() + L";Protocol=" + level));
+        const auto pairs = tolmar::db::ParseOdbcString(s.table.odbcString());
+        const std::wstring* user = tolmar::db::FindValue(pairs, L"UID");
+        const std::wstring* password = tolmar::db::FindValue(pairs, L"PWD");
+        ASSERT_TRUE(user && password && !password->empty()) << "the test server's login has a name and a password";
+        const std::wstring database =
+            throughDataSource ? L"DSN=" + dsn + L";Uid=" + *user + L";Pwd=" + *password : s.table.odbcString();
+        s.dataLink = WriteDataLink(s.data, L"protokoll.udl", OdbcDataLink(database + L";Protocol=" + level));
         ProgramRun run(UpdateAll(s));
         ASSERT_TRUE(Start(run, s.reg));
-        ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 1));
+        ASSERT_TRUE(EndsWithoutBoxes(run, kSmallRun, 1)) << RunLog(run.folder()).value_or("(no log)");
 
         EXPECT_EQ(s.table.sql().Scalar(L"SELECT COUNT(*) FROM KUNDER WHERE EFTERNAMN <> 'Gammal'"), L"29");
         EXPECT_TRUE(ErrorsFileHolds(
@@ -320,9 +332,6 @@ TEST(UpdateAllJournal, TheCountIsTheDatabaseWhateverRollbackLevelTheDataLinkAsks
         EXPECT_NE(log->find(Utf8(L"; tillagt i anslutningen: UseServerSidePrepare=0, Protocol=7.4-2\r\n")),
                   std::string::npos)
             << *log;
-        const auto pairs = tolmar::db::ParseOdbcString(s.table.odbcString());
-        const std::wstring* password = tolmar::db::FindValue(pairs, L"PWD");
-        ASSERT_TRUE(password && !password->empty()) << "the test server's login has a password";
         EXPECT_EQ(log->find(Utf8(*password)), std::string::npos) << *log;
     }
 }
