@@ -319,7 +319,7 @@ void OdbcPatientDatabase::Commit() {
                 odbc::Statement probe(connection);
                 probe.ExecuteDirect(L"SELECT 1");
             } catch (const Error& e) {
-                throw Error(L"Transaktionen hade redan avbrutits i databasen och kan inte sparas: " + MessageOf(e));
+                throw Error(MessageOf(e) + L" Transaktionen hade redan avbrutits i databasen och kan inte sparas.");
             }
         }
         connection.EndTransaction(true);

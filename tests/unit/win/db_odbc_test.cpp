@@ -334,6 +334,9 @@ TEST(DbPostgres, ServerGoingAwayMidTransactionFailsWithTheDriversText) {
 
     const std::wstring failure = ErrorText([&] { database.Commit(); });
     EXPECT_TRUE(IsDiagnostic(failure)) << ToUtf8(failure);
+    // Found before the commit, which the driver would report as done.
+    EXPECT_NE(failure.find(L" Transaktionen hade redan avbrutits i databasen"), std::wstring::npos) << ToUtf8(failure);
+    EXPECT_FALSE(database.InTransaction());
     EXPECT_EQ(QueryText(admin, L"SELECT F_RNAMN FROM KUNDER WHERE PATIENTNR = 1"), L"Anna");
 
     // a new connection works again
