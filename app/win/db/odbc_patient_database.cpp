@@ -317,16 +317,28 @@ void OdbcPatientDatabase::Rollback() {
     inTransaction_ = false;
 }
 
-std::vector<std::wstring> OdbcPatientDatabase::PatientKeys(const std::wstring& listSql) {
+PatientList OdbcPatientDatabase::PatientKeys(const std::wstring& listSql) {
     odbc::Statement list(Open());
     list.MakeForwardOnlyReadOnly();
     list.ExecuteDirect(listSql);
     const SQLUSMALLINT column = list.FindColumn(kKeyColumn);
     if (column == 0) throw Error(L"Frågan ger ingen kolumn PATIENTNR: " + listSql);
-    std::vector<std::wstring> keys;
-    while (list.Fetch()) keys.push_back(list.Text(column).value_or(L""));
-    keys.shrink_to_fit();
-    return keys;
+    const SQLUSMALLINT numberColumn = list.FindColumn(L"PERSONNR");
+    PatientList patients;
+    if (numberColumn != 0) patients.numbers.emplace();
+    // A driver may read a row's columns only in their order.
+    const bool numberFirst = numberColumn != 0 && numberColumn < column;
+    while (list.Fetch()) {
+        std::optional<std::wstring> number;
+        if (numberFirst) number = list.Text(numberColumn);
+        patients.keys.push_back(list.Text(column).value_or(L""));
+        if (numberColumn != 0 && !numberFirst) number = list.Text(numberColumn);
+        if (number && number->size() > PatientList::kMostNumberChars) number.reset();
+        if (patients.numbers) patients.numbers->push_back(number.value_or(L""));
+    }
+    patients.keys.shrink_to_fit();
+    if (patients.numbers) patients.numbers->shrink_to_fit();
+    return patients;
 }
 
 const odbc::ColumnInfo& OdbcPatientDatabase::KeyColumn() {
