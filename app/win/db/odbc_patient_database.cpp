@@ -326,15 +326,19 @@ PatientList OdbcPatientDatabase::PatientKeys(const std::wstring& listSql) {
     const SQLUSMALLINT numberColumn = list.FindColumn(L"PERSONNR");
     PatientList patients;
     if (numberColumn != 0) patients.numbers.emplace();
+    auto number = [&list, numberColumn] {
+        std::wstring text = list.Text(numberColumn).value_or(L"");
+        return text.size() <= PatientList::kMostNumberChars ? text : std::wstring();
+    };
     // A driver may read a row's columns only in their order.
     const bool numberFirst = numberColumn != 0 && numberColumn < column;
     while (list.Fetch()) {
-        std::optional<std::wstring> number;
-        if (numberFirst) number = list.Text(numberColumn);
+        std::wstring listed;
+        if (numberFirst) listed = number();
         patients.keys.push_back(list.Text(column).value_or(L""));
-        if (numberColumn != 0 && !numberFirst) number = list.Text(numberColumn);
-        if (number && number->size() > PatientList::kMostNumberChars) number.reset();
-        if (patients.numbers) patients.numbers->push_back(number.value_or(L""));
+        if (!patients.numbers) continue;
+        if (!numberFirst) listed = number();
+        patients.numbers->push_back(std::move(listed));
     }
     patients.keys.shrink_to_fit();
     if (patients.numbers) patients.numbers->shrink_to_fit();
