@@ -63,29 +63,24 @@ private:
 class Ahead final : public PatientLookups {
 public:
     Ahead(const SchedulerSettings& settings, ConcurrentLookup& lookup, Waiter& waiter, OutageClock& clock,
-          PatientDatabase& database, const std::vector<std::wstring>& keys, TellOutage tell)
+          PatientDatabase& database, const PatientList& patients, TellOutage tell)
         : lookup_(lookup),
           db_(database),
-          keys_(keys),
+          keys_(patients.keys),
+          numbers_(patients.numbers && patients.numbers->size() == keys_.size() ? &*patients.numbers : nullptr),
           tell_(std::move(tell)),
           scheduler_(settings, [&lookup] { return lookup.NewWorker(); }, waiter, clock),
           window_(2 * static_cast<size_t>(std::max(1u, settings.workers))) {}
 
     // Queues the lookups of the patients from `index` on, up to the window
-    // ahead. Their numbers are read here as the rows stand now; the row is
-    // read again at its turn, and a number changed meanwhile is looked up
-    // anew. A row that cannot be read now waits for its turn, which says why.
+    // ahead, by the numbers the list gave; the row is read at its turn, and
+    // a number changed since is looked up anew. A list without numbers
+    // leaves them to be read here from the rows as they stand now.
     void Reached(size_t index) override {
         for (size_t i = std::max(index, nextAhead_); i < keys_.size() && i < index + window_; ++i) {
             nextAhead_ = i + 1;
-            std::wstring number;
-            try {
-                if (keys_[i].empty()) continue;  // no key names no row
-                if (std::unique_ptr<PatientRow> row = db_.OpenPatient(keys_[i]))
-                    number = WithoutFirstHyphen(row->Text(L"PERSONNR"));
-            } catch (const std::exception&) {
-                continue;
-            }
+            if (keys_[i].empty()) continue;  // no key names no row
+            std::wstring number = WithoutFirstHyphen(numbers_ ? (*numbers_)[i] : RowNumber(keys_[i]));
             if (number.size() != kPersonalNumberLengthForRun) continue;
             const std::uint64_t ticket = nextTicket_++;
             scheduler_.Submit(ticket, number);
@@ -123,6 +118,16 @@ public:
     std::vector<OutageSpan<OutageClock::TimePoint>> Outages() const override { return scheduler_.Outages(); }
 
 private:
+    // The personal number on the row of `key` as it stands now; "" when it
+    // cannot be read now: its turn says why.
+    std::wstring RowNumber(const std::wstring& key) {
+        try {
+            if (std::unique_ptr<PatientRow> row = db_.OpenPatient(key)) return row->Text(L"PERSONNR");
+        } catch (const std::exception&) {
+        }
+        return {};
+    }
+
     struct Queued {
         std::uint64_t ticket;
         std::wstring number;
@@ -130,6 +135,7 @@ private:
     ConcurrentLookup& lookup_;
     PatientDatabase& db_;
     const std::vector<std::wstring>& keys_;
+    const std::vector<std::wstring>* numbers_;  // the listed numbers, one for each key; none: not listed
     TellOutage tell_;
     LookupScheduler scheduler_;
     std::map<size_t, Queued> queued_;  // by the patient's place in the list
@@ -146,8 +152,8 @@ std::unique_ptr<PatientLookups> LookupsInTurn(PersonLookup& lookup, const Outage
 
 std::unique_ptr<PatientLookups> LookupsAhead(const SchedulerSettings& settings, ConcurrentLookup& lookup,
                                              Waiter& waiter, OutageClock& clock, PatientDatabase& database,
-                                             const std::vector<std::wstring>& keys, TellOutage tell) {
-    return std::make_unique<Ahead>(settings, lookup, waiter, clock, database, keys, std::move(tell));
+                                             const PatientList& patients, TellOutage tell) {
+    return std::make_unique<Ahead>(settings, lookup, waiter, clock, database, patients, std::move(tell));
 }
 
 }  // namespace tolmar

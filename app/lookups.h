@@ -67,11 +67,11 @@ std::unique_ptr<PatientLookups> LookupsInTurn(PersonLookup& lookup, const Outage
                                               TellOutage tell);
 
 // Lookups queued up to twice the workers ahead of the patient whose turn it
-// is, their numbers read from `keys`' rows as they stand then; a number
-// changed by the patient's turn is looked up anew. Throws when the
-// scheduler cannot start.
+// is, by the numbers `patients` lists, or, when it lists none, by the
+// numbers on their rows as they stand then; a number changed by the
+// patient's turn is looked up anew. Throws when the scheduler cannot start.
 std::unique_ptr<PatientLookups> LookupsAhead(const SchedulerSettings& settings, ConcurrentLookup& lookup,
                                              Waiter& waiter, OutageClock& clock, PatientDatabase& database,
-                                             const std::vector<std::wstring>& keys, TellOutage tell);
+                                             const PatientList& patients, TellOutage tell);
 
 }  // namespace tolmar

@@ -8,6 +8,7 @@
 // else since it was read throws Error(kRowNotLocatedText) exactly.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,6 +72,19 @@ struct ConnectionAdditions {
     std::optional<std::wstring> replacedLevel;
 };
 
+// The patients a run goes through: each PATIENTNR of the list query, in
+// result order ("" for NULL), and the PERSONNR the query gave on the same
+// row when it has that column.
+struct PatientList {
+    // A listed PERSONNR longer than this is kept as "": no personal number
+    // is that long, and the list holds every patient at once.
+    static constexpr size_t kMostNumberChars = 32;
+
+    std::vector<std::wstring> keys;
+    // One for each key ("" for NULL); none when the query has no PERSONNR.
+    std::optional<std::vector<std::wstring>> numbers;
+};
+
 class PatientDatabase {
 public:
     virtual ~PatientDatabase() = default;
@@ -86,8 +100,10 @@ public:
     virtual void Rollback() = 0;
     virtual bool InTransaction() const = 0;
     // Runs the list query and returns its PATIENTNR values in result order,
-    // as text, read with a forward-only cursor: nothing else of the rows is kept.
-    virtual std::vector<std::wstring> PatientKeys(const std::wstring& listSql) = 0;
+    // and its PERSONNR values when it has them (columns named without regard
+    // to case), as text, read with a forward-only cursor: nothing else of
+    // the rows is kept. Throws Error when it has no PATIENTNR.
+    virtual PatientList PatientKeys(const std::wstring& listSql) = 0;
     // "SELECT * FROM KUNDER WHERE PATIENTNR = ?" with the key; nullptr when
     // no row has it; throws DuplicateKeyError when more than one row has it.
     virtual std::unique_ptr<PatientRow> OpenPatient(const std::wstring& patientKey) = 0;

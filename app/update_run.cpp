@@ -201,9 +201,9 @@ private:
                 ctx_.settings.Write(kTolmarSection, kKunderSqlKey, JoinTrimmedLines(kKunderAllDesignSql));
                 sql = kKunderAllDesignSql[0] + L"\r\n" + kKunderAllDesignSql[1];
             }
-            keys_ = db_.PatientKeys(sql);
-            view_.StartProgress(keys_.size());
-            batches_.Counts().patients = static_cast<int>(keys_.size());
+            patients_ = db_.PatientKeys(sql);
+            view_.StartProgress(patients_.keys.size());
+            batches_.Counts().patients = static_cast<int>(patients_.keys.size());
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
@@ -222,7 +222,7 @@ private:
             if (!ctx_.concurrentLookup || !ctx_.waiter || (s.workers <= 1 && s.ratePerSecond == 0))
                 lookups_ = LookupsInTurn(ctx_.lookup, s.outage, *ctx_.clock, tell);
             else
-                lookups_ = LookupsAhead(s, *ctx_.concurrentLookup, *ctx_.waiter, *ctx_.clock, db_, keys_, tell);
+                lookups_ = LookupsAhead(s, *ctx_.concurrentLookup, *ctx_.waiter, *ctx_.clock, db_, patients_, tell);
             return true;
         } catch (const std::exception& e) {
             view_.SetHourglass(false);
@@ -234,7 +234,7 @@ private:
     void Loop() {
         size_t index = 0;
         batches_.ForEachRow(
-            keys_, [this, &index](const std::wstring& key) { HandlePatient(key, index++); },
+            patients_.keys, [this, &index](const std::wstring& key) { HandlePatient(key, index++); },
             [this] { return lookupsStarted_; });
     }
 
@@ -271,8 +271,8 @@ private:
         std::wstring errms;
         if (!lookups_->Take(index, person_, code, errms)) {
             view_.SetHourglass(false);
-            batches_.StopForRegister(RegisterGivenUpText(ctx_.scheduling.outage.stopAfter, index, keys_.size(), key,
-                                                         lastRegisterFailure_));
+            batches_.StopForRegister(RegisterGivenUpText(ctx_.scheduling.outage.stopAfter, index, patients_.keys.size(),
+                                                         key, lastRegisterFailure_));
             return;
         }
         view_.SetHourglass(false);
@@ -320,7 +320,7 @@ private:
     PatientDatabase& db_;
     RunBatches batches_;
     std::wstring driverString_;
-    std::vector<std::wstring> keys_;
+    PatientList patients_;
     std::optional<UndoJournal> undo_;
     std::unique_ptr<PatientLookups> lookups_;
     PersonRecord person_;  // its buffers serve every patient

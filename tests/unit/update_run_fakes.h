@@ -47,6 +47,9 @@ struct FakeTable {
     bool failList = false;
     bool failConnect = false;
     std::wstring listSql;
+    bool listWithoutNumbers = false;              // the list query has no PERSONNR column
+    std::map<std::wstring, std::wstring> listed;  // the PERSONNR listed where the row's has changed since
+    std::vector<std::wstring> opened;             // the keys of the rows read, in order
 
     void Add(const std::wstring& key, Columns columns) {
         order.push_back(key);
@@ -131,12 +134,17 @@ public:
         t_.events.push_back(L"rollback");
     }
     bool InTransaction() const override { return t_.inTransaction; }
-    std::vector<std::wstring> PatientKeys(const std::wstring& sql) override {
+    PatientList PatientKeys(const std::wstring& sql) override {
         if (t_.failList) throw Error(L"[42S02] no such table");
         t_.listSql = sql;
-        return t_.order;
+        PatientList list{t_.order, std::nullopt};
+        if (t_.listWithoutNumbers) return list;
+        list.numbers.emplace();
+        for (const std::wstring& key : t_.order) list.numbers->push_back(ListedNumber(key));
+        return list;
     }
     std::unique_ptr<PatientRow> OpenPatient(const std::wstring& key) override {
+        t_.opened.push_back(key);
         if (!t_.rows.count(key)) return nullptr;
         if (t_.duplicated.count(key)) throw DuplicateKeyError(key);
         return std::make_unique<FakeRow>(t_, key);
@@ -144,6 +152,14 @@ public:
     std::wstring connection;
 
 private:
+    std::wstring ListedNumber(const std::wstring& key) const {
+        if (const auto changed = t_.listed.find(key); changed != t_.listed.end()) return changed->second;
+        const auto row = t_.rows.find(key);
+        if (row == t_.rows.end()) return L"";
+        const auto number = row->second.find(L"PERSONNR");
+        return number == row->second.end() ? L"" : number->second;
+    }
+
     FakeTable& t_;
 };
 

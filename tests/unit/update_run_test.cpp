@@ -696,8 +696,13 @@ TEST(UpdateRunExitCodes, EachKindOfEnding) {
 
 // The same table and register, run with every lookup in turn and with eight
 // lookups ahead on worker threads: the same lines, saves, commits, rows and
-// journal.
-TEST(UpdateRunAhead, LookupsAheadLeaveWhatLookupsInTurnLeave) {
+// journal, whether the list query gives the personal numbers (the lookups
+// ahead are made by them: each row is read once, at its turn) or not (each
+// row is read ahead for its number too).
+class UpdateRunAheadByList : public testing::TestWithParam<bool> {};
+
+TEST_P(UpdateRunAheadByList, LookupsAheadLeaveWhatLookupsInTurnLeave) {
+    const bool numbersListed = GetParam();
     auto scenario = [](Harness& h) {
         h.AddPatients(260);
         h.lookup.answers.erase(L"195000051234");  // not found
@@ -716,6 +721,7 @@ TEST(UpdateRunAhead, LookupsAheadLeaveWhatLookupsInTurnLeave) {
     scenario(inTurn);
     scenario(ahead);
     ahead.workers = 8;
+    ahead.table.listWithoutNumbers = !numbersListed;
     inTurn.Run();
     ahead.Run();
 
@@ -743,7 +749,18 @@ TEST(UpdateRunAhead, LookupsAheadLeaveWhatLookupsInTurnLeave) {
     EXPECT_FALSE(ahead.lookup.callers.count(std::this_thread::get_id()));
     EXPECT_GT(ahead.lookup.callers.size(), 1u);
     EXPECT_TRUE(inTurn.lookup.callers.empty());
+    const size_t readsOfEachRow = numbersListed ? 1 : 2;
+    for (const std::wstring& key : ahead.table.order)
+        EXPECT_EQ(static_cast<size_t>(std::count(ahead.table.opened.begin(), ahead.table.opened.end(), key)),
+                  readsOfEachRow)
+            << ToUtf8(key);
+    EXPECT_EQ(ahead.table.opened.size(), readsOfEachRow * ahead.table.order.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(UpdateRunAhead, UpdateRunAheadByList, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& p) {
+                             return std::string(p.param ? "NumbersListed" : "NoNumbersListed");
+                         });
 
 TEST(UpdateRunAhead, TheEleventhFailedSaveStopsAtTheSamePatientAndNothingAfterItIsSaved) {
     Harness inTurn, ahead;
@@ -764,6 +781,70 @@ TEST(UpdateRunAhead, TheEleventhFailedSaveStopsAtTheSamePatientAndNothingAfterIt
     // Lookups beyond the stop may have been made; their answers were not used.
     EXPECT_EQ(ahead.lookup.asked, inTurn.lookup.asked);
     EXPECT_GE(ahead.lookup.called.size(), inTurn.lookup.called.size());
+}
+
+// The rows change after the list is read: each patient is looked up by the
+// number on its row at its turn, as in turn, and a lookup made ahead by a
+// listed number the row no longer has is not used. The first patient's list
+// number is missing: its lookup, made at its turn, starts after all those
+// queued ahead, so that these have been made by the end of the run.
+TEST(UpdateRunAhead, ANumberChangedSinceTheListIsLookedUpAnew) {
+    struct Case {
+        const wchar_t* key;
+        const wchar_t* listed;         // as the list query gave it
+        const wchar_t* onRow;          // at the patient's turn
+        const wchar_t* lookedUpAhead;  // by the listed number; nullptr: none
+        const wchar_t* usedAtTurn;     // the lookup taken at its turn; nullptr: none
+    };
+    const Case cases[] = {
+        {L"1", L"", L"195000001234", nullptr, L"195000001234"},                       // filled in since
+        {L"2", L"195000981234", L"195000011234", L"195000981234", L"195000011234"},   // another number then
+        {L"3", L"19500097-1234", L"195000021234", L"195000971234", L"195000021234"},  // ... with a hyphen
+        {L"4", L"195000031234", L"1950", L"195000031234", nullptr},                   // spoilt since
+        {L"5", L"1950000412345", L"19500004-1234", nullptr, L"195000041234"},         // a bad number then
+        {L"6", L"19500005-1234", L"195000051234", L"195000051234", L"195000051234"},  // the same
+    };
+    auto scenario = [&cases](Harness& h) {
+        h.AddPatients(10);
+        for (const Case& c : cases) h.table.rows[c.key][L"PERSONNR"] = c.onRow;
+        // Had the answer for a number no longer on the row been taken, the row would show it.
+        for (const wchar_t* stale : {L"195000981234", L"195000971234"})
+            h.lookup.answers[stale].person = Person(L"Fel", L"Person", L"Fel väg 9", L"11111", L"FELBY");
+    };
+    Harness inTurn, ahead;
+    scenario(inTurn);
+    scenario(ahead);
+    for (const Case& c : cases) ahead.table.listed[c.key] = c.listed;
+    ahead.workers = 8;
+    inTurn.Run();
+    ahead.Run();
+
+    EXPECT_EQ(ahead.view.lines, inTurn.view.lines);
+    EXPECT_EQ(ahead.table.events, inTurn.table.events);
+    EXPECT_EQ(ahead.table.rows, inTurn.table.rows);
+    EXPECT_EQ(ahead.lookup.asked, inTurn.lookup.asked);
+    EXPECT_EQ(ahead.table.opened, ahead.table.order);  // each row read once, at its turn
+    auto calls = [&ahead](const wchar_t* number) {
+        return std::count(ahead.lookup.called.begin(), ahead.lookup.called.end(), std::wstring(number));
+    };
+    size_t unused = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.key));
+        // Each number looked up once: a lookup made ahead is taken when the row still has its number.
+        if (c.lookedUpAhead) {
+            EXPECT_EQ(calls(c.lookedUpAhead), 1);
+        }
+        if (c.usedAtTurn) {
+            EXPECT_EQ(calls(c.usedAtTurn), 1);
+        }
+        // A listed text that is no number as it stands never reaches the register.
+        if (!c.lookedUpAhead || c.listed != std::wstring(c.lookedUpAhead)) {
+            EXPECT_EQ(calls(c.listed), 0);
+        }
+        if (c.lookedUpAhead && (!c.usedAtTurn || std::wstring(c.lookedUpAhead) != c.usedAtTurn)) ++unused;
+    }
+    EXPECT_EQ(ahead.lookup.called.size(), inTurn.lookup.called.size() + unused);
+    for (const auto& [key, row] : ahead.table.rows) EXPECT_NE(row.at(L"EFTERNAMN"), L"Person") << ToUtf8(key);
 }
 
 // ---- the counts of the run's summary ------------------------------------------------------------

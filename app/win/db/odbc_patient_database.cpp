@@ -348,16 +348,32 @@ void OdbcPatientDatabase::Rollback() {
     inTransaction_ = false;
 }
 
-std::vector<std::wstring> OdbcPatientDatabase::PatientKeys(const std::wstring& listSql) {
+PatientList OdbcPatientDatabase::PatientKeys(const std::wstring& listSql) {
     odbc::Statement list(Open());
     list.MakeForwardOnlyReadOnly();
     list.ExecuteDirect(listSql);
     const SQLUSMALLINT column = list.FindColumn(kKeyColumn);
     if (column == 0) throw Error(L"Frågan ger ingen kolumn PATIENTNR: " + listSql);
-    std::vector<std::wstring> keys;
-    while (list.Fetch()) keys.push_back(list.Text(column).value_or(L""));
-    keys.shrink_to_fit();
-    return keys;
+    const SQLUSMALLINT numberColumn = list.FindColumn(L"PERSONNR");
+    PatientList patients;
+    if (numberColumn != 0) patients.numbers.emplace();
+    auto number = [&list, numberColumn] {
+        std::wstring text = list.Text(numberColumn).value_or(L"");
+        return text.size() <= PatientList::kMostNumberChars ? text : std::wstring();
+    };
+    // A driver may read a row's columns only in their order.
+    const bool numberFirst = numberColumn != 0 && numberColumn < column;
+    while (list.Fetch()) {
+        std::wstring listed;
+        if (numberFirst) listed = number();
+        patients.keys.push_back(list.Text(column).value_or(L""));
+        if (!patients.numbers) continue;
+        if (!numberFirst) listed = number();
+        patients.numbers->push_back(std::move(listed));
+    }
+    patients.keys.shrink_to_fit();
+    if (patients.numbers) patients.numbers->shrink_to_fit();
+    return patients;
 }
 
 const odbc::ColumnInfo& OdbcPatientDatabase::KeyColumn() {

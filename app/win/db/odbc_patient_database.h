@@ -41,7 +41,7 @@ public:
     void Commit() override;
     void Rollback() override;
     bool InTransaction() const override { return inTransaction_; }
-    std::vector<std::wstring> PatientKeys(const std::wstring& listSql) override;
+    PatientList PatientKeys(const std::wstring& listSql) override;
     // The row stays usable while this connection does; after Connect or the
     // database's end its Save throws Error.
     std::unique_ptr<PatientRow> OpenPatient(const std::wstring& patientKey) override;

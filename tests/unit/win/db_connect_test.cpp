@@ -71,7 +71,7 @@ TEST_F(DbConnect, TheOneDataLinkFoundIsStoredCompletedAndConnects) {
     EXPECT_EQ(odbcString, extended + L";UID=secret;PWD=tulo");
     OdbcPatientDatabase patients;
     patients.Connect(odbcString);
-    EXPECT_EQ(patients.PatientKeys(L"SELECT PATIENTNR FROM KUNDER").size(), 10u);
+    EXPECT_EQ(patients.PatientKeys(L"SELECT PATIENTNR FROM KUNDER").keys.size(), 10u);
 
     // a second call finds the finished string and leaves it as it is
     const std::wstring finished = env_.providerPart;
@@ -181,7 +181,7 @@ TEST_F(DbConnectPostgres, TheStoredLoginIsDecipheredAndLogsIn) {
                                      user_ + L";Password=" + password_);
     OdbcPatientDatabase patients;
     patients.Connect(OdbcConnectionString(env_.providerPart));
-    EXPECT_EQ(patients.PatientKeys(L"SELECT PATIENTNR FROM KUNDER").size(), 10u);
+    EXPECT_EQ(patients.PatientKeys(L"SELECT PATIENTNR FROM KUNDER").keys.size(), 10u);
 }
 
 TEST_F(DbConnectPostgres, WithoutTheCipherTheDefaultLoginIsRefusedByTheServer) {

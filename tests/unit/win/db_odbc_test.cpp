@@ -76,15 +76,49 @@ TEST_P(DbEngine, DriverDiagnosticsReachTheErrorText) {
 
 TEST_P(DbEngine, PatientKeysFollowTheListQuery) {
     // the query of the setting "KunderSQLOrg"
-    EXPECT_EQ(database_.PatientKeys(L"SELECT PATIENTNR, PERSONNR FROM KUNDER ORDER BY PERSONNR"),
+    EXPECT_EQ(database_.PatientKeys(L"SELECT PATIENTNR, PERSONNR FROM KUNDER ORDER BY PERSONNR").keys,
               (std::vector<std::wstring>{L"7", L"10", L"2", L"1", L"8", L"5", L"3", L"6", L"4", L"9"}));
     // a query of one's own: PATIENTNR found by name, in any place and case
-    EXPECT_EQ(database_.PatientKeys(
-                  L"SELECT k.PERSONNR, k.patientnr FROM KUNDER k WHERE k.KON = 'K' ORDER BY k.PERSONNR DESC"),
-              (std::vector<std::wstring>{L"9", L"4", L"3", L"5", L"1"}));
-    EXPECT_TRUE(database_.PatientKeys(L"SELECT PATIENTNR FROM KUNDER WHERE 1 = 0").empty());
+    const std::wstring own = L"SELECT k.PERSONNR, k.patientnr FROM KUNDER k WHERE k.KON = 'K' ORDER BY k.PERSONNR DESC";
+    EXPECT_EQ(database_.PatientKeys(own).keys, (std::vector<std::wstring>{L"9", L"4", L"3", L"5", L"1"}));
+    EXPECT_TRUE(database_.PatientKeys(L"SELECT PATIENTNR FROM KUNDER WHERE 1 = 0").keys.empty());
     EXPECT_EQ(ErrorText([&] { database_.PatientKeys(L"SELECT PERSONNR FROM KUNDER"); }),
               L"Frågan ger ingen kolumn PATIENTNR: SELECT PERSONNR FROM KUNDER");
+}
+
+// The list keeps the PERSONNR of each of its rows when it has that column
+// (found by name, in any place and case): NULL and a text longer than any
+// personal number are kept as "".
+TEST_P(DbEngine, TheListKeepsEachRowsPersonalNumber) {
+    Execute(other_, L"UPDATE KUNDER SET PERSONNR = NULL WHERE PATIENTNR = 3");
+    const struct {
+        std::wstring sql;
+        int copies;  // of the stored number in the listed one
+    } cases[] = {
+        {L"SELECT PATIENTNR, PERSONNR FROM KUNDER ORDER BY PERSONNR", 1},
+        {L"SELECT k.personnr, k.PATIENTNR FROM KUNDER k ORDER BY k.PATIENTNR DESC", 1},
+        // 30 characters for the ten-digit number, 39 for the others
+        {L"SELECT PATIENTNR, PERSONNR || PERSONNR || PERSONNR AS Personnr FROM KUNDER", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.sql));
+        const PatientList list = database_.PatientKeys(c.sql);
+        ASSERT_TRUE(list.numbers);
+        ASSERT_EQ(list.keys.size(), 10u);
+        ASSERT_EQ(list.numbers->size(), list.keys.size());
+        for (size_t i = 0; i < list.keys.size(); ++i) {
+            const int patient = std::stoi(list.keys[i]);
+            const std::optional<std::wstring> stored = Stored(patient, L"PERSONNR");
+            ASSERT_EQ(stored.has_value(), patient != 3);
+            std::wstring expected;
+            for (int n = 0; stored && n < c.copies; ++n) expected += *stored;
+            if (expected.size() > PatientList::kMostNumberChars) expected.clear();
+            EXPECT_EQ((*list.numbers)[i], expected) << patient;
+        }
+    }
+    const PatientList keysOnly = database_.PatientKeys(L"SELECT PATIENTNR FROM KUNDER");
+    EXPECT_EQ(keysOnly.keys.size(), 10u);
+    EXPECT_FALSE(keysOnly.numbers);
 }
 
 TEST_P(DbEngine, OpenPatientAndSave) {
