@@ -1,8 +1,11 @@
 // The bare cost the update run cannot avoid, measured with the same
 // transport and driver the program uses: for each patient one GetPerson
 // round trip to the register and one row update, committed every 101 rows.
+// With "read", each row is also read before its update, as the run must
+// (to compare it and to journal what it held): across a network that read
+// is a database round trip the run cannot leave out.
 //
-//   round_trip.exe ENDPOINT ODBC_CONNECTION_STRING COUNT
+//   round_trip.exe ENDPOINT ODBC_CONNECTION_STRING COUNT [read]
 //
 // Prints "round trips: N in S s" for the patients PATIENTNR 1..COUNT.
 #include <windows.h>
@@ -19,12 +22,13 @@
 #include "tools/win/db/odbc.h"
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fwprintf(stderr, L"usage: round_trip ENDPOINT ODBC_CONNECTION_STRING COUNT\n");
+    if (argc != 4 && !(argc == 5 && std::wstring(argv[4]) == L"read")) {
+        std::fwprintf(stderr, L"usage: round_trip ENDPOINT ODBC_CONNECTION_STRING COUNT [read]\n");
         return 2;
     }
     const std::wstring endpoint = argv[1], connectionString = argv[2];
     const int count = _wtoi(argv[3]);
+    const bool readRow = argc == 5;
     try {
         tolmar::win::odbc::Connection db = tolmar::win::odbc::Connection::Open(connectionString);
         // The patients' numbers, read before the clock starts.
@@ -53,6 +57,13 @@ int wmain(int argc, wchar_t** argv) {
             const std::string request = tolmar::BuildGetPersonRequest(login, number, false);
             const auto reply = transport.Post(tolmar::ContentTypeOf(L"GetPerson"), request, tolmar::ActionOf(L"GetPerson"));
             if (reply.status != 200) throw tolmar::Error(L"register answered " + std::to_wstring(reply.status));
+            if (readRow) {
+                tolmar::win::odbc::Statement row(db);
+                row.ExecuteDirect(L"SELECT * FROM KUNDER WHERE PATIENTNR = " + key);
+                const SQLSMALLINT columns = row.ColumnCount();
+                while (row.Fetch())
+                    for (SQLSMALLINT c = 1; c <= columns; ++c) row.Text(static_cast<SQLUSMALLINT>(c));
+            }
             tolmar::win::odbc::Statement update(db);
             update.ExecuteDirect(L"UPDATE KUNDER SET TEL2 = '" + std::to_wstring(i) + L"' WHERE PATIENTNR = " + key);
             if (i % 101 == 0) {
