@@ -19,6 +19,10 @@ void SteadyOutageClock::WaitUntil(std::unique_lock<std::mutex>& lock, std::condi
 OutageWatch::Change OutageWatch::Ended(bool unreachable, bool probe, TimePoint now) {
     if (givenUp_) return Change::None;
     if (!unreachable) {
+        // An answer to a lookup that was in flight when the rest began says
+        // nothing of the register since: only the probe ends the rest (as
+        // only the probe's failure lengthens it).
+        if (resting_ && !probe) return Change::None;
         streak_ = 0;
         if (!resting_) return Change::None;
         resting_ = false;

@@ -93,7 +93,9 @@ public:
     explicit OutageWatch(OutageRule rule) : rule_(rule) {}
 
     // A lookup ended at `now`; `probe`: it was the one that tried a resting
-    // register again.
+    // register again. While the register rests, only the probe's end
+    // changes anything: lookups in flight when the rest began, answered or
+    // not, tell nothing of the register since.
     Change Ended(bool unreachable, bool probe, TimePoint now);
 
     // The register is resting: no lookup starts but the probe, and that one

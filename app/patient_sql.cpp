@@ -91,7 +91,6 @@ bool NamesPostgreSqlDriver(std::wstring_view odbcString) {
 }
 
 PinnedConnectionString PinnedForPostgreSql(std::wstring_view odbcString) {
-    constexpr std::wstring_view kLevel = L"7.4-2";
     PinnedConnectionString pinned;
     bool ownPrepare = false, levelHeld = false;
     std::wstring rest;
@@ -100,7 +99,7 @@ PinnedConnectionString PinnedForPostgreSql(std::wstring_view odbcString) {
         if (name == L"PROTOCOL" || name == L"A1") {
             // The last one given is the driver's; only it is reported.
             const std::wstring given = Trim(pair.value);
-            levelHeld = given == kLevel;
+            levelHeld = given == kStatementRollbackLevel;
             pinned.replacedLevel = levelHeld ? std::nullopt : std::optional<std::wstring>(given);
             continue;
         }
@@ -108,7 +107,7 @@ PinnedConnectionString PinnedForPostgreSql(std::wstring_view odbcString) {
         rest += pair.name + L"=" + db::OdbcValue(pair.value) + L";";
     }
     if (!ownPrepare) pinned.added.push_back(L"UseServerSidePrepare=0");
-    const std::wstring level = L"Protocol=" + std::wstring(kLevel);
+    const std::wstring level = L"Protocol=" + std::wstring(kStatementRollbackLevel);
     if (!levelHeld) pinned.added.push_back(level);
     pinned.connectionString = rest + (ownPrepare ? L"" : L"UseServerSidePrepare=0;") + level;
     return pinned;

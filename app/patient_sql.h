@@ -79,6 +79,7 @@ bool NamesPostgreSqlDriver(std::wstring_view odbcString);
 //    with server-side prepare the driver sends its savepoint as a round trip
 //    of its own before every statement; without it, the savepoint goes in
 //    the statement's own message.
+inline constexpr std::wstring_view kStatementRollbackLevel = L"7.4-2";
 struct PinnedConnectionString {
     std::wstring connectionString;
     std::vector<std::wstring> added;            // "Name=value" set by the program, in order

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "app/patient_sql.h"
 #include "app/undo.h"
 #include "register/personal_number.h"
 #include "tools/messages.h"
@@ -345,7 +346,8 @@ std::wstring ReplacedRollbackLevelText(const std::wstring& given) {
     for (wchar_t c : given.substr(0, kShown)) shown += (c >= 0x20 && c < 0x7F) ? c : L'?';
     if (given.size() > kShown) shown += L"...";
     return L"Datalänken ber om Protocol=" + shown +
-           L"; anslutningen får Protocol=7.4-2, så att ett fel bara ångrar sin egen sats och räkningen stämmer "
+           L"; anslutningen får Protocol=" + std::wstring(kStatementRollbackLevel) +
+           L", så att ett fel bara ångrar sin egen sats och räkningen stämmer "
            L"med databasen.";
 }
 

@@ -96,6 +96,20 @@ TEST(OutageWatch, AnAnsweringProbeEndsTheOutageAndTheNextOneStartsAfresh) {
     EXPECT_EQ(w.Outages().size(), 2u);
 }
 
+// Lookups ahead that were in flight when the rest began end during it,
+// answered or not: neither ends nor lengthens the rest; the probe does.
+TEST(OutageWatch, OnlyTheProbeEndsARest) {
+    OutageWatch w(Minutes(10));
+    Unreachable(w, 5, 0s);  // rests until 5 s
+    EXPECT_EQ(w.Ended(false, false, At(4500ms)), Change::None);
+    EXPECT_EQ(w.Ended(true, false, At(4600ms)), Change::None);
+    EXPECT_TRUE(w.Resting());
+    EXPECT_EQ(w.RestUntil(), At(5s));
+    EXPECT_EQ(w.Outages().size(), 1u);
+    EXPECT_EQ(w.Ended(false, true, At(5s)), Change::Ended);
+    EXPECT_EQ(w.Outages()[0], (OutageSpan<TimePoint>{At(0s), At(5s)}));
+}
+
 TEST(OutageWatch, GivesUpAfterTheMinutesOfNothingButUnreachableLookups) {
     OutageWatch w(Minutes(1));
     Unreachable(w, 5, 0s);  // the first at 0 s, the fifth at 4 s
